@@ -1,0 +1,4 @@
+#ifndef MIP_H
+#define MIP_H
+
+#endif

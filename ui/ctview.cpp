@@ -1,0 +1,120 @@
+#include "ui/ctview.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QImageWriter>
+
+#include "app/cfgstore.h"
+#include "ui/slicesctrl.h"
+#include "widgets/dispa.h"
+
+namespace {
+const int vecMetaTypeId = qRegisterMetaType<Vec3>("Vec3");
+}
+
+CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
+{
+    Q_UNUSED(vecMetaTypeId);
+    pImg = QImage();
+    for (const QByteArray &name : QImageWriter::supportedImageFormats())
+        imgFormats.append(QString::fromUtf8(name).toLower());
+
+    setupUi(this);
+
+    dataRoot = dataRoot_;
+    saveDir = dataRoot_;
+    saveDialog = nullptr;
+    dispCoord = &dispA_->coord;
+    dispMouse = &dispA_->mouse;
+    lastX = lastY = 0.0;
+    dragMode = 2;
+    rotKind = 0;
+
+    nativeDialog = cfg.get("native_dialog", "0").toInt(nullptr, 10) == 1;
+
+    saveImage_->setToolTip(tr("Supported File Types are : %1\n and also SVG.").arg(imgFormats.join(' ')));
+
+    scale = 1.0;
+    nx = Vec3{1.0, 0.0, 0.0};
+    ny = Vec3{0.0, 1.0, 0.0};
+    nz = Vec3{0.0, 0.0, 1.0};
+    center = Vec3{0.0, 0.0, 0.0};
+
+    addSliceSet();
+    emit initNz(nz);
+
+    connect(addSliceSet_, &QPushButton::clicked, this, &CtView::addSliceSet);
+    connect(dispA_, &DispA::drawImage2, this, &CtView::draw);
+    connect(dispMouse, &MouseC::mPressed, this, &CtView::mousePressedOnDataDisp);
+    connect(dispMouse, &MouseC::mMoved, this, &CtView::mouseMovedOnDataDisp);
+    connect(dispMouse, &MouseC::mReleased, this, &CtView::mouseReleasedOnDataDisp);
+    connect(dispMouse, &MouseC::wMoved, this, &CtView::wheelMovedOnDataDisp);
+    connect(saveImage_, &QPushButton::clicked, this, &CtView::showSaveImageD);
+}
+
+CtView::~CtView()
+{
+    // Each panel stops and joins its loader thread in its own destructor.
+    qDeleteAll(sCtrls);
+    sCtrls.clear();
+    delete saveDialog;
+}
+
+void CtView::addSliceSet()
+{
+    const int n = static_cast<int>(sCtrls.size());
+    auto *s = new SlicesCtrl(dataRoot, this);
+    static const QColor vColors[3] = {QColor(0, 127, 127), QColor(127, 0, 127), QColor(127, 127, 0)};
+    static const QColor sColors[3] = {QColor(127, 0, 0), QColor(0, 127, 0), QColor(0, 0, 127)};
+    s->setVColor(vColors[n % 3]);
+    s->setSColor(sColors[n % 3]);
+    s->setSetupNo(n + 1);
+    if (n > 0)
+        s->setAlpha(128);
+
+    connect(s, &SlicesCtrl::paintPImg, this, &CtView::paintPImg);
+    connect(s, &SlicesCtrl::changedSliderStat, this, &CtView::changedSliderStat);
+    connect(this, &CtView::initNz, s, &SlicesCtrl::initNz);
+    connect(this, &CtView::newNz, s, &SlicesCtrl::newNz);
+
+    slicesCtrlsLayout_->addWidget(s, n, 0);
+    sCtrls.append(s);
+}
+
+int CtView::imgPixWidth() const
+{
+    return imgPixWidth_->text().toInt(nullptr, 10);
+}
+
+int CtView::imgPixHeight() const
+{
+    return imgPixHeight_->text().toInt(nullptr, 10);
+}
+
+void CtView::changedSliderStat()
+{
+    if (linkCSection_->isChecked()) {
+        auto *q = qobject_cast<SlicesCtrl *>(sender());
+        if (q) {
+            const int v = q->cSlider_->value();
+            const bool f = q->csFixDir_->isChecked();
+            // Setting another panel re-enters this slot with that panel as the
+            // sender; values are written only where they differ, so it ends.
+            for (SlicesCtrl *s : std::as_const(sCtrls)) {
+                if (s == q)
+                    continue;
+                if (s->cSlider_->value() != v)
+                    s->cSlider_->setValue(v);
+                if (s->csFixDir_->isChecked() != f)
+                    s->csFixDir_->setChecked(f);
+            }
+        }
+    }
+    paintPImg();
+}
+
+void CtView::closeEvent(QCloseEvent *e)
+{
+    Q_UNUSED(e);
+    emit finishing();
+}

@@ -1,0 +1,98 @@
+#ifndef SLICESCTRL_H
+#define SLICESCTRL_H
+
+#include <QColor>
+#include <QPainter>
+#include <QFrame>
+#include <QString>
+#include <QThread>
+
+#include "data/slicedatas.h"
+#include "render/vec3.h"
+#include "ui_slicesctrl.h"
+
+class ChCoord;
+class MouseC;
+class QColorDialog;
+class QFileDialog;
+
+// The control panel of one slice set: file selection, range, thresholds,
+// colours, opacity, show switches, cross-section and histogram. Owned by
+// CtView; owns its SliceDatas and the loader thread the set lives in, which
+// it interrupts, quits and joins when it goes. GUI thread.
+class SlicesCtrl : public QFrame, public Ui_SlicesCtrl
+{
+    Q_OBJECT
+public:
+    explicit SlicesCtrl(QString dataRoot = "", QWidget *parent = nullptr);
+    ~SlicesCtrl() override;
+
+    QString dataRoot;
+    bool nativeDialog = false;
+    QFileDialog *fileDialog = nullptr;
+    QColorDialog *vColorDialog = nullptr;
+    QColorDialog *sColorDialog = nullptr;
+    SliceDatas sliceDatas;
+    QThread loaderThread;
+    Vec3 csNz;
+    QColor vColor = QColor(0, 127, 127);
+    QColor sColor = QColor(127, 0, 0);
+    MouseC *histMouse = nullptr;
+    ChCoord *histCoord = nullptr;
+    int dragLine = -1;
+
+    // The texts of the fields, parsed anew at every call (0 when not a number).
+    double rMinV() const;
+    double rMaxV() const;
+    double minThV() const;
+    double maxThV() const;
+    double minThPC() const;
+    double maxThPC() const;
+    int alpha() const;
+
+    void setVColor(QColor col);
+    void setSColor(QColor col);
+    void setSetupNo(int n);
+    void setAlpha(int a);
+
+    // Threshold setters: write the field ('g', 6 digits), derive the partner
+    // unless quiet, emit paintPImg and repaint the histogram.
+    void setMinThPC(double pc, bool quiet);
+    void setMaxThPC(double pc, bool quiet);
+    void setMinThV(double v, bool quiet);
+    void setMaxThV(double v, bool quiet);
+    void setRMinV(double x);
+    void setRMaxV(double x);
+
+signals:
+    void changedSliderStat();
+    void paintPImg();
+
+public slots:
+    void initNz(Vec3 nz);
+    void newNz(Vec3 nz);
+
+private slots:
+    void fixupAlpha();
+    void updatedMinThPC();
+    void updatedMaxThPC();
+    void updatedMinTh();
+    void updatedMaxTh();
+    void showHide(bool f);
+    void selectFiles();
+    void selectVColor();
+    void selectSColor();
+    void noticedLoadedNewFile(QString fname);
+    void noticedLoadFilesFinished();
+    void datasCleared();
+    void drawHist(QPainter *p);
+    void mousePressedOnDispH();
+    void mouseMovedOnDispH();
+    void mouseReleasedOnDispH();
+
+private:
+    // Tests reach the private slots through this one door.
+    friend struct SlicesCtrlTestAccess;
+};
+
+#endif
