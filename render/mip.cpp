@@ -1,1 +1,480 @@
 #include "render/mip.h"
+
+#include <QImage>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <thread>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define OXA_HAVE_X86 1
+#endif
+
+#include "data/slicedata.h"
+
+namespace mip {
+
+namespace {
+bool rasterPathOn = true;
+}
+
+void setRasterPathEnabled(bool on)
+{
+    rasterPathOn = on;
+}
+
+bool rasterPathEnabled()
+{
+    return rasterPathOn;
+}
+
+QColor pixelColor(const Params &pr, double u, double s)
+{
+    const QColor *base = nullptr;
+    double w = 0.0;
+    if (pr.cut && s > 0.0) {
+        base = &pr.sColor;
+        w = s;
+    } else if (u > 0.0) {
+        base = &pr.vColor;
+        w = u;
+    } else {
+        return QColor(255, 255, 255, 0);
+    }
+    return QColor(strengthComponent(base->red(), w), strengthComponent(base->green(), w),
+                  strengthComponent(base->blue(), w), pr.alpha);
+}
+
+// The slice index of a crossing coordinate, or false when it lies outside
+// 0 .. n - 1 after truncation toward zero (NaN lies outside too). Testing the
+// double first keeps the conversion defined for any ray.
+static inline bool inSlice(double f, int n)
+{
+    return f > -1.0 && f < double(n);
+}
+
+QColor castPixel(const Params &pr, const std::vector<SliceData *> &slices, int c, int r)
+{
+    const int ss = int(slices.size());
+    if (ss <= 0)
+        return QColor(255, 255, 255, 0);
+    const double a = c - pr.pw / 2.0;
+    const double b = r - pr.ph / 2.0;
+    const double p0x = pr.center.x + pr.scale * (a * pr.nx.x + b * pr.ny.x);
+    const double p0y = pr.center.y + pr.scale * (a * pr.nx.y + b * pr.ny.y);
+    const double p0z = pr.center.z + pr.scale * (a * pr.nx.z + b * pr.ny.z);
+    double u = 0.0;
+    double s = 0.0;
+    for (int j = 0; j < ss; ++j) {
+        if (pr.nz.z == 0.0)
+            continue;
+        const double t = (j - ss / 2.0 - p0z) / pr.nz.z;
+        const double x = p0x + t * pr.nz.x;
+        const double y = p0y + t * pr.nz.y;
+        const double z = p0z + t * pr.nz.z;
+        const double fx = pr.sw / 2.0 + x;
+        const double fy = pr.sh / 2.0 + y;
+        if (!inSlice(fx, pr.sw) || !inSlice(fy, pr.sh))
+            continue;
+        const double v = slices[size_t(j)]->value(int(fx), int(fy));
+        const double d = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
+        if (pr.cut && !(d < pr.B))
+            continue;
+        const double q = mapValue(v, pr.minTh, pr.maxTh);
+        if (q > u)
+            u = q;
+        if (pr.B - 1.0 < d && d < pr.B + 1.0)
+            s = q;
+    }
+    return pixelColor(pr, u, s);
+}
+
+namespace {
+
+// How the kernels read one slice's values.
+enum class Mode {
+    Byte,     // a byte per sample at bits + ri * bpl + ci * stride, mapped through qLut
+    Grid,     // doubles through row pointers, mapped by the window formula
+    Generic,  // SliceData::value, for every other picture format
+};
+
+struct Source {
+    Mode mode = Mode::Generic;
+    const uchar *bits = nullptr;
+    int bpl = 0;
+    int stride = 1;
+    const double *qLut = nullptr;        // 256 mapped values, for Mode::Byte
+    const double *const *rows = nullptr; // for Mode::Grid
+    const SliceData *slice = nullptr;
+};
+
+struct Shared {
+    const Params *pr = nullptr;
+    std::vector<Source> src;
+    double hw = 0, hh = 0, halfSs = 0;
+    double bLow = 0, bHigh = 0;
+    double den = 1;
+};
+
+constexpr int tileW = 16;
+constexpr int tileH = 16;
+constexpr int tileN = tileW * tileH;
+
+struct Tile {
+    int n = 0;
+    alignas(64) double p0x[tileN];
+    alignas(64) double p0y[tileN];
+    alignas(64) double p0z[tileN];
+    alignas(64) double u[tileN];
+    alignas(64) double s[tileN];
+};
+
+// Scalar kernel over pixels k0 .. n - 1 of a tile for slice j; the arithmetic
+// is castPixel's, sample by sample.
+template <bool Cut>
+void kernelScalar(const Shared &sh, const Source &src, double zj, Tile &tl, int k0)
+{
+    const Params &pr = *sh.pr;
+    const double nzz = pr.nz.z, nzx = pr.nz.x, nzy = pr.nz.y;
+    for (int k = k0; k < tl.n; ++k) {
+        const double p0z = tl.p0z[k];
+        const double t = (zj - p0z) / nzz;
+        const double x = tl.p0x[k] + t * nzx;
+        const double y = tl.p0y[k] + t * nzy;
+        const double fx = sh.hw + x;
+        const double fy = sh.hh + y;
+        if (!inSlice(fx, pr.sw) || !inSlice(fy, pr.sh))
+            continue;
+        double d = 0.0;
+        if (Cut) {
+            const double z = p0z + t * nzz;
+            d = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
+            if (!(d < pr.B))
+                continue;
+        }
+        const int ci = int(fx), ri = int(fy);
+        double q;
+        switch (src.mode) {
+        case Mode::Byte:
+            q = src.qLut[src.bits[qsizetype(ri) * src.bpl + qsizetype(ci) * src.stride]];
+            break;
+        case Mode::Grid:
+            q = mapValue(src.rows[ri][ci], pr.minTh, pr.maxTh);
+            break;
+        default:
+            q = mapValue(src.slice->value(ci, ri), pr.minTh, pr.maxTh);
+            break;
+        }
+        if (q > tl.u[k])
+            tl.u[k] = q;
+        if (Cut && sh.bLow < d && d < sh.bHigh)
+            tl.s[k] = q;
+    }
+}
+
+#ifdef OXA_HAVE_X86
+// Four rays at a time; every operation is the scalar kernel's, lane by lane
+// (no fused multiply-add: the target enables AVX2 alone).
+template <bool Cut, Mode M>
+__attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &src, double zj, Tile &tl)
+{
+    const Params &pr = *sh.pr;
+    const __m256d vzj = _mm256_set1_pd(zj);
+    const __m256d vnzz = _mm256_set1_pd(pr.nz.z);
+    const __m256d vnzx = _mm256_set1_pd(pr.nz.x);
+    const __m256d vnzy = _mm256_set1_pd(pr.nz.y);
+    const __m256d vhw = _mm256_set1_pd(sh.hw);
+    const __m256d vhh = _mm256_set1_pd(sh.hh);
+    const __m256d vsw = _mm256_set1_pd(double(pr.sw));
+    const __m256d vsh = _mm256_set1_pd(double(pr.sh));
+    const __m256d vm1 = _mm256_set1_pd(-1.0);
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d vcx = _mm256_set1_pd(pr.csNz.x);
+    const __m256d vcy = _mm256_set1_pd(pr.csNz.y);
+    const __m256d vcz = _mm256_set1_pd(pr.csNz.z);
+    const __m256d vB = _mm256_set1_pd(pr.B);
+    const __m256d vBlo = _mm256_set1_pd(sh.bLow);
+    const __m256d vBhi = _mm256_set1_pd(sh.bHigh);
+    const __m256d vMin = _mm256_set1_pd(pr.minTh);
+    const __m256d vDen = _mm256_set1_pd(sh.den);
+    const __m256d v256 = _mm256_set1_pd(256.0);
+    const __m256d v255 = _mm256_set1_pd(255.0);
+    const __m128i vbpl = _mm_set1_epi32(src.bpl);
+    const __m128i vstride = _mm_set1_epi32(src.stride);
+    const __m128i low2 = _mm_set1_epi32(3);
+    const __m128i byteMask = _mm_set1_epi32(0xff);
+    const __m128i allLanes = _mm_set1_epi32(-1);
+    const __m256d allOnes = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+
+    const int n4 = tl.n & ~3;
+    for (int k = 0; k < n4; k += 4) {
+        const __m256d pz = _mm256_load_pd(tl.p0z + k);
+        const __m256d t = _mm256_div_pd(_mm256_sub_pd(vzj, pz), vnzz);
+        const __m256d x = _mm256_add_pd(_mm256_load_pd(tl.p0x + k), _mm256_mul_pd(t, vnzx));
+        const __m256d y = _mm256_add_pd(_mm256_load_pd(tl.p0y + k), _mm256_mul_pd(t, vnzy));
+        __m256d fx = _mm256_add_pd(vhw, x);
+        __m256d fy = _mm256_add_pd(vhh, y);
+        __m256d in = _mm256_and_pd(
+            _mm256_and_pd(_mm256_cmp_pd(fx, vm1, _CMP_GT_OQ), _mm256_cmp_pd(fx, vsw, _CMP_LT_OQ)),
+            _mm256_and_pd(_mm256_cmp_pd(fy, vm1, _CMP_GT_OQ), _mm256_cmp_pd(fy, vsh, _CMP_LT_OQ)));
+        __m256d d = zero;
+        if (Cut) {
+            const __m256d z = _mm256_add_pd(pz, _mm256_mul_pd(t, vnzz));
+            d = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(x, vcx), _mm256_mul_pd(y, vcy)),
+                              _mm256_mul_pd(z, vcz));
+            in = _mm256_and_pd(in, _mm256_cmp_pd(d, vB, _CMP_LT_OQ));
+        }
+        if (_mm256_movemask_pd(in) == 0)
+            continue;
+        fx = _mm256_and_pd(fx, in);
+        fy = _mm256_and_pd(fy, in);
+        const __m128i ci = _mm256_cvttpd_epi32(fx);
+        const __m128i ri = _mm256_cvttpd_epi32(fy);
+        __m256d q;
+        if (M == Mode::Byte) {
+            const __m128i off = _mm_add_epi32(_mm_mullo_epi32(ri, vbpl), _mm_mullo_epi32(ci, vstride));
+            // Whole aligned words only: a scan line is 32-bit aligned, so the word
+            // that holds a sample never reaches past the picture's buffer.
+            const __m128i word = _mm_mask_i32gather_epi32(_mm_setzero_si128(), reinterpret_cast<const int *>(src.bits),
+                                                          _mm_andnot_si128(low2, off), allLanes, 1);
+            const __m128i shift = _mm_slli_epi32(_mm_and_si128(off, low2), 3);
+            const __m128i byte = _mm_and_si128(_mm_srlv_epi32(word, shift), byteMask);
+            q = _mm256_mask_i32gather_pd(zero, src.qLut, byte, allOnes, 8);
+        } else {
+            const __m256i rowPtr = _mm256_mask_i32gather_epi64(_mm256_setzero_si256(),
+                reinterpret_cast<const long long *>(src.rows), ri, _mm256_castpd_si256(allOnes), 8);
+            const __m256i addr = _mm256_add_epi64(rowPtr, _mm256_slli_epi64(_mm256_cvtepi32_epi64(ci), 3));
+            const __m256d v = _mm256_mask_i64gather_pd(zero, static_cast<const double *>(nullptr), addr, allOnes, 1);
+            q = _mm256_mul_pd(_mm256_div_pd(_mm256_sub_pd(v, vMin), vDen), v256);
+            const __m256d out = _mm256_or_pd(_mm256_cmp_pd(q, v255, _CMP_GT_OQ), _mm256_cmp_pd(q, zero, _CMP_LT_OQ));
+            q = _mm256_andnot_pd(out, q);
+        }
+        q = _mm256_and_pd(q, in);
+        const __m256d u = _mm256_load_pd(tl.u + k);
+        _mm256_store_pd(tl.u + k, _mm256_blendv_pd(u, q, _mm256_cmp_pd(q, u, _CMP_GT_OQ)));
+        if (Cut) {
+            const __m256d slab = _mm256_and_pd(
+                in, _mm256_and_pd(_mm256_cmp_pd(d, vBlo, _CMP_GT_OQ), _mm256_cmp_pd(d, vBhi, _CMP_LT_OQ)));
+            _mm256_store_pd(tl.s + k, _mm256_blendv_pd(_mm256_load_pd(tl.s + k), q, slab));
+        }
+    }
+    kernelScalar<Cut>(sh, src, zj, tl, n4);
+}
+
+bool haveAvx2()
+{
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+#endif
+
+template <bool Cut>
+void runKernel(const Shared &sh, const Source &src, double zj, Tile &tl)
+{
+#ifdef OXA_HAVE_X86
+    if (haveAvx2()) {
+        if (src.mode == Mode::Byte)
+            return kernelAvx2<Cut, Mode::Byte>(sh, src, zj, tl);
+        if (src.mode == Mode::Grid)
+            return kernelAvx2<Cut, Mode::Grid>(sh, src, zj, tl);
+    }
+#endif
+    kernelScalar<Cut>(sh, src, zj, tl, 0);
+}
+
+// A conservative test whether any ray of the tile can sample slice j: the
+// crossing points are affine in the pixel, so they lie in the box spanned by
+// the four corner rays, widened for rounding.
+bool tileMayHit(const Shared &sh, const Tile &tl, int cw, int chh, double zj)
+{
+    const Params &pr = *sh.pr;
+    const int corner[4] = {0, cw - 1, (chh - 1) * cw, (chh - 1) * cw + cw - 1};
+    double loX = HUGE_VAL, hiX = -HUGE_VAL, loY = HUGE_VAL, hiY = -HUGE_VAL, loD = HUGE_VAL;
+    for (int k : corner) {
+        const double t = (zj - tl.p0z[k]) / pr.nz.z;
+        const double x = tl.p0x[k] + t * pr.nz.x;
+        const double y = tl.p0y[k] + t * pr.nz.y;
+        const double fx = sh.hw + x, fy = sh.hh + y;
+        if (!std::isfinite(fx) || !std::isfinite(fy))
+            return true;
+        loX = std::min(loX, fx);
+        hiX = std::max(hiX, fx);
+        loY = std::min(loY, fy);
+        hiY = std::max(hiY, fy);
+        if (pr.cut) {
+            const double z = tl.p0z[k] + t * pr.nz.z;
+            const double d = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
+            if (!std::isfinite(d))
+                return true;
+            loD = std::min(loD, d);
+        }
+    }
+    const double mx = 1e-6 * (1.0 + std::max(std::fabs(loX), std::fabs(hiX)));
+    const double my = 1e-6 * (1.0 + std::max(std::fabs(loY), std::fabs(hiY)));
+    if (hiX + mx <= -1.0 || loX - mx >= pr.sw || hiY + my <= -1.0 || loY - my >= pr.sh)
+        return false;
+    if (pr.cut && loD - 1e-6 * (1.0 + std::fabs(loD)) >= pr.B)
+        return false;
+    return true;
+}
+
+void renderTile(const Shared &sh, const quint8 *premul, quint32 *layer, int tx, int ty)
+{
+    const Params &pr = *sh.pr;
+    Tile tl;
+    const int c0 = tx * tileW, r0 = ty * tileH;
+    const int cw = std::min(tileW, pr.pw - c0), chh = std::min(tileH, pr.ph - r0);
+    tl.n = cw * chh;
+    for (int dy = 0; dy < chh; ++dy) {
+        const double b = (r0 + dy) - pr.ph / 2.0;
+        for (int dx = 0; dx < cw; ++dx) {
+            const int k = dy * cw + dx;
+            const double a = (c0 + dx) - pr.pw / 2.0;
+            tl.p0x[k] = pr.center.x + pr.scale * (a * pr.nx.x + b * pr.ny.x);
+            tl.p0y[k] = pr.center.y + pr.scale * (a * pr.nx.y + b * pr.ny.y);
+            tl.p0z[k] = pr.center.z + pr.scale * (a * pr.nx.z + b * pr.ny.z);
+            tl.u[k] = 0.0;
+            tl.s[k] = 0.0;
+        }
+    }
+    const int ss = int(sh.src.size());
+    if (pr.nz.z != 0.0) {
+        for (int j = 0; j < ss; ++j) {
+            const double zj = j - sh.halfSs;
+            if (!tileMayHit(sh, tl, cw, chh, zj))
+                continue;
+            if (pr.cut)
+                runKernel<true>(sh, sh.src[size_t(j)], zj, tl);
+            else
+                runKernel<false>(sh, sh.src[size_t(j)], zj, tl);
+        }
+    }
+    const quint32 alpha = quint32(pr.alpha) << 24;
+    for (int dy = 0; dy < chh; ++dy) {
+        quint32 *line = layer + qsizetype(r0 + dy) * pr.pw + c0;
+        for (int dx = 0; dx < cw; ++dx) {
+            const int k = dy * cw + dx;
+            const QColor *base;
+            double w;
+            if (pr.cut && tl.s[k] > 0.0) {
+                base = &pr.sColor;
+                w = tl.s[k];
+            } else if (tl.u[k] > 0.0) {
+                base = &pr.vColor;
+                w = tl.u[k];
+            } else {
+                line[dx] = 0;
+                continue;
+            }
+            line[dx] = alpha | quint32(premul[strengthComponent(base->red(), w)]) << 16
+                       | quint32(premul[strengthComponent(base->green(), w)]) << 8
+                       | quint32(premul[strengthComponent(base->blue(), w)]);
+        }
+    }
+}
+
+// How to read slice `sd` fast; qLutStore receives any per-slice table.
+Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, std::vector<double> &qLutStore,
+                 std::vector<const double *> &rowStore)
+{
+    Source s;
+    s.slice = sd;
+    if (!sd->isImage) {
+        if (sd->values.size() < size_t(pr.sh))
+            return s;
+        rowStore.resize(size_t(pr.sh));
+        for (int y = 0; y < pr.sh; ++y) {
+            if (sd->values[size_t(y)].size() < size_t(pr.sw))
+                return s;
+            rowStore[size_t(y)] = sd->values[size_t(y)].data();
+        }
+        s.mode = Mode::Grid;
+        s.rows = rowStore.data();
+        return s;
+    }
+    const QImage &img = sd->image;
+    if (img.width() < pr.sw || img.height() < pr.sh)
+        return s;
+    const uchar *bits = img.constBits();
+    const qint64 bytes = qint64(img.bytesPerLine()) * img.height();
+    if (bits == nullptr || (reinterpret_cast<std::uintptr_t>(bits) & 3) != 0 || bytes >= (qint64(1) << 31))
+        return s;
+    switch (img.format()) {
+    case QImage::Format_Grayscale8:
+        s.stride = 1;
+        s.qLut = greyLut;
+        break;
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+        // pixel() hands back the stored word; its low byte is blue.
+        s.stride = 4;
+        s.qLut = greyLut;
+        break;
+    case QImage::Format_Indexed8: {
+        const QList<QRgb> table = img.colorTable();
+        qLutStore.resize(256);
+        for (int i = 0; i < 256; ++i) {
+            // pixel() gives 0 for an index beyond the colour table.
+            const double v = i < table.size() ? double(table[i] & 0xff) : 0.0;
+            qLutStore[size_t(i)] = mapValue(v, pr.minTh, pr.maxTh);
+        }
+        s.stride = 1;
+        s.qLut = qLutStore.data();
+        break;
+    }
+    default:
+        return s;
+    }
+    s.mode = Mode::Byte;
+    s.bits = bits;
+    s.bpl = int(img.bytesPerLine());
+    return s;
+}
+
+}  // namespace
+
+void renderLayer(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *premul,
+                 quint32 *layer, int threads)
+{
+    if (pr.pw <= 0 || pr.ph <= 0)
+        return;
+    Shared sh;
+    sh.pr = &pr;
+    sh.hw = pr.sw / 2.0;
+    sh.hh = pr.sh / 2.0;
+    sh.halfSs = slices.size() / 2.0;
+    sh.bLow = pr.B - 1.0;
+    sh.bHigh = pr.B + 1.0;
+    sh.den = pr.maxTh - pr.minTh;
+
+    double greyLut[256];
+    for (int v = 0; v < 256; ++v)
+        greyLut[v] = mapValue(double(v), pr.minTh, pr.maxTh);
+    std::vector<std::vector<double>> qLuts(slices.size());
+    std::vector<std::vector<const double *>> rows(slices.size());
+    sh.src.reserve(slices.size());
+    for (size_t j = 0; j < slices.size(); ++j)
+        sh.src.push_back(sourceFor(slices[j], pr, greyLut, qLuts[j], rows[j]));
+
+    const int tilesX = (pr.pw + tileW - 1) / tileW;
+    const int tilesY = (pr.ph + tileH - 1) / tileH;
+    const int tiles = tilesX * tilesY;
+    std::atomic<int> next{0};
+    auto work = [&]() {
+        for (int i = next.fetch_add(1); i < tiles; i = next.fetch_add(1))
+            renderTile(sh, premul, layer, i % tilesX, i / tilesX);
+    };
+    const int n = std::max(1, std::min(threads, tiles));
+    std::vector<std::thread> pool;
+    pool.reserve(size_t(n - 1));
+    for (int i = 1; i < n; ++i)
+        pool.emplace_back(work);
+    work();
+    for (std::thread &t : pool)
+        t.join();
+}
+
+}  // namespace mip

@@ -1,4 +1,72 @@
 #ifndef MIP_H
 #define MIP_H
 
+#include <QColor>
+#include <QRgb>
+
+#include <vector>
+
+#include "render/vec3.h"
+
+class SliceData;
+
+// The maximum-intensity projection of one slice set as a pure computation:
+// view, window, cut and colours in, one colour per picture pixel out. Both the
+// per-point painter path and the parallel raster path of CtView::paintADataSet
+// are built on these definitions, so they agree bit for bit.
+namespace mip {
+
+struct Params {
+    Vec3 nx, ny, nz, center;
+    double scale = 1.0;
+    int sw = 0, sh = 0;   // slice width and height
+    int pw = 0, ph = 0;   // picture width and height
+    double minTh = 0.0, maxTh = 1.0;
+    bool cut = false;
+    double B = 0.0;       // cut plane distance from the volume centre along csNz
+    Vec3 csNz;
+    QColor vColor, sColor;
+    int alpha = 255;
+};
+
+// The window mapping: q in (0, 255], or 0 for values outside the window; NaN
+// when the window is degenerate.
+inline double mapValue(double v, double minTh, double maxTh)
+{
+    double q = (v - minTh) / (maxTh - minTh) * 256.0;
+    if (q > 255.0)
+        q = 0.0;
+    if (q < 0.0)
+        q = 0.0;
+    return q;
+}
+
+// One colour component at strength w: white near 0, the base component k at 255.
+inline int strengthComponent(int k, double w)
+{
+    return int(255.0 + w * (k / 255.0 - 1.0));
+}
+
+// The pen colour of a pixel from its ray's largest mapped value u and its
+// cut-face value s.
+QColor pixelColor(const Params &pr, double u, double s);
+
+// Casts the ray of pixel (c, r) through slices and returns its pen colour:
+// the reference, sample by sample in slice order.
+QColor castPixel(const Params &pr, const std::vector<SliceData *> &slices, int c, int r);
+
+// Parallel raster path: writes the premultiplied colour of every pixel into
+// layer (pw * ph, row by row), as the raster engine would blend that pixel's
+// pen colour, using premul[c] = the premultiplied value of component c at
+// opacity pr.alpha. Transparent pixels are 0. Uses up to `threads` threads.
+// The raster path is on by default; switching it off makes every drawing take
+// the per-point path (for comparisons and measurements). GUI thread only.
+void setRasterPathEnabled(bool on);
+bool rasterPathEnabled();
+
+void renderLayer(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *premul,
+                 quint32 *layer, int threads);
+
+}  // namespace mip
+
 #endif

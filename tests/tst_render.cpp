@@ -1,0 +1,386 @@
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <cmath>
+
+#include "data/slicedata.h"
+#include "data/slicedatas.h"
+#include "render/mip.h"
+#include "ui/ctview.h"
+#include "ui/slicesctrl.h"
+
+struct CtViewTestAccess {
+    static void paintADataSet(CtView &v, QPainter &p, SlicesCtrl *s, int sw, int sh, int pw, int ph)
+    {
+        v.paintADataSet(p, s, sw, sh, pw, ph);
+    }
+    static void paintPImg(CtView &v) { v.paintPImg(); }
+    static void paintPImg0(CtView &v, QPainter &p, int pw, int ph) { v.paintPImg0(p, pw, ph); }
+    static void frame(CtView &v, QPainter &p, int ss, int sw, int sh, bool temae, QColor c)
+    {
+        v.paintADataFrame(p, ss, sw, sh, temae, c);
+    }
+};
+
+namespace {
+
+enum class Kind { Grey, Grid, Indexed, Rgb32, Rgb888 };
+
+// A deterministic volume: blobs of several strengths plus noise.
+double voxel(int x, int y, int z, int sw, int sh, int ss, quint32 seed)
+{
+    const double cx = x - sw / 2.0, cy = y - sh / 2.0, cz = z - ss / 2.0;
+    double v = 0;
+    if (cx * cx / (0.16 * sw * sw) + cy * cy / (0.1 * sh * sh) + cz * cz / (0.2 * ss * ss + 1) < 1)
+        v = 120;
+    if ((cx - 2) * (cx - 2) + (cy + 1) * (cy + 1) + cz * cz < 0.02 * (sw * sw + sh * sh))
+        v = 230;
+    const quint32 h = (quint32(x) * 73856093u) ^ (quint32(y) * 19349663u) ^ (quint32(z) * 83492791u) ^ seed;
+    return v + double(h % 23);
+}
+
+SliceData *makeSlice(Kind kind, int sw, int sh, int ss, int z, quint32 seed)
+{
+    auto *s = new SliceData;
+    s->width = sw;
+    s->height = sh;
+    s->minV = 1e300;
+    s->maxV = -1e300;
+    if (kind == Kind::Grid) {
+        s->isImage = false;
+        s->values.assign(size_t(sh), std::vector<double>(size_t(sw), 0.0));
+        for (int y = 0; y < sh; ++y)
+            for (int x = 0; x < sw; ++x)
+                s->values[size_t(y)][size_t(x)] = voxel(x, y, z, sw, sh, ss, seed) * 0.37 - 5.0;
+    } else {
+        s->isImage = true;
+        QImage img(sw, sh, QImage::Format_Grayscale8);
+        for (int y = 0; y < sh; ++y)
+            for (int x = 0; x < sw; ++x)
+                img.scanLine(y)[x] = uchar(std::min(255.0, voxel(x, y, z, sw, sh, ss, seed)));
+        if (kind == Kind::Indexed) {
+            QList<QRgb> table;
+            for (int i = 0; i < 256; ++i)
+                table.append(qRgb(255 - i, i / 2, i));
+            img = img.convertToFormat(QImage::Format_Indexed8, table);
+        } else if (kind == Kind::Rgb32) {
+            img = img.convertToFormat(QImage::Format_RGB32);
+        } else if (kind == Kind::Rgb888) {
+            img = img.convertToFormat(QImage::Format_RGB888);
+        }
+        s->image = img;
+    }
+    for (int y = 0; y < sh; ++y)
+        for (int x = 0; x < sw; ++x) {
+            s->minV = std::min(s->minV, s->value(x, y));
+            s->maxV = std::max(s->maxV, s->value(x, y));
+        }
+    return s;
+}
+
+void fillSet(SlicesCtrl *c, Kind kind, int sw, int sh, int ss, quint32 seed)
+{
+    SliceDatas &set = c->sliceDatas;
+    set.width = sw;
+    set.height = sh;
+    set.minV = 1e300;
+    set.maxV = -1e300;
+    for (int z = 0; z < ss; ++z) {
+        SliceData *s = makeSlice(kind, sw, sh, ss, z, seed);
+        set.minV = std::min(set.minV, s->minV);
+        set.maxV = std::max(set.maxV, s->maxV);
+        set.slices.push_back(s);
+    }
+    set.loaded = true;
+    c->rMinV_->setText(QString::number(set.minV, 'g', 6));
+    c->rMaxV_->setText(QString::number(set.maxV, 'g', 6));
+}
+
+Vec3 rotate(const Vec3 &v, const Vec3 &axis, double th)
+{
+    const double c = std::cos(th), s = std::sin(th), a = axis.x, b = axis.y, k = axis.z;
+    return Vec3{v.x * (c + a * a * (1 - c)) + v.y * (a * b * (1 - c) + k * s) + v.z * (a * k * (1 - c) - b * s),
+                v.x * (a * b * (1 - c) - k * s) + v.y * (c + b * b * (1 - c)) + v.z * (b * k * (1 - c) + a * s),
+                v.x * (a * k * (1 - c) + b * s) + v.y * (b * k * (1 - c) - a * s) + v.z * (c + k * k * (1 - c))};
+}
+
+void turn(CtView &w, const Vec3 &axis, double th)
+{
+    w.nx = rotate(w.nx, axis, th);
+    w.ny = rotate(w.ny, axis, th);
+    w.nz = rotate(w.nz, axis, th);
+}
+
+QString firstDifference(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size() || a.format() != b.format())
+        return QStringLiteral("size or format differs");
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y))
+                return QStringLiteral("pixel (%1, %2): raster %3, reference %4")
+                    .arg(x).arg(y).arg(a.pixel(x, y), 8, 16, QLatin1Char('0')).arg(b.pixel(x, y), 8, 16, QLatin1Char('0'));
+    return QString();
+}
+
+// Draws the whole picture twice, with and without the raster path.
+QString comparePaths(CtView &w, int pw, int ph, QColor *penFast = nullptr, QColor *penRef = nullptr)
+{
+    w.imgPixWidth_->setText(QString::number(pw));
+    w.imgPixHeight_->setText(QString::number(ph));
+    mip::setRasterPathEnabled(true);
+    CtViewTestAccess::paintPImg(w);
+    const QImage fast = w.pImg;
+    mip::setRasterPathEnabled(false);
+    CtViewTestAccess::paintPImg(w);
+    const QImage ref = w.pImg;
+    mip::setRasterPathEnabled(true);
+    if (penFast && penRef) {
+        QImage a(pw, ph, QImage::Format_ARGB32), b(pw, ph, QImage::Format_ARGB32);
+        a.fill(Qt::white);
+        b.fill(Qt::white);
+        QPainter pa(&a), pb(&b);
+        SlicesCtrl *s = w.sCtrls.last();
+        CtViewTestAccess::paintADataSet(w, pa, s, s->sliceDatas.width, s->sliceDatas.height, pw, ph);
+        *penFast = pa.pen().color();
+        mip::setRasterPathEnabled(false);
+        CtViewTestAccess::paintADataSet(w, pb, s, s->sliceDatas.width, s->sliceDatas.height, pw, ph);
+        mip::setRasterPathEnabled(true);
+        *penRef = pb.pen().color();
+    }
+    return firstDifference(fast, ref);
+}
+
+}  // namespace
+
+class TestRender : public QObject
+{
+    Q_OBJECT
+private slots:
+    void rasterMatchesReference_data();
+    void rasterMatchesReference();
+    void twoSetsWithFrames();
+    void initialViewSamplesColumnAndRow();
+    void edgeOnPaintsNothing();
+    void windowEnds_data();
+    void windowEnds();
+    void framePasses();
+    void nullAndHugePictures_data();
+    void nullAndHugePictures();
+};
+
+void TestRender::rasterMatchesReference_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("sw");
+    QTest::addColumn<int>("sh");
+    QTest::addColumn<int>("ss");
+    QTest::addColumn<int>("pw");
+    QTest::addColumn<int>("ph");
+    QTest::addColumn<int>("view");  // 0 initial, 1 oblique, 2 edge-on, 3 oblique zoomed and panned
+    QTest::addColumn<bool>("cut");
+    QTest::addColumn<int>("slider");
+    QTest::addColumn<int>("alpha");
+    QTest::addColumn<double>("minPc");
+    QTest::addColumn<double>("maxPc");
+
+    const int grey = int(Kind::Grey), grid = int(Kind::Grid);
+    QTest::newRow("grey initial even") << grey << 32 << 32 << 16 << 40 << 36 << 0 << false << 0 << 255 << 0.0 << 100.0;
+    QTest::newRow("grey oblique odd") << grey << 31 << 27 << 13 << 45 << 39 << 1 << false << 0 << 255 << 0.0 << 100.0;
+    QTest::newRow("grey oblique cut 0") << grey << 32 << 30 << 20 << 48 << 40 << 1 << true << 0 << 255 << 0.0 << 100.0;
+    QTest::newRow("grey oblique cut -30 a128") << grey << 33 << 30 << 21 << 48 << 41 << 1 << true << -30 << 128 << 0.0 << 100.0;
+    QTest::newRow("grey oblique cut 100") << grey << 24 << 24 << 12 << 37 << 33 << 1 << true << 100 << 128 << 10.0 << 90.0;
+    QTest::newRow("grey oblique cut -100") << grey << 24 << 24 << 12 << 37 << 33 << 1 << true << -100 << 255 << 0.0 << 100.0;
+    QTest::newRow("grey alpha 0") << grey << 24 << 24 << 12 << 30 << 30 << 1 << false << 0 << 0 << 0.0 << 100.0;
+    QTest::newRow("grey edge-on") << grey << 24 << 24 << 12 << 30 << 30 << 2 << true << 20 << 255 << 0.0 << 100.0;
+    QTest::newRow("grey zoomed panned") << grey << 40 << 40 << 18 << 50 << 44 << 3 << true << 50 << 200 << 20.0 << 70.0;
+    QTest::newRow("grey all vanish") << grey << 24 << 24 << 12 << 30 << 30 << 1 << false << 0 << 255 << 200.0 << 300.0;
+    QTest::newRow("grey degenerate window") << grey << 24 << 24 << 12 << 30 << 30 << 1 << true << 10 << 255 << 50.0 << 50.0;
+    QTest::newRow("grey reversed window") << grey << 24 << 24 << 12 << 30 << 30 << 1 << true << 10 << 255 << 80.0 << 20.0;
+    QTest::newRow("grid initial") << grid << 30 << 26 << 10 << 33 << 29 << 0 << false << 0 << 255 << 0.0 << 100.0;
+    QTest::newRow("grid oblique cut") << grid << 29 << 26 << 11 << 35 << 31 << 1 << true << 15 << 128 << 5.0 << 95.0;
+    QTest::newRow("grid zoomed") << grid << 29 << 26 << 11 << 35 << 31 << 3 << false << 0 << 77 << 0.0 << 100.0;
+    QTest::newRow("indexed oblique cut") << int(Kind::Indexed) << 28 << 28 << 14 << 33 << 33 << 1 << true << -10 << 255 << 0.0 << 100.0;
+    QTest::newRow("rgb32 oblique") << int(Kind::Rgb32) << 28 << 28 << 14 << 33 << 33 << 1 << false << 0 << 180 << 0.0 << 100.0;
+    QTest::newRow("rgb888 oblique cut") << int(Kind::Rgb888) << 28 << 28 << 14 << 33 << 33 << 3 << true << 40 << 255 << 0.0 << 100.0;
+}
+
+void TestRender::rasterMatchesReference()
+{
+    QFETCH(int, kind);
+    QFETCH(int, sw);
+    QFETCH(int, sh);
+    QFETCH(int, ss);
+    QFETCH(int, pw);
+    QFETCH(int, ph);
+    QFETCH(int, view);
+    QFETCH(bool, cut);
+    QFETCH(int, slider);
+    QFETCH(int, alpha);
+    QFETCH(double, minPc);
+    QFETCH(double, maxPc);
+
+    CtView w;
+    SlicesCtrl *c = w.sCtrls.first();
+    fillSet(c, Kind(kind), sw, sh, ss, 7u);
+    c->minThPC_->setText(QString::number(minPc));
+    c->maxThPC_->setText(QString::number(maxPc));
+    c->alpha_->setText(QString::number(alpha));
+    c->showCSection_->setChecked(cut);
+    c->cSlider_->setValue(slider);
+    if (view == 1 || view == 3) {
+        turn(w, Vec3{0, 1, 0}, 0.5236);
+        turn(w, Vec3{1, 0, 0}, 0.61);
+    } else if (view == 2) {
+        turn(w, Vec3{1, 0, 0}, M_PI / 2);
+        w.nz.z = 0.0;
+    }
+    if (view == 3) {
+        w.scale = 0.73;
+        w.center = Vec3{2.5, -3.25, 1.0};
+    }
+    c->csNz = w.nz;
+    QColor penFast, penRef;
+    const QString diff = comparePaths(w, pw, ph, &penFast, &penRef);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    QCOMPARE(penFast, penRef);
+}
+
+void TestRender::twoSetsWithFrames()
+{
+    CtView w;
+    w.addSliceSet();
+    fillSet(w.sCtrls[0], Kind::Grey, 30, 28, 14, 3u);
+    fillSet(w.sCtrls[1], Kind::Grid, 22, 20, 9, 11u);
+    w.sCtrls[1]->showCSection_->setChecked(true);
+    w.sCtrls[1]->cSlider_->setValue(-20);
+    turn(w, Vec3{0, 0, 1}, 0.3);
+    turn(w, Vec3{1, 0, 0}, 0.8);
+    for (SlicesCtrl *c : w.sCtrls)
+        c->csNz = w.nz;
+    const QString diff = comparePaths(w, 47, 43);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+void TestRender::initialViewSamplesColumnAndRow()
+{
+    // With the initial view and the picture the size of a slice, pixel (c, r)
+    // shows the strongest value of column c, row r over the stack.
+    CtView w;
+    SlicesCtrl *c = w.sCtrls.first();
+    fillSet(c, Kind::Grid, 12, 10, 5, 5u);
+    const SliceDatas &set = c->sliceDatas;
+    w.imgPixWidth_->setText("12");
+    w.imgPixHeight_->setText("10");
+    c->showFrame_->setChecked(false);
+    for (bool raster : {true, false}) {
+        mip::setRasterPathEnabled(raster);
+        CtViewTestAccess::paintPImg(w);
+        const double lo = set.minTh, hi = set.maxTh;
+        for (int r = 0; r < 10; ++r)
+            for (int col = 0; col < 12; ++col) {
+                double u = 0;
+                for (const SliceData *s : set.slices)
+                    u = std::max(u, mip::mapValue(s->value(col, r), lo, hi));
+                const int g = u > 0 ? mip::strengthComponent(127, u) : 255;
+                const int red = u > 0 ? mip::strengthComponent(0, u) : 255;
+                QCOMPARE(qRed(w.pImg.pixel(col, r)), red);
+                QCOMPARE(qGreen(w.pImg.pixel(col, r)), g);
+            }
+    }
+    mip::setRasterPathEnabled(true);
+}
+
+void TestRender::edgeOnPaintsNothing()
+{
+    CtView w;
+    SlicesCtrl *c = w.sCtrls.first();
+    fillSet(c, Kind::Grey, 16, 16, 8, 1u);
+    c->showFrame_->setChecked(false);
+    w.nx = Vec3{1, 0, 0};
+    w.ny = Vec3{0, 0, 1};
+    w.nz = Vec3{0, -1, 0};
+    w.imgPixWidth_->setText("20");
+    w.imgPixHeight_->setText("20");
+    CtViewTestAccess::paintPImg(w);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x)
+            QCOMPARE(w.pImg.pixel(x, y), qRgba(255, 255, 255, 255));
+}
+
+void TestRender::windowEnds_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<double>("expectedQ");
+    QTest::newRow("minTh maps to nothing") << 10.0 << 0.0;
+    QTest::newRow("maxTh vanishes") << 20.0 << 0.0;
+    QTest::newRow("just below the top") << 19.96 << 254.976;
+    QTest::newRow("top 1/256 vanishes") << 19.97 << 0.0;
+    QTest::newRow("middle") << 15.0 << 128.0;
+    QTest::newRow("below the window") << 5.0 << 0.0;
+}
+
+void TestRender::windowEnds()
+{
+    QFETCH(double, value);
+    QFETCH(double, expectedQ);
+    QVERIFY(std::fabs(mip::mapValue(value, 10.0, 20.0) - expectedQ) < 1e-9);
+}
+
+void TestRender::framePasses()
+{
+    // Initial view: the far pass draws the z = -ss/2 face, the near pass the
+    // z = +ss/2 face, both the same rectangle centred on the picture.
+    CtView w;
+    w.pImg = QImage(41, 30, QImage::Format_ARGB32);
+    for (bool temae : {false, true}) {
+        w.pImg.fill(Qt::white);
+        QPainter p(&w.pImg);
+        CtViewTestAccess::frame(w, p, 4, 10, 6, temae, QColor(0, 0, 255));
+        p.end();
+        // W/2 = 20 (truncated), H/2 = 15: corners at columns 15 and 25, rows 12 and 18.
+        QCOMPARE(w.pImg.pixel(15, 12), qRgb(0, 0, 255));
+        QCOMPARE(w.pImg.pixel(25, 18), qRgb(0, 0, 255));
+        QCOMPARE(w.pImg.pixel(20, 12), qRgb(0, 0, 255));
+        QCOMPARE(w.pImg.pixel(20, 15), qRgb(255, 255, 255));
+        QCOMPARE(w.pImg.pixel(14, 12), qRgb(255, 255, 255));
+    }
+    // Turned so nz has three non-zero components: three faces per pass.
+    turn(w, Vec3{0, 1, 0}, 0.4);
+    turn(w, Vec3{1, 0, 0}, 0.3);
+    QImage far(41, 30, QImage::Format_ARGB32), near(41, 30, QImage::Format_ARGB32);
+    far.fill(Qt::white);
+    near.fill(Qt::white);
+    QPainter pf(&far), pn(&near);
+    CtViewTestAccess::frame(w, pf, 4, 10, 6, false, Qt::black);
+    CtViewTestAccess::frame(w, pn, 4, 10, 6, true, Qt::black);
+    pf.end();
+    pn.end();
+    QVERIFY(far != near);
+}
+
+void TestRender::nullAndHugePictures_data()
+{
+    QTest::addColumn<QString>("width");
+    QTest::addColumn<QString>("height");
+    QTest::newRow("zero") << "0" << "256";
+    QTest::newRow("negative") << "-5" << "256";
+    QTest::newRow("not a number") << "abc" << "256";
+    QTest::newRow("too large") << "100000" << "100000";
+}
+
+void TestRender::nullAndHugePictures()
+{
+    QFETCH(QString, width);
+    QFETCH(QString, height);
+    CtView w;
+    fillSet(w.sCtrls.first(), Kind::Grey, 16, 16, 4, 1u);
+    w.imgPixWidth_->setText(width);
+    w.imgPixHeight_->setText(height);
+    CtViewTestAccess::paintPImg(w);
+    QVERIFY(w.pImg.isNull());
+}
+
+QTEST_MAIN(TestRender)
+#include "tst_render.moc"
