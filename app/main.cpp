@@ -1,11 +1,36 @@
 #include <QApplication>
+#include <QDir>
+#include <QTranslator>
 
+#include "app/cfgstore.h"
+#include "app/startup.h"
 #include "ui/ctview.h"
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    CtView w;
+    QTranslator translator;
+
+    // Every relative path from here on (configuration files, "-d") is taken
+    // from the application directory, wherever the program was started.
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+
+    cfg.init(argc, argv, false, defaultConfigFileName(), configFileOptions());
+    const QString cfgName = configFileName(cfg);
+    const bool readOk = cfg.readFile(cfgName);
+    logReadResult(readOk, cfgName);
+
+    const QString baseName = programBaseName(argc, argv);
+    const QString dataRoot = dataRootFor(cfg, QDir::current().absolutePath());
+    logDataRoot(dataRoot, dataRootLogValue(cfg));
+
+    // The forms translate their texts while they are built, so the translator
+    // goes in before the window.
+    if (chooseJapanese(cfg, baseName)
+        && loadJapaneseTranslation(translator, QCoreApplication::applicationDirPath()))
+        QCoreApplication::installTranslator(&translator);
+
+    CtView w(dataRoot, nullptr);
     QObject::connect(&w, &CtView::finishing, &app, &QCoreApplication::quit);
     w.show();
     return app.exec();

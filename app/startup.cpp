@@ -1,22 +1,84 @@
 #include "app/startup.h"
 
+#include <QDebug>
+#include <QFileInfo>
+#include <QTranslator>
+
 #include "app/cfgstore.h"
 
-QString configFileName(const CfgStore &store)
+QString defaultConfigFileName()
 {
-    Q_UNUSED(store);
     return QStringLiteral("config.cfg");
 }
 
-QString dataRootFor(const CfgStore &store, const QString &appDir)
+QStringList configFileOptions()
 {
-    Q_UNUSED(store);
-    return appDir;
+    return {QStringLiteral("-c"), QStringLiteral("-config")};
+}
+
+QString configFileName(const CfgStore &store)
+{
+    QString name = defaultConfigFileName();
+    for (const QString &option : configFileOptions()) {
+        if (store.hasKey(option))
+            name = store.get(option, name);
+    }
+    return name;
+}
+
+QString programBaseName(int argc, const char *const *argv)
+{
+    if (argc < 1 || !argv || !argv[0])
+        return QString();
+    return QFileInfo(QString::fromUtf8(argv[0])).baseName();
+}
+
+QString dataRootFor(const CfgStore &store, const QString &currentDir)
+{
+    QString root = currentDir;
+    if (store.hasExactKey(QStringLiteral("DataRoot")))
+        root = store.getExact(QStringLiteral("DataRoot"), root);
+    if (store.hasExactKey(QStringLiteral("-d")))
+        root = store.getExact(QStringLiteral("-d"), root);
+    return root;
+}
+
+QString dataRootLogValue(const CfgStore &store)
+{
+    return store.getExact(QStringLiteral("DataRoot"), QStringLiteral("aa"));
 }
 
 bool chooseJapanese(const CfgStore &store, const QString &programBaseName)
 {
-    Q_UNUSED(store);
-    Q_UNUSED(programBaseName);
-    return true;
+    bool useJapanese = true;
+    if (store.hasKey(QStringLiteral("lang")))
+        useJapanese = store.get(QStringLiteral("lang"), QString()).toUpper() != QLatin1String("ENGLISH");
+
+    if (programBaseName.size() == 4 && programBaseName.startsWith(QLatin1String("Oxa"))) {
+        if (programBaseName.at(3) == u'e')
+            useJapanese = false;
+        else if (programBaseName.at(3) == u'j')
+            useJapanese = true;
+    }
+
+    if (store.hasExactKey(QStringLiteral("-j")))
+        return true;
+    if (store.hasExactKey(QStringLiteral("-e")))
+        return false;
+    return useJapanese;
+}
+
+bool loadJapaneseTranslation(QTranslator &translator, const QString &appDir)
+{
+    return translator.load(QStringLiteral(":Oxa_ja_JP"), appDir);
+}
+
+void logReadResult(bool readOk, const QString &fileName)
+{
+    qDebug() << "read Ok" << readOk << fileName;
+}
+
+void logDataRoot(const QString &dataRoot, const QString &rawDataRoot)
+{
+    qDebug() << "data root" << dataRoot << rawDataRoot;
 }

@@ -2,16 +2,36 @@
 #define STARTUP_H
 
 #include <QString>
+#include <QStringList>
 
 class CfgStore;
+class QTranslator;
 
-// The decisions of the start-up sequence as plain functions over a store.
+// The decisions of the start-up sequence as plain functions over a store, so
+// that they can be tried without starting the program.
 
+// "config.cfg": the configuration file read when no option names another.
+QString defaultConfigFileName();
+// The options that name the configuration file, in rising priority: "-c", "-config".
+QStringList configFileOptions();
 // "config.cfg", replaced by "-c" and then by "-config" (keys case-insensitive).
+// An option without a value gives the empty name.
 QString configFileName(const CfgStore &store);
-// appDir, replaced by the entry "DataRoot" and then by the option "-d" (both exact keys).
-QString dataRootFor(const CfgStore &store, const QString &appDir);
-// Japanese unless "lang" says English; the program-name rule; then "-e" and "-j".
+// QFileInfo::baseName of the first process argument (UTF-8); empty when there is none.
+QString programBaseName(int argc, const char *const *argv);
+// currentDir, replaced by the entry "DataRoot" and then by the option "-d" (both
+// exact keys). The value is used as it stands, neither made absolute nor checked.
+QString dataRootFor(const CfgStore &store, const QString &currentDir);
+// The raw "DataRoot" entry for the log, "aa" when there is none.
+QString dataRootLogValue(const CfgStore &store);
+// Japanese unless "lang" says English; then the program-name rule ("Oxa" plus
+// one letter: 'e' English, 'j' Japanese); then "-j", else "-e", decide.
 bool chooseJapanese(const CfgStore &store, const QString &programBaseName);
+// Loads the embedded Japanese translation (":Oxa_ja_JP", resolved to the
+// resource ":/Oxa_ja_JP.qm"); false when it cannot be loaded.
+bool loadJapaneseTranslation(QTranslator &translator, const QString &appDir);
+// The two start-up log lines, written through qDebug.
+void logReadResult(bool readOk, const QString &fileName);
+void logDataRoot(const QString &dataRoot, const QString &rawDataRoot);
 
 #endif
