@@ -1,8 +1,88 @@
 #include "ui/slicesctrl.h"
 
 #include <QPainter>
+#include <QPen>
+#include <QRectF>
 
-void SlicesCtrl::drawHist(QPainter *p) { Q_UNUSED(p); }
-void SlicesCtrl::mousePressedOnDispH() {}
-void SlicesCtrl::mouseMovedOnDispH() {}
-void SlicesCtrl::mouseReleasedOnDispH() { dragLine = -1; }
+#include <cmath>
+
+#include "widgets/chcoord.h"
+#include "widgets/exlabel.h"
+#include "widgets/mousec.h"
+
+// The horizontal axis of the histogram display is the percentage of the
+// panel's range, 0 at the left edge and 101 at the right edge of the label.
+namespace {
+void setPercentAxis(ChCoord *coord)
+{
+    coord->setRange(0, 0, 101, 1);
+}
+} // namespace
+
+// Paints the set's histogram picture stretched over dispH_ and the two red
+// threshold lines; before the first successful load the label stays white.
+void SlicesCtrl::drawHist(QPainter *p)
+{
+    const int w = dispH_->width();
+    const int h = dispH_->height();
+    p->fillRect(QRect(0, 0, w, h), QColor(255, 255, 255, 255));
+
+    bool ready = false;
+    QImage histPicture;
+    int bins = 0;
+    int picHeight = 0;
+    {
+        SliceDatas::ReadGuard g(sliceDatas);
+        ready = sliceDatas.histReady;
+        if (ready) {
+            histPicture = sliceDatas.histImage;  // shared copy, drawn after the lock is gone
+            bins = sliceDatas.histBins;
+            picHeight = sliceDatas.histHeight;
+        }
+    }
+    if (!ready)
+        return;
+
+    setPercentAxis(histCoord);
+    p->drawImage(QRectF(0, 0, w, h), histPicture, QRectF(0, 0, bins - 1, picHeight - 1));
+
+    p->setPen(QPen(QColor(255, 0, 0)));
+    const int minX = static_cast<int>(histCoord->xToPix(minThPC()));
+    p->drawLine(minX, 0, minX, h);
+    const int maxX = static_cast<int>(histCoord->xToPix(maxThPC()));
+    p->drawLine(maxX, 0, maxX, h);
+}
+
+// A plain left press picks the nearer line; a press exactly between them, or
+// on both at once, picks the upper one. Other buttons and Shift, Control or
+// Alt leave dragLine as it is.
+void SlicesCtrl::mousePressedOnDispH()
+{
+    setPercentAxis(histCoord);
+    const double q = histCoord->pixToX(histMouse->pos.x());
+    if (histMouse->pressButton != Qt::LeftButton)
+        return;
+    if (histMouse->pressModifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier))
+        return;
+    dragLine = std::fabs(maxThPC() - q) <= std::fabs(minThPC() - q) ? 1 : 0;
+}
+
+// While the left button is held: the chosen line follows the pointer, unclamped,
+// and the picture is redrawn (three paintPImg per move with a line, one without).
+void SlicesCtrl::mouseMovedOnDispH()
+{
+    setPercentAxis(histCoord);
+    const double q = histCoord->pixToX(histMouse->pos.x());
+    if (!histMouse->pressLeft)
+        return;
+    if (dragLine == 0)
+        setMinThPC(q, false);
+    else if (dragLine == 1)
+        setMaxThPC(q, false);
+    emit paintPImg();
+}
+
+void SlicesCtrl::mouseReleasedOnDispH()
+{
+    dragLine = -1;
+}

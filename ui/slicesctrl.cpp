@@ -1,40 +1,348 @@
 #include "ui/slicesctrl.h"
 
-SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent), dataRoot(dataRoot_)
+#include <QColorDialog>
+#include <QDir>
+#include <QFileDialog>
+#include <QPixmap>
+
+#include <cmath>
+
+#include "app/cfgstore.h"
+#include "widgets/chcoord.h"
+#include "widgets/exlabel.h"
+#include "widgets/mousec.h"
+
+namespace {
+// Every number written into a field carries at most six significant digits.
+QString fieldText(double x)
 {
+    return QString::number(x, 'g', 6);
+}
+
+QPixmap colorSwatch(const QColor &col)
+{
+    QPixmap pm(15, 27);
+    pm.fill(col);
+    return pm;
+}
+} // namespace
+
+SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
+{
+    csNz = Vec3{0.0, 0.0, 0.0};
+
     setupUi(this);
+
+    showB_->setChecked(true);
+    showB2_->setChecked(true);
+    showB_->setVisible(!showB_->isChecked());
+    slicesCtrlFrame_->setVisible(showB_->isChecked());
+
+    dataRoot = dataRoot_;
     histMouse = &dispH_->mouse;
     histCoord = &dispH_->coord;
+    dragLine = -1;
+    fileDialog = nullptr;
+    vColorDialog = nullptr;
+    sColorDialog = nullptr;
+
+    nativeDialog = cfg.get("native_dialog", "0").toInt(nullptr, 10) == 1;
+
+    setVColor(QColor(0, 127, 127));
+    setSColor(QColor(127, 0, 0));
+
+    sliceDatas.moveToThread(&loaderThread);
+    loaderThread.start(QThread::InheritPriority);
+
+    connect(showB_, &QCheckBox::toggled, this, &SlicesCtrl::showHide);
+    connect(showB2_, &QCheckBox::toggled, this, &SlicesCtrl::showHide);
+    connect(selectB_, &QPushButton::clicked, this, &SlicesCtrl::selectFiles);
+    connect(&sliceDatas, &SliceDatas::loadedNewFile, this, &SlicesCtrl::noticedLoadedNewFile);
+    connect(&sliceDatas, &SliceDatas::loadFilesFinished, this, &SlicesCtrl::noticedLoadFilesFinished);
+    connect(&sliceDatas, &SliceDatas::cleared, this, &SlicesCtrl::datasCleared);
+    connect(minTh_, &QLineEdit::editingFinished, this, &SlicesCtrl::updatedMinTh);
+    connect(maxTh_, &QLineEdit::editingFinished, this, &SlicesCtrl::updatedMaxTh);
+    connect(minThPC_, &QLineEdit::editingFinished, this, &SlicesCtrl::updatedMinThPC);
+    connect(maxThPC_, &QLineEdit::editingFinished, this, &SlicesCtrl::updatedMaxThPC);
+    connect(dispH_, &ExLabel::draw, this, &SlicesCtrl::drawHist);
+    connect(histMouse, &MouseC::mPressed, this, &SlicesCtrl::mousePressedOnDispH);
+    connect(histMouse, &MouseC::mMoved, this, &SlicesCtrl::mouseMovedOnDispH);
+    connect(histMouse, &MouseC::mReleased, this, &SlicesCtrl::mouseReleasedOnDispH);
+    connect(showVolume_, &QCheckBox::toggled, this, &SlicesCtrl::paintPImg);
+    connect(showCSection_, &QCheckBox::toggled, this, &SlicesCtrl::paintPImg);
+    connect(showFrame_, &QCheckBox::toggled, this, &SlicesCtrl::paintPImg);
+    connect(cSlider_, &QSlider::valueChanged, this, &SlicesCtrl::changedSliderStat);
+    connect(csFixDir_, &QCheckBox::toggled, this, &SlicesCtrl::changedSliderStat);
+    connect(selVColor_, &QPushButton::clicked, this, &SlicesCtrl::selectVColor);
+    connect(selSColor_, &QPushButton::clicked, this, &SlicesCtrl::selectSColor);
+    connect(alpha_, &QLineEdit::editingFinished, this, &SlicesCtrl::fixupAlpha);
+    connect(alpha_, &QLineEdit::editingFinished, this, &SlicesCtrl::paintPImg);
 }
-SlicesCtrl::~SlicesCtrl() {}
-double SlicesCtrl::rMinV() const { return rMinV_->text().toDouble(); }
-double SlicesCtrl::rMaxV() const { return rMaxV_->text().toDouble(); }
-double SlicesCtrl::minThV() const { return minTh_->text().toDouble(); }
-double SlicesCtrl::maxThV() const { return maxTh_->text().toDouble(); }
-double SlicesCtrl::minThPC() const { return minThPC_->text().toDouble(); }
-double SlicesCtrl::maxThPC() const { return maxThPC_->text().toDouble(); }
-int SlicesCtrl::alpha() const { return alpha_->text().toInt(nullptr, 10); }
-void SlicesCtrl::setVColor(QColor col) { vColor = col; }
-void SlicesCtrl::setSColor(QColor col) { sColor = col; }
-void SlicesCtrl::setSetupNo(int n) { Q_UNUSED(n); }
-void SlicesCtrl::setAlpha(int a) { alpha_->setText(QString::number(a)); }
-void SlicesCtrl::setMinThPC(double, bool) {}
-void SlicesCtrl::setMaxThPC(double, bool) {}
-void SlicesCtrl::setMinThV(double, bool) {}
-void SlicesCtrl::setMaxThV(double, bool) {}
-void SlicesCtrl::setRMinV(double x) { rMinV_->setText(QString::number(x, 'g', 6)); }
-void SlicesCtrl::setRMaxV(double x) { rMaxV_->setText(QString::number(x, 'g', 6)); }
-void SlicesCtrl::initNz(Vec3 nz) { csNz = nz; }
-void SlicesCtrl::newNz(Vec3 nz) { if (!csFixDir_->isChecked()) csNz = nz; }
-void SlicesCtrl::fixupAlpha() {}
-void SlicesCtrl::updatedMinThPC() {}
-void SlicesCtrl::updatedMaxThPC() {}
-void SlicesCtrl::updatedMinTh() {}
-void SlicesCtrl::updatedMaxTh() {}
-void SlicesCtrl::showHide(bool f) { Q_UNUSED(f); }
-void SlicesCtrl::selectFiles() {}
-void SlicesCtrl::selectVColor() {}
-void SlicesCtrl::selectSColor() {}
-void SlicesCtrl::noticedLoadedNewFile(QString fname) { Q_UNUSED(fname); }
-void SlicesCtrl::noticedLoadFilesFinished() {}
-void SlicesCtrl::datasCleared() {}
+
+// A running load is asked to stop after its current file, so closing the window
+// never waits for a long list of files; selections still queued are dropped with
+// the thread's event loop. The set and its slices go after the thread has ended.
+SlicesCtrl::~SlicesCtrl()
+{
+    loaderThread.requestInterruption();
+    loaderThread.quit();
+    loaderThread.wait();
+}
+
+double SlicesCtrl::rMinV() const
+{
+    return rMinV_->text().toDouble();
+}
+
+double SlicesCtrl::rMaxV() const
+{
+    return rMaxV_->text().toDouble();
+}
+
+double SlicesCtrl::minThV() const
+{
+    return minTh_->text().toDouble();
+}
+
+double SlicesCtrl::maxThV() const
+{
+    return maxTh_->text().toDouble();
+}
+
+double SlicesCtrl::minThPC() const
+{
+    return minThPC_->text().toDouble();
+}
+
+double SlicesCtrl::maxThPC() const
+{
+    return maxThPC_->text().toDouble();
+}
+
+int SlicesCtrl::alpha() const
+{
+    return alpha_->text().toInt(nullptr, 10);
+}
+
+void SlicesCtrl::setVColor(QColor col)
+{
+    vColor = col;
+    dispVColor_->setPixmap(colorSwatch(col));
+}
+
+void SlicesCtrl::setSColor(QColor col)
+{
+    sColor = col;
+    dispSColor_->setPixmap(colorSwatch(col));
+}
+
+void SlicesCtrl::setSetupNo(int n)
+{
+    const QString caption = tr("Show Setup %1").arg(n);
+    showB_->setText(caption);
+    showB2_->setText(caption);
+}
+
+void SlicesCtrl::setAlpha(int a)
+{
+    alpha_->setText(QString::number(a, 10));
+    fixupAlpha();
+}
+
+double SlicesCtrl::valueFromPercent(double pc) const
+{
+    return (rMaxV() - rMinV()) * pc / 100 + rMinV();
+}
+
+double SlicesCtrl::percentFromValue(double v) const
+{
+    return (v - rMinV()) / (rMaxV() - rMinV()) * 100;
+}
+
+void SlicesCtrl::setMinThPC(double pc, bool quiet)
+{
+    minThPC_->setText(fieldText(pc));
+    minThPC_->setCursorPosition(0);
+    dispH_->update();
+    if (!quiet)
+        setMinThV(valueFromPercent(minThPC()), true);
+    emit paintPImg();
+    dispH_->update();
+}
+
+void SlicesCtrl::setMaxThPC(double pc, bool quiet)
+{
+    maxThPC_->setText(fieldText(pc));
+    maxThPC_->setCursorPosition(0);
+    dispH_->update();
+    if (!quiet)
+        setMaxThV(valueFromPercent(maxThPC()), true);
+    emit paintPImg();
+    dispH_->update();
+}
+
+void SlicesCtrl::setMinThV(double v, bool quiet)
+{
+    minTh_->setText(fieldText(v));
+    minTh_->setCursorPosition(0);
+    if (!quiet)
+        setMinThPC(percentFromValue(minThV()), true);
+    emit paintPImg();
+    dispH_->update();
+}
+
+void SlicesCtrl::setMaxThV(double v, bool quiet)
+{
+    maxTh_->setText(fieldText(v));
+    maxTh_->setCursorPosition(0);
+    if (!quiet)
+        setMaxThPC(percentFromValue(maxThV()), true);
+    emit paintPImg();
+    dispH_->update();
+}
+
+void SlicesCtrl::setRMinV(double x)
+{
+    rMinV_->setText(fieldText(x));
+}
+
+void SlicesCtrl::setRMaxV(double x)
+{
+    rMaxV_->setText(fieldText(x));
+}
+
+void SlicesCtrl::initNz(Vec3 nz)
+{
+    csNz = nz;
+}
+
+void SlicesCtrl::newNz(Vec3 nz)
+{
+    if (!csFixDir_->isChecked())
+        csNz = nz;
+}
+
+// Negative opacities become 0, 256 and more become 255; text that is not an
+// integer stays as typed and reads as 0.
+void SlicesCtrl::fixupAlpha()
+{
+    if (alpha() < 0)
+        alpha_->setText("0");
+    if (alpha() >= 256)
+        alpha_->setText("255");
+}
+
+void SlicesCtrl::updatedMinThPC()
+{
+    setMinThV(valueFromPercent(minThPC()), true);
+}
+
+void SlicesCtrl::updatedMaxThPC()
+{
+    setMaxThV(valueFromPercent(maxThPC()), true);
+}
+
+void SlicesCtrl::updatedMinTh()
+{
+    setMinThPC(percentFromValue(minThV()), true);
+}
+
+void SlicesCtrl::updatedMaxTh()
+{
+    setMaxThPC(percentFromValue(maxThV()), true);
+}
+
+// Folding: the panel shrinks to the unchecked showB_; checking it unfolds.
+void SlicesCtrl::showHide(bool f)
+{
+    showB_->setChecked(f);
+    showB2_->setChecked(f);
+    showB_->setVisible(!showB_->isChecked());
+    slicesCtrlFrame_->setVisible(showB_->isChecked());
+}
+
+// The chosen files are queued to the loader thread; the dialog stays open
+// beside the window and the next one starts where this one was left.
+void SlicesCtrl::selectFiles()
+{
+    if (fileDialog) {
+        dataRoot = fileDialog->directory().absolutePath();
+        fileDialog->deleteLater();
+    }
+    fileDialog = new QFileDialog(this, QString(), QString(), QString());
+    fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
+    fileDialog->setFileMode(QFileDialog::ExistingFiles);
+    fileDialog->setDirectory(dataRoot);
+    fileDialog->setNameFilters({tr("Data Files (*.dat *.png)"), tr("Any Files (* *.*)")});
+    fileDialog->setWindowTitle(tr("Select Data Files"));
+    if (!nativeDialog)
+        fileDialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    connect(fileDialog, &QFileDialog::filesSelected, &sliceDatas, &SliceDatas::filesSelected);
+    fileDialog->show();
+}
+
+void SlicesCtrl::selectVColor()
+{
+    if (vColorDialog)
+        vColorDialog->deleteLater();
+    vColorDialog = new QColorDialog(this);
+    QColorDialog *dialog = vColorDialog;
+    dialog->setCurrentColor(vColor);
+    dialog->setWindowTitle(tr("Select Volume Color"));
+    connect(dialog, &QColorDialog::colorSelected, this, [this, dialog]() {
+        setVColor(dialog->selectedColor());
+        emit paintPImg();
+    });
+    dialog->show();
+}
+
+void SlicesCtrl::selectSColor()
+{
+    if (sColorDialog)
+        sColorDialog->deleteLater();
+    sColorDialog = new QColorDialog(this);
+    QColorDialog *dialog = sColorDialog;
+    dialog->setCurrentColor(sColor);
+    dialog->setWindowTitle(tr("Select Section Color"));
+    connect(dialog, &QColorDialog::colorSelected, this, [this, dialog]() {
+        setSColor(dialog->selectedColor());
+        emit paintPImg();
+    });
+    dialog->show();
+}
+
+void SlicesCtrl::noticedLoadedNewFile(QString fname)
+{
+    nameList_->addItem(fname);
+}
+
+// Emits paintPImg five times after a successful load (twice per threshold pair,
+// once at the end). A load that accepted no file leaves the range and threshold
+// fields as they were - the set's range is then +-DBL_MAX and would turn both
+// percent fields into "nan" - but still repaints the histogram (which keeps
+// the previous one, if any) and asks for one redraw.
+void SlicesCtrl::noticedLoadFilesFinished()
+{
+    bool loaded = false;
+    double lowV = 0.0;
+    double highV = 0.0;
+    {
+        SliceDatas::ReadGuard g(sliceDatas);
+        loaded = sliceDatas.loaded;
+        lowV = sliceDatas.minV;
+        highV = sliceDatas.maxV;
+    }
+    if (loaded && std::isfinite(lowV) && std::isfinite(highV)) {
+        setRMinV(lowV);
+        setRMaxV(highV);
+        setMinThV(valueFromPercent(minThPC()), false);
+        setMaxThV(valueFromPercent(maxThPC()), false);
+    }
+    dispH_->update();
+    emit paintPImg();
+}
+
+void SlicesCtrl::datasCleared()
+{
+    nameList_->clear();
+}

@@ -91,6 +91,11 @@ private slots:
     void mouseReleasedOnDispH();
 
 private:
+    // The derivations between a threshold and its percentage, through the
+    // range fields as they read now.
+    double valueFromPercent(double pc) const;
+    double percentFromValue(double v) const;
+
     // Tests reach the private slots through this one door.
     friend struct SlicesCtrlTestAccess;
 };

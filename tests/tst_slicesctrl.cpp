@@ -1,0 +1,576 @@
+#include <QAtomicInt>
+#include <QColorDialog>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileDialog>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/cfgstore.h"
+#include "panelfixtures.h"
+#include "ui/slicesctrl.h"
+
+namespace {
+
+using fixtures::loadThroughDialog;
+using fixtures::typeInto;
+
+// The colour at the centre of a label's pixmap.
+QColor swatchColor(const QLabel *label)
+{
+    const QPixmap pm = label->pixmap();
+    if (pm.isNull())
+        return QColor();
+    return pm.toImage().pixelColor(pm.width() / 2, pm.height() / 2);
+}
+
+QStringList fieldTexts(const SlicesCtrl &p)
+{
+    return {p.rMinV_->text(), p.minTh_->text(), p.minThPC_->text(),
+            p.maxThPC_->text(), p.maxTh_->text(), p.rMaxV_->text()};
+}
+
+} // namespace
+
+class TestSlicesCtrl : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { cfg.set("native_dialog", "0", "", ""); }
+
+    void newPanelState();
+    void nativeDialogSetting_data();
+    void nativeDialogSetting();
+    void derivePercentToValue_data();
+    void derivePercentToValue();
+    void deriveValueToPercent_data();
+    void deriveValueToPercent();
+    void setterFormatsAndSignals();
+    void opacityFixup_data();
+    void opacityFixup();
+    void setAlphaClamps();
+    void folding();
+    void showSwitchesRedraw();
+    void sliderAndFixDirSignal();
+    void fixDirKeepsNormal();
+    void colorDialog_data();
+    void colorDialog();
+    void fileDialogSettings();
+    void fileDialogKeepsDirectory();
+    void realLoadFillsPanel();
+    void secondLoadKeepsPercent();
+    void failedLoadKeepsFields();
+    void failedLoadOnNewPanel();
+    void destroyDuringLoadInterrupts();
+};
+
+void TestSlicesCtrl::newPanelState()
+{
+    SlicesCtrl p("/some/root");
+    QCOMPARE(fieldTexts(p), QStringList({"0.0", "0.0", "0.0", "100.0", "0.0", "0.0"}));
+    QCOMPARE(p.alpha_->text(), QStringLiteral("255"));
+    QCOMPARE(p.alpha(), 255);
+    QCOMPARE(p.dataRoot, QStringLiteral("/some/root"));
+    QCOMPARE(p.vColor, QColor(0, 127, 127));
+    QCOMPARE(p.sColor, QColor(127, 0, 0));
+    QCOMPARE(p.dispVColor_->pixmap().size(), QSize(15, 27));
+    QCOMPARE(p.dispSColor_->pixmap().size(), QSize(15, 27));
+    QCOMPARE(swatchColor(p.dispVColor_), QColor(0, 127, 127));
+    QCOMPARE(swatchColor(p.dispSColor_), QColor(127, 0, 0));
+    QCOMPARE(p.csNz.x, 0.0);
+    QCOMPARE(p.csNz.y, 0.0);
+    QCOMPARE(p.csNz.z, 0.0);
+    QCOMPARE(p.dragLine, -1);
+    QVERIFY(!p.fileDialog);
+    QVERIFY(!p.vColorDialog);
+    QVERIFY(!p.sColorDialog);
+    QVERIFY(!p.nativeDialog);
+    QCOMPARE(p.histMouse, &p.dispH_->mouse);
+    QCOMPARE(p.histCoord, &p.dispH_->coord);
+    QVERIFY(p.loaderThread.isRunning());
+    QCOMPARE(p.sliceDatas.thread(), &p.loaderThread);
+    QVERIFY(p.showB_->isChecked());
+    QVERIFY(p.showB2_->isChecked());
+    QVERIFY(p.showB_->isHidden());
+    QVERIFY(!p.slicesCtrlFrame_->isHidden());
+    QVERIFY(p.showVolume_->isChecked());
+    QVERIFY(!p.showCSection_->isChecked());
+    QVERIFY(p.showFrame_->isChecked());
+    QVERIFY(!p.csFixDir_->isChecked());
+    QCOMPARE(p.cSlider_->minimum(), -100);
+    QCOMPARE(p.cSlider_->maximum(), 100);
+    QCOMPARE(p.cSlider_->value(), 0);
+    QCOMPARE(p.nameList_->count(), 0);
+    QCOMPARE(p.windowTitle(), QStringLiteral("Load Slices"));
+}
+
+void TestSlicesCtrl::nativeDialogSetting_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("native");
+    QTest::newRow("one") << "1" << true;
+    QTest::newRow("leading zero") << "01" << true;
+    QTest::newRow("zero") << "0" << false;
+    QTest::newRow("two") << "2" << false;
+    QTest::newRow("word") << "yes" << false;
+    QTest::newRow("hex is not base 10") << "0x1" << false;
+}
+
+void TestSlicesCtrl::nativeDialogSetting()
+{
+    QFETCH(QString, value);
+    QFETCH(bool, native);
+    cfg.set("NATIVE_DIALOG", value, "", "");
+    SlicesCtrl p;
+    QCOMPARE(p.nativeDialog, native);
+}
+
+void TestSlicesCtrl::derivePercentToValue_data()
+{
+    QTest::addColumn<QString>("rMin");
+    QTest::addColumn<QString>("rMax");
+    QTest::addColumn<QString>("percent");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("quarter of 0..200") << "0" << "200" << "25" << "50";
+    QTest::newRow("offset range") << "10" << "200" << "25" << "57.5";
+    QTest::newRow("negative range") << "-1" << "1" << "75" << "0.5";
+    QTest::newRow("six digits") << "0" << "1" << "33.33333333" << "0.333333";
+    QTest::newRow("large values in exponent form") << "0" << "1e7" << "12.3456789" << "1.23457e+06";
+    QTest::newRow("beyond 100 is not clamped") << "0" << "10" << "150" << "15";
+    QTest::newRow("text reads as 0") << "5" << "15" << "abc" << "5";
+}
+
+void TestSlicesCtrl::derivePercentToValue()
+{
+    QFETCH(QString, rMin);
+    QFETCH(QString, rMax);
+    QFETCH(QString, percent);
+    QFETCH(QString, value);
+    SlicesCtrl p;
+    p.rMinV_->setText(rMin);
+    p.rMaxV_->setText(rMax);
+    QSignalSpy paints(&p, &SlicesCtrl::paintPImg);
+
+    typeInto(p.minThPC_, percent);
+    QCOMPARE(p.minTh_->text(), value);
+    QCOMPARE(p.minThPC_->text(), percent);  // the edited field itself is left as typed
+    QCOMPARE(paints.count(), 1);
+
+    typeInto(p.maxThPC_, percent);
+    QCOMPARE(p.maxTh_->text(), value);
+    QCOMPARE(paints.count(), 2);
+}
+
+void TestSlicesCtrl::deriveValueToPercent_data()
+{
+    QTest::addColumn<QString>("rMin");
+    QTest::addColumn<QString>("rMax");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("percent");
+    QTest::newRow("quarter of 0..200") << "0" << "200" << "50" << "25";
+    QTest::newRow("offset range") << "10" << "200" << "57.5" << "25";
+    QTest::newRow("thirds to six digits") << "0" << "3" << "1" << "33.3333";
+    QTest::newRow("below the range") << "0" << "10" << "-5" << "-50";
+    QTest::newRow("equal range fields") << "4" << "4" << "5" << "inf";
+}
+
+void TestSlicesCtrl::deriveValueToPercent()
+{
+    QFETCH(QString, rMin);
+    QFETCH(QString, rMax);
+    QFETCH(QString, value);
+    QFETCH(QString, percent);
+    SlicesCtrl p;
+    p.rMinV_->setText(rMin);
+    p.rMaxV_->setText(rMax);
+    QSignalSpy paints(&p, &SlicesCtrl::paintPImg);
+
+    typeInto(p.minTh_, value);
+    QCOMPARE(p.minThPC_->text(), percent);
+    QCOMPARE(paints.count(), 1);
+    typeInto(p.maxTh_, value);
+    QCOMPARE(p.maxThPC_->text(), percent);
+    QCOMPARE(paints.count(), 2);
+}
+
+void TestSlicesCtrl::setterFormatsAndSignals()
+{
+    SlicesCtrl p;
+    p.setRMinV(0);
+    p.setRMaxV(3);
+    QCOMPARE(p.rMaxV_->text(), QStringLiteral("3"));
+    QSignalSpy paints(&p, &SlicesCtrl::paintPImg);
+
+    // Not quiet: both fields change and each setter call redraws once.
+    p.setMinThV(1, false);
+    QCOMPARE(p.minTh_->text(), QStringLiteral("1"));
+    QCOMPARE(p.minThPC_->text(), QStringLiteral("33.3333"));
+    QCOMPARE(p.minThPC_->cursorPosition(), 0);
+    QCOMPARE(p.minTh_->cursorPosition(), 0);
+    QCOMPARE(paints.count(), 2);
+
+    // The derivation reads the rounded text back: 33.3333 % of 3 is 0.999999.
+    p.setMaxThPC(100.0 / 3.0, false);
+    QCOMPARE(p.maxThPC_->text(), QStringLiteral("33.3333"));
+    QCOMPARE(p.maxTh_->text(), QStringLiteral("0.999999"));
+    QCOMPARE(paints.count(), 4);
+
+    // Quiet: only the field itself.
+    p.setMaxThV(123456789.0, true);
+    QCOMPARE(p.maxTh_->text(), QStringLiteral("1.23457e+08"));
+    QCOMPARE(p.maxThPC_->text(), QStringLiteral("33.3333"));
+    QCOMPARE(paints.count(), 5);
+
+    // Range setters emit nothing.
+    p.setRMinV(0.1234567);
+    QCOMPARE(p.rMinV_->text(), QStringLiteral("0.123457"));
+    QCOMPARE(paints.count(), 5);
+
+    // Editing a range field emits nothing either.
+    typeInto(p.rMaxV_, "7");
+    QCOMPARE(paints.count(), 5);
+}
+
+void TestSlicesCtrl::opacityFixup_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("alpha");
+    QTest::newRow("negative") << "-5" << "0" << 0;
+    QTest::newRow("too large") << "300" << "255" << 255;
+    QTest::newRow("just too large") << "256" << "255" << 255;
+    QTest::newRow("top") << "255" << "255" << 255;
+    QTest::newRow("zero") << "0" << "0" << 0;
+    QTest::newRow("middle") << "128" << "128" << 128;
+    QTest::newRow("letters stay") << "abc" << "abc" << 0;
+    QTest::newRow("beyond int stays") << "99999999999" << "99999999999" << 0;
+    QTest::newRow("decimal stays") << "12.5" << "12.5" << 0;
+}
+
+void TestSlicesCtrl::opacityFixup()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    QFETCH(int, alpha);
+    SlicesCtrl p;
+    QStringList seenAtRedraw;
+    connect(&p, &SlicesCtrl::paintPImg, this, [&] { seenAtRedraw << p.alpha_->text(); });
+
+    typeInto(p.alpha_, typed);
+    QCOMPARE(p.alpha_->text(), shown);
+    QCOMPARE(p.alpha(), alpha);
+    // One redraw, after the fix-up.
+    QCOMPARE(seenAtRedraw, QStringList{shown});
+}
+
+void TestSlicesCtrl::setAlphaClamps()
+{
+    SlicesCtrl p;
+    QSignalSpy paints(&p, &SlicesCtrl::paintPImg);
+    p.setAlpha(128);
+    QCOMPARE(p.alpha_->text(), QStringLiteral("128"));
+    p.setAlpha(-5);
+    QCOMPARE(p.alpha_->text(), QStringLiteral("0"));
+    p.setAlpha(1000);
+    QCOMPARE(p.alpha_->text(), QStringLiteral("255"));
+    QCOMPARE(paints.count(), 0);
+}
+
+void TestSlicesCtrl::folding()
+{
+    SlicesCtrl p;
+    p.setSetupNo(3);
+    QCOMPARE(p.showB_->text(), QStringLiteral("Show Setup 3"));
+    QCOMPARE(p.showB2_->text(), QStringLiteral("Show Setup 3"));
+    p.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&p));
+    QSignalSpy paints(&p, &SlicesCtrl::paintPImg);
+
+    QTest::mouseClick(p.showB2_, Qt::LeftButton, {}, QPoint(5, p.showB2_->height() / 2));
+    QVERIFY(!p.showB2_->isChecked());
+    QVERIFY(!p.showB_->isChecked());
+    QVERIFY(p.showB_->isVisible());
+    QVERIFY(!p.slicesCtrlFrame_->isVisible());
+    QCOMPARE(p.showB_->text(), QStringLiteral("Show Setup 3"));
+
+    QTest::mouseClick(p.showB_, Qt::LeftButton, {}, QPoint(5, p.showB_->height() / 2));
+    QVERIFY(p.showB_->isChecked());
+    QVERIFY(p.showB2_->isChecked());
+    QVERIFY(!p.showB_->isVisible());
+    QVERIFY(p.slicesCtrlFrame_->isVisible());
+    QCOMPARE(paints.count(), 0);
+}
+
+void TestSlicesCtrl::showSwitchesRedraw()
+{
+    SlicesCtrl p;
+    QSignalSpy paints(&p, &SlicesCtrl::paintPImg);
+    QSignalSpy links(&p, &SlicesCtrl::changedSliderStat);
+    p.showVolume_->toggle();
+    QCOMPARE(paints.count(), 1);
+    p.showCSection_->toggle();
+    QCOMPARE(paints.count(), 2);
+    p.showFrame_->toggle();
+    QCOMPARE(paints.count(), 3);
+    QCOMPARE(links.count(), 0);
+}
+
+void TestSlicesCtrl::sliderAndFixDirSignal()
+{
+    SlicesCtrl p;
+    QSignalSpy paints(&p, &SlicesCtrl::paintPImg);
+    QSignalSpy links(&p, &SlicesCtrl::changedSliderStat);
+    p.cSlider_->setValue(40);
+    QCOMPARE(links.count(), 1);
+    p.cSlider_->setValue(40);
+    QCOMPARE(links.count(), 1);
+    p.csFixDir_->setChecked(true);
+    QCOMPARE(links.count(), 2);
+    QCOMPARE(paints.count(), 0);
+}
+
+void TestSlicesCtrl::fixDirKeepsNormal()
+{
+    SlicesCtrl p;
+    p.initNz(Vec3{0, 0, 1});
+    QCOMPARE(p.csNz.z, 1.0);
+    p.csFixDir_->setChecked(true);
+    p.newNz(Vec3{1, 0, 0});
+    QCOMPARE(p.csNz.x, 0.0);
+    QCOMPARE(p.csNz.z, 1.0);
+    p.csFixDir_->setChecked(false);
+    QCOMPARE(p.csNz.z, 1.0);  // unchecking alone changes nothing
+    p.newNz(Vec3{0, 1, 0});
+    QCOMPARE(p.csNz.x, 0.0);
+    QCOMPARE(p.csNz.y, 1.0);
+    QCOMPARE(p.csNz.z, 0.0);
+}
+
+void TestSlicesCtrl::colorDialog_data()
+{
+    QTest::addColumn<bool>("volume");
+    QTest::newRow("volume colour") << true;
+    QTest::newRow("section colour") << false;
+}
+
+void TestSlicesCtrl::colorDialog()
+{
+    QFETCH(bool, volume);
+    SlicesCtrl p;
+    QPushButton *button = volume ? p.selVColor_ : p.selSColor_;
+    QLabel *swatch = volume ? p.dispVColor_ : p.dispSColor_;
+    QColorDialog *SlicesCtrl::*dialogOf = volume ? &SlicesCtrl::vColorDialog : &SlicesCtrl::sColorDialog;
+    QColor SlicesCtrl::*colorOf = volume ? &SlicesCtrl::vColor : &SlicesCtrl::sColor;
+    const QColor start = p.*colorOf;
+    QSignalSpy paints(&p, &SlicesCtrl::paintPImg);
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QPointer<QColorDialog> first = p.*dialogOf;
+    QVERIFY(first);
+    QCOMPARE(first->parent(), &p);
+    QCOMPARE(first->currentColor(), start);
+    QCOMPARE(first->windowTitle(), volume ? QStringLiteral("Select Volume Color")
+                                          : QStringLiteral("Select Section Color"));
+    QVERIFY(first->isVisible());
+    QVERIFY(!first->isModal());
+
+    // Closing without choosing changes nothing.
+    first->setCurrentColor(QColor(1, 2, 3));
+    first->reject();
+    QCOMPARE(p.*colorOf, start);
+    QCOMPARE(paints.count(), 0);
+
+    // A second request replaces the dialog and starts at the current colour.
+    QTest::mouseClick(button, Qt::LeftButton);
+    QPointer<QColorDialog> second = p.*dialogOf;
+    QVERIFY(second && second != first);
+    QTRY_VERIFY(first.isNull());
+    QCOMPARE(second->currentColor(), start);
+
+    second->setCurrentColor(QColor(200, 10, 30));
+    second->accept();
+    QCOMPARE(p.*colorOf, QColor(200, 10, 30));
+    QCOMPARE(swatchColor(swatch), QColor(200, 10, 30));
+    QCOMPARE(swatch->pixmap().size(), QSize(15, 27));
+    QCOMPARE(paints.count(), 1);
+    // The other colour is untouched.
+    QCOMPARE(volume ? p.sColor : p.vColor, volume ? QColor(127, 0, 0) : QColor(0, 127, 127));
+}
+
+void TestSlicesCtrl::fileDialogSettings()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SlicesCtrl p(dir.path());
+    QTest::mouseClick(p.selectB_, Qt::LeftButton);
+    QFileDialog *d = p.fileDialog;
+    QVERIFY(d);
+    QCOMPARE(d->parent(), &p);
+    QCOMPARE(d->directory().absolutePath(), QDir(dir.path()).absolutePath());
+    QCOMPARE(d->nameFilters(), QStringList({"Data Files (*.dat *.png)", "Any Files (* *.*)"}));
+    QCOMPARE(d->windowTitle(), QStringLiteral("Select Data Files"));
+    QCOMPARE(d->fileMode(), QFileDialog::ExistingFiles);
+    QCOMPARE(d->acceptMode(), QFileDialog::AcceptOpen);
+    QVERIFY(d->testOption(QFileDialog::DontUseNativeDialog));
+    QVERIFY(d->isVisible());
+    QVERIFY(!d->isModal());
+}
+
+void TestSlicesCtrl::fileDialogKeepsDirectory()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkpath("a/b"));
+    const QString sub = QDir(dir.path()).absoluteFilePath("a/b");
+    SlicesCtrl p(dir.path());
+    QTest::mouseClick(p.selectB_, Qt::LeftButton);
+    QPointer<QFileDialog> first = p.fileDialog;
+    first->setDirectory(sub);
+    first->reject();  // cancelled, yet its directory is carried over
+
+    QTest::mouseClick(p.selectB_, Qt::LeftButton);
+    QVERIFY(p.fileDialog && p.fileDialog != first);
+    QCOMPARE(p.dataRoot, sub);
+    QCOMPARE(p.fileDialog->directory().absolutePath(), sub);
+    QTRY_VERIFY(first.isNull());
+}
+
+void TestSlicesCtrl::realLoadFillsPanel()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // Listed in an order that is not the alphabetical one.
+    const QStringList files = {dir.filePath("c.png"), dir.filePath("a.png"), dir.filePath("b.png")};
+    QVERIFY(fixtures::writeRampPng(files[0], 32, 16, 20, 120));
+    QVERIFY(fixtures::writeRampPng(files[1], 32, 16, 10, 90));
+    QVERIFY(fixtures::writeRampPng(files[2], 32, 16, 30, 200));
+
+    SlicesCtrl p(dir.path());
+    QSignalSpy paints(&p, &SlicesCtrl::paintPImg);
+    QVERIFY(loadThroughDialog(p, files));
+
+    QCOMPARE(p.nameList_->count(), 3);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(p.nameList_->itemText(i), files[i]);
+    QCOMPARE(fieldTexts(p), QStringList({"10", "10", "0", "100", "200", "200"}));
+    QCOMPARE(paints.count(), 5);
+    {
+        SliceDatas::ReadGuard g(p.sliceDatas);
+        QVERIFY(p.sliceDatas.loaded);
+        QVERIFY(p.sliceDatas.histReady);
+    }
+}
+
+void TestSlicesCtrl::secondLoadKeepsPercent()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(fixtures::writeRampPng(dir.filePath("one.png"), 16, 16, 10, 210));
+    QVERIFY(fixtures::writeRampPng(dir.filePath("two.png"), 16, 16, 0, 100));
+    SlicesCtrl p(dir.path());
+    QVERIFY(loadThroughDialog(p, {dir.filePath("one.png")}));
+    QCOMPARE(fieldTexts(p), QStringList({"10", "10", "0", "100", "210", "210"}));
+
+    typeInto(p.minThPC_, "25");
+    QCOMPARE(p.minTh_->text(), QStringLiteral("60"));
+    typeInto(p.maxTh_, "160");
+    QCOMPARE(p.maxThPC_->text(), QStringLiteral("75"));
+
+    QSignalSpy paints(&p, &SlicesCtrl::paintPImg);
+    QVERIFY(loadThroughDialog(p, {dir.filePath("two.png")}));
+    QCOMPARE(p.nameList_->count(), 1);
+    QCOMPARE(p.nameList_->itemText(0), dir.filePath("two.png"));
+    QCOMPARE(fieldTexts(p), QStringList({"0", "25", "25", "75", "75", "100"}));
+    QCOMPARE(paints.count(), 5);
+}
+
+void TestSlicesCtrl::failedLoadKeepsFields()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(fixtures::writeRampPng(dir.filePath("good.png"), 16, 16, 10, 210));
+    QVERIFY(fixtures::writeRampPng(dir.filePath("good2.png"), 16, 16, 0, 50));
+    QVERIFY(fixtures::writeGarbage(dir.filePath("bad.dat")));
+    SlicesCtrl p(dir.path());
+    p.dispH_->setFixedSize(202, 60);
+    p.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&p));
+
+    QVERIFY(loadThroughDialog(p, {dir.filePath("good.png")}));
+    typeInto(p.minThPC_, "20");
+    const QStringList before = fieldTexts(p);
+    QCOMPARE(before, QStringList({"10", "50", "20", "100", "210", "210"}));
+    const QImage histBefore = p.dispH_->grab().toImage();
+
+    QSignalSpy paints(&p, &SlicesCtrl::paintPImg);
+    QVERIFY(loadThroughDialog(p, {dir.filePath("bad.dat"), dir.filePath("missing.png")}));
+    QCOMPARE(p.nameList_->count(), 0);
+    QCOMPARE(fieldTexts(p), before);
+    QCOMPARE(paints.count(), 1);
+    // The set keeps its previous histogram, and so does the display.
+    QCOMPARE(p.dispH_->grab().toImage(), histBefore);
+
+    // The panel is still usable: the next good load re-derives from the kept percentages.
+    QVERIFY(loadThroughDialog(p, {dir.filePath("good2.png")}));
+    QCOMPARE(fieldTexts(p), QStringList({"0", "10", "20", "100", "50", "50"}));
+}
+
+void TestSlicesCtrl::failedLoadOnNewPanel()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(fixtures::writeGarbage(dir.filePath("bad.dat")));
+    SlicesCtrl p(dir.path());
+    p.dispH_->setFixedSize(202, 60);
+    p.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&p));
+    QSignalSpy paints(&p, &SlicesCtrl::paintPImg);
+    QVERIFY(loadThroughDialog(p, {dir.filePath("bad.dat")}));
+    QCOMPARE(fieldTexts(p), QStringList({"0.0", "0.0", "0.0", "100.0", "0.0", "0.0"}));
+    QCOMPARE(paints.count(), 1);
+    const QImage hist = p.dispH_->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < hist.height(); ++y)
+        for (int x = 0; x < hist.width(); ++x)
+            QCOMPARE(hist.pixel(x, y), qRgb(255, 255, 255));
+}
+
+// The panel's destructor stops a long load after the file in progress instead
+// of running through the whole list.
+void TestSlicesCtrl::destroyDuringLoadInterrupts()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QStringList files;
+    for (int i = 0; i < 40; ++i) {
+        files << dir.filePath(QStringLiteral("s%1.png").arg(i, 3, 10, QLatin1Char('0')));
+        QVERIFY(fixtures::writeRampPng(files.last(), 16, 16, 0, 100 + i));
+    }
+
+    auto *p = new SlicesCtrl(dir.path());
+    QAtomicInt accepted = 0;
+    QAtomicInt sawInterruption = 0;
+    // Runs in the loader thread: hold the load after its first file until the
+    // owner has asked the thread to stop.
+    connect(&p->sliceDatas, &SliceDatas::loadedNewFile, &p->sliceDatas, [&](const QString &) {
+        if (accepted.fetchAndAddOrdered(1) == 0) {
+            QDeadlineTimer deadline(30000);
+            while (!QThread::currentThread()->isInterruptionRequested() && !deadline.hasExpired())
+                QThread::msleep(1);
+            sawInterruption = QThread::currentThread()->isInterruptionRequested() ? 1 : 0;
+        }
+    }, Qt::DirectConnection);
+
+    QTest::mouseClick(p->selectB_, Qt::LeftButton);
+    emit p->fileDialog->filesSelected(files);
+    QTRY_COMPARE(p->nameList_->count(), 1);
+    delete p;  // returns once the loader thread has ended
+
+    QCOMPARE(sawInterruption.loadAcquire(), 1);
+    QVERIFY2(accepted.loadAcquire() < files.size(),
+             qPrintable(QStringLiteral("%1 files loaded").arg(accepted.loadAcquire())));
+}
+
+QTEST_MAIN(TestSlicesCtrl)
+#include "tst_slicesctrl.moc"
