@@ -109,6 +109,7 @@ struct Source {
     const double *qLut = nullptr;        // 256 mapped values, for Mode::Byte
     const double *const *rows = nullptr; // for Mode::Grid
     const SliceData *slice = nullptr;
+    bool madd16 = false;  // rows, columns, bpl and stride all fit 16-bit lanes
 };
 
 struct Shared {
@@ -117,6 +118,7 @@ struct Shared {
     double hw = 0, hh = 0, halfSs = 0;
     double bLow = 0, bHigh = 0;
     double den = 1;
+    bool alongZ = false;  // nz.x and nz.y are zeros: the rays run along the stack
 };
 
 // Wide, short tiles: for every slice a tile reads a few whole cache lines.
@@ -261,6 +263,76 @@ __attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &
     kernelScalar<Cut>(sh, src, zj, tl, n4);
 }
 
+// Eight rays at a time on cores with AVX-512: the same operations lane by
+// lane. The bounds test runs on the truncated indices: an index lies in
+// 0 .. n - 1 exactly when the double lay in (-1, n), and the conversion gives
+// an out-of-range marker for NaN and for values beyond the int range.
+template <bool Cut>
+__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) void kernelAvx512Byte(const Shared &sh,
+                                                                                     const Source &src,
+                                                                                     double zj, Tile &tl)
+{
+    const Params &pr = *sh.pr;
+    const __m512d vzj = _mm512_set1_pd(zj);
+    const __m512d vnzz = _mm512_set1_pd(pr.nz.z);
+    const __m512d vnzx = _mm512_set1_pd(pr.nz.x);
+    const __m512d vnzy = _mm512_set1_pd(pr.nz.y);
+    const __m512d vhw = _mm512_set1_pd(sh.hw);
+    const __m512d vhh = _mm512_set1_pd(sh.hh);
+    const __m512d vcx = _mm512_set1_pd(pr.csNz.x);
+    const __m512d vcy = _mm512_set1_pd(pr.csNz.y);
+    const __m512d vcz = _mm512_set1_pd(pr.csNz.z);
+    const __m512d vB = _mm512_set1_pd(pr.B);
+    const __m512d vBlo = _mm512_set1_pd(sh.bLow);
+    const __m512d vBhi = _mm512_set1_pd(sh.bHigh);
+    const __m256i vsw = _mm256_set1_epi32(pr.sw);
+    const __m256i vsh = _mm256_set1_epi32(pr.sh);
+    // Offsets as one multiply-add of 16-bit pairs (row, column) . (bpl, stride);
+    // sourceFor only picks the byte mode for pictures where all of them fit.
+    const __m256i vmul = _mm256_set1_epi32(int((quint32(src.bpl) << 16) | quint32(src.stride)));
+    const uchar *bits = src.bits;
+    const double *lut = src.qLut;
+
+    const int n8 = tl.n & ~7;
+    for (int k = 0; k < n8; k += 8) {
+        const __m512d pz = _mm512_load_pd(tl.p0z + k);
+        const __m512d t = _mm512_div_pd(_mm512_sub_pd(vzj, pz), vnzz);
+        const __m512d x = _mm512_add_pd(_mm512_load_pd(tl.p0x + k), _mm512_mul_pd(t, vnzx));
+        const __m512d y = _mm512_add_pd(_mm512_load_pd(tl.p0y + k), _mm512_mul_pd(t, vnzy));
+        const __m256i ci = _mm512_maskz_cvttpd_epi32(0xff, _mm512_add_pd(vhw, x));
+        const __m256i ri = _mm512_maskz_cvttpd_epi32(0xff, _mm512_add_pd(vhh, y));
+        __mmask8 in = _mm256_cmplt_epu32_mask(ci, vsw) & _mm256_cmplt_epu32_mask(ri, vsh);
+        __m512d d = _mm512_setzero_pd();
+        if (Cut) {
+            const __m512d z = _mm512_add_pd(pz, _mm512_mul_pd(t, vnzz));
+            d = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(x, vcx), _mm512_mul_pd(y, vcy)), _mm512_mul_pd(z, vcz));
+            in &= _mm512_cmp_pd_mask(d, vB, _CMP_LT_OQ);
+        }
+        if (in == 0)
+            continue;
+        const __m256i off = _mm256_maskz_madd_epi16(in, _mm256_or_si256(ci, _mm256_slli_epi32(ri, 16)), vmul);
+        alignas(32) quint32 o[8];
+        _mm256_store_si256(reinterpret_cast<__m256i *>(o), off);
+        const __m512d q = _mm512_maskz_mov_pd(
+            in, _mm512_set_pd(lut[bits[o[7]]], lut[bits[o[6]]], lut[bits[o[5]]], lut[bits[o[4]]],
+                              lut[bits[o[3]]], lut[bits[o[2]]], lut[bits[o[1]]], lut[bits[o[0]]]));
+        const __m512d u = _mm512_load_pd(tl.u + k);
+        _mm512_store_pd(tl.u + k, _mm512_mask_mov_pd(u, _mm512_cmp_pd_mask(q, u, _CMP_GT_OQ), q));
+        if (Cut) {
+            const __mmask8 slab = in & _mm512_cmp_pd_mask(d, vBlo, _CMP_GT_OQ) & _mm512_cmp_pd_mask(d, vBhi, _CMP_LT_OQ);
+            _mm512_store_pd(tl.s + k, _mm512_mask_mov_pd(_mm512_load_pd(tl.s + k), slab, q));
+        }
+    }
+    kernelScalar<Cut>(sh, src, zj, tl, n8);
+}
+
+bool haveAvx512()
+{
+    static const bool yes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")
+                            && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
+    return yes;
+}
+
 bool haveAvx2()
 {
     static const bool yes = __builtin_cpu_supports("avx2");
@@ -272,6 +344,8 @@ template <bool Cut>
 void runKernel(const Shared &sh, const Source &src, double zj, Tile &tl)
 {
 #ifdef OXA_HAVE_X86
+    if (src.mode == Mode::Byte && src.madd16 && haveAvx512())
+        return kernelAvx512Byte<Cut>(sh, src, zj, tl);
     if (haveAvx2()) {
         if (src.mode == Mode::Byte)
             return kernelAvx2<Cut, Mode::Byte>(sh, src, zj, tl);
@@ -318,6 +392,55 @@ bool tileMayHit(const Shared &sh, const Tile &tl, int cw, int chh, double zj)
     return true;
 }
 
+// Looking straight along the stack without a cut, x + t * nz.x is x exactly
+// (t is finite and nz.x a zero), so every ray samples one column and row of
+// all slices: the indices are worked out once per ray. False when the tile's
+// rays are too far out for t to be finite; the general kernels then run.
+bool columnKernel(const Shared &sh, Tile &tl)
+{
+    const Params &pr = *sh.pr;
+    alignas(64) qint32 ci[tileN];
+    alignas(64) qint32 ri[tileN];
+    bool any = false;
+    for (int k = 0; k < tl.n; ++k) {
+        if (!(std::fabs(tl.p0z[k]) < 1e300) || !std::isfinite(tl.p0x[k]) || !std::isfinite(tl.p0y[k]))
+            return false;
+        const double fx = sh.hw + tl.p0x[k];
+        const double fy = sh.hh + tl.p0y[k];
+        const bool in = inSlice(fx, pr.sw) && inSlice(fy, pr.sh);
+        ci[k] = in ? int(fx) : -1;
+        ri[k] = in ? int(fy) : -1;
+        any |= in;
+    }
+    if (!any)
+        return true;
+    for (size_t j = 0; j < sh.src.size(); ++j) {
+        const Source &src = sh.src[j];
+        if (src.mode == Mode::Byte) {
+            const uchar *bits = src.bits;
+            const double *lut = src.qLut;
+            const qsizetype bpl = src.bpl, stride = src.stride;
+            for (int k = 0; k < tl.n; ++k) {
+                if (ci[k] < 0)
+                    continue;
+                const double q = lut[bits[ri[k] * bpl + ci[k] * stride]];
+                const double u = tl.u[k];
+                tl.u[k] = u < q ? q : u;
+            }
+        } else {
+            for (int k = 0; k < tl.n; ++k) {
+                if (ci[k] < 0)
+                    continue;
+                const double v = src.mode == Mode::Grid ? src.rows[ri[k]][ci[k]] : src.slice->value(ci[k], ri[k]);
+                const double q = mapValue(v, pr.minTh, pr.maxTh);
+                const double u = tl.u[k];
+                tl.u[k] = u < q ? q : u;
+            }
+        }
+    }
+    return true;
+}
+
 void renderTile(const Shared &sh, const quint8 *premul, quint32 *layer, int tx, int ty)
 {
     const Params &pr = *sh.pr;
@@ -338,7 +461,9 @@ void renderTile(const Shared &sh, const quint8 *premul, quint32 *layer, int tx, 
         }
     }
     const int ss = int(sh.src.size());
-    if (pr.nz.z != 0.0) {
+    if (pr.nz.z != 0.0 && !pr.cut && sh.alongZ && columnKernel(sh, tl))
+        ;
+    else if (pr.nz.z != 0.0) {
         for (int j = 0; j < ss; ++j) {
             const double zj = j - sh.halfSs;
             if (!tileMayHit(sh, tl, cw, chh, zj))
@@ -428,6 +553,7 @@ Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, s
     s.mode = Mode::Byte;
     s.bits = bits;
     s.bpl = int(img.bytesPerLine());
+    s.madd16 = pr.sw <= 32767 && pr.sh <= 32767 && s.bpl <= 32767;
     return s;
 }
 
@@ -446,6 +572,7 @@ void renderLayer(const Params &pr, const std::vector<SliceData *> &slices, const
     sh.bLow = pr.B - 1.0;
     sh.bHigh = pr.B + 1.0;
     sh.den = pr.maxTh - pr.minTh;
+    sh.alongZ = pr.nz.x == 0.0 && pr.nz.y == 0.0 && std::fabs(pr.nz.z) >= 1e-300;
 
     double greyLut[256];
     for (int v = 0; v < 256; ++v)
