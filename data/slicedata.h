@@ -4,12 +4,13 @@
 #include <QImage>
 #include <QString>
 
+#include <cstddef>
 #include <vector>
 
 // One slice: either a decoded picture (values are the blue channel of each
 // pixel) or a grid of doubles read from a grid text file. Owned by the
 // SliceDatas set that accepted it; filled in the loader thread and read-only
-// afterwards.
+// afterwards, so several threads may call value() at the same time.
 class SliceData
 {
 public:
@@ -22,12 +23,29 @@ public:
     // Grid slices only: values[y][x].
     std::vector<std::vector<double>> values;
 
+    // Limits on a grid read from a file, checked before anything is allocated:
+    // at most 2^26 points (512 MiB of doubles) and at most 2^20 rows (each row
+    // carries its own bookkeeping, so a tall thin grid costs far more than its points).
+    static constexpr long long maxGridPoints = 1LL << 26;
+    static constexpr long long maxGridRows = 1LL << 20;
+    // A grid file line longer than this (in characters) makes the file fail.
+    static constexpr long long maxGridLineLength = 1LL << 20;
+
     // The value at column x, row y; no bounds test (0 <= x < width, 0 <= y < height).
     // Image slices give QImage::pixel(x, y) & 0xff for every pixel format.
     double value(int x, int y) const;
 
+    // Writes value(x, y) for x = 0 .. width - 1 of row y (0 <= y < height) to dst, which
+    // holds width doubles. Image slices read the scan line directly for the common
+    // pixel formats, with the same result as value(); use it wherever a whole row is
+    // needed, as one QImage call per value costs far more than the read itself.
+    void rowValues(int y, double *dst) const;
+
     // Grid readers: true when a grid of positive size was made. A file that cannot
     // be opened or whose first line lacks the format tag leaves the slice untouched.
+    // A failed read after the tag leaves width = height = 0 and no rows. Items that
+    // are not finite numbers read as 0.0; records outside the grid are neither
+    // stored nor counted in minV and maxV. Never throws.
     bool readRangeGrid(const QString &fname);
     bool readXyvGrid(const QString &fname);
 
@@ -35,7 +53,15 @@ public:
     void computeImageMinMax();
 
     // Decodes fname as a picture, else as a range grid, else as an XYV grid.
+    // Never throws.
     bool load(const QString &fname);
 };
+
+inline double SliceData::value(int x, int y) const
+{
+    if (!isImage)
+        return values[std::size_t(y)][std::size_t(x)];
+    return double(image.pixel(x, y) & 0xff);
+}
 
 #endif

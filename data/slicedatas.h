@@ -49,9 +49,11 @@ public:
     double histMaxCount = 0.0;
     QImage histImage;
 
-    // Frees every slice and resets size and range; emits cleared().
+    // Frees every slice and resets size, range and thresholds under the write lock;
+    // emits cleared() after releasing it. hist, histImage and histReady stay as they were.
     void clear();
-    // Recomputes hist and histImage from the current slices, minV and maxV.
+    // Recomputes hist and histImage from the current slices, minV and maxV, then
+    // publishes them under the write lock. Runs in the set's own thread.
     void makeHist();
 
 signals:
@@ -60,7 +62,11 @@ signals:
     void loadFilesFinished();
 
 public slots:
-    // Empties the set and loads files in list order (runs in the loader thread).
+    // Empties the set and loads files in list order (runs in the loader thread):
+    // cleared(), one loadedNewFile() per accepted file as it is accepted, then the
+    // finished set is published at once and loadFilesFinished() ends the run. When the
+    // thread is asked to interrupt, no further file is started, and the files accepted
+    // so far are published as usual. Never throws.
     void filesSelected(QStringList files);
 
 private:
