@@ -122,8 +122,8 @@ struct Shared {
 };
 
 // Wide, short tiles: for every slice a tile reads a few whole cache lines.
-constexpr int tileW = 64;
-constexpr int tileH = 4;
+constexpr int tileW = 128;
+constexpr int tileH = 2;
 constexpr int tileN = tileW * tileH;
 
 struct Tile {
@@ -138,11 +138,11 @@ struct Tile {
 // Scalar kernel over pixels k0 .. n - 1 of a tile for slice j; the arithmetic
 // is castPixel's, sample by sample.
 template <bool Cut>
-void kernelScalar(const Shared &sh, const Source &src, double zj, Tile &tl, int k0)
+void kernelScalar(const Shared &sh, const Source &src, double zj, Tile &tl, int kb, int ke)
 {
     const Params &pr = *sh.pr;
     const double nzz = pr.nz.z, nzx = pr.nz.x, nzy = pr.nz.y;
-    for (int k = k0; k < tl.n; ++k) {
+    for (int k = kb; k < ke; ++k) {
         const double p0z = tl.p0z[k];
         const double t = (zj - p0z) / nzz;
         const double x = tl.p0x[k] + t * nzx;
@@ -183,7 +183,8 @@ void kernelScalar(const Shared &sh, const Source &src, double zj, Tile &tl, int 
 // fused multiply-add: the target enables AVX2 alone). Samples are read with
 // plain loads, which beat gather instructions on current cores.
 template <bool Cut, Mode M>
-__attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &src, double zj, Tile &tl)
+__attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &src, double zj, Tile &tl,
+                                                int kb, int ke)
 {
     const Params &pr = *sh.pr;
     const __m256d vzj = _mm256_set1_pd(zj);
@@ -209,12 +210,12 @@ __attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &
     const __m256d vDen = _mm256_set1_pd(sh.den);
     const __m256d v256 = _mm256_set1_pd(256.0);
     const __m256d v255 = _mm256_set1_pd(255.0);
-    const int n4 = tl.n & ~3;
-    for (int k = 0; k < n4; k += 4) {
-        const __m256d pz = _mm256_load_pd(tl.p0z + k);
+    const int n4 = kb + ((ke - kb) & ~3);
+    for (int k = kb; k < n4; k += 4) {
+        const __m256d pz = _mm256_loadu_pd(tl.p0z + k);
         const __m256d t = _mm256_div_pd(_mm256_sub_pd(vzj, pz), vnzz);
-        const __m256d x = _mm256_add_pd(_mm256_load_pd(tl.p0x + k), _mm256_mul_pd(t, vnzx));
-        const __m256d y = _mm256_add_pd(_mm256_load_pd(tl.p0y + k), _mm256_mul_pd(t, vnzy));
+        const __m256d x = _mm256_add_pd(_mm256_loadu_pd(tl.p0x + k), _mm256_mul_pd(t, vnzx));
+        const __m256d y = _mm256_add_pd(_mm256_loadu_pd(tl.p0y + k), _mm256_mul_pd(t, vnzy));
         __m256d fx = _mm256_add_pd(vhw, x);
         __m256d fy = _mm256_add_pd(vhh, y);
         __m256d in = _mm256_and_pd(
@@ -252,15 +253,15 @@ __attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &
             q = _mm256_andnot_pd(out, q);
         }
         q = _mm256_and_pd(q, in);
-        const __m256d u = _mm256_load_pd(tl.u + k);
-        _mm256_store_pd(tl.u + k, _mm256_blendv_pd(u, q, _mm256_cmp_pd(q, u, _CMP_GT_OQ)));
+        const __m256d u = _mm256_loadu_pd(tl.u + k);
+        _mm256_storeu_pd(tl.u + k, _mm256_blendv_pd(u, q, _mm256_cmp_pd(q, u, _CMP_GT_OQ)));
         if (Cut) {
             const __m256d slab = _mm256_and_pd(
                 in, _mm256_and_pd(_mm256_cmp_pd(d, vBlo, _CMP_GT_OQ), _mm256_cmp_pd(d, vBhi, _CMP_LT_OQ)));
-            _mm256_store_pd(tl.s + k, _mm256_blendv_pd(_mm256_load_pd(tl.s + k), q, slab));
+            _mm256_storeu_pd(tl.s + k, _mm256_blendv_pd(_mm256_loadu_pd(tl.s + k), q, slab));
         }
     }
-    kernelScalar<Cut>(sh, src, zj, tl, n4);
+    kernelScalar<Cut>(sh, src, zj, tl, n4, ke);
 }
 
 // Eight rays at a time on cores with AVX-512: the same operations lane by
@@ -270,7 +271,8 @@ __attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &
 template <bool Cut>
 __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) void kernelAvx512Byte(const Shared &sh,
                                                                                      const Source &src,
-                                                                                     double zj, Tile &tl)
+                                                                                     double zj, Tile &tl,
+                                                                                     int kb, int ke)
 {
     const Params &pr = *sh.pr;
     const __m512d vzj = _mm512_set1_pd(zj);
@@ -293,12 +295,12 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) void kernelAvx512B
     const uchar *bits = src.bits;
     const double *lut = src.qLut;
 
-    const int n8 = tl.n & ~7;
-    for (int k = 0; k < n8; k += 8) {
-        const __m512d pz = _mm512_load_pd(tl.p0z + k);
+    const int n8 = kb + ((ke - kb) & ~7);
+    for (int k = kb; k < n8; k += 8) {
+        const __m512d pz = _mm512_loadu_pd(tl.p0z + k);
         const __m512d t = _mm512_div_pd(_mm512_sub_pd(vzj, pz), vnzz);
-        const __m512d x = _mm512_add_pd(_mm512_load_pd(tl.p0x + k), _mm512_mul_pd(t, vnzx));
-        const __m512d y = _mm512_add_pd(_mm512_load_pd(tl.p0y + k), _mm512_mul_pd(t, vnzy));
+        const __m512d x = _mm512_add_pd(_mm512_loadu_pd(tl.p0x + k), _mm512_mul_pd(t, vnzx));
+        const __m512d y = _mm512_add_pd(_mm512_loadu_pd(tl.p0y + k), _mm512_mul_pd(t, vnzy));
         const __m256i ci = _mm512_maskz_cvttpd_epi32(0xff, _mm512_add_pd(vhw, x));
         const __m256i ri = _mm512_maskz_cvttpd_epi32(0xff, _mm512_add_pd(vhh, y));
         __mmask8 in = _mm256_cmplt_epu32_mask(ci, vsw) & _mm256_cmplt_epu32_mask(ri, vsh);
@@ -313,17 +315,20 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) void kernelAvx512B
         const __m256i off = _mm256_maskz_madd_epi16(in, _mm256_or_si256(ci, _mm256_slli_epi32(ri, 16)), vmul);
         alignas(32) quint32 o[8];
         _mm256_store_si256(reinterpret_cast<__m256i *>(o), off);
+        // Read the offsets back from memory: eight plain loads are cheaper than
+        // the lane extractions the compiler would otherwise emit.
+        asm volatile("" : : "r"(o) : "memory");
         const __m512d q = _mm512_maskz_mov_pd(
             in, _mm512_set_pd(lut[bits[o[7]]], lut[bits[o[6]]], lut[bits[o[5]]], lut[bits[o[4]]],
                               lut[bits[o[3]]], lut[bits[o[2]]], lut[bits[o[1]]], lut[bits[o[0]]]));
-        const __m512d u = _mm512_load_pd(tl.u + k);
-        _mm512_store_pd(tl.u + k, _mm512_mask_mov_pd(u, _mm512_cmp_pd_mask(q, u, _CMP_GT_OQ), q));
+        const __m512d u = _mm512_loadu_pd(tl.u + k);
+        _mm512_storeu_pd(tl.u + k, _mm512_mask_mov_pd(u, _mm512_cmp_pd_mask(q, u, _CMP_GT_OQ), q));
         if (Cut) {
             const __mmask8 slab = in & _mm512_cmp_pd_mask(d, vBlo, _CMP_GT_OQ) & _mm512_cmp_pd_mask(d, vBhi, _CMP_LT_OQ);
-            _mm512_store_pd(tl.s + k, _mm512_mask_mov_pd(_mm512_load_pd(tl.s + k), slab, q));
+            _mm512_storeu_pd(tl.s + k, _mm512_mask_mov_pd(_mm512_loadu_pd(tl.s + k), slab, q));
         }
     }
-    kernelScalar<Cut>(sh, src, zj, tl, n8);
+    kernelScalar<Cut>(sh, src, zj, tl, n8, ke);
 }
 
 bool haveAvx512()
@@ -341,54 +346,74 @@ bool haveAvx2()
 #endif
 
 template <bool Cut>
-void runKernel(const Shared &sh, const Source &src, double zj, Tile &tl)
+void runKernel(const Shared &sh, const Source &src, double zj, Tile &tl, int kb, int ke)
 {
 #ifdef OXA_HAVE_X86
     if (src.mode == Mode::Byte && src.madd16 && haveAvx512())
-        return kernelAvx512Byte<Cut>(sh, src, zj, tl);
+        return kernelAvx512Byte<Cut>(sh, src, zj, tl, kb, ke);
     if (haveAvx2()) {
         if (src.mode == Mode::Byte)
-            return kernelAvx2<Cut, Mode::Byte>(sh, src, zj, tl);
+            return kernelAvx2<Cut, Mode::Byte>(sh, src, zj, tl, kb, ke);
         if (src.mode == Mode::Grid)
-            return kernelAvx2<Cut, Mode::Grid>(sh, src, zj, tl);
+            return kernelAvx2<Cut, Mode::Grid>(sh, src, zj, tl, kb, ke);
     }
 #endif
-    kernelScalar<Cut>(sh, src, zj, tl, 0);
+    kernelScalar<Cut>(sh, src, zj, tl, kb, ke);
 }
 
-// A conservative test whether any ray of the tile can sample slice j: the
-// crossing points are affine in the pixel, so they lie in the box spanned by
-// the four corner rays, widened for rounding.
-bool tileMayHit(const Shared &sh, const Tile &tl, int cw, int chh, double zj)
+// The pixels kb .. ke - 1 of one tile row (pixels k0 .. k0 + cw - 1) whose
+// rays may sample slice j, widened for safety; false when none can. The
+// crossing points, and the cut distance, are affine along the row up to
+// rounding, so the interval follows from the two end pixels.
+bool rowSpan(const Shared &sh, const Tile &tl, int k0, int cw, double zj, int &kb, int &ke)
 {
     const Params &pr = *sh.pr;
-    const int corner[4] = {0, cw - 1, (chh - 1) * cw, (chh - 1) * cw + cw - 1};
-    double loX = HUGE_VAL, hiX = -HUGE_VAL, loY = HUGE_VAL, hiY = -HUGE_VAL, loD = HUGE_VAL;
-    for (int k : corner) {
+    double fx[2], fy[2], d[2], mag = 0.0;
+    for (int e = 0; e < 2; ++e) {
+        const int k = e == 0 ? k0 : k0 + cw - 1;
         const double t = (zj - tl.p0z[k]) / pr.nz.z;
         const double x = tl.p0x[k] + t * pr.nz.x;
         const double y = tl.p0y[k] + t * pr.nz.y;
-        const double fx = sh.hw + x, fy = sh.hh + y;
-        if (!std::isfinite(fx) || !std::isfinite(fy))
+        const double z = tl.p0z[k] + t * pr.nz.z;
+        fx[e] = sh.hw + x;
+        fy[e] = sh.hh + y;
+        d[e] = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
+        mag = std::max(mag, (std::fabs(tl.p0x[k]) + std::fabs(tl.p0y[k]) + std::fabs(tl.p0z[k]) + sh.hw + sh.hh
+                             + std::fabs(t) * (std::fabs(pr.nz.x) + std::fabs(pr.nz.y) + std::fabs(pr.nz.z)))
+                                * (1.0 + std::fabs(pr.csNz.x) + std::fabs(pr.csNz.y) + std::fabs(pr.csNz.z)));
+        if (!std::isfinite(fx[e]) || !std::isfinite(fy[e]) || !std::isfinite(d[e]) || !std::isfinite(mag)) {
+            kb = k0;
+            ke = k0 + cw;
             return true;
-        loX = std::min(loX, fx);
-        hiX = std::max(hiX, fx);
-        loY = std::min(loY, fy);
-        hiY = std::max(hiY, fy);
-        if (pr.cut) {
-            const double z = tl.p0z[k] + t * pr.nz.z;
-            const double d = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
-            if (!std::isfinite(d))
-                return true;
-            loD = std::min(loD, d);
         }
     }
-    const double mx = 1e-6 * (1.0 + std::max(std::fabs(loX), std::fabs(hiX)));
-    const double my = 1e-6 * (1.0 + std::max(std::fabs(loY), std::fabs(hiY)));
-    if (hiX + mx <= -1.0 || loX - mx >= pr.sw || hiY + my <= -1.0 || loY - my >= pr.sh)
+    const double m = 1e-7 * (1.0 + mag);
+    double sLo = 0.0, sHi = 1.0;
+    // lo < f(s) < hi for f(s) = f0 + (f1 - f0) s, s in [0, 1], widened by m.
+    auto keep = [&](double f0, double f1, double lo, double hi) {
+        const double slope = f1 - f0;
+        if (slope == 0.0) {
+            if (!(f0 > lo - m && f0 < hi + m))
+                sHi = -1.0;
+            return;
+        }
+        const double a = (lo - m - f0) / slope, b = (hi + m - f0) / slope;
+        sLo = std::max(sLo, std::min(a, b));
+        sHi = std::min(sHi, std::max(a, b));
+    };
+    keep(fx[0], fx[1], -1.0, pr.sw);
+    keep(fy[0], fy[1], -1.0, pr.sh);
+    if (pr.cut)
+        keep(d[0], d[1], -HUGE_VAL, pr.B);
+    if (!(sLo <= sHi))
         return false;
-    if (pr.cut && loD - 1e-6 * (1.0 + std::fabs(loD)) >= pr.B)
+    const double last = cw - 1;
+    const int cLo = std::max(0, int(std::floor(sLo * last)) - 1);
+    const int cHi = std::min(cw - 1, int(std::ceil(sHi * last)) + 1);
+    if (cLo > cHi)
         return false;
+    kb = k0 + cLo;
+    ke = k0 + cHi + 1;
     return true;
 }
 
@@ -466,12 +491,16 @@ void renderTile(const Shared &sh, const quint8 *premul, quint32 *layer, int tx, 
     else if (pr.nz.z != 0.0) {
         for (int j = 0; j < ss; ++j) {
             const double zj = j - sh.halfSs;
-            if (!tileMayHit(sh, tl, cw, chh, zj))
-                continue;
-            if (pr.cut)
-                runKernel<true>(sh, sh.src[size_t(j)], zj, tl);
-            else
-                runKernel<false>(sh, sh.src[size_t(j)], zj, tl);
+            const Source &src = sh.src[size_t(j)];
+            for (int dy = 0; dy < chh; ++dy) {
+                int kb, ke;
+                if (!rowSpan(sh, tl, dy * cw, cw, zj, kb, ke))
+                    continue;
+                if (pr.cut)
+                    runKernel<true>(sh, src, zj, tl, kb, ke);
+                else
+                    runKernel<false>(sh, src, zj, tl, kb, ke);
+            }
         }
     }
     const quint32 alpha = quint32(pr.alpha) << 24;
