@@ -466,7 +466,7 @@ bool columnKernel(const Shared &sh, Tile &tl)
     return true;
 }
 
-void renderTile(const Shared &sh, const quint8 *premul, quint32 *layer, int tx, int ty)
+void renderTile(const Shared &sh, const quint8 *premul, uchar *dest, qsizetype bpl, int tx, int ty)
 {
     const Params &pr = *sh.pr;
     Tile tl;
@@ -504,8 +504,9 @@ void renderTile(const Shared &sh, const quint8 *premul, quint32 *layer, int tx, 
         }
     }
     const quint32 alpha = quint32(pr.alpha) << 24;
+    const quint32 keep = 255u - quint32(pr.alpha);
     for (int dy = 0; dy < chh; ++dy) {
-        quint32 *line = layer + qsizetype(r0 + dy) * pr.pw + c0;
+        quint32 *line = reinterpret_cast<quint32 *>(dest + qsizetype(r0 + dy) * bpl) + c0;
         for (int dx = 0; dx < cw; ++dx) {
             const int k = dy * cw + dx;
             const QColor *base;
@@ -517,12 +518,12 @@ void renderTile(const Shared &sh, const quint8 *premul, quint32 *layer, int tx, 
                 base = &pr.vColor;
                 w = tl.u[k];
             } else {
-                line[dx] = 0;
-                continue;
+                continue;  // transparent white: the engine draws nothing
             }
-            line[dx] = alpha | quint32(premul[strengthComponent(base->red(), w)]) << 16
-                       | quint32(premul[strengthComponent(base->green(), w)]) << 8
-                       | quint32(premul[strengthComponent(base->blue(), w)]);
+            const quint32 src = alpha | quint32(premul[strengthComponent(base->red(), w)]) << 16
+                                | quint32(premul[strengthComponent(base->green(), w)]) << 8
+                                | quint32(premul[strengthComponent(base->blue(), w)]);
+            line[dx] = src + byteMul(line[dx], keep);
         }
     }
 }
@@ -560,7 +561,8 @@ Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, s
         break;
     case QImage::Format_RGB32:
     case QImage::Format_ARGB32:
-        // pixel() hands back the stored word; its low byte is blue.
+    case QImage::Format_ARGB32_Premultiplied:
+        // pixel() hands back the stored word (premultiplied as stored); its low byte is blue.
         s.stride = 4;
         s.qLut = greyLut;
         break;
@@ -588,8 +590,8 @@ Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, s
 
 }  // namespace
 
-void renderLayer(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *premul,
-                 quint32 *layer, int threads)
+void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *premul, uchar *dest,
+                qsizetype bpl, int threads)
 {
     if (pr.pw <= 0 || pr.ph <= 0)
         return;
@@ -618,7 +620,7 @@ void renderLayer(const Params &pr, const std::vector<SliceData *> &slices, const
     std::atomic<int> next{0};
     auto work = [&]() {
         for (int i = next.fetch_add(1); i < tiles; i = next.fetch_add(1))
-            renderTile(sh, premul, layer, i % tilesX, i / tilesX);
+            renderTile(sh, premul, dest, bpl, i % tilesX, i / tilesX);
     };
     const int n = std::max(1, std::min(threads, tiles));
     std::vector<std::thread> pool;

@@ -55,17 +55,31 @@ QColor pixelColor(const Params &pr, double u, double s);
 // the reference, sample by sample in slice order.
 QColor castPixel(const Params &pr, const std::vector<SliceData *> &slices, int c, int r);
 
-// Parallel raster path: writes the premultiplied colour of every pixel into
-// layer (pw * ph, row by row), as the raster engine would blend that pixel's
-// pen colour, using premul[c] = the premultiplied value of component c at
-// opacity pr.alpha. Transparent pixels are 0. Uses up to `threads` threads.
 // The raster path is on by default; switching it off makes every drawing take
 // the per-point path (for comparisons and measurements). GUI thread only.
 void setRasterPathEnabled(bool on);
 bool rasterPathEnabled();
 
-void renderLayer(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *premul,
-                 quint32 *layer, int threads);
+// The raster engine's blend of a solid point of opacity alpha (1 .. 254) over an
+// opaque pixel, one 8-bit channel at a time: premul[c] + byteMul(d, 255 - alpha).
+inline quint32 byteMul(quint32 x, quint32 a)
+{
+    quint32 t = (x & 0xff00ff) * a;
+    t = (t + ((t >> 8) & 0xff00ff) + 0x800080) >> 8;
+    t &= 0xff00ff;
+    x = ((x >> 8) & 0xff00ff) * a;
+    x = (x + ((x >> 8) & 0xff00ff) + 0x800080);
+    x &= 0xff00ff00;
+    return x | t;
+}
+
+// Parallel raster path: draws every pixel's pen colour over the opaque ARGB32
+// picture `dest` (pw * ph pixels, bytesPerLine `bpl`) exactly as the raster
+// engine blends a point, given premul[c], the engine's premultiplied value of
+// component c at opacity pr.alpha (1 .. 255). Transparent pixels are left
+// alone. Uses up to `threads` threads.
+void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *premul,
+                uchar *dest, qsizetype bpl, int threads);
 
 }  // namespace mip
 

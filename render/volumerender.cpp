@@ -14,26 +14,44 @@
 namespace {
 
 // The premultiplied value the raster engine blends for each colour component
-// of a pen with opacity `alpha`, read back from the engine itself: points drawn
-// over opaque black come out as exactly that value. GUI thread only.
-const quint8 *premultipliedComponents(int alpha)
+// of a pen of opacity `alpha`, read back from the engine itself (a point over
+// opaque black comes out as exactly that value), or null when the engine does
+// not blend points as mip::byteMul predicts. That is checked once per opacity
+// for every component and every destination value, so the raster path can
+// only ever take a blend the engine itself would make. GUI thread only.
+const quint8 *engineBlend(int alpha)
 {
     static quint8 table[256][256];
-    static bool made[256] = {};
-    if (!made[alpha]) {
-        QImage probe(256, 1, QImage::Format_ARGB32);
-        probe.fill(0xff000000);
+    static signed char state[256] = {};  // 0 unknown, 1 checked, -1 differs
+    if (state[alpha] == 0) {
+        // Row c: destination grey d at column d, one point of grey c at every column.
+        QImage probe(256, 256, QImage::Format_ARGB32);
+        for (int y = 0; y < 256; ++y) {
+            QRgb *line = reinterpret_cast<QRgb *>(probe.scanLine(y));
+            for (int d = 0; d < 256; ++d)
+                line[d] = qRgba(d, d, d, 255);
+        }
         QPainter p(&probe);
+        QPoint row[256];
         for (int c = 0; c < 256; ++c) {
+            for (int d = 0; d < 256; ++d)
+                row[d] = QPoint(d, c);
             p.setPen(QColor(c, c, c, alpha));
-            p.drawPoint(c, 0);
+            p.drawPoints(row, 256);
         }
         p.end();
-        for (int c = 0; c < 256; ++c)
-            table[alpha][c] = quint8(qRed(probe.pixel(c, 0)));
-        made[alpha] = true;
+        bool same = true;
+        const quint32 keep = 255u - quint32(alpha);
+        for (int c = 0; c < 256 && same; ++c) {
+            const QRgb *line = reinterpret_cast<const QRgb *>(probe.constScanLine(c));
+            table[alpha][c] = quint8(qRed(line[0]));
+            const quint32 src = quint32(alpha) << 24 | quint32(table[alpha][c]) * 0x010101u;
+            for (int d = 0; d < 256 && same; ++d)
+                same = line[d] == src + mip::byteMul(0xff000000u | quint32(d) * 0x010101u, keep);
+        }
+        state[alpha] = same ? 1 : -1;
     }
-    return table[alpha];
+    return state[alpha] > 0 ? table[alpha] : nullptr;
 }
 
 bool allOpaque(const QImage &img)
@@ -47,19 +65,19 @@ bool allOpaque(const QImage &img)
     return true;
 }
 
-// The raster path composites a whole layer in one drawImage; that equals
-// drawing every pixel's point only on a plain ARGB32 picture of the same size,
-// with the default composition, no transform, clip or antialiasing, and an
-// opaque destination (the engine skips transparent points but would store a
-// non-opaque pixel back through a lossy conversion).
-const QImage *rasterTarget(QPainter &p, int pw, int ph, int alpha)
+// The raster path writes the blended pixels straight into the picture the
+// painter draws on. That equals drawing every pixel's point only on a plain
+// ARGB32 picture of the same size, not shared, with the default composition,
+// no transform, clip or antialiasing, and opaque pixels (the engine would
+// store a translucent pixel back through a lossy conversion).
+QImage *rasterTarget(QPainter &p, int pw, int ph, int alpha)
 {
     QPaintDevice *dev = p.device();
-    if (!mip::rasterPathEnabled() || dev == nullptr || dev->devType() != QInternal::Image || p.paintEngine() == nullptr
-        || p.paintEngine()->type() != QPaintEngine::Raster)
+    if (!mip::rasterPathEnabled() || dev == nullptr || dev->devType() != QInternal::Image
+        || p.paintEngine() == nullptr || p.paintEngine()->type() != QPaintEngine::Raster)
         return nullptr;
-    const QImage *img = static_cast<const QImage *>(dev);
-    if (img->format() != QImage::Format_ARGB32 || img->width() != pw || img->height() != ph)
+    QImage *img = static_cast<QImage *>(dev);
+    if (img->format() != QImage::Format_ARGB32 || img->width() != pw || img->height() != ph || !img->isDetached())
         return nullptr;
     if (p.compositionMode() != QPainter::CompositionMode_SourceOver || p.hasClipping()
         || !p.worldTransform().isIdentity() || p.opacity() != 1.0
@@ -107,21 +125,14 @@ void CtView::paintADataSet(QPainter &p, SlicesCtrl *sCtrl, int sw, int sh, int p
     if (!slices.empty() && (set.width != sw || set.height != sh))
         return;
 
-    if (const QImage *target = rasterTarget(p, pw, ph, pr.alpha)) {
-        Q_UNUSED(target);
-        if (pr.alpha > 0) {
-            QImage layer(pw, ph, QImage::Format_ARGB32_Premultiplied);
-            if (!layer.isNull()) {
+    if (QImage *target = rasterTarget(p, pw, ph, pr.alpha)) {
+        // Fully transparent points change nothing on the picture.
+        const quint8 *premul = pr.alpha > 0 ? engineBlend(pr.alpha) : nullptr;
+        if (pr.alpha == 0 || premul) {
+            if (premul) {
                 const int threads = int(std::max(1u, std::thread::hardware_concurrency()));
-                mip::renderLayer(pr, slices, premultipliedComponents(pr.alpha),
-                                 reinterpret_cast<quint32 *>(layer.bits()), threads);
-                p.drawImage(0, 0, layer);
-                if (pw > 0)
-                    p.setPen(mip::castPixel(pr, slices, pw - 1, ph - 1));
-                return;
+                mip::renderOnto(pr, slices, premul, target->bits(), target->bytesPerLine(), threads);
             }
-        } else {
-            // Fully transparent points change nothing on the picture.
             if (pw > 0)
                 p.setPen(mip::castPixel(pr, slices, pw - 1, ph - 1));
             return;

@@ -25,7 +25,7 @@ struct CtViewTestAccess {
 
 namespace {
 
-enum class Kind { Grey, Grid, Indexed, Rgb32, Rgb888 };
+enum class Kind { Grey, Grid, Indexed, Rgb32, Rgb888, Argb32Pm };
 
 // A deterministic volume: blobs of several strengths plus noise.
 double voxel(int x, int y, int z, int sw, int sh, int ss, quint32 seed)
@@ -66,6 +66,15 @@ SliceData *makeSlice(Kind kind, int sw, int sh, int ss, int z, quint32 seed)
             img = img.convertToFormat(QImage::Format_Indexed8, table);
         } else if (kind == Kind::Rgb32) {
             img = img.convertToFormat(QImage::Format_RGB32);
+        } else if (kind == Kind::Argb32Pm) {
+            // Translucent pixels: the value is the blue byte as stored.
+            QImage c(sw, sh, QImage::Format_ARGB32_Premultiplied);
+            for (int y = 0; y < sh; ++y)
+                for (int x = 0; x < sw; ++x) {
+                    const int g = img.scanLine(y)[x], a = 128 + (x * 7 + y * 3 + z) % 128;
+                    c.setPixel(x, y, qRgba(g * a / 255, (x * 5) % 256 * a / 255, g * a / 255, a));
+                }
+            img = c;
         } else if (kind == Kind::Rgb888) {
             img = img.convertToFormat(QImage::Format_RGB888);
         }
@@ -161,6 +170,7 @@ private slots:
     void rasterMatchesReference_data();
     void rasterMatchesReference();
     void twoSetsWithFrames();
+    void everyOpacityAndStrength();
     void initialViewSamplesColumnAndRow();
     void edgeOnPaintsNothing();
     void windowEnds_data();
@@ -203,6 +213,7 @@ void TestRender::rasterMatchesReference_data()
     QTest::newRow("grid zoomed") << grid << 29 << 26 << 11 << 35 << 31 << 3 << false << 0 << 77 << 0.0 << 100.0;
     QTest::newRow("indexed oblique cut") << int(Kind::Indexed) << 28 << 28 << 14 << 33 << 33 << 1 << true << -10 << 255 << 0.0 << 100.0;
     QTest::newRow("rgb32 oblique") << int(Kind::Rgb32) << 28 << 28 << 14 << 33 << 33 << 1 << false << 0 << 180 << 0.0 << 100.0;
+    QTest::newRow("argb32 premultiplied oblique cut") << int(Kind::Argb32Pm) << 28 << 28 << 14 << 33 << 33 << 1 << true << 20 << 255 << 0.0 << 100.0;
     QTest::newRow("rgb888 oblique cut") << int(Kind::Rgb888) << 28 << 28 << 14 << 33 << 33 << 3 << true << 40 << 255 << 0.0 << 100.0;
 }
 
@@ -261,6 +272,38 @@ void TestRender::twoSetsWithFrames()
         c->csNz = w.nz;
     const QString diff = comparePaths(w, 47, 43);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+void TestRender::everyOpacityAndStrength()
+{
+    // One slice holding every grey level, drawn over a picture that already
+    // has colour in it, at every opacity: the raster path must blend exactly
+    // like the per-point path for every strength and alpha.
+    CtView w;
+    w.addSliceSet();
+    fillSet(w.sCtrls[0], Kind::Grid, 18, 18, 3, 2u);
+    SlicesCtrl *c = w.sCtrls[1];
+    SliceDatas &set = c->sliceDatas;
+    auto *s = new SliceData;
+    QImage img(16, 16, QImage::Format_Grayscale8);
+    for (int i = 0; i < 256; ++i)
+        img.scanLine(i / 16)[i % 16] = uchar(i);
+    s->image = img;
+    s->isImage = true;
+    s->width = s->height = 16;
+    s->minV = 0;
+    s->maxV = 255;
+    set.slices.push_back(s);
+    set.width = set.height = 16;
+    set.loaded = true;
+    c->rMinV_->setText("-1");
+    c->rMaxV_->setText("255");
+    c->setVColor(QColor(13, 200, 77));
+    for (int a = 0; a < 256; ++a) {
+        c->alpha_->setText(QString::number(a));
+        const QString diff = comparePaths(w, 16, 16);
+        QVERIFY2(diff.isEmpty(), qPrintable(QStringLiteral("alpha %1: %2").arg(a).arg(diff)));
+    }
 }
 
 void TestRender::initialViewSamplesColumnAndRow()
