@@ -417,6 +417,49 @@ bool rowSpan(const Shared &sh, const Tile &tl, int k0, int cw, double zj, int &k
     return true;
 }
 
+void columnBytesScalar(const Source &src, const qint32 *ci, const quint32 *off, Tile &tl, int k0)
+{
+    for (int k = k0; k < tl.n; ++k) {
+        if (ci[k] < 0)
+            continue;
+        const double q = src.qLut[src.bits[off[k]]];
+        const double u = tl.u[k];
+        tl.u[k] = u < q ? q : u;
+    }
+}
+
+#ifdef OXA_HAVE_X86
+__attribute__((target("avx512f,avx512vl"))) void columnBytesAvx512(const Source &src, const qint32 *ci,
+                                                                    const quint32 *off, Tile &tl)
+{
+    const uchar *bits = src.bits;
+    const double *lut = src.qLut;
+    const int n8 = tl.n & ~7;
+    for (int k = 0; k < n8; k += 8) {
+        const __mmask8 in = _mm256_cmpge_epi32_mask(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(ci + k)),
+                                                    _mm256_setzero_si256());
+        if (in == 0)
+            continue;
+        const quint32 *o = off + k;
+        const __m512d q = _mm512_maskz_mov_pd(
+            in, _mm512_set_pd(lut[bits[o[7]]], lut[bits[o[6]]], lut[bits[o[5]]], lut[bits[o[4]]],
+                              lut[bits[o[3]]], lut[bits[o[2]]], lut[bits[o[1]]], lut[bits[o[0]]]));
+        const __m512d u = _mm512_loadu_pd(tl.u + k);
+        _mm512_storeu_pd(tl.u + k, _mm512_mask_mov_pd(u, _mm512_cmp_pd_mask(q, u, _CMP_GT_OQ), q));
+    }
+    columnBytesScalar(src, ci, off, tl, n8);
+}
+#endif
+
+void columnBytes(const Source &src, const qint32 *ci, const quint32 *off, Tile &tl)
+{
+#ifdef OXA_HAVE_X86
+    if (haveAvx512())
+        return columnBytesAvx512(src, ci, off, tl);
+#endif
+    columnBytesScalar(src, ci, off, tl, 0);
+}
+
 // Looking straight along the stack without a cut, x + t * nz.x is x exactly
 // (t is finite and nz.x a zero), so every ray samples one column and row of
 // all slices: the indices are worked out once per ray. False when the tile's
@@ -439,19 +482,20 @@ bool columnKernel(const Shared &sh, Tile &tl)
     }
     if (!any)
         return true;
+    // Byte offsets for the bytes-per-line and stride of the slice last seen
+    // (in practice one pair for the whole set); 0 where a ray misses.
+    alignas(64) quint32 off[tileN];
+    qsizetype offBpl = -1, offStride = -1;
     for (size_t j = 0; j < sh.src.size(); ++j) {
         const Source &src = sh.src[j];
         if (src.mode == Mode::Byte) {
-            const uchar *bits = src.bits;
-            const double *lut = src.qLut;
-            const qsizetype bpl = src.bpl, stride = src.stride;
-            for (int k = 0; k < tl.n; ++k) {
-                if (ci[k] < 0)
-                    continue;
-                const double q = lut[bits[ri[k] * bpl + ci[k] * stride]];
-                const double u = tl.u[k];
-                tl.u[k] = u < q ? q : u;
+            if (src.bpl != offBpl || src.stride != offStride) {
+                offBpl = src.bpl;
+                offStride = src.stride;
+                for (int k = 0; k < tl.n; ++k)
+                    off[k] = ci[k] < 0 ? 0u : quint32(ri[k] * offBpl + ci[k] * offStride);
             }
+            columnBytes(src, ci, off, tl);
         } else {
             for (int k = 0; k < tl.n; ++k) {
                 if (ci[k] < 0)
