@@ -8,6 +8,10 @@
 
 int main(int argc, char *argv[])
 {
+    // Slice files named on the command line are taken from where the program
+    // was started, so that directory is noted before start-up changes it.
+    const QString startDir = QDir::currentPath();
+
     QApplication app(argc, argv);
     QTranslator translator;
 
@@ -32,6 +36,7 @@ int main(int argc, char *argv[])
 
     CtView w(dataRoot, nullptr);
     QObject::connect(&w, &CtView::finishing, &app, &QCoreApplication::quit);
+    loadSliceFilesAtStart(w, sliceFileArguments(argc, argv, startDir));
     w.show();
     return app.exec();
 }

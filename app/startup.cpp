@@ -1,10 +1,14 @@
 #include "app/startup.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFileInfo>
+#include <QMetaObject>
 #include <QTranslator>
 
 #include "app/cfgstore.h"
+#include "ui/ctview.h"
+#include "ui/slicesctrl.h"
 
 QString defaultConfigFileName()
 {
@@ -71,6 +75,31 @@ bool chooseJapanese(const CfgStore &store, const QString &programBaseName)
 bool loadJapaneseTranslation(QTranslator &translator, const QString &appDir)
 {
     return translator.load(QStringLiteral(":Oxa_ja_JP"), appDir);
+}
+
+QStringList sliceFileArguments(int argc, const char *const *argv, const QString &startDir)
+{
+    QStringList files;
+    if (!argv)
+        return files;
+    const QDir start(startDir);
+    for (int i = 1; i < argc && argv[i]; ++i) {
+        const QString arg = QString::fromUtf8(argv[i]);
+        if (arg.startsWith(u'-'))
+            break;
+        if (!arg.isEmpty())
+            files.append(QDir::cleanPath(start.absoluteFilePath(arg)));
+    }
+    return files;
+}
+
+void loadSliceFilesAtStart(CtView &w, const QStringList &files)
+{
+    if (files.isEmpty() || w.sCtrls.isEmpty())
+        return;
+    SliceDatas *set = &w.sCtrls.first()->sliceDatas;
+    QMetaObject::invokeMethod(
+        set, [set, files] { set->filesSelected(files); }, Qt::QueuedConnection);
 }
 
 void logReadResult(bool readOk, const QString &fileName)

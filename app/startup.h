@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class CfgStore;
+class CtView;
 class QTranslator;
 
 // The decisions of the start-up sequence as plain functions over a store, so
@@ -30,6 +31,16 @@ bool chooseJapanese(const CfgStore &store, const QString &programBaseName);
 // Loads the embedded Japanese translation (":Oxa_ja_JP", resolved to the
 // resource ":/Oxa_ja_JP.qm"); false when it cannot be loaded.
 bool loadJapaneseTranslation(QTranslator &translator, const QString &appDir);
+// The slice files named on the command line: the arguments after the program
+// that come before the first option (the first argument beginning with "-"),
+// decoded as UTF-8, in the order given. A relative name is made absolute against
+// startDir, the directory the program was started in; empty arguments are left out.
+QStringList sliceFileArguments(int argc, const char *const *argv, const QString &startDir);
+// Hands files to the first panel's loader the way its file dialog does: queued
+// to the set's filesSelected in the loader thread, so that the panel hears
+// cleared, loadedNewFile and loadFilesFinished as after a dialog. Nothing
+// happens for an empty list.
+void loadSliceFilesAtStart(CtView &w, const QStringList &files);
 // The two start-up log lines, written through qDebug.
 void logReadResult(bool readOk, const QString &fileName);
 void logDataRoot(const QString &dataRoot, const QString &rawDataRoot);

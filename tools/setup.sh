@@ -1,9 +1,13 @@
 # Shared set-up for run.sh and test.sh: installs the Debian packages the build
-# needs (only those missing), then configures and builds into $OXA_BUILD_DIR.
+# needs (only those missing), then configures and builds into $OXA_BUILD_DIR,
+# and makes the sample data when samples/ is missing.
 # Sourced, not run: expects to be in the project root.
 
 OXA_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools
               qt6-l10n-tools qt6-image-formats-plugins libgl-dev libbenchmark-dev)
+# Only for fuzz.sh: clang with the libFuzzer and sanitizer runtimes, and the symbolizer
+# that puts names and lines into the reports.
+OXA_FUZZ_PACKAGES=(clang libclang-rt-dev llvm)
 
 oxa_install_packages() {
     local missing=() p
@@ -24,4 +28,24 @@ oxa_build() {
         cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@"
     fi
     cmake --build "$dir" -j"$(nproc)"
+}
+
+# A build with sanitizers in its own folder: oxa_sanitized_build DIR SANITIZERS [cmake options].
+# Configured every time, so a changed option reaches an existing folder; debug information
+# gives the reports their line numbers; the benchmarks are left out.
+oxa_sanitized_build() {
+    local dir=$1 sanitizers=$2
+    shift 2
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXA_SANITIZE="$sanitizers" \
+          -DOXA_BUILD_BENCH=OFF "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+}
+
+# The sample slice sets (samples/head, samples/vessels); made once, since samples/
+# is not kept in git. Delete the folder to have it made again.
+oxa_samples() {
+    local dir=${OXA_BUILD_DIR:-build}
+    [ -d samples ] && return 0
+    echo "Making the sample data in samples/"
+    "$dir/make_phantom" samples
 }

@@ -1,0 +1,80 @@
+#ifndef PHANTOM_H
+#define PHANTOM_H
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+// The sample slice sets: a three-dimensional head phantom as grey PNG slices,
+// and a small set of blood vessels as grid text files in both header variants.
+// Everything here is deterministic: the same call writes the same bytes on every
+// run. Shared by the make_phantom tool and the tests that need a real volume.
+namespace phantom {
+
+// One ellipsoid of the head: intensity added inside it, semi-axes, centre (all in
+// the unit cube [-1, 1]^3) and its orientation as Euler angles in degrees
+// (phi about z, then theta about the new x, then psi about the new z).
+struct Ellipsoid {
+    double intensity;
+    double a, b, c;
+    double x0, y0, z0;
+    double phiDeg, thetaDeg, psiDeg;
+};
+
+// The ten ellipsoids of the three-dimensional Shepp-Logan head phantom with the
+// contrast-improved ("modified") intensities: skull 1.0, brain 0.2, ventricles 0.0,
+// the smaller structures 0.3 and more where they overlap.
+const std::array<Ellipsoid, 10> &headEllipsoids();
+
+// The head's density at (x, y, z) of the unit cube, y pointing to the top of the
+// head and z along the stack: the sum of the intensities of the ellipsoids that
+// hold the point (0 outside the head).
+double headDensity(double x, double y, double z);
+
+constexpr int headSlices = 128;
+constexpr int headSize = 256;
+// The stack covers z from -0.8 to 0.8, so that even its first and last slices cut
+// the skull: a slice of one grey level only would be left out by the loader.
+constexpr double headStackHalfDepth = 0.8;
+// Densities from 0 to this are spread over the grey levels 0 to 255, and higher
+// ones (the skull) are 255, as a brain window shows them: brain 102, the small
+// structures 153, their overlaps 204.
+constexpr double headGreyWindow = 0.5;
+
+// Slice k of a stack of `slices` square pictures of `size` pixels, as 8-bit grey,
+// each pixel the head's density at its centre through the grey window. Row 0 is
+// the top of the head. A null image for k outside 0 .. slices - 1 or a size below 1.
+QImage headSlice(int k, int slices = headSlices, int size = headSize);
+
+// File names in stack order: "head_000.png" ... and "vessels_00.dat" ...
+QString headFileName(int k);
+QString vesselsFileName(int k);
+
+constexpr int vesselsWidth = 96;
+constexpr int vesselsHeight = 96;
+constexpr int vesselsSlices = 48;
+
+// Flow speed (cm/s, 0 outside the vessels) at column x, row y of slice z of the
+// vessel box: a straight vessel along the stack axis with two thinner ones winding
+// once around it. Every slice holds values above 0.
+double vesselValue(int x, int y, int z);
+
+// The text of vessel slice k: even slices in the range grid format ("#MOLK-VEDez",
+// coordinates from 0), odd slices in the XYV format ("## 240301", comma-separated
+// records whose coordinates start at (100, 200)). Empty for k out of range.
+QByteArray vesselSliceText(int k);
+
+// Write the set into dir (created when missing). False, with a message in *error
+// when given, as soon as a file cannot be written.
+bool writeHead(const QString &dir, int slices = headSlices, int size = headSize, QString *error = nullptr);
+bool writeVessels(const QString &dir, QString *error = nullptr);
+
+// The absolute paths of the files writeHead / writeVessels write into dir, in stack order.
+QStringList headFiles(const QString &dir, int slices = headSlices);
+QStringList vesselsFiles(const QString &dir);
+
+} // namespace phantom
+
+#endif
