@@ -361,61 +361,92 @@ void runKernel(const Shared &sh, const Source &src, double zj, Tile &tl, int kb,
     kernelScalar<Cut>(sh, src, zj, tl, kb, ke);
 }
 
-// The pixels kb .. ke - 1 of one tile row (pixels k0 .. k0 + cw - 1) whose
-// rays may sample slice j, widened for safety; false when none can. The
-// crossing points, and the cut distance, are affine along the row up to
-// rounding, so the interval follows from the two end pixels.
-bool rowSpan(const Shared &sh, const Tile &tl, int k0, int cw, double zj, int &kb, int &ke)
-{
-    const Params &pr = *sh.pr;
-    double fx[2], fy[2], d[2], mag = 0.0;
-    for (int e = 0; e < 2; ++e) {
-        const int k = e == 0 ? k0 : k0 + cw - 1;
-        const double t = (zj - tl.p0z[k]) / pr.nz.z;
-        const double x = tl.p0x[k] + t * pr.nz.x;
-        const double y = tl.p0y[k] + t * pr.nz.y;
-        const double z = tl.p0z[k] + t * pr.nz.z;
-        fx[e] = sh.hw + x;
-        fy[e] = sh.hh + y;
-        d[e] = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
-        mag = std::max(mag, (std::fabs(tl.p0x[k]) + std::fabs(tl.p0y[k]) + std::fabs(tl.p0z[k]) + sh.hw + sh.hh
-                             + std::fabs(t) * (std::fabs(pr.nz.x) + std::fabs(pr.nz.y) + std::fabs(pr.nz.z)))
-                                * (1.0 + std::fabs(pr.csNz.x) + std::fabs(pr.csNz.y) + std::fabs(pr.csNz.z)));
-        if (!std::isfinite(fx[e]) || !std::isfinite(fy[e]) || !std::isfinite(d[e]) || !std::isfinite(mag)) {
+// Which pixels of one tile row (pixels k0 .. k0 + cw - 1) can sample slice j.
+// The crossing points and the cut distance are affine, up to rounding, along
+// the row and in j, so they follow from the two end pixels at the first and
+// the last slice; the interval is widened by a pixel on each side and by a
+// relative margin far above any rounding, so no sampling ray is ever left out.
+struct RowSpan {
+    int k0 = 0, cw = 0;
+    bool all = false;          // the bounds could not be worked out: every pixel
+    double f0[3] = {}, fj[3] = {}, slope[3] = {}, inv[3] = {};  // fx, fy, d
+    double lo[3] = {}, hi[3] = {};
+    int constraints = 2;
+
+    void init(const Shared &sh, const Tile &tl, int firstK, int width, int ss)
+    {
+        const Params &pr = *sh.pr;
+        k0 = firstK;
+        cw = width;
+        constraints = pr.cut ? 3 : 2;
+        double f[2][2][3];  // [end][slice first/last][quantity]
+        double mag = 0.0;
+        for (int e = 0; e < 2; ++e) {
+            const int k = e == 0 ? k0 : k0 + cw - 1;
+            for (int jj = 0; jj < 2; ++jj) {
+                const double zj = (jj == 0 ? 0 : ss - 1) - sh.halfSs;
+                const double t = (zj - tl.p0z[k]) / pr.nz.z;
+                const double x = tl.p0x[k] + t * pr.nz.x;
+                const double y = tl.p0y[k] + t * pr.nz.y;
+                const double z = tl.p0z[k] + t * pr.nz.z;
+                f[e][jj][0] = sh.hw + x;
+                f[e][jj][1] = sh.hh + y;
+                f[e][jj][2] = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
+                mag = std::max(mag, (std::fabs(tl.p0x[k]) + std::fabs(tl.p0y[k]) + std::fabs(tl.p0z[k]) + sh.hw
+                                     + sh.hh + std::fabs(t) * (std::fabs(pr.nz.x) + std::fabs(pr.nz.y) + std::fabs(pr.nz.z)))
+                                        * (1.0 + std::fabs(pr.csNz.x) + std::fabs(pr.csNz.y) + std::fabs(pr.csNz.z)));
+            }
+        }
+        const double m = 1e-7 * (1.0 + mag);
+        all = !std::isfinite(m);
+        const double steps = ss > 1 ? ss - 1 : 1;
+        for (int i = 0; i < 3; ++i) {
+            f0[i] = f[0][0][i];
+            fj[i] = (f[0][1][i] - f[0][0][i]) / steps;
+            slope[i] = f[1][0][i] - f[0][0][i];
+            inv[i] = slope[i] != 0.0 ? 1.0 / slope[i] : 0.0;
+            all = all || !std::isfinite(f0[i]) || !std::isfinite(fj[i]) || !std::isfinite(slope[i]) || !std::isfinite(inv[i]);
+        }
+        lo[0] = -1.0 - m;
+        hi[0] = pr.sw + m;
+        lo[1] = -1.0 - m;
+        hi[1] = pr.sh + m;
+        lo[2] = -HUGE_VAL;
+        hi[2] = pr.B + m;
+    }
+
+    bool span(int j, int &kb, int &ke) const
+    {
+        if (all) {
             kb = k0;
             ke = k0 + cw;
             return true;
         }
-    }
-    const double m = 1e-7 * (1.0 + mag);
-    double sLo = 0.0, sHi = 1.0;
-    // lo < f(s) < hi for f(s) = f0 + (f1 - f0) s, s in [0, 1], widened by m.
-    auto keep = [&](double f0, double f1, double lo, double hi) {
-        const double slope = f1 - f0;
-        if (slope == 0.0) {
-            if (!(f0 > lo - m && f0 < hi + m))
-                sHi = -1.0;
-            return;
+        double sLo = 0.0, sHi = 1.0;
+        for (int i = 0; i < constraints; ++i) {
+            const double v = f0[i] + fj[i] * j;
+            if (slope[i] == 0.0) {
+                if (!(v > lo[i] && v < hi[i]))
+                    return false;
+                continue;
+            }
+            const double a = (lo[i] - v) * inv[i], b = (hi[i] - v) * inv[i];
+            sLo = std::max(sLo, std::min(a, b));
+            sHi = std::min(sHi, std::max(a, b));
         }
-        const double a = (lo - m - f0) / slope, b = (hi + m - f0) / slope;
-        sLo = std::max(sLo, std::min(a, b));
-        sHi = std::min(sHi, std::max(a, b));
-    };
-    keep(fx[0], fx[1], -1.0, pr.sw);
-    keep(fy[0], fy[1], -1.0, pr.sh);
-    if (pr.cut)
-        keep(d[0], d[1], -HUGE_VAL, pr.B);
-    if (!(sLo <= sHi))
-        return false;
-    const double last = cw - 1;
-    const int cLo = std::max(0, int(std::floor(sLo * last)) - 1);
-    const int cHi = std::min(cw - 1, int(std::ceil(sHi * last)) + 1);
-    if (cLo > cHi)
-        return false;
-    kb = k0 + cLo;
-    ke = k0 + cHi + 1;
-    return true;
-}
+        if (!(sLo <= sHi))
+            return false;
+        const double last = cw - 1;
+        const int cLo = std::max(0, int(std::floor(sLo * last)) - 1);
+        const int cHi = std::min(cw - 1, int(std::ceil(sHi * last)) + 1);
+        if (cLo > cHi)
+            return false;
+        kb = k0 + cLo;
+        ke = k0 + cHi + 1;
+        return true;
+    }
+};
+
 
 void columnBytesScalar(const Source &src, const qint32 *ci, const quint32 *off, Tile &tl, int k0)
 {
@@ -533,13 +564,20 @@ void renderTile(const Shared &sh, const quint8 *premul, uchar *dest, qsizetype b
     if (pr.nz.z != 0.0 && !pr.cut && sh.alongZ && columnKernel(sh, tl))
         ;
     else if (pr.nz.z != 0.0) {
+        RowSpan rows[tileH];
+        for (int dy = 0; dy < chh; ++dy)
+            rows[dy].init(sh, tl, dy * cw, cw, ss);
         for (int j = 0; j < ss; ++j) {
             const double zj = j - sh.halfSs;
             const Source &src = sh.src[size_t(j)];
             for (int dy = 0; dy < chh; ++dy) {
                 int kb, ke;
-                if (!rowSpan(sh, tl, dy * cw, cw, zj, kb, ke))
+                if (!rows[dy].span(j, kb, ke))
                     continue;
+                // Whole groups of eight, aligned: a ray cast for a slice twice,
+                // or outside its row's span, gives the same result.
+                kb &= ~7;
+                ke = std::min(tl.n, (ke + 7) & ~7);
                 if (pr.cut)
                     runKernel<true>(sh, src, zj, tl, kb, ke);
                 else
