@@ -18,16 +18,13 @@ case "${1:-}" in
     ;;
 --sanitize)
     oxa_sanitized_build build-asan address,undefined
+    # The sanitizer options are set on each test by tests/CMakeLists.txt.
     export QT_QPA_PLATFORM=offscreen
-    export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:abort_on_error=0:detect_stack_use_after_return=1:exitcode=23"
-    export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:exitcode=24"
-    export LSAN_OPTIONS="suppressions=$here/tools/lsan.supp:print_suppressions=0"
     ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
     ;;
 --tsan)
     oxa_sanitized_build build-tsan thread
     export QT_QPA_PLATFORM=offscreen
-    export TSAN_OPTIONS="suppressions=$here/tools/tsan.supp:halt_on_error=1:second_deadlock_stack=1:history_size=4:exitcode=66"
     ctest --test-dir build-tsan --output-on-failure -j"$(nproc)"
     ;;
 *)

@@ -98,8 +98,10 @@ void loadSliceFilesAtStart(CtView &w, const QStringList &files)
     if (files.isEmpty() || w.sCtrls.isEmpty())
         return;
     SliceDatas *set = &w.sCtrls.first()->sliceDatas;
-    QMetaObject::invokeMethod(
-        set, [set, files] { set->filesSelected(files); }, Qt::QueuedConnection);
+    // Queued by name, so Qt copies the list into the call itself and no state of ours
+    // (such as a lambda's captured copy) is handed to the loader thread behind Qt's
+    // queue, where the thread sanitizer cannot see the ordering.
+    QMetaObject::invokeMethod(set, "filesSelected", Qt::QueuedConnection, Q_ARG(QStringList, files));
 }
 
 void logReadResult(bool readOk, const QString &fileName)

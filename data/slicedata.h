@@ -46,8 +46,17 @@ public:
     // A failed read after the tag leaves width = height = 0 and no rows. Items that
     // are not finite numbers read as 0.0; records outside the grid are neither
     // stored nor counted in minV and maxV. Never throws.
+    // They parse plain ASCII lines straight from the bytes, read in large blocks; any
+    // other line (and any other file: another encoding, a pipe) goes through the
+    // reference path, so the result is always exactly that of the reference readers.
     bool readRangeGrid(const QString &fname);
     bool readXyvGrid(const QString &fname);
+
+    // The straightforward readers: line by line through QTextStream (UTF-8, byte-order
+    // mark skipped, CR removed), QString::simplified and split, QString::toInt and
+    // toDouble. The reference for the readers above, and several times slower.
+    bool readRangeGridReference(const QString &fname);
+    bool readXyvGridReference(const QString &fname);
 
     // Fills isImage, width, height, minV and maxV from image.
     void computeImageMinMax();

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <shared_mutex>
 #include <vector>
 
@@ -17,6 +18,8 @@ class SliceData;
 // thread (renderer, panel) reads the set under a ReadGuard; the loader builds
 // new slices apart and takes the write lock only to clear and to publish, so
 // a reader sees either the empty set or the finished one, never a half-loaded one.
+// A load decodes several files at once on short-lived worker threads of its own,
+// but accepts them, signals them and fixes the set's size strictly in list order.
 class SliceDatas : public QObject
 {
     Q_OBJECT
@@ -56,6 +59,12 @@ public:
     // publishes them under the write lock. Runs in the set's own thread.
     void makeHist();
 
+    // Threads that decode the files of a load (and count its histogram) at the same
+    // time: 0, the default, means one per core; 1 does everything in the loader
+    // thread. Read once at the start of each run, so any thread may set it.
+    void setLoadWorkers(int count);
+    int loadWorkers() const;
+
 signals:
     void cleared();
     void loadedNewFile(QString fname);
@@ -65,12 +74,18 @@ public slots:
     // Empties the set and loads files in list order (runs in the loader thread):
     // cleared(), one loadedNewFile() per accepted file as it is accepted, then the
     // finished set is published at once and loadFilesFinished() ends the run. When the
-    // thread is asked to interrupt, no further file is started, and the files accepted
-    // so far are published as usual. Never throws.
+    // thread is asked to interrupt, no further file is accepted (decodes already running
+    // finish and are thrown away), and the files accepted so far are published as usual.
+    // Files are decoded ahead of their turn by at most two per worker. The first run
+    // tells glibc's allocator to keep freed memory for the next load (process-wide).
+    // Never throws.
     void filesSelected(QStringList files);
 
 private:
+    int workerCount() const;
+
     mutable std::shared_mutex rwLock;
+    std::atomic<int> loadWorkers_{0};
 };
 
 #endif

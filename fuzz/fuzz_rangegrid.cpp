@@ -1,0 +1,13 @@
+// libFuzzer target: SliceData::readRangeGrid on the input as a file.
+#include "fuzz/fuzzmain.h"
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    oxafuzz::start(argc, argv, oxafuzz::App::Core);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    return oxafuzz::inScratch([&] { return oxafuzz::runGrid(oxafuzz::Grid::Range, data, size); });
+}

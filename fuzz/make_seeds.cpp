@@ -1,0 +1,183 @@
+// Writes the generated seed inputs of the fuzz targets into DIR/<target>/:
+//   fuzz_seeds DIR
+// Pictures in every format the installed image writers offer, in several pixel
+// formats, and grid and configuration files that walk the branches of their readers.
+// The kept inputs of fuzz/corpus/ and the files of tests/data/ are added by fuzz.sh.
+
+#include <QByteArray>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageWriter>
+#include <QString>
+
+#include <cstdio>
+#include <cstdint>
+#include <iterator>
+
+namespace {
+
+bool put(const QString &dir, const QString &name, const QByteArray &bytes)
+{
+    QFile f(dir + u'/' + name);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(f.fileName()));
+        return false;
+    }
+    return true;
+}
+
+quint32 crc32(const QByteArray &bytes)
+{
+    quint32 c = 0xffffffffu;
+    for (char ch : bytes) {
+        c ^= quint8(ch);
+        for (int k = 0; k < 8; ++k)
+            c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+
+void appendBe32(QByteArray &out, quint32 v)
+{
+    out.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
+}
+
+QByteArray pngChunk(const char *type, const QByteArray &payload)
+{
+    QByteArray chunk;
+    appendBe32(chunk, quint32(payload.size()));
+    QByteArray body(type, 4);
+    body += payload;
+    chunk += body;
+    appendBe32(chunk, crc32(body));
+    return chunk;
+}
+
+// A PNG of only its header and end chunks, declaring w x h pixels of 8-bit grey.
+QByteArray declaredPng(quint32 w, quint32 h)
+{
+    QByteArray ihdr;
+    appendBe32(ihdr, w);
+    appendBe32(ihdr, h);
+    ihdr.append(char(8)).append(char(0)).append(char(0)).append(char(0)).append(char(0));
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    png += pngChunk("IHDR", ihdr);
+    png += pngChunk("IEND", QByteArray());
+    return png;
+}
+
+QImage sample(QImage::Format format, int w, int h)
+{
+    QImage img(w, h, QImage::Format_ARGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, qRgba(40 * x, 30 * y, 20 * (x + y), 255 - 10 * x));
+    return img.convertToFormat(format);
+}
+
+void pictures(const QString &dir)
+{
+    const struct {
+        QImage::Format format;
+        const char *name;
+    } formats[] = {
+        {QImage::Format_Grayscale8, "grey8"},   {QImage::Format_Grayscale16, "grey16"},
+        {QImage::Format_RGB32, "rgb32"},        {QImage::Format_ARGB32, "argb32"},
+        {QImage::Format_Indexed8, "indexed8"},  {QImage::Format_Mono, "mono"},
+        {QImage::Format_RGBA64, "rgba64"},      {QImage::Format_RGB888, "rgb888"},
+    };
+    const QList<QByteArray> writers = QImageWriter::supportedImageFormats();
+    for (const QByteArray &suffix : writers) {
+        if (suffix == "svg" || suffix == "svgz")
+            continue;
+        for (const auto &f : formats) {
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, suffix);
+            if (!writer.write(sample(f.format, 5, 4)) || bytes.isEmpty())
+                continue;
+            put(dir, QStringLiteral("%1_%2").arg(QString::fromLatin1(suffix), QString::fromLatin1(f.name)),
+                bytes);
+            if (suffix == "png") {
+                // The same picture cut short, and with its data damaged.
+                put(dir, QStringLiteral("png_%1_cut").arg(QString::fromLatin1(f.name)), bytes.left(bytes.size() / 2));
+                QByteArray bad = bytes;
+                bad[bad.size() / 2] = char(bad[bad.size() / 2] ^ 0x5a);
+                put(dir, QStringLiteral("png_%1_damaged").arg(QString::fromLatin1(f.name)), bad);
+            }
+        }
+    }
+    put(dir, QStringLiteral("png_declared_huge"), declaredPng(100000, 100000));
+    put(dir, QStringLiteral("png_declared_wide"), declaredPng(0x7fffffff, 1));
+    put(dir, QStringLiteral("svg_small"),
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"6\" height=\"4\">"
+        "<rect width=\"3\" height=\"4\" fill=\"#0000ff\"/><text x=\"1\" y=\"3\">a</text></svg>");
+    put(dir, QStringLiteral("pgm_text"), "P2\n3 2\n255\n0 10 20\n30 40 255\n");
+    put(dir, QStringLiteral("xbm_text"),
+        "#define a_width 8\n#define a_height 2\nstatic char a_bits[] = { 0x0f, 0xf0 };\n");
+}
+
+const char *const rangeGrids[] = {
+    "#MOLK-VEDez\n# Range_X0 : 0\n# Range_Y0 : 0\n# Range_X1 : 3\n# Range_Y1 : 2\n0 0 1.5\n3 2 -0.25\n",
+    ("#MOLK-VEDez\r\n# Range_X0 : 1\r\n# Range_Y0 : 1\r\n# Range_X1 : 4\r\n# Range_Y1 : 2\r\n"
+    "1 1 7\r\n4 1 8\r\n2 0 1e300\r\n"),
+    ("\xef\xbb\xbf#MOLK-VEDez extra\n\n# Range_X1 : 2147483647\n# Range_Y1 : 1\n"
+    "# Range_X0 : -2147483648\n0 0 1\n"),
+    "#MOLK-VEDez\n0 0 5\n# Range_X1 x 2\n# Range_Y1 x 2\n\t1\t1\t2.5e-3  junk\n#x 1 2\n2,2,9\n1 1 nan\n",
+    // One row past the row limit, and one point past the point limit: refused before anything is made.
+    "#MOLK-VEDez\n# Range_X1 : 1\n# Range_Y1 : 1048576\n1 1048575 3\n0 0 -3\n",
+    "#MOLK-VEDez\n# Range_X1 : 67108863\n# Range_Y1 : 1\n# Range_X0 : -1\n1 1 3\n0 0 -3\n",
+    "#MOLK-VEDez\n# Range_X1 : 4294967296\n# Range_Y1 : 2147483648\n0 0 1\n-1 -1 2\n",
+};
+
+const char *const xyvGrids[] = {
+    ("## 240301\n# Format1 : XYV\n# Format2 : SPACE-Separated\n# X-NUM 3\n# Y-NUM 3\n"
+    "10,20,0.5\n11 20 0.75\n10 21 1.0\n11 21 2.0\n"),
+    "## 2403011\r\n# Y-NUM 4\r\n# X-NUM 5\r\n\r\n-5,-5,1\r\n-2,-3,4e2\r\n# X-NUM 9\r\n-6 -5 3\r\n",
+    "## 240301\n#X-NUM 3\n# X-NUM 2147483647\n# Y-NUM 2\n7\n2147483647 -2147483648 1\n0 0 2\n",
+    "## 240301\n# X-NUM 3.0\n# Y-NUM -1\n# X-NUM 0\n# Y-NUM 4294967296\n1 1 1\n",
+    "\xef\xbb\xbf## 240301\n# X-NUM 65\n# Y-NUM 1048578\n0\t0\t1,,2\n64 1048575 -inf\n",
+};
+
+const char *const configs[] = {
+    "DataRoot \"/data/my slices\" # where the slices are\nlang English\nnative_dialog 1\n",
+    "x 'it # not a comment\n  \t \n# only a comment\n\xe3\x80\x80\xe3\x80\x80\nLang English\nLANG Japanese\n",
+    "include a.cfg\nkey after\n\x1ekey inside\nINCLUDE b.cfg\n\x1eINCLUDE config.cfg\nINCLUDE a.cfg\nkey deep\n",
+    "\"\"\n\"quoted\"letters rest\nend\" more\nend\"\n\"\n-d -x\nINCLUDE\nINCLUDE \"missing file.cfg\"\n",
+    "\xef\xbb\xbfkey\tvalue\r\nkey2 \"a#b\" # c\r\n\x80\xff bad utf8\r\n",
+    "INCLUDE a.cfg\nINCLUDE a.cfg\n\x1eINCLUDE b.cfg\nINCLUDE b.cfg\n\x1eINCLUDE a.cfg\nv 1\n",
+};
+
+void texts(const QString &dir, const QString &prefix, const char *const *items, int n)
+{
+    for (int i = 0; i < n; ++i)
+        put(dir, QStringLiteral("%1_%2").arg(prefix).arg(i), QByteArray(items[i]));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
+        return 2;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QString root = QString::fromLocal8Bit(argv[1]);
+    for (const char *sub : {"config", "rangegrid", "xyvgrid", "load"})
+        QDir().mkpath(root + u'/' + QLatin1String(sub));
+
+    texts(root + QStringLiteral("/config"), QStringLiteral("config"), configs, int(std::size(configs)));
+    texts(root + QStringLiteral("/rangegrid"), QStringLiteral("range"), rangeGrids, int(std::size(rangeGrids)));
+    texts(root + QStringLiteral("/xyvgrid"), QStringLiteral("xyv"), xyvGrids, int(std::size(xyvGrids)));
+    // The loader target sees both grid formats as well as the pictures.
+    texts(root + QStringLiteral("/load"), QStringLiteral("range"), rangeGrids, int(std::size(rangeGrids)));
+    texts(root + QStringLiteral("/load"), QStringLiteral("xyv"), xyvGrids, int(std::size(xyvGrids)));
+    pictures(root + QStringLiteral("/load"));
+    return 0;
+}
