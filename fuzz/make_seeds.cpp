@@ -128,9 +128,11 @@ const char *const rangeGrids[] = {
     ("\xef\xbb\xbf#MOLK-VEDez extra\n\n# Range_X1 : 2147483647\n# Range_Y1 : 1\n"
     "# Range_X0 : -2147483648\n0 0 1\n"),
     "#MOLK-VEDez\n0 0 5\n# Range_X1 x 2\n# Range_Y1 x 2\n\t1\t1\t2.5e-3  junk\n#x 1 2\n2,2,9\n1 1 nan\n",
-    // One row past the row limit, and one point past the point limit: refused before anything is made.
-    "#MOLK-VEDez\n# Range_X1 : 1\n# Range_Y1 : 1048576\n1 1048575 3\n0 0 -3\n",
-    "#MOLK-VEDez\n# Range_X1 : 67108863\n# Range_Y1 : 1\n# Range_X0 : -1\n1 1 3\n0 0 -3\n",
+    // At and one past the row and point limits of fuzz builds (2^10 rows, 2^16 points).
+    "#MOLK-VEDez\n# Range_X1 : 1\n# Range_Y1 : 1023\n1 1023 3\n0 0 -3\n",
+    "#MOLK-VEDez\n# Range_X1 : 1\n# Range_Y1 : 1024\n1 1023 3\n0 0 -3\n",
+    "#MOLK-VEDez\n# Range_X1 : 65535\n# Range_Y1 : 1\n# Range_Y0 : 1\n65535 1 3\n0 0 -3\n",
+    "#MOLK-VEDez\n# Range_X1 : 65535\n# Range_Y1 : 1\n# Range_X0 : -1\n1 1 3\n0 0 -3\n",
     "#MOLK-VEDez\n# Range_X1 : 4294967296\n# Range_Y1 : 2147483648\n0 0 1\n-1 -1 2\n",
 };
 
@@ -140,7 +142,8 @@ const char *const xyvGrids[] = {
     "## 2403011\r\n# Y-NUM 4\r\n# X-NUM 5\r\n\r\n-5,-5,1\r\n-2,-3,4e2\r\n# X-NUM 9\r\n-6 -5 3\r\n",
     "## 240301\n#X-NUM 3\n# X-NUM 2147483647\n# Y-NUM 2\n7\n2147483647 -2147483648 1\n0 0 2\n",
     "## 240301\n# X-NUM 3.0\n# Y-NUM -1\n# X-NUM 0\n# Y-NUM 4294967296\n1 1 1\n",
-    "\xef\xbb\xbf## 240301\n# X-NUM 65\n# Y-NUM 1048578\n0\t0\t1,,2\n64 1048575 -inf\n",
+    "\xef\xbb\xbf## 240301\n# X-NUM 65\n# Y-NUM 1025\n0\t0\t1,,2\n63 1023 -inf\n",
+    "## 240301\n# X-NUM 65\n# Y-NUM 1026\n0 0 1\n63 1024 2\n",
 };
 
 const char *const configs[] = {
