@@ -500,7 +500,7 @@ void TestLoaderFaults::closePanelWhileLoading()
     QObject ctx;
     connect(&panel->sliceDatas, &SliceDatas::loadedNewFile, &ctx, [&accepted] { accepted.ref(); });
     QMetaObject::invokeMethod(&panel->sliceDatas, "filesSelected", Qt::QueuedConnection, Q_ARG(QStringList, files));
-    QTRY_VERIFY(accepted.loadAcquire() > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(accepted.loadAcquire() > 0, 60000);
     delete panel;
     QVERIFY(QApplication::topLevelWidgets().isEmpty());
     QCoreApplication::processEvents(); // nothing queued for the panel may arrive now
@@ -543,7 +543,7 @@ void TestLoaderFaults::closeWindowWhileLoading()
         QMetaObject::invokeMethod(&panel->sliceDatas, "filesSelected", Qt::QueuedConnection,
                                   Q_ARG(QStringList, files));
     }
-    QTRY_VERIFY(accepted.loadAcquire() > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(accepted.loadAcquire() > 0, 60000);
     QSignalSpy finishing(window, &CtView::finishing);
     window->close();
     QCOMPARE(finishing.count(), 1);
