@@ -23,6 +23,13 @@ case "$seconds" in
 esac
 
 dir=$here/build-fuzz
+mkdir -p "$dir"
+# One run at a time in this folder: two would share the corpora and logs, and halve the speed.
+exec 9>"$dir/.fuzz.lock"
+if ! flock -n 9; then
+    echo "fuzz.sh is already running in $dir" >&2
+    exit 2
+fi
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
       -DOXA_BUILD_FUZZ=ON -DOXA_BUILD_TESTS=OFF -DOXA_BUILD_BENCH=OFF -DOXA_BUILD_TOOLS=OFF >/dev/null
 cmake --build "$dir" --target oxa_fuzz -j"$(nproc)"
@@ -47,11 +54,15 @@ status=0
 summary=()
 for t in "${targets[@]}"; do
     rss=2048
+    malloc=1024
     case "$t" in
     config) dict=config.dict; maxlen=4096 ;;
     rangegrid | xyvgrid) dict=grid.dict; maxlen=4096 ;;
     grid_diff) dict=grid_diff.dict; maxlen=4096; rss=4096 ;; # two largest grids in turn
-    load) dict=load.dict; maxlen=16384 ;;
+    # Qt's ICNS reader allocates the length an entry declares (up to 4 GiB) before it
+    # reads, a size that is never touched (fuzz/corpus/load/icns-entry-declares-1gib);
+    # the resident-memory limit still catches any real use.
+    load) dict=load.dict; maxlen=16384; malloc=4200 ;;
     *) echo "unknown target: $t" >&2; exit 2 ;;
     esac
     corpus=$dir/corpus/$t
@@ -60,25 +71,26 @@ for t in "${targets[@]}"; do
     mkdir -p "$corpus" "$findings" "$dir/logs" "$here/fuzz/corpus/$t"
     before=$(find "$findings" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'oom-*' -o -name 'timeout-*' \) | wc -l)
     echo "== fuzz_$t: ${seconds}s"
-    # Memory per input: 2 GiB of resident memory, 1 GiB in one allocation; an input that
-    # runs a minute counts as a hang.
+    # Memory per input: 2 GiB of resident memory, 1 GiB in one allocation (but see load);
+    # an input that runs a minute counts as a hang.
     rc=0
-    "$dir/fuzz/fuzz_$t" -max_total_time="$seconds" -rss_limit_mb="$rss" -malloc_limit_mb=1024 \
+    "$dir/fuzz/fuzz_$t" -max_total_time="$seconds" -rss_limit_mb="$rss" -malloc_limit_mb="$malloc" \
         -max_len="$maxlen" -timeout=60 -dict="$here/fuzz/$dict" -print_final_stats=1 \
         -artifact_prefix="$findings/" "$corpus" "$here/fuzz/corpus/$t" "$dir/seeds/$t" \
         >"$log" 2>&1 || rc=$?
-    execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1 || true)
+    # The logs hold input bytes, so every grep reads them as text (-a).
+    execs=$(grep -ao 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1 || true)
     if [ -z "$execs" ]; then
-        execs=$(grep -o '^#[0-9]*' "$log" | tail -1 | tr -d '#' || true)
+        execs=$(grep -ao '^#[0-9]*' "$log" | tail -1 | tr -d '#' || true)
     fi
-    rate=$(grep -o 'stat::average_exec_per_sec: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1 || true)
+    rate=$(grep -ao 'stat::average_exec_per_sec: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1 || true)
     after=$(find "$findings" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'oom-*' -o -name 'timeout-*' \) | wc -l)
     found=$((after - before))
     if [ "$rc" -ne 0 ] || [ "$found" -ne 0 ]; then
         status=1
         [ "$found" -gt 0 ] || found=1
         echo "!! fuzz_$t: finding (exit $rc), log $log:"
-        grep -E 'ERROR|WARNING|SUMMARY|runtime error|oxa fuzz check|Test unit written|#[0-9]+ 0x' "$log" | head -40 || true
+        grep -aE 'ERROR|WARNING|SUMMARY|runtime error|oxa fuzz check|Test unit written|#[0-9]+ 0x' "$log" | head -40 || true
     fi
     line=$(printf '%-10s %6ss  executions %10s  (%s/s)  corpus %5s  findings %s' \
         "$t" "$seconds" "${execs:-?}" "${rate:-?}" "$(find "$corpus" -type f | wc -l)" "$found")

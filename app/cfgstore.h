@@ -22,7 +22,13 @@ public:
     // Limits that keep INCLUDE from running away: nesting below the top-level
     // file, and included files opened during one top-level readFile call.
     static constexpr int maxIncludeDepth = 16;
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
     static constexpr int maxIncludedFiles = 256;
+#else
+    // Fuzz builds (fuzz/CMakeLists.txt): the same rule, reached with a few INCLUDE lines
+    // instead of 256 file reads per input.
+    static constexpr int maxIncludedFiles = 8;
+#endif
     // An over-long line keeps its first maxLineChars characters; a file stops
     // being read after maxFileChars characters. Both are logged.
     static constexpr qsizetype maxLineChars = 1 << 20;
