@@ -7,32 +7,12 @@
 #include <vector>
 
 #include "app/cfgstore.h"
+#include "startupfixtures.h"
 
 namespace {
 
-// Collects the debug lines written while it is alive, as the logger formats them.
-class MessageLog
-{
-public:
-    MessageLog() { previous = qInstallMessageHandler(&MessageLog::handler); lines().clear(); }
-    ~MessageLog() { qInstallMessageHandler(previous); }
-    static QStringList &lines()
-    {
-        static QStringList l;
-        return l;
-    }
-    static int count(const QString &start)
-    {
-        int n = 0;
-        for (const QString &l : lines())
-            n += l.startsWith(start) ? 1 : 0;
-        return n;
-    }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext &, const QString &msg) { lines().append(msg); }
-    QtMessageHandler previous = nullptr;
-};
+using fixtures::MessageLog;
+using fixtures::Argv;
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -46,26 +26,6 @@ QByteArray readAll(const QString &path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
-
-// argv as the process gets it: UTF-8 bytes, element 0 the program.
-class Argv
-{
-public:
-    explicit Argv(const QStringList &args)
-    {
-        for (const QString &a : args)
-            bytes.push_back(a.toUtf8());
-        for (const QByteArray &b : bytes)
-            ptrs.push_back(b.constData());
-        ptrs.push_back(nullptr);
-    }
-    int argc() const { return int(bytes.size()); }
-    const char *const *argv() const { return ptrs.data(); }
-
-private:
-    std::vector<QByteArray> bytes;
-    std::vector<const char *> ptrs;
-};
 
 void checkUpperMirrorsExact(const CfgStore &s)
 {

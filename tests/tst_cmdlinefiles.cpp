@@ -9,35 +9,14 @@
 #include "app/cfgstore.h"
 #include "app/startup.h"
 #include "slicefixtures.h"
+#include "startupfixtures.h"
 #include "ui/ctview.h"
 #include "ui/slicesctrl.h"
 
 // Slice files named on the command line: which arguments they are, how relative
 // names are resolved, and that the first panel loads them as after its file dialog.
 
-namespace {
-
-// argv as the process gets it: UTF-8 bytes, element 0 the program, a null pointer last.
-class Argv
-{
-public:
-    explicit Argv(const QStringList &args)
-    {
-        for (const QString &a : args)
-            bytes.push_back(a.toUtf8());
-        for (const QByteArray &b : bytes)
-            ptrs.push_back(b.constData());
-        ptrs.push_back(nullptr);
-    }
-    int argc() const { return int(bytes.size()); }
-    const char *const *argv() const { return ptrs.data(); }
-
-private:
-    std::vector<QByteArray> bytes;
-    std::vector<const char *> ptrs;
-};
-
-} // namespace
+using fixtures::Argv;
 
 class TestCmdLineFiles : public QObject
 {

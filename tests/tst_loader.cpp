@@ -11,87 +11,15 @@
 
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
+#include "loaderrig.h"
 
 // The slice-set loader in its own thread, as a panel runs it: signal order, the
 // accept and drop rules, interruption, and readers that must never see a
 // half-loaded set.
 
-// Receives the set's signals queued in the test thread, as a panel does, and
-// keeps them in order.
-class Recorder : public QObject
-{
-    Q_OBJECT
-public:
-    QStringList events;
-
-signals:
-    void select(QStringList files);
-    void finished();
-
-public slots:
-    void onCleared() { events << QStringLiteral("cleared"); }
-    void onLoadedNewFile(QString fname) { events << QStringLiteral("file ") + fname; }
-    void onLoadFilesFinished()
-    {
-        events << QStringLiteral("finished");
-        emit finished();
-    }
-};
-
 namespace {
 
 const double largest = std::numeric_limits<double>::max();
-
-// A set in its own loader thread, wired like a panel wires it.
-struct LoaderRig
-{
-    SliceDatas set;
-    QThread thread;
-    Recorder rec;
-
-    LoaderRig()
-    {
-        set.moveToThread(&thread);
-        QObject::connect(&set, &SliceDatas::cleared, &rec, &Recorder::onCleared);
-        QObject::connect(&set, &SliceDatas::loadedNewFile, &rec, &Recorder::onLoadedNewFile);
-        QObject::connect(&set, &SliceDatas::loadFilesFinished, &rec, &Recorder::onLoadFilesFinished);
-        QObject::connect(&rec, &Recorder::select, &set, &SliceDatas::filesSelected);
-        thread.start(QThread::InheritPriority);
-    }
-    ~LoaderRig()
-    {
-        thread.quit();
-        thread.wait();
-    }
-
-    // Runs one load to its end; false when loadFilesFinished never came.
-    bool load(const QStringList &files)
-    {
-        rec.events.clear();
-        QSignalSpy done(&rec, &Recorder::finished);
-        emit rec.select(files);
-        return done.wait(120000);
-    }
-};
-
-QStringList expectedEvents(const QStringList &accepted)
-{
-    QStringList events{QStringLiteral("cleared")};
-    for (const QString &f : accepted)
-        events << QStringLiteral("file ") + f;
-    events << QStringLiteral("finished");
-    return events;
-}
-
-// A grey picture that is not flat; seed makes each one different at (0, 0).
-QImage greyPicture(int width, int height, int seed)
-{
-    QImage img(width, height, QImage::Format_Grayscale8);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            img.scanLine(y)[x] = uchar((seed * 37 + x * 3 + y * 5) % 251);
-    return img;
-}
 
 QString savePicture(const QTemporaryDir &dir, const QString &name, const QImage &img)
 {

@@ -17,6 +17,7 @@
 
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
+#include "loaderrig.h"
 #include "slicefixtures.h"
 #include "ui/ctview.h"
 #include "ui/slicesctrl.h"
@@ -26,109 +27,7 @@
 // while their set loads. Each bad file is skipped without a word, the files after
 // it still load, and (under LeakSanitizer, test.sh --sanitize) nothing leaks.
 
-// Receives the set's signals queued in the test thread, as a panel does.
-class FaultRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QStringList events;
-
-signals:
-    void select(QStringList files);
-    void finished();
-
-public slots:
-    void onCleared() { events << QStringLiteral("cleared"); }
-    void onLoadedNewFile(QString fname) { events << QStringLiteral("file ") + fname; }
-    void onLoadFilesFinished()
-    {
-        events << QStringLiteral("finished");
-        emit finished();
-    }
-};
-
-// Holds a thread in one of its slots until released, so that work queued to the
-// thread meanwhile waits behind it. The slot is invoked by name, so no state of
-// ours travels with the call: Qt's queue orders it, and the thread sanitizer,
-// which cannot see inside Qt, has nothing of ours to mistake for a race.
-class ThreadParker : public QObject
-{
-    Q_OBJECT
-public:
-    // Returns once `thread` is parked.
-    void parkIn(QThread *thread)
-    {
-        moveToThread(thread);
-        QMetaObject::invokeMethod(this, "park", Qt::QueuedConnection);
-        holding.acquire();
-    }
-    void release() { hold.release(); }
-
-public slots:
-    void park()
-    {
-        holding.release();
-        hold.acquire();
-        moveToThread(QCoreApplication::instance()->thread());
-    }
-
-private:
-    QSemaphore hold;
-    QSemaphore holding;
-};
-
 namespace {
-
-// A set in a loader thread of its own, wired like a panel wires it.
-struct FaultRig
-{
-    SliceDatas set;
-    QThread thread;
-    FaultRecorder rec;
-
-    FaultRig()
-    {
-        set.moveToThread(&thread);
-        QObject::connect(&set, &SliceDatas::cleared, &rec, &FaultRecorder::onCleared);
-        QObject::connect(&set, &SliceDatas::loadedNewFile, &rec, &FaultRecorder::onLoadedNewFile);
-        QObject::connect(&set, &SliceDatas::loadFilesFinished, &rec, &FaultRecorder::onLoadFilesFinished);
-        QObject::connect(&rec, &FaultRecorder::select, &set, &SliceDatas::filesSelected);
-        thread.start(QThread::InheritPriority);
-    }
-    ~FaultRig()
-    {
-        thread.requestInterruption();
-        thread.quit();
-        thread.wait();
-    }
-
-    // Runs one load to its end, with `between` run after the selection is queued and
-    // before the loader thread may start on it. False when the load never finished.
-    bool load(const QStringList &files, const std::function<void()> &between = {}, int timeoutMs = 120000)
-    {
-        rec.events.clear();
-        QSignalSpy done(&rec, &FaultRecorder::finished);
-        ThreadParker parker;
-        parker.parkIn(&thread);
-        emit rec.select(files);
-        if (between)
-            between();
-        parker.release();
-        const bool finished = done.wait(timeoutMs);
-        // The parker goes home before the run starts; wait for that before it is destroyed.
-        return QTest::qWaitFor([&parker] { return parker.thread() == QThread::currentThread(); }, 10000) &&
-               finished;
-    }
-};
-
-QStringList expectedEvents(const QStringList &accepted)
-{
-    QStringList events{QStringLiteral("cleared")};
-    for (const QString &f : accepted)
-        events << QStringLiteral("file ") + f;
-    events << QStringLiteral("finished");
-    return events;
-}
 
 bool writeBytes(const QString &path, const QByteArray &bytes)
 {
@@ -298,7 +197,7 @@ void TestLoaderFaults::faultyFileSkipped()
         QFAIL("unknown kind");
     }
 
-    FaultRig rig;
+    LoaderRig rig;
     QVERIFY(rig.load({bad, goodA, bad, goodB, bad}));
     QCOMPARE(rig.rec.events, expectedEvents({goodA, goodB}));
     {
@@ -342,7 +241,7 @@ void TestLoaderFaults::gridCutInLaterRecord()
     const QString cut = work.filePath(QStringLiteral("cut.dat"));
     QVERIFY(writeBytes(cut, rangeGrid.left(cutAt)));
 
-    FaultRig rig;
+    LoaderRig rig;
     QVERIFY(rig.load({goodA, cut, goodB}));
     QCOMPARE(rig.rec.events, expectedEvents({goodA, cut, goodB}));
     SliceDatas::ReadGuard guard(rig.set);
@@ -376,7 +275,7 @@ void TestLoaderFaults::fileChangesBeforeItsTurn()
     const QString victim = work.filePath(QStringLiteral("victim.png"));
     QVERIFY(fixtures::writeRampPng(victim, 32, 32, 5, 250));
 
-    FaultRig rig;
+    LoaderRig rig;
     const bool finished = rig.load({goodA, victim, goodB}, [&] {
         if (change == QLatin1String("deleted")) {
             QVERIFY(QFile::remove(victim));
@@ -407,7 +306,7 @@ void TestLoaderFaults::fileWithoutReadPermission()
     QVERIFY(fixtures::writeRampPng(locked, 32, 32, 5, 250));
     QVERIFY(QFile::setPermissions(locked, QFileDevice::Permissions()));
 
-    FaultRig rig;
+    LoaderRig rig;
     QVERIFY(rig.load({locked, goodA, locked, goodB}));
     QCOMPARE(rig.rec.events, expectedEvents({goodA, goodB}));
     QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
@@ -424,7 +323,7 @@ void TestLoaderFaults::namedPipeSkipped()
     const QString pipe = work.filePath(QStringLiteral("pipe.png"));
     QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
 
-    FaultRig rig;
+    LoaderRig rig;
     bool finished = rig.load({goodA, pipe, goodB}, {}, 20000);
     for (int i = 0; !finished && i < 100; ++i) {
         const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
@@ -446,7 +345,7 @@ void TestLoaderFaults::endlessDeviceSkipped()
         QSKIP("no /dev/zero here");
     SliceData slice;
     QVERIFY(!slice.load(zero));
-    FaultRig rig;
+    LoaderRig rig;
     QVERIFY(rig.load({zero, goodA, zero, goodB}));
     QCOMPARE(rig.rec.events, expectedEvents({goodA, goodB}));
 }

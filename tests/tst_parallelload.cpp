@@ -17,82 +17,14 @@
 
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
+#include "loaderrig.h"
 
 // The loader with several decoding workers against the loader with one: the same
 // signals in the same order from the loader's own thread, the same set down to every
 // value and the histogram, for selections with failures, flat and odd-sized files;
 // interruption; and the bound on how far the workers read ahead.
 
-class Recorder : public QObject
-{
-    Q_OBJECT
-public:
-    QStringList events;
-
-signals:
-    void select(QStringList files);
-    void finished();
-
-public slots:
-    void onCleared() { events << QStringLiteral("cleared"); }
-    void onLoadedNewFile(QString fname) { events << QStringLiteral("file ") + fname; }
-    void onLoadFilesFinished()
-    {
-        events << QStringLiteral("finished");
-        emit finished();
-    }
-};
-
 namespace {
-
-struct LoaderRig
-{
-    SliceDatas set;
-    QThread thread;
-    Recorder rec;
-    std::atomic<int> foreignEmits{0};
-
-    explicit LoaderRig(int workers)
-    {
-        set.setLoadWorkers(workers);
-        set.moveToThread(&thread);
-        QObject::connect(&set, &SliceDatas::cleared, &rec, &Recorder::onCleared);
-        QObject::connect(&set, &SliceDatas::loadedNewFile, &rec, &Recorder::onLoadedNewFile);
-        QObject::connect(&set, &SliceDatas::loadFilesFinished, &rec, &Recorder::onLoadFilesFinished);
-        QObject::connect(&rec, &Recorder::select, &set, &SliceDatas::filesSelected);
-        // Every signal must leave from the loader's own thread.
-        auto check = [this] {
-            if (QThread::currentThread() != &thread)
-                ++foreignEmits;
-        };
-        QObject::connect(&set, &SliceDatas::cleared, &set, check, Qt::DirectConnection);
-        QObject::connect(&set, &SliceDatas::loadedNewFile, &set, check, Qt::DirectConnection);
-        QObject::connect(&set, &SliceDatas::loadFilesFinished, &set, check, Qt::DirectConnection);
-        thread.start(QThread::InheritPriority);
-    }
-    ~LoaderRig()
-    {
-        thread.quit();
-        thread.wait();
-    }
-
-    bool load(const QStringList &files)
-    {
-        rec.events.clear();
-        QSignalSpy done(&rec, &Recorder::finished);
-        emit rec.select(files);
-        return done.wait(120000);
-    }
-};
-
-QImage greyPicture(int width, int height, int seed)
-{
-    QImage img(width, height, QImage::Format_Grayscale8);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            img.scanLine(y)[x] = uchar((seed * 37 + x * 3 + y * 5) % 251);
-    return img;
-}
 
 QImage colourPicture(int width, int height, int seed)
 {
@@ -449,7 +381,7 @@ void TestParallelLoad::readAheadIsBounded()
             }
         },
         Qt::DirectConnection);
-    QSignalSpy done(&rig.rec, &Recorder::finished);
+    QSignalSpy done(&rig.rec, &LoadRecorder::finished);
     emit rig.rec.select(files);
     QVERIFY(entered.tryAcquire(1, 60000));
     QThread::msleep(300); // room for the workers to run ahead as far as they may

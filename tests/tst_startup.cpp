@@ -19,47 +19,14 @@
 
 #include "app/cfgstore.h"
 #include "app/startup.h"
+#include "startupfixtures.h"
 #include "ui/ctview.h"
 #include "ui/slicesctrl.h"
 
 namespace {
 
-// Collects the debug lines written while it is alive, as the logger formats them.
-class MessageLog
-{
-public:
-    MessageLog() { previous = qInstallMessageHandler(&MessageLog::handler); lines().clear(); }
-    ~MessageLog() { qInstallMessageHandler(previous); }
-    static QStringList &lines()
-    {
-        static QStringList l;
-        return l;
-    }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext &, const QString &msg) { lines().append(msg); }
-    QtMessageHandler previous = nullptr;
-};
-
-// argv as the process gets it: UTF-8 bytes, element 0 the program.
-class Argv
-{
-public:
-    explicit Argv(const QStringList &args)
-    {
-        for (const QString &a : args)
-            bytes.push_back(a.toUtf8());
-        for (const QByteArray &b : bytes)
-            ptrs.push_back(b.constData());
-        ptrs.push_back(nullptr);
-    }
-    int argc() const { return int(bytes.size()); }
-    const char *const *argv() const { return ptrs.data(); }
-
-private:
-    std::vector<QByteArray> bytes;
-    std::vector<const char *> ptrs;
-};
+using fixtures::MessageLog;
+using fixtures::Argv;
 
 // A store filled as start-up fills it: the command line first, then the file.
 void fillStore(CfgStore &store, const QStringList &args, const QByteArray &fileText)

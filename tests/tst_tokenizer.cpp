@@ -2,25 +2,11 @@
 #include <QTest>
 
 #include "app/tokenizer.h"
+#include "startupfixtures.h"
 
 namespace {
 
-// Collects the debug lines written while it is alive, as the logger formats them.
-class MessageLog
-{
-public:
-    MessageLog() { previous = qInstallMessageHandler(&MessageLog::handler); lines().clear(); }
-    ~MessageLog() { qInstallMessageHandler(previous); }
-    static QStringList &lines()
-    {
-        static QStringList l;
-        return l;
-    }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext &, const QString &msg) { lines().append(msg); }
-    QtMessageHandler previous = nullptr;
-};
+using fixtures::MessageLog;
 
 const QString notEndedMsg =
     QStringLiteral("\"In a line [%1] item is started from quote but not ended by quote\"");
