@@ -656,6 +656,35 @@ uint div257(uint v)
     return (v + 128) / 257;
 }
 
+// The line-by-line reading both reference grid readers share: the tag at the start
+// of the first line, then every later line through gridLine until the end of the
+// file or an over-long line. A file without the tag leaves s untouched.
+template <typename State, typename LineFn>
+bool readGridByLines(SliceData &s, const QString &fname, QLatin1String tag, LineFn gridLine)
+{
+    QFile file(fname);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    try {
+        GridLineReader in(file);
+        QString line;
+        in.next(line); // an over-long first line comes back empty and fails the tag test
+        if (line.left(tag.size()) != tag)
+            return false;
+
+        resetGrid(s);
+        State state;
+        while (!in.tooLong() && in.next(line))
+            gridLine(s, state, line);
+        if (state.made && !in.tooLong())
+            return true;
+    } catch (const std::exception &) {
+        // Out of memory: the file fails like any other bad grid.
+    }
+    resetGrid(s);
+    return false;
+}
+
 
 } // namespace
 
@@ -740,52 +769,12 @@ void SliceData::rowValues(int y, double *dst) const
 
 bool SliceData::readRangeGridReference(const QString &fname)
 {
-    QFile file(fname);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
-    try {
-        GridLineReader in(file);
-        QString line;
-        in.next(line); // an over-long first line comes back empty and fails the tag test
-        if (line.left(11) != QLatin1String("#MOLK-VEDez"))
-            return false;
-
-        resetGrid(*this);
-        RangeGridState state;
-        while (!in.tooLong() && in.next(line))
-            rangeGridLine(*this, state, line);
-        if (state.made && !in.tooLong())
-            return true;
-    } catch (const std::exception &) {
-        // Out of memory: the file fails like any other bad grid.
-    }
-    resetGrid(*this);
-    return false;
+    return readGridByLines<RangeGridState>(*this, fname, QLatin1String("#MOLK-VEDez"), rangeGridLine);
 }
 
 bool SliceData::readXyvGridReference(const QString &fname)
 {
-    QFile file(fname);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
-    try {
-        GridLineReader in(file);
-        QString line;
-        in.next(line);
-        if (line.left(9) != QLatin1String("## 240301"))
-            return false;
-
-        resetGrid(*this);
-        XyvGridState state;
-        while (!in.tooLong() && in.next(line))
-            xyvGridLine(*this, state, line);
-        if (state.made && !in.tooLong())
-            return true;
-    } catch (const std::exception &) {
-        // Out of memory: the file fails like any other bad grid.
-    }
-    resetGrid(*this);
-    return false;
+    return readGridByLines<XyvGridState>(*this, fname, QLatin1String("## 240301"), xyvGridLine);
 }
 
 bool SliceData::readRangeGrid(const QString &fname)
