@@ -338,6 +338,11 @@ void SliceDatas::clear()
 
 void SliceDatas::makeHist()
 {
+    {
+        // Not ready until the new one is stored (it stays so if building it fails).
+        std::unique_lock<std::shared_mutex> lock(rwLock);
+        histReady = false;
+    }
     Histogram h = computeHistogram(slices, width, height, minV, maxV, histBins, histHeight, workerCount());
     std::unique_lock<std::shared_mutex> lock(rwLock);
     storeHistogram(*this, h);

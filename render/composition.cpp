@@ -17,7 +17,7 @@ namespace {
 // element per pixel and set.
 constexpr qint64 maxRasterPixels = qint64(1) << 28;
 constexpr int maxRasterSide = 32767;
-constexpr int maxSvgSide = 8192;
+constexpr qint64 maxSvgPixels = qint64(8192) * 8192;
 
 bool rasterSizeOk(int w, int h)
 {
@@ -104,7 +104,7 @@ void CtView::saveImage(QString fname)
     } else if (suffix == QLatin1String("svg")) {
         const int w = imgPixWidth();
         const int h = imgPixHeight();
-        if (w > maxSvgSide || h > maxSvgSide)
+        if (qint64(w) * h > maxSvgPixels)
             return;
         QSvgGenerator gen;
         gen.setFileName(fname);

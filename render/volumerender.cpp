@@ -68,8 +68,9 @@ bool allOpaque(const QImage &img)
 // The raster path writes the blended pixels straight into the picture the
 // painter draws on. That equals drawing every pixel's point only on a plain
 // ARGB32 picture of the same size, not shared, with the default composition,
-// no transform, clip or antialiasing, and opaque pixels (the engine would
-// store a translucent pixel back through a lossy conversion).
+// no transform (world, window or viewport), clip or antialiasing, and opaque
+// pixels (the engine would store a translucent pixel back through a lossy
+// conversion).
 QImage *rasterTarget(QPainter &p, int pw, int ph, int alpha)
 {
     QPaintDevice *dev = p.device();
@@ -80,7 +81,7 @@ QImage *rasterTarget(QPainter &p, int pw, int ph, int alpha)
     if (img->format() != QImage::Format_ARGB32 || img->width() != pw || img->height() != ph || !img->isDetached())
         return nullptr;
     if (p.compositionMode() != QPainter::CompositionMode_SourceOver || p.hasClipping()
-        || !p.worldTransform().isIdentity() || p.opacity() != 1.0
+        || !p.combinedTransform().isIdentity() || p.opacity() != 1.0
         || (p.renderHints() & QPainter::Antialiasing) || alpha < 0 || alpha > 255)
         return nullptr;
     if (!allOpaque(*img))

@@ -160,7 +160,15 @@ void TestComposition::svgUsesCurrentSizeAndRefusesHuge()
     CtViewTestAccess::saveImage(w, dir.filePath("a.png"));
     QCOMPARE(QImage(dir.filePath("a.png")).size(), QSize(16, 16));
 
-    w.imgPixWidth_->setText("8193");
+    // The limit is on the number of pixels, not on either side.
+    w.imgPixWidth_->setText("10000");
+    w.imgPixHeight_->setText("2");
+    CtViewTestAccess::saveImage(w, dir.filePath("wide.svg"));
+    QFile wide(dir.filePath("wide.svg"));
+    QVERIFY(wide.open(QIODevice::ReadOnly));
+    QVERIFY(wide.readAll().contains("viewBox=\"0 0 10000 2\""));
+    w.imgPixWidth_->setText("8192");
+    w.imgPixHeight_->setText("8193");
     CtViewTestAccess::saveImage(w, dir.filePath("huge.svg"));
     QVERIFY(!QFile::exists(dir.filePath("huge.svg")));
 }

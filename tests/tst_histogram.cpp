@@ -108,6 +108,11 @@ void TestHistogram::histogramAndLines_data()
     QTest::newRow("fractions truncate") << 25.4 << 75.9 << 50 << 151;
     QTest::newRow("101 % is past the edge") << 10.0 << 101.0 << 20 << -1;
     QTest::newRow("outside on both sides") << -3.0 << 130.0 << -1 << -1;
+    // Percentages with no pixel column (typed "inf"/"nan", equal range fields, 1e300)
+    // draw no line, and nothing else changes.
+    QTest::newRow("infinite and not a number") << qInf() << qQNaN() << -1 << -1;
+    QTest::newRow("minus infinity, 75 %") << -qInf() << 75.0 << -1 << 150;
+    QTest::newRow("far past both edges") << -1e300 << 1e300 << -1 << -1;
 }
 
 void TestHistogram::histogramAndLines()

@@ -173,6 +173,8 @@ private slots:
     void everyOpacityAndStrength();
     void initialViewSamplesColumnAndRow();
     void edgeOnPaintsNothing();
+    void mappedPainterMatchesReference_data();
+    void mappedPainterMatchesReference();
     void windowEnds_data();
     void windowEnds();
     void framePasses();
@@ -350,6 +352,45 @@ void TestRender::edgeOnPaintsNothing()
     for (int y = 0; y < 20; ++y)
         for (int x = 0; x < 20; ++x)
             QCOMPARE(w.pImg.pixel(x, y), qRgba(255, 255, 255, 255));
+}
+
+// A painter with a world, window or viewport mapping must get the same pixels
+// whether or not the raster path is allowed: the mapping moves and scales every
+// point, which only the paint engine does.
+void TestRender::mappedPainterMatchesReference_data()
+{
+    QTest::addColumn<int>("mapping");
+    QTest::newRow("world transform") << 0;
+    QTest::newRow("window") << 1;
+    QTest::newRow("viewport") << 2;
+}
+
+void TestRender::mappedPainterMatchesReference()
+{
+    QFETCH(int, mapping);
+    CtView w;
+    SlicesCtrl *c = w.sCtrls.first();
+    fillSet(c, Kind::Grey, 16, 16, 8, 5u);
+    turn(w, Vec3{0, 1, 0}, 0.4);
+    const int pw = 24, ph = 20;
+    QImage drawn[2];
+    for (int raster = 0; raster < 2; ++raster) {
+        drawn[raster] = QImage(pw, ph, QImage::Format_ARGB32);
+        drawn[raster].fill(Qt::white);
+        QPainter p(&drawn[raster]);
+        if (mapping == 0)
+            p.translate(3, 2);
+        else if (mapping == 1)
+            p.setWindow(0, 0, pw / 2, ph / 2);
+        else
+            p.setViewport(4, 3, pw, ph);
+        mip::setRasterPathEnabled(raster == 1);
+        CtViewTestAccess::paintADataSet(w, p, c, c->sliceDatas.width, c->sliceDatas.height, pw, ph);
+    }
+    mip::setRasterPathEnabled(true);
+    QVERIFY(drawn[0] != QImage(pw, ph, QImage::Format_ARGB32));
+    const QString diff = firstDifference(drawn[1], drawn[0]);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
 }
 
 void TestRender::windowEnds_data()

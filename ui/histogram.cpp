@@ -17,6 +17,17 @@ void setPercentAxis(ChCoord *coord)
 {
     coord->setRange(0, 0, 101, 1);
 }
+
+// A vertical line at pixel column x, truncated toward zero. A percentage that is
+// not finite (a typed "inf", equal range fields) or far outside the label has no
+// column: its line lies outside the label and is not drawn.
+void drawThresholdLine(QPainter *p, double x, int h)
+{
+    if (!(std::fabs(x) < 1e9))
+        return;
+    const int column = static_cast<int>(x);
+    p->drawLine(column, 0, column, h);
+}
 } // namespace
 
 // Paints the set's histogram picture stretched over dispH_ and the two red
@@ -47,10 +58,8 @@ void SlicesCtrl::drawHist(QPainter *p)
     p->drawImage(QRectF(0, 0, w, h), histPicture, QRectF(0, 0, bins - 1, picHeight - 1));
 
     p->setPen(QPen(QColor(255, 0, 0)));
-    const int minX = static_cast<int>(histCoord->xToPix(minThPC()));
-    p->drawLine(minX, 0, minX, h);
-    const int maxX = static_cast<int>(histCoord->xToPix(maxThPC()));
-    p->drawLine(maxX, 0, maxX, h);
+    drawThresholdLine(p, histCoord->xToPix(minThPC()), h);
+    drawThresholdLine(p, histCoord->xToPix(maxThPC()), h);
 }
 
 // A plain left press picks the nearer line; a press exactly between them, or
