@@ -1,21 +1,27 @@
 #include "app/tokenizer.h"
 
 #include <QDebug>
-#include <QRegularExpression>
 
 namespace {
 
-// "\s" and "\S" without pattern options: the ASCII white-space characters only.
-const QRegularExpression &spaceRe()
+// "\s" and "\S" of a regular expression without pattern options: white space is
+// the six ASCII characters tab, line feed, vertical tab, form feed, carriage return
+// and space; every other code unit is not. As with a regular expression, a line
+// that is not valid UTF-16 (a lone surrogate) has no match at all.
+bool isItemSpace(QChar c)
 {
-    static const QRegularExpression re(QStringLiteral("\\s"));
-    return re;
+    const char16_t u = c.unicode();
+    return u == u' ' || (u >= u'\t' && u <= u'\r');
 }
 
-const QRegularExpression &nonSpaceRe()
+// Index of the first code unit at or after from that is white space (space true)
+// or is not (space false); -1 when there is none.
+qsizetype indexOfSpace(const QString &line, qsizetype from, bool space)
 {
-    static const QRegularExpression re(QStringLiteral("\\S"));
-    return re;
+    for (qsizetype i = from; i < line.size(); ++i)
+        if (isItemSpace(line.at(i)) == space)
+            return i;
+    return -1;
 }
 
 const char *const notEndedByQuote = "In a line [%1] item is started from quote but not ended by quote";
@@ -63,7 +69,7 @@ QString takeItem(const QString &lineIn, QString &item)
     if (line.isEmpty())
         return QString();
 
-    const qsizetype g = line.indexOf(nonSpaceRe(), 0);
+    const qsizetype g = line.isValidUtf16() ? indexOfSpace(line, 0, false) : -1;
     if (g < 0)
         return QString();
 
@@ -78,7 +84,7 @@ QString takeItem(const QString &lineIn, QString &item)
         return QString();
     }
 
-    const qsizetype w = line.indexOf(spaceRe(), g);
+    const qsizetype w = indexOfSpace(line, g, true);
     if (w >= 0) {
         item = line.mid(g, w - g);
         if (line.at(w - 1) == u'"')

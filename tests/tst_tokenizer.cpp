@@ -1,3 +1,5 @@
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTest>
 
@@ -23,6 +25,8 @@ private slots:
     void takeItem();
     void takeItemMessageEscapesQuotes();
     void takeItemWithLineAsItem();
+    void takeItemWhiteSpaceAsPattern_data();
+    void takeItemWhiteSpaceAsPattern();
     void splitComment_data();
     void splitComment();
     void stripComment();
@@ -104,6 +108,107 @@ void TestTokenizer::takeItemWithLineAsItem()
     const QString rest = ::takeItem(s, s);
     QCOMPARE(s, QStringLiteral("first"));
     QCOMPARE(rest, QStringLiteral(" second third"));
+}
+
+namespace {
+
+// The item rule written with the regular expressions "\\s" and "\\S" (no options),
+// the way the rule is defined; takeItem must give the same item, rest and messages.
+QString takeItemByPattern(const QString &line, QString &item, QStringList &messages)
+{
+    static const QRegularExpression space(QStringLiteral("\\s"));
+    static const QRegularExpression nonSpace(QStringLiteral("\\S"));
+    const QString notEnded = QStringLiteral("In a line [%1] item is started from quote but not ended by quote");
+    const QString notStarted = QStringLiteral("In a line [%1] item is started from not quote but ended by quote");
+    item.clear();
+    const qsizetype g = line.indexOf(nonSpace, 0);
+    if (line.isEmpty() || g < 0)
+        return QString();
+    if (line.at(g) == u'"') {
+        const qsizetype q = line.indexOf(u'"', g + 1);
+        if (q >= 0) {
+            item = line.mid(g + 1, q - g - 1);
+            return line.mid(q + 1);
+        }
+        messages << notEnded.arg(line);
+        item = line.mid(g + 1);
+        return QString();
+    }
+    const qsizetype w = line.indexOf(space, g);
+    if (w >= 0) {
+        item = line.mid(g, w - g);
+        if (line.at(w - 1) == u'"')
+            messages << notStarted.arg(line);
+        return line.mid(w);
+    }
+    item = line.mid(g);
+    if (line.endsWith(u'"'))
+        messages << notStarted.arg(line);
+    return QString();
+}
+
+// The message text as the logger writes it (quoted, with escapes).
+QString logged(const QString &message)
+{
+    QString out;
+    QDebug(&out) << message;
+    return out.trimmed();
+}
+
+} // namespace
+
+void TestTokenizer::takeItemWhiteSpaceAsPattern_data()
+{
+    QTest::addColumn<QStringList>("lines");
+
+    // Every code unit, alone, between spaces and between items.
+    QStringList single, between, inside;
+    for (uint u = 0; u <= 0xffff; ++u) {
+        const QChar ch = QChar(char16_t(u));
+        single << QString(ch);
+        between << QStringLiteral("  ") + ch + QStringLiteral("  x");
+        inside << QStringLiteral("a") + ch + QStringLiteral("b\"");
+    }
+    QTest::newRow("every code unit alone") << single;
+    QTest::newRow("every code unit between blanks") << between;
+    QTest::newRow("every code unit inside an item") << inside;
+
+    // Random lines over the characters that matter: the six white-space characters,
+    // other control and Unicode spaces, quotes, letters, surrogate halves and pairs.
+    const char16_t alphabet[] = {u' ', u'\t', u'\n', 0x0b, 0x0c, u'\r', 0x1c, 0x1f, 0x85, 0xa0, 0x2000,
+                                 0x3000, 0xfeff, u'"', u'\'', u'#', u'a', u'Z', 0xd83d, 0xde00};
+    QRandomGenerator rng(20261207);
+    QStringList random;
+    for (int n = 0; n < 20000; ++n) {
+        QString line;
+        const int len = int(rng.bounded(12));
+        for (int i = 0; i < len; ++i)
+            line += QChar(alphabet[rng.bounded(int(sizeof alphabet / sizeof *alphabet))]);
+        random << line;
+    }
+    QTest::newRow("random lines") << random;
+}
+
+void TestTokenizer::takeItemWhiteSpaceAsPattern()
+{
+    QFETCH(QStringList, lines);
+    for (const QString &line : std::as_const(lines)) {
+        QStringList expectedMessages;
+        QString expectedItem;
+        const QString expectedRest = takeItemByPattern(line, expectedItem, expectedMessages);
+        for (QString &m : expectedMessages)
+            m = logged(m);
+
+        MessageLog log;
+        QString item = QStringLiteral("stale");
+        const QString rest = ::takeItem(line, item);
+        QString where = QStringLiteral("code units:");
+        for (QChar c : line)
+            where += QStringLiteral(" %1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        QVERIFY2(item == expectedItem, qPrintable(where));
+        QVERIFY2(rest == expectedRest, qPrintable(where));
+        QVERIFY2(MessageLog::lines() == expectedMessages, qPrintable(where));
+    }
 }
 
 void TestTokenizer::splitComment_data()
