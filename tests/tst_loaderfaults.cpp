@@ -19,6 +19,7 @@
 #include "data/slicedatas.h"
 #include "loaderrig.h"
 #include "slicefixtures.h"
+#include "tools/pngbytes.h"
 #include "ui/ctview.h"
 #include "ui/slicesctrl.h"
 
@@ -41,45 +42,11 @@ QByteArray readBytes(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-quint32 crc32(const QByteArray &bytes)
-{
-    quint32 c = 0xffffffffu;
-    for (char ch : bytes) {
-        c ^= quint8(ch);
-        for (int k = 0; k < 8; ++k)
-            c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
-    }
-    return ~c;
-}
-
-void appendBe32(QByteArray &out, quint32 v)
-{
-    out.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
-}
-
-QByteArray pngChunk(const char *type, const QByteArray &payload)
-{
-    QByteArray chunk;
-    appendBe32(chunk, quint32(payload.size()));
-    const QByteArray body = QByteArray(type, 4) + payload;
-    chunk += body;
-    appendBe32(chunk, crc32(body));
-    return chunk;
-}
-
 // A well-formed PNG that declares width x height 8-bit grey pixels but carries
 // only a few hundred bytes of them: its header asks for the whole picture at once.
 QByteArray declaredPng(quint32 width, quint32 height)
 {
-    QByteArray ihdr;
-    appendBe32(ihdr, width);
-    appendBe32(ihdr, height);
-    ihdr.append(char(8)).append(char(0)).append(char(0)).append(char(0)).append(char(0));
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    png += pngChunk("IHDR", ihdr);
-    png += pngChunk("IDAT", qCompress(QByteArray(4096, '\0')).mid(4)); // zlib stream without Qt's length
-    png += pngChunk("IEND", QByteArray());
-    return png;
+    return pngbytes::declared(width, height, qCompress(QByteArray(4096, '\0')).mid(4)); // zlib stream without Qt's length
 }
 
 const QByteArray rangeGrid = "#MOLK-VEDez\n# Range_X0 : 0\n# Range_Y0 : 0\n# Range_X1 : 31\n# Range_Y1 : 31\n"
