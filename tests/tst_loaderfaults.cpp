@@ -1,3 +1,4 @@
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -72,6 +73,8 @@ private slots:
     void endlessDeviceSkipped();
     void hugeDeclaredPictureRefusedByAllocationLimit_data();
     void hugeDeclaredPictureRefusedByAllocationLimit();
+    void iconFileLengthsChecked_data();
+    void iconFileLengthsChecked();
     void closePanelWhileLoading();
     void closePanelWithSelectionQueued();
     void closeWindowWhileLoading();
@@ -350,6 +353,77 @@ void TestLoaderFaults::hugeDeclaredPictureRefusedByAllocationLimit()
     QVERIFY(slice.image.isNull());
     QCOMPARE(slice.width, 0);
     QCOMPARE(slice.height, 0);
+}
+
+namespace {
+
+// An Apple icon file: a table of contents listing one PNG block, then the block.
+// Lengths count their own 8-byte headers.
+QByteArray iconFile(const QByteArray &png, quint32 tocListed, quint32 blockLength, quint32 total)
+{
+    QByteArray toc("icp4", 4);
+    pngbytes::appendBe32(toc, tocListed);
+    QByteArray out("icns", 4);
+    pngbytes::appendBe32(out, total);
+    out += QByteArray("TOC ", 4);
+    pngbytes::appendBe32(out, quint32(8 + toc.size()));
+    out += toc;
+    out += QByteArray("icp4", 4);
+    pngbytes::appendBe32(out, blockLength);
+    out += png;
+    return out;
+}
+
+} // namespace
+
+// Qt's icon reader allocates whatever length the file declares before reading (a
+// table entry of length 0 asks for 8 GiB): such a file is not decoded, while a
+// well-formed one still is.
+void TestLoaderFaults::iconFileLengthsChecked_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<bool>("loads");
+    QTest::newRow("well formed") << 0 << true;
+    QTest::newRow("table entry of length 0") << 1 << false;
+    QTest::newRow("table entry past the file") << 2 << false;
+    QTest::newRow("block past the file") << 3 << false;
+    QTest::newRow("block shorter than its header") << 4 << false;
+    QTest::newRow("total past the file") << 5 << false;
+}
+
+void TestLoaderFaults::iconFileLengthsChecked()
+{
+    QFETCH(int, fault);
+    QFETCH(bool, loads);
+    if (!QImageReader::supportedImageFormats().contains("icns"))
+        QSKIP("no reader for icon files here");
+    QByteArray png;
+    QBuffer buffer(&png);
+    QVERIFY(buffer.open(QIODevice::WriteOnly));
+    QImage ramp(16, 16, QImage::Format_Grayscale8);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            ramp.scanLine(y)[x] = uchar(10 + x * 12 + y);
+    QVERIFY(ramp.save(&buffer, "PNG"));
+
+    const quint32 block = quint32(8 + png.size());
+    const quint32 total = quint32(8 + 16 + block);
+    const quint32 listed[] = {block, 0, 0x30201020u, block, block, block};
+    const quint32 lengths[] = {block, block, block, block + 100, 4, block};
+    const quint32 totals[] = {total, total, total, total, total, 0x7ffffff0u};
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString path = work.filePath(QStringLiteral("slice.icns"));
+    QVERIFY(writeBytes(path, iconFile(png, listed[fault], lengths[fault], totals[fault])));
+
+    SliceData slice;
+    QCOMPARE(slice.load(path), loads);
+    if (loads) {
+        QVERIFY(slice.isImage);
+        QCOMPARE(slice.width, 16);
+        QCOMPARE(slice.minV, 10.0);
+        QCOMPARE(slice.maxV, 10.0 + 15 * 12 + 15);
+    }
 }
 
 // A panel closed in the middle of a long load: its destructor returns once the
