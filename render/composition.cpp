@@ -1,14 +1,11 @@
-#include "ui/ctview.h"
+#include "render/scene.h"
 
-#include <QDebug>
-#include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
+#include <QImageWriter>
 #include <QPainter>
 #include <QSvgGenerator>
 
 #include "data/slicedatas.h"
-#include "ui/slicesctrl.h"
 
 namespace {
 
@@ -19,98 +16,99 @@ constexpr qint64 maxRasterPixels = qint64(1) << 28;
 constexpr int maxRasterSide = 32767;
 constexpr qint64 maxSvgPixels = qint64(8192) * 8192;
 
-bool rasterSizeOk(int w, int h)
+}  // namespace
+
+namespace render {
+
+bool pictureSizeOk(int w, int h)
 {
     return w > 0 && h > 0 && w <= maxRasterSide && h <= maxRasterSide && qint64(w) * h <= maxRasterPixels;
 }
 
-}  // namespace
-
-void CtView::paintPImg()
+bool svgSizeOk(int w, int h)
 {
-    const int w = imgPixWidth();
-    const int h = imgPixHeight();
-    pImg = rasterSizeOk(w, h) ? QImage(w, h, QImage::Format_ARGB32) : QImage();
-    if (pImg.isNull()) {
-        // Nothing can be painted into a null picture; the display shows nothing of it.
-        dispA_->update();
-        return;
-    }
-    QPainter p(&pImg);
-    paintPImg0(p, pImg.width(), pImg.height());
+    return qint64(w) * h <= maxSvgPixels;
 }
 
-void CtView::paintPImg0(QPainter &p, int pw, int ph)
+void drawScene(QPainter &p, const Scene &s, int pw, int ph)
 {
     p.fillRect(QRect(0, 0, pw, ph), QColor(255, 255, 255, 255));
-    for (SlicesCtrl *s : std::as_const(sCtrls)) {
+    for (const SceneLayer &layer : s.layers) {
+        if (layer.set == nullptr)
+            continue;
         int sw, sh, ss;
         {
-            SliceDatas::ReadGuard guard(s->sliceDatas);
-            sw = s->sliceDatas.width;
-            sh = s->sliceDatas.height;
-            ss = int(s->sliceDatas.slices.size());
+            SliceDatas::ReadGuard guard(*layer.set);
+            sw = layer.set->width;
+            sh = layer.set->height;
+            ss = int(layer.set->slices.size());
         }
         if (sw <= 0 || sh <= 0)
             continue;
-        if (s->showFrame_->isChecked())
-            paintADataFrame(p, ss, sw, sh, false, s->vColor);
-        if (s->showVolume_->isChecked())
-            paintADataSet(p, s, sw, sh, pw, ph);
-        if (s->showFrame_->isChecked())
-            paintADataFrame(p, ss, sw, sh, true, s->vColor);
+        if (layer.showFrame)
+            drawFrame(p, s.view, s.frameWidth, s.frameHeight, ss, sw, sh, false, layer.vColor);
+        if (layer.showVolume)
+            drawVolume(p, s.view, layer, sw, sh, pw, ph);
+        if (layer.showFrame)
+            drawFrame(p, s.view, s.frameWidth, s.frameHeight, ss, sw, sh, true, layer.vColor);
     }
+}
+
+QImage renderScene(const Scene &s)
+{
+    if (!pictureSizeOk(s.width, s.height))
+        return QImage();
+    QImage img(s.width, s.height, QImage::Format_ARGB32);
+    if (img.isNull())
+        return img;
+    QPainter p(&img);
+    drawScene(p, s, s.width, s.height);
     p.end();
-    dispA_->update();
+    return img;
 }
 
-void CtView::draw(QPainter *p)
+QStringList rasterFormats()
 {
-    bool any = false;
-    for (SlicesCtrl *s : std::as_const(sCtrls)) {
-        SliceDatas::ReadGuard guard(s->sliceDatas);
-        if (s->sliceDatas.loaded) {
-            any = true;
-            break;
-        }
-    }
-    if (!any || pImg.isNull())
-        return;
-    p->drawImage(QRect(0, 0, dispA_->width(), dispA_->height()), pImg,
-                 QRect(0, 0, pImg.width(), pImg.height()));
+    QStringList names;
+    for (const QByteArray &name : QImageWriter::supportedImageFormats())
+        names.append(QString::fromUtf8(name).toLower());
+    return names;
 }
 
-void CtView::showSaveImageD()
+bool writePicture(const QString &fname, const QImage &picture, const Scene &s, QString *error)
 {
-    delete saveDialog;
-    saveDialog = new QFileDialog(nullptr, QString(), QString(), QString());
-    saveDialog->setDirectory(saveDir);
-    saveDialog->setAcceptMode(QFileDialog::AcceptSave);
-    saveDialog->setNameFilters(QStringList{QStringLiteral("Any (* *.*)")});
-    if (!nativeDialog)
-        saveDialog->setOptions(QFileDialog::DontUseNativeDialog);
-    connect(saveDialog, &QFileDialog::fileSelected, this, &CtView::saveImage);
-    saveDialog->show();
-}
-
-void CtView::saveImage(QString fname)
-{
-    if (saveDialog)
-        saveDir = saveDialog->directory().absolutePath();
     const QString suffix = QFileInfo(fname).suffix().toLower();
-    if (imgFormats.contains(suffix)) {
-        qDebug() << "saving" << fname;
-        pImg.save(fname, suffix.toUtf8().constData());
-    } else if (suffix == QLatin1String("svg")) {
-        const int w = imgPixWidth();
-        const int h = imgPixHeight();
-        if (qint64(w) * h > maxSvgPixels)
-            return;
+    auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (rasterFormats().contains(suffix)) {
+        if (picture.isNull())
+            return fail(QStringLiteral("no picture to write"));
+        QImageWriter writer(fname, suffix.toUtf8());
+        if (!writer.write(picture))
+            return fail(writer.errorString());
+        return true;
+    }
+    if (suffix == QLatin1String("svg")) {
+        const int w = s.width;
+        const int h = s.height;
+        if (!svgSizeOk(w, h))
+            return fail(QStringLiteral("picture too large for SVG"));
         QSvgGenerator gen;
         gen.setFileName(fname);
         gen.setSize(QSize(w, h));
         gen.setViewBox(QRect(0, 0, w, h));
-        QPainter p(&gen);
-        paintPImg0(p, w, h);
+        QPainter p;
+        if (!p.begin(&gen))
+            return fail(QStringLiteral("cannot write the file"));
+        drawScene(p, s, w, h);
+        if (!p.end())
+            return fail(QStringLiteral("cannot write the file"));
+        return true;
     }
+    return fail(QStringLiteral("unknown picture format \"%1\"").arg(suffix));
 }
+
+}  // namespace render

@@ -1,4 +1,4 @@
-#include "ui/ctview.h"
+#include "render/scene.h"
 
 #include <QLine>
 #include <QPainter>
@@ -24,8 +24,13 @@ int truncToInt(double v)
 
 }  // namespace
 
-void CtView::paintADataFrame(QPainter &p, int ss, int sw, int sh, bool temae, QColor color)
+namespace render {
+
+void drawFrame(QPainter &p, const SceneView &v, int frameW, int frameH, int ss, int sw, int sh, bool temae,
+               const QColor &color)
 {
+    const Vec3 &nx = v.nx, &ny = v.ny, &nz = v.nz, &center = v.center;
+    const double scale = v.scale;
     p.setPen(QPen(color));
     const double hx = sw / 2.0, hy = sh / 2.0, hz = ss / 2.0;
     // Corners A..H by the signs of (x, y, z).
@@ -46,8 +51,8 @@ void CtView::paintADataFrame(QPainter &p, int ss, int sw, int sh, bool temae, QC
         {+hy * nz.y, {{H, G}, {H, D}, {C, G}, {C, D}}},
         {+hz * nz.z, {{H, G}, {H, F}, {E, G}, {E, F}}},
     };
-    const int halfW = pImg.width() / 2;
-    const int halfH = pImg.height() / 2;
+    const int halfW = frameW / 2;
+    const int halfH = frameH / 2;
     auto place = [&](const Vec3 &pt) {
         const double dx = pt.x - center.x, dy = pt.y - center.y, dz = pt.z - center.z;
         const double col = halfW + (dx * nx.x + dy * nx.y + dz * nx.z) / scale;
@@ -63,3 +68,5 @@ void CtView::paintADataFrame(QPainter &p, int ss, int sw, int sh, bool temae, QC
         }
     }
 }
+
+}  // namespace render

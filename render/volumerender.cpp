@@ -1,5 +1,6 @@
-#include "ui/ctview.h"
+#include "render/scene.h"
 
+#include <QImage>
 #include <QPaintEngine>
 #include <QPainter>
 
@@ -9,7 +10,6 @@
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
 #include "render/mip.h"
-#include "ui/slicesctrl.h"
 
 namespace {
 
@@ -91,34 +91,34 @@ QImage *rasterTarget(QPainter &p, int pw, int ph, int alpha)
 
 }  // namespace
 
-void CtView::paintADataSet(QPainter &p, SlicesCtrl *sCtrl, int sw, int sh, int pw, int ph)
+namespace render {
+
+void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw, int sh, int pw, int ph)
 {
-    SliceDatas &set = sCtrl->sliceDatas;
+    if (layer.set == nullptr)
+        return;
+    const SliceDatas &set = *layer.set;
     mip::Params pr;
-    const double rMin = sCtrl->rMinV();
-    const double rMax = sCtrl->rMaxV();
-    pr.minTh = rMin + sCtrl->minThPC() * (rMax - rMin) / 100.0;
-    pr.maxTh = rMin + sCtrl->maxThPC() * (rMax - rMin) / 100.0;
-    pr.vColor = sCtrl->vColor;
-    pr.sColor = sCtrl->sColor;
-    pr.alpha = sCtrl->alpha();
-    pr.cut = sCtrl->showCSection_->isChecked();
-    pr.csNz = sCtrl->csNz;
-    pr.nx = nx;
-    pr.ny = ny;
-    pr.nz = nz;
-    pr.center = center;
-    pr.scale = scale;
+    pr.minTh = layer.minTh;
+    pr.maxTh = layer.maxTh;
+    pr.vColor = layer.vColor;
+    pr.sColor = layer.sColor;
+    pr.alpha = layer.alpha;
+    pr.cut = layer.cut;
+    pr.csNz = layer.csNz;
+    pr.nx = v.nx;
+    pr.ny = v.ny;
+    pr.nz = v.nz;
+    pr.center = v.center;
+    pr.scale = v.scale;
     pr.sw = sw;
     pr.sh = sh;
     pr.pw = pw;
     pr.ph = ph;
 
     SliceDatas::ReadGuard guard(set);
-    set.minTh = pr.minTh;
-    set.maxTh = pr.maxTh;
     const std::vector<SliceData *> &slices = set.slices;
-    pr.B = sCtrl->cSlider_->value() / 100.0 * double(slices.size());
+    pr.B = layer.cutPos / 100.0 * double(slices.size());
     if (ph <= 0)
         return;
     // Sampling trusts sw and sh: a set that no longer has that size (a load
@@ -149,3 +149,5 @@ void CtView::paintADataSet(QPainter &p, SlicesCtrl *sCtrl, int sw, int sh, int p
         }
     }
 }
+
+}  // namespace render

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "render/scene.h"
 #include "render/vec3.h"
 #include "ui_ctview.h"
 
@@ -53,6 +54,12 @@ public:
     // The typed picture size; 0 when the text is not a base-10 int.
     int imgPixWidth() const;
     int imgPixHeight() const;
+
+    // The view, one panel's layer and the whole scene as the controls say now,
+    // for a picture of pw x ph pixels.
+    SceneView view() const;
+    SceneLayer layerOf(const SlicesCtrl *s) const;
+    Scene scene(int pw, int ph) const;
 
 signals:
     void initNz(Vec3 nz);

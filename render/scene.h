@@ -1,0 +1,100 @@
+#ifndef SCENE_H
+#define SCENE_H
+
+#include <QColor>
+#include <QImage>
+#include <QString>
+
+#include <vector>
+
+#include "render/vec3.h"
+
+class QPainter;
+class SliceDatas;
+
+// The view: three orthonormal directions (nx to the right of the picture, ny
+// down it, nz toward the viewer), the volume point at the picture centre and
+// the volume units per picture pixel.
+struct SceneView {
+    Vec3 nx{1.0, 0.0, 0.0};
+    Vec3 ny{0.0, 1.0, 0.0};
+    Vec3 nz{0.0, 0.0, 1.0};
+    Vec3 center;
+    double scale = 1.0;
+};
+
+// How one slice set is drawn. The set is not owned; the drawing takes its read
+// lock, so the set may be loaded in another thread meanwhile.
+struct SceneLayer {
+    const SliceDatas *set = nullptr;
+    double minTh = 0.0;  // display window in data units
+    double maxTh = 1.0;
+    QColor vColor{0, 127, 127};
+    QColor sColor{127, 0, 0};
+    int alpha = 255;
+    bool showVolume = true;
+    bool showFrame = true;
+    bool cut = false;
+    int cutPos = 0;  // -100 .. 100: the cut plane lies cutPos / 100 * slices from the centre
+    Vec3 csNz;       // normal of the cut plane
+};
+
+// Everything a picture is drawn from. Layers are drawn in order, later over earlier.
+struct Scene {
+    SceneView view;
+    int width = 256;   // picture size in pixels
+    int height = 256;
+    // The picture size the frames are centred on: width and height, except when
+    // the window writes an SVG at a size typed after its picture was last drawn.
+    int frameWidth = 256;
+    int frameHeight = 256;
+    std::vector<SceneLayer> layers;
+};
+
+namespace render {
+
+// Picture sizes the program draws: both sides 1 .. 32767 and at most 2^28 pixels.
+bool pictureSizeOk(int w, int h);
+// An SVG holds one element per pixel and set, so its size is held lower.
+bool svgSizeOk(int w, int h);
+
+// The window of a layer from the panel's fields: the range and the two percentages.
+inline double thresholdFromPercent(double rMin, double rMax, double pc)
+{
+    return rMin + pc * (rMax - rMin) / 100.0;
+}
+
+// The view turned by -th radians about the unit axis rax (right-hand rule).
+SceneView turned(const SceneView &v, const Vec3 &rax, double th);
+// The view with zoom and pan chosen so that the boxes of every layer's set fill a
+// w x h picture with a small margin; the direction is kept. Unchanged when no
+// layer has slices.
+SceneView fitted(const Scene &s, int w, int h);
+
+// One set's maximum-intensity projection over the picture the painter is open on:
+// one point per pixel, blended by the layer's opacity. sw and sh are the set's
+// slice size as the caller saw it; a set that no longer has that size is not drawn.
+// On a plain opaque ARGB32 picture the pixels are computed in parallel with the
+// same result. Leaves the pen at the last pixel's colour.
+void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw, int sh, int pw, int ph);
+// One pass of a set's bounding box (far edges when temae is false, near ones when
+// true), centred on a picture of frameW x frameH pixels.
+void drawFrame(QPainter &p, const SceneView &v, int frameW, int frameH, int ss, int sw, int sh, bool temae,
+               const QColor &color);
+// The whole picture: white, then per layer with slices the far frame, the volume
+// and the near frame. The painter stays open.
+void drawScene(QPainter &p, const Scene &s, int pw, int ph);
+// The scene drawn into a new ARGB32 picture of its size; a null picture when the
+// size is refused.
+QImage renderScene(const Scene &s);
+
+// Lower-case names of the raster formats Qt writes.
+QStringList rasterFormats();
+// Writes a picture file, the format picked by the file's suffix as the window's
+// save does: a raster format Qt writes gets `picture`; "svg" gets a fresh vector
+// drawing of the scene at its own size. False with a reason for anything else.
+bool writePicture(const QString &fname, const QImage &picture, const Scene &s, QString *error);
+
+}  // namespace render
+
+#endif

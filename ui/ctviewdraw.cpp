@@ -1,0 +1,152 @@
+#include "ui/ctview.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPainter>
+
+#include "data/slicedatas.h"
+#include "ui/slicesctrl.h"
+
+SceneView CtView::view() const
+{
+    SceneView v;
+    v.nx = nx;
+    v.ny = ny;
+    v.nz = nz;
+    v.center = center;
+    v.scale = scale;
+    return v;
+}
+
+SceneLayer CtView::layerOf(const SlicesCtrl *s) const
+{
+    SceneLayer layer;
+    layer.set = &s->sliceDatas;
+    const double rMin = s->rMinV();
+    const double rMax = s->rMaxV();
+    layer.minTh = render::thresholdFromPercent(rMin, rMax, s->minThPC());
+    layer.maxTh = render::thresholdFromPercent(rMin, rMax, s->maxThPC());
+    layer.vColor = s->vColor;
+    layer.sColor = s->sColor;
+    layer.alpha = s->alpha();
+    layer.showVolume = s->showVolume_->isChecked();
+    layer.showFrame = s->showFrame_->isChecked();
+    layer.cut = s->showCSection_->isChecked();
+    layer.cutPos = s->cSlider_->value();
+    layer.csNz = s->csNz;
+    return layer;
+}
+
+Scene CtView::scene(int pw, int ph) const
+{
+    Scene sc;
+    sc.view = view();
+    sc.width = pw;
+    sc.height = ph;
+    // The frame is centred on the picture as last drawn (see saveImage).
+    sc.frameWidth = pImg.width();
+    sc.frameHeight = pImg.height();
+    for (const SlicesCtrl *s : sCtrls)
+        sc.layers.push_back(layerOf(s));
+    return sc;
+}
+
+// The set keeps the window it was last drawn with (the histogram shows it).
+static void noteWindow(SliceDatas &set, const SceneLayer &layer)
+{
+    SliceDatas::ReadGuard guard(set);
+    set.minTh = layer.minTh;
+    set.maxTh = layer.maxTh;
+}
+
+void CtView::paintADataSet(QPainter &p, SlicesCtrl *sCtrl, int sw, int sh, int pw, int ph)
+{
+    const SceneLayer layer = layerOf(sCtrl);
+    noteWindow(sCtrl->sliceDatas, layer);
+    render::drawVolume(p, view(), layer, sw, sh, pw, ph);
+}
+
+void CtView::paintADataFrame(QPainter &p, int ss, int sw, int sh, bool temae, QColor color)
+{
+    render::drawFrame(p, view(), pImg.width(), pImg.height(), ss, sw, sh, temae, color);
+}
+
+void CtView::paintPImg()
+{
+    const int w = imgPixWidth();
+    const int h = imgPixHeight();
+    pImg = render::pictureSizeOk(w, h) ? QImage(w, h, QImage::Format_ARGB32) : QImage();
+    if (pImg.isNull()) {
+        // Nothing can be painted into a null picture; the display shows nothing of it.
+        dispA_->update();
+        return;
+    }
+    QPainter p(&pImg);
+    paintPImg0(p, pImg.width(), pImg.height());
+}
+
+void CtView::paintPImg0(QPainter &p, int pw, int ph)
+{
+    const Scene sc = scene(pw, ph);
+    for (std::size_t i = 0; i < sc.layers.size(); ++i) {
+        const SceneLayer &layer = sc.layers[i];
+        if (!layer.showVolume)
+            continue;
+        bool sized;
+        {
+            SliceDatas::ReadGuard guard(*layer.set);
+            sized = layer.set->width > 0 && layer.set->height > 0;
+        }
+        if (sized)
+            noteWindow(sCtrls[qsizetype(i)]->sliceDatas, layer);
+    }
+    render::drawScene(p, sc, pw, ph);
+    p.end();
+    dispA_->update();
+}
+
+void CtView::draw(QPainter *p)
+{
+    bool any = false;
+    for (SlicesCtrl *s : std::as_const(sCtrls)) {
+        SliceDatas::ReadGuard guard(s->sliceDatas);
+        if (s->sliceDatas.loaded) {
+            any = true;
+            break;
+        }
+    }
+    if (!any || pImg.isNull())
+        return;
+    p->drawImage(QRect(0, 0, dispA_->width(), dispA_->height()), pImg,
+                 QRect(0, 0, pImg.width(), pImg.height()));
+}
+
+void CtView::showSaveImageD()
+{
+    delete saveDialog;
+    saveDialog = new QFileDialog(nullptr, QString(), QString(), QString());
+    saveDialog->setDirectory(saveDir);
+    saveDialog->setAcceptMode(QFileDialog::AcceptSave);
+    saveDialog->setNameFilters(QStringList{QStringLiteral("Any (* *.*)")});
+    if (!nativeDialog)
+        saveDialog->setOptions(QFileDialog::DontUseNativeDialog);
+    connect(saveDialog, &QFileDialog::fileSelected, this, &CtView::saveImage);
+    saveDialog->show();
+}
+
+// A raster file gets the picture as it was last drawn; an SVG is a fresh drawing
+// at the size the fields hold now. Other suffixes write nothing.
+void CtView::saveImage(QString fname)
+{
+    if (saveDialog)
+        saveDir = saveDialog->directory().absolutePath();
+    const QString suffix = QFileInfo(fname).suffix().toLower();
+    if (imgFormats.contains(suffix)) {
+        qDebug() << "saving" << fname;
+        render::writePicture(fname, pImg, scene(pImg.width(), pImg.height()), nullptr);
+    } else if (suffix == QLatin1String("svg")) {
+        render::writePicture(fname, pImg, scene(imgPixWidth(), imgPixHeight()), nullptr);
+    }
+}
