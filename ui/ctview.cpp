@@ -3,6 +3,9 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QImageWriter>
+#include <QKeySequence>
+#include <QMessageBox>
+#include <QShortcut>
 
 #include "app/cfgstore.h"
 #include "ui/slicesctrl.h"
@@ -50,6 +53,12 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     connect(dispMouse, &MouseC::mReleased, this, &CtView::mouseReleasedOnDataDisp);
     connect(dispMouse, &MouseC::wMoved, this, &CtView::wheelMovedOnDataDisp);
     connect(saveImage_, &QPushButton::clicked, this, &CtView::showSaveImageD);
+    connect(saveSession_, &QPushButton::clicked, this, &CtView::showSaveSessionD);
+    connect(openSession_, &QPushButton::clicked, this, &CtView::showOpenSessionD);
+    auto *saveKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), this);
+    connect(saveKey, &QShortcut::activated, this, &CtView::showSaveSessionD);
+    auto *openKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), this);
+    connect(openKey, &QShortcut::activated, this, &CtView::showOpenSessionD);
 }
 
 CtView::~CtView()
@@ -58,6 +67,8 @@ CtView::~CtView()
     qDeleteAll(sCtrls);
     sCtrls.clear();
     delete saveDialog;
+    delete sessionDialog;
+    delete sessionMessage;
 }
 
 void CtView::addSliceSet()
@@ -79,6 +90,18 @@ void CtView::addSliceSet()
 
     slicesCtrlsLayout_->addWidget(s, n, 0);
     sCtrls.append(s);
+}
+
+void CtView::removeSliceSet(SlicesCtrl *s)
+{
+    const qsizetype i = sCtrls.indexOf(s);
+    if (i <= 0)
+        return;
+    sCtrls.removeAt(i);
+    slicesCtrlsLayout_->removeWidget(s);
+    // The panel's destructor stops and joins its loader before the set goes.
+    delete s;
+    paintPImg();
 }
 
 int CtView::imgPixWidth() const

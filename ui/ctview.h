@@ -17,6 +17,8 @@ class ChCoord;
 class MouseC;
 class QCloseEvent;
 class QFileDialog;
+class QMessageBox;
+struct Session;
 class SlicesCtrl;
 
 // The main window: the picture display, the control row and the column of
@@ -51,6 +53,8 @@ public:
 
     // Adds one slice-set panel below the others.
     void addSliceSet();
+    // Stops the panel's loader, frees its set and redraws; the first panel stays.
+    void removeSliceSet(SlicesCtrl *s);
     // The typed picture size; 0 when the text is not a base-10 int.
     int imgPixWidth() const;
     int imgPixHeight() const;
@@ -60,11 +64,21 @@ public:
     SceneView view() const;
     SceneLayer layerOf(const SlicesCtrl *s) const;
     Scene scene(int pw, int ph) const;
+    // Every set's files and settings, the view, the picture size and the link state.
+    Session currentSession() const;
+
+    // Session files. Both report a failure in a message box (and the log) and
+    // return false; a session that cannot be read changes nothing. Opening
+    // rebuilds the panels and loads the files; sessionOpened() follows once every
+    // set is loaded and restored.
+    bool saveSession(const QString &fname);
+    bool openSession(const QString &fname);
 
 signals:
     void initNz(Vec3 nz);
     void newNz(Vec3 nzv);
     void finishing();
+    void sessionOpened();
 
 private slots:
     void updateNvs(Vec3 rax, double th);
@@ -80,11 +94,19 @@ private slots:
     void wheelMovedOnDataDisp(int step);
     void showSaveImageD();
     void saveImage(QString fname);
+    void showSaveSessionD();
+    void showOpenSessionD();
 
 protected:
     void closeEvent(QCloseEvent *e) override;
 
 private:
+    void showSessionMessage(const QString &text);
+
+    QFileDialog *sessionDialog = nullptr;
+    QMessageBox *sessionMessage = nullptr;
+    int pendingSets = 0;
+
     // Tests reach the private slots through this one door.
     friend struct CtViewTestAccess;
 };

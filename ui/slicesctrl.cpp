@@ -124,6 +124,14 @@ int SlicesCtrl::alpha() const
     return alpha_->text().toInt(nullptr, 10);
 }
 
+QStringList SlicesCtrl::acceptedFiles() const
+{
+    QStringList files;
+    for (int i = 0; i < nameList_->count(); ++i)
+        files.append(nameList_->itemText(i));
+    return files;
+}
+
 void SlicesCtrl::setVColor(QColor col)
 {
     vColor = col;

@@ -49,6 +49,8 @@ public:
     double minThPC() const;
     double maxThPC() const;
     int alpha() const;
+    // The files of the set as loaded, in stack order.
+    QStringList acceptedFiles() const;
 
     void setVColor(QColor col);
     void setSColor(QColor col);

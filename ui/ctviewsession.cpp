@@ -1,0 +1,176 @@
+#include "ui/ctview.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMessageBox>
+#include <QSignalBlocker>
+
+#include <memory>
+
+#include "app/session.h"
+#include "data/slicedatas.h"
+#include "ui/slicesctrl.h"
+
+namespace {
+
+// The shortest text that reads back as exactly the same double.
+QString exactText(double v)
+{
+    return QString::number(v, 'g', QLocale::FloatingPointShortest);
+}
+
+}  // namespace
+
+Session CtView::currentSession() const
+{
+    Session s;
+    s.view = view();
+    s.width = imgPixWidth();
+    s.height = imgPixHeight();
+    s.linkCSection = linkCSection_->isChecked();
+    for (const SlicesCtrl *c : sCtrls) {
+        SessionSet set;
+        set.files = c->acceptedFiles();
+        set.rangeMin = c->rMinV();
+        set.rangeMax = c->rMaxV();
+        set.minTh = c->minThV();
+        set.maxTh = c->maxThV();
+        set.minPC = c->minThPC();
+        set.maxPC = c->maxThPC();
+        set.vColor = c->vColor;
+        set.sColor = c->sColor;
+        set.alpha = c->alpha();
+        set.showVolume = c->showVolume_->isChecked();
+        set.showFrame = c->showFrame_->isChecked();
+        set.showCSection = c->showCSection_->isChecked();
+        set.cutPos = c->cSlider_->value();
+        set.csNz = c->csNz;
+        set.fixDir = c->csFixDir_->isChecked();
+        s.sets.push_back(set);
+    }
+    return s;
+}
+
+void CtView::showSessionMessage(const QString &text)
+{
+    delete sessionMessage;
+    sessionMessage = new QMessageBox(QMessageBox::Warning, tr("Session"), text, QMessageBox::Ok, this);
+    sessionMessage->setModal(false);
+    sessionMessage->show();
+}
+
+void CtView::showSaveSessionD()
+{
+    delete sessionDialog;
+    sessionDialog = new QFileDialog(this, tr("Save Session"), saveDir, tr("Sessions (*.oxa)"));
+    sessionDialog->setAcceptMode(QFileDialog::AcceptSave);
+    sessionDialog->setDefaultSuffix(QStringLiteral("oxa"));
+    if (!nativeDialog)
+        sessionDialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    connect(sessionDialog, &QFileDialog::fileSelected, this, &CtView::saveSession);
+    sessionDialog->show();
+}
+
+void CtView::showOpenSessionD()
+{
+    delete sessionDialog;
+    sessionDialog = new QFileDialog(this, tr("Open Session"), saveDir, tr("Sessions (*.oxa);;Any Files (*)"));
+    sessionDialog->setAcceptMode(QFileDialog::AcceptOpen);
+    sessionDialog->setFileMode(QFileDialog::ExistingFile);
+    if (!nativeDialog)
+        sessionDialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    connect(sessionDialog, &QFileDialog::fileSelected, this, &CtView::openSession);
+    sessionDialog->show();
+}
+
+bool CtView::saveSession(const QString &fname)
+{
+    QString why;
+    if (!writeSessionFile(fname, currentSession(), &why)) {
+        qWarning() << "session not saved:" << fname << why;
+        showSessionMessage(tr("The session could not be saved to %1:\n%2").arg(fname, why));
+        return false;
+    }
+    return true;
+}
+
+// The panels are made to match the session's sets, every setting that does not
+// depend on the data is set at once, and each set's files go to its loader. The
+// range and window are set when that load has finished, after the panel's own
+// handling of it, so the picture comes back as it was saved.
+bool CtView::openSession(const QString &fname)
+{
+    Session s;
+    QString why;
+    if (!readSessionFile(fname, s, &why)) {
+        qWarning() << "session not opened:" << fname << why;
+        showSessionMessage(tr("The session %1 could not be opened:\n%2").arg(fname, why));
+        return false;
+    }
+    saveDir = QFileInfo(fname).absolutePath();
+
+    while (sCtrls.size() > qsizetype(std::max<std::size_t>(s.sets.size(), 1)))
+        removeSliceSet(sCtrls.last());
+    while (sCtrls.size() < qsizetype(s.sets.size()))
+        addSliceSet();
+
+    imgPixWidth_->setText(QString::number(s.width));
+    imgPixHeight_->setText(QString::number(s.height));
+    linkCSection_->setChecked(s.linkCSection);
+    nx = s.view.nx;
+    ny = s.view.ny;
+    nz = s.view.nz;
+    center = s.view.center;
+    scale = s.view.scale;
+
+    pendingSets = 0;
+    for (qsizetype i = 0; i < sCtrls.size(); ++i) {
+        SlicesCtrl *c = sCtrls[i];
+        const SessionSet set = i < qsizetype(s.sets.size()) ? s.sets[std::size_t(i)] : SessionSet();
+        {
+            const QSignalBlocker b1(c->showVolume_), b2(c->showFrame_), b3(c->showCSection_);
+            const QSignalBlocker b4(c->cSlider_), b5(c->csFixDir_);
+            c->showVolume_->setChecked(set.showVolume);
+            c->showFrame_->setChecked(set.showFrame);
+            c->showCSection_->setChecked(set.showCSection);
+            c->cSlider_->setValue(set.cutPos);
+            c->csFixDir_->setChecked(set.fixDir);
+        }
+        c->setVColor(set.vColor);
+        c->setSColor(set.sColor);
+        c->setAlpha(set.alpha);
+        c->csNz = set.csNz;
+
+        // Armed by the cleared() of this load, so the end of a load that was
+        // already running in the panel is not taken for it.
+        auto armed = std::make_shared<bool>(false);
+        auto links = std::make_shared<QList<QMetaObject::Connection>>();
+        links->append(connect(&c->sliceDatas, &SliceDatas::cleared, c, [armed]() { *armed = true; }));
+        links->append(connect(&c->sliceDatas, &SliceDatas::loadFilesFinished, c, [this, c, set, armed, links]() {
+            if (!*armed)
+                return;
+            for (const QMetaObject::Connection &link : std::as_const(*links))
+                disconnect(link);
+            c->rMinV_->setText(exactText(set.rangeMin));
+            c->rMaxV_->setText(exactText(set.rangeMax));
+            c->minTh_->setText(exactText(set.minTh));
+            c->maxTh_->setText(exactText(set.maxTh));
+            c->minThPC_->setText(exactText(set.minPC));
+            c->maxThPC_->setText(exactText(set.maxPC));
+            c->dispH_->update();
+            paintPImg();
+            if (--pendingSets == 0)
+                emit sessionOpened();
+        }));
+        ++pendingSets;
+        QMetaObject::invokeMethod(&c->sliceDatas, "filesSelected", Qt::QueuedConnection,
+                                  Q_ARG(QStringList, set.files));
+    }
+    paintPImg();
+
+    const QStringList missing = missingSessionFiles(s);
+    if (!missing.isEmpty())
+        showSessionMessage(tr("These slice files of the session are missing:\n%1").arg(missing.join('\n')));
+    return true;
+}
