@@ -46,7 +46,7 @@ void windowAfterLoad(const SliceDatas &set, SceneLayer &layer)
 {
     double minPC = 0.0, maxPC = 100.0, rMin = 0.0, rMax = 0.0;
     if (set.loaded && std::isfinite(set.minV) && std::isfinite(set.maxV)) {
-        rMin = fieldValue(set.minV);
+        rMin = fieldValue(set.minV);  // rounded as the field shows it
         rMax = fieldValue(set.maxV);
         const double minTh = fieldValue((rMax - rMin) * minPC / 100 + rMin);
         minPC = fieldValue((minTh - rMin) / (rMax - rMin) * 100);

@@ -13,6 +13,7 @@
 
 #include "app/cfgstore.h"
 #include "app/startup.h"
+#include "imagecompare.h"
 #include "tools/phantom.h"
 #include "ui/ctview.h"
 #include "ui/slicesctrl.h"
@@ -30,33 +31,8 @@ struct CtViewTestAccess {
     static void wheel(CtView &w, int step) { w.wheelMovedOnDataDisp(step); }
 };
 
-namespace {
-
 using ViewChange = std::function<void(CtView &)>;
-
-// The first pixel in which two pictures differ, or an empty string.
-QString firstDifference(const QImage &actual, const QImage &expected)
-{
-    if (actual.size() != expected.size())
-        return QStringLiteral("size %1 x %2, expected %3 x %4")
-            .arg(actual.width())
-            .arg(actual.height())
-            .arg(expected.width())
-            .arg(expected.height());
-    const QImage a = actual.convertToFormat(QImage::Format_ARGB32);
-    const QImage e = expected.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            if (a.pixel(x, y) != e.pixel(x, y))
-                return QStringLiteral("first difference at (%1, %2): #%3, expected #%4")
-                    .arg(x)
-                    .arg(y)
-                    .arg(a.pixel(x, y), 8, 16, QLatin1Char('0'))
-                    .arg(e.pixel(x, y), 8, 16, QLatin1Char('0'));
-    return QString();
-}
-
-} // namespace
+using fixtures::firstDifference;
 
 Q_DECLARE_METATYPE(ViewChange)
 

@@ -1,0 +1,255 @@
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+#include <cmath>
+#include <functional>
+
+#include "app/rendercommand.h"
+#include "imagecompare.h"
+#include "panelfixtures.h"
+#include "slicefixtures.h"
+#include "tools/phantom.h"
+#include "ui/ctview.h"
+#include "ui/slicesctrl.h"
+
+// The command-line renderer against the window: the same files, or the same saved
+// session, give the same picture pixel for pixel; bad command lines fail with one line.
+
+struct CtViewTestAccess {
+    static void updateNvs(CtView &w, Vec3 rax, double th) { w.updateNvs(rax, th); }
+    static void paintPImg(CtView &w) { w.paintPImg(); }
+};
+
+namespace {
+
+const double pi = 3.141592653589793;
+
+struct Result {
+    int status = 0;
+    QString out;
+    QString err;
+};
+
+Result runCommand(const QStringList &args)
+{
+    Result r;
+    QTextStream out(&r.out), err(&r.err);
+    r.status = runRenderCommand(QStringList{"oxa-render"} + args, out, err);
+    return r;
+}
+
+// A range grid of w x h points whose values are offset + small steps, so the
+// panel's six-digit fields round them.
+bool writeOffsetGrid(const QString &path, int w, int h, double offset, int seed)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
+    QTextStream s(&f);
+    s << "#MOLK-VEDez\n# Range_X0 : 0\n# Range_Y0 : 0\n# Range_X1 : " << w - 1 << "\n# Range_Y1 : " << h - 1 << "\n";
+    s.setRealNumberPrecision(17);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            s << x << ' ' << y << ' ' << offset + 0.001 * ((x * 7 + y * 3 + seed) % 97) << "\n";
+    return true;
+}
+
+using WindowChange = std::function<void(CtView &)>;
+
+}  // namespace
+
+Q_DECLARE_METATYPE(WindowChange)
+
+class TestRenderCommand : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void matchesWindow_data();
+    void matchesWindow();
+    void sessionMatchesWindow();
+    void turntable();
+    void info();
+    void refusals_data();
+    void refusals();
+
+private:
+    QTemporaryDir dir;
+    QStringList head, ramps, grids;
+};
+
+void TestRenderCommand::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QString error;
+    QVERIFY2(phantom::writeHead(dir.filePath("head"), 24, 64, &error), qPrintable(error));
+    head = phantom::headFiles(dir.filePath("head"), 24);
+    for (int i = 0; i < 5; ++i) {
+        ramps << dir.filePath(QStringLiteral("ramp%1.png").arg(i));
+        QVERIFY(fixtures::writeRampPng(ramps.last(), 50, 30, 5 * i, 220 - 7 * i));
+        grids << dir.filePath(QStringLiteral("grid%1.dat").arg(i));
+        QVERIFY(writeOffsetGrid(grids.last(), 21, 17, 3.14159265, i));
+    }
+}
+
+void TestRenderCommand::matchesWindow_data()
+{
+    QTest::addColumn<QString>("set");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<WindowChange>("change");  // what the window does for the options
+
+    const WindowChange nothing = [](CtView &) {};
+    QTest::newRow("head as loaded") << "head" << QStringList{} << nothing;
+    QTest::newRow("pictures, odd size") << "ramps" << QStringList{"--size", "77x45"} << WindowChange([](CtView &w) {
+        w.imgPixWidth_->setText("77");
+        w.imgPixHeight_->setText("45");
+    });
+    QTest::newRow("grids with rounded range") << "grids" << QStringList{"--size", "64x64"} << WindowChange([](CtView &w) {
+        w.imgPixWidth_->setText("64");
+        w.imgPixHeight_->setText("64");
+    });
+    QTest::newRow("head turned") << "head" << QStringList{"--turn", "30,-20"} << WindowChange([](CtView &w) {
+        CtViewTestAccess::updateNvs(w, w.ny, 30 * pi / 180);
+        CtViewTestAccess::updateNvs(w, w.nx, -20 * pi / 180);
+    });
+}
+
+// The files loaded into the window's first panel, the options done by hand.
+void TestRenderCommand::matchesWindow()
+{
+    QFETCH(QString, set);
+    QFETCH(QStringList, options);
+    QFETCH(WindowChange, change);
+    const QStringList files = set == "head" ? head : set == "ramps" ? ramps : grids;
+
+    CtView w(dir.path());
+    change(w);
+    QVERIFY(fixtures::loadThroughDialog(*w.sCtrls[0], files));
+    CtViewTestAccess::paintPImg(w);
+
+    const QString out = dir.filePath(QStringLiteral("%1.png").arg(QTest::currentDataTag()).replace(' ', '_'));
+    const Result r = runCommand(files + options + QStringList{"-o", out});
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    const QString diff = fixtures::firstDifference(QImage(out), w.pImg);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+// Two sets with their settings changed, saved by the window and drawn again.
+void TestRenderCommand::sessionMatchesWindow()
+{
+    CtView w(dir.path());
+    w.imgPixWidth_->setText("90");
+    w.imgPixHeight_->setText("70");
+    QVERIFY(fixtures::loadThroughDialog(*w.sCtrls[0], head));
+    w.addSliceSet();
+    QVERIFY(fixtures::loadThroughDialog(*w.sCtrls[1], ramps));
+    fixtures::typeInto(w.sCtrls[0]->maxThPC_, "80");
+    fixtures::typeInto(w.sCtrls[1]->minTh_, "40");
+    w.sCtrls[0]->showCSection_->click();
+    w.sCtrls[0]->cSlider_->setValue(10);
+    CtViewTestAccess::updateNvs(w, Vec3{0.0, 0.6, 0.8}, 0.4);
+    CtViewTestAccess::paintPImg(w);
+    const QString session = dir.filePath("two.oxa");
+    QVERIFY(w.saveSession(session));
+
+    const QString out = dir.filePath("two.png");
+    const Result r = runCommand({"--session", session, "-o", out});
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    const QString diff = fixtures::firstDifference(QImage(out), w.pImg);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+// N frames around the vertical axis, numbered; the first is the plain picture.
+void TestRenderCommand::turntable()
+{
+    const QString plain = dir.filePath("plain.png");
+    QCOMPARE(runCommand(head + QStringList{"-o", plain, "--fit"}).status, 0);
+    const Result r = runCommand(head + QStringList{"-o", dir.filePath("turn.png"), "--fit", "--turntable", "4"});
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    for (int k = 0; k < 4; ++k)
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("turn_%1.png").arg(k, 3, 10, QLatin1Char('0')))));
+    QVERIFY(!QFile::exists(dir.filePath("turn_004.png")));
+    QVERIFY(fixtures::firstDifference(QImage(dir.filePath("turn_000.png")), QImage(plain)).isEmpty());
+    QVERIFY(!fixtures::firstDifference(QImage(dir.filePath("turn_001.png")), QImage(plain)).isEmpty());
+}
+
+// What --info reports for a set with a flat and an odd-sized file among good ones.
+void TestRenderCommand::info()
+{
+    const QString flat = dir.filePath("flat.png");
+    const QString odd = dir.filePath("odd.png");
+    QVERIFY(fixtures::writeRampPng(flat, 50, 30, 9, 9) || QFile::exists(flat));
+    QVERIFY(fixtures::writeRampPng(odd, 10, 10, 0, 50));
+    const Result r = runCommand({ramps[0], flat, ramps[1], odd, ramps[2], "--info"});
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    const QJsonArray sets = QJsonDocument::fromJson(r.out.toUtf8()).array();
+    QCOMPARE(sets.size(), 1);
+    const QJsonObject o = sets[0].toObject();
+    QCOMPARE(o["slices"].toInt(), 3);
+    QCOMPARE(o["width"].toInt(), 50);
+    QCOMPARE(o["height"].toInt(), 30);
+    QCOMPARE(o["min"].toDouble(), 0.0);
+    QCOMPARE(o["max"].toDouble(), 220.0);
+    QCOMPARE(o["files"].toArray().toVariantList(),
+             QVariantList({ramps[0], ramps[1], ramps[2]}));
+    const QJsonArray skipped = o["skipped"].toArray();
+    QCOMPARE(skipped.size(), 2);
+    QCOMPARE(skipped[0].toObject()["file"].toString(), flat);
+    QCOMPARE(skipped[1].toObject()["file"].toString(), odd);
+    QVERIFY(!skipped[1].toObject()["reason"].toString().isEmpty());
+}
+
+void TestRenderCommand::refusals_data()
+{
+    QTest::addColumn<QStringList>("args");  // "OUT" stands for a file in the test folder
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("no files") << QStringList{"-o", "OUT.png"} << 2 << "no slice files";
+    QTest::newRow("unknown option") << QStringList{"--spin", "RAMP"} << 2 << "spin";
+    QTest::newRow("no output") << QStringList{"RAMP"} << 2 << "-o";
+    QTest::newRow("zero size") << QStringList{"RAMP", "--size", "0x10", "-o", "OUT.png"} << 2 << "refused";
+    QTest::newRow("size over the limit") << QStringList{"RAMP", "--size", "40000x10", "-o", "OUT.png"} << 2
+                                         << "refused";
+    QTest::newRow("size not WxH") << QStringList{"RAMP", "--size", "12", "-o", "OUT.png"} << 2 << "WxH";
+    QTest::newRow("turn not two numbers") << QStringList{"RAMP", "--turn", "a,b", "-o", "OUT.png"} << 2 << "--turn";
+    QTest::newRow("unknown picture type") << QStringList{"RAMP", "-o", "OUT.xyz"} << 2 << "xyz";
+    QTest::newRow("files and session") << QStringList{"RAMP", "--session", "x.oxa", "-o", "OUT.png"} << 2
+                                       << "not both";
+    QTest::newRow("no readable slice") << QStringList{"GARBAGE", "-o", "OUT.png"} << 1 << "no readable slice";
+    QTest::newRow("unwritable output") << QStringList{"RAMP", "-o", "missing/folder/OUT.png"} << 1 << "cannot write";
+    QTest::newRow("missing session") << QStringList{"--session", "none.oxa", "-o", "OUT.png"} << 1
+                                     << "cannot read the session";
+}
+
+void TestRenderCommand::refusals()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    const QString garbage = dir.filePath("garbage.txt");
+    QVERIFY(fixtures::writeGarbage(garbage));
+    QTemporaryDir outDir;
+    for (QString &a : args) {
+        a.replace("RAMP", ramps[0]).replace("GARBAGE", garbage);
+        if (a.contains("OUT") || a.endsWith(".oxa"))
+            a = outDir.filePath(a);
+    }
+    const Result r = runCommand(args);
+    QCOMPARE(r.status, status);
+    QVERIFY2(r.err.startsWith("oxa-render: ") && r.err.contains(message), qPrintable(r.err));
+    QCOMPARE(r.err.count('\n'), 1);
+    QCOMPARE(QDir(outDir.path()).entryList(QDir::Files).size(), 0);
+}
+
+QTEST_MAIN(TestRenderCommand)
+#include "tst_rendercommand.moc"
