@@ -17,7 +17,7 @@ oxa_install_packages "${OXA_PACKAGES[@]}" "${OXA_FUZZ_PACKAGES[@]}"
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(config rangegrid xyvgrid load grid_diff)
+[ ${#targets[@]} -gt 0 ] || targets=(config rangegrid xyvgrid load grid_diff session)
 case "$seconds" in
 '' | *[!0-9]*) echo "usage: $0 [seconds-per-target] [target...]" >&2; exit 2 ;;
 esac
@@ -59,12 +59,13 @@ for t in "${targets[@]}"; do
     rangegrid | xyvgrid) dict=grid.dict; maxlen=4096 ;;
     grid_diff) dict=grid_diff.dict; maxlen=4096; rss=4096 ;; # two largest grids in turn
     load) dict=load.dict; maxlen=16384 ;;
+    session) dict=session.dict; maxlen=16384 ;;
     *) echo "unknown target: $t" >&2; exit 2 ;;
     esac
     corpus=$dir/corpus/$t
     findings=$dir/findings/$t
     log=$dir/logs/$t.log
-    mkdir -p "$corpus" "$findings" "$dir/logs" "$here/fuzz/corpus/$t"
+    mkdir -p "$corpus" "$findings" "$dir/logs" "$here/fuzz/corpus/$t" "$dir/seeds/$t"
     before=$(find "$findings" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'oom-*' -o -name 'timeout-*' \) | wc -l)
     echo "== fuzz_$t: ${seconds}s"
     # Memory per input: 2 GiB of resident memory, 1 GiB in one allocation; an input that

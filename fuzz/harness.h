@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/cfgstore.h"
+#include "app/session.h"
 #include "app/tokenizer.h"
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
@@ -246,6 +247,35 @@ inline int runLoad(const std::uint8_t *data, std::size_t size)
             counted += c;
         OXA_FUZZ_CHECK(counted == qint64(set.width) * set.height);
     }
+    return 0;
+}
+
+// A session file's text: refused with a reason and the target untouched, or read
+// into values inside their ranges that write and read back to the same session.
+inline int runSession(const std::uint8_t *data, std::size_t size)
+{
+    const QByteArray json(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QDir base(QStringLiteral("/base"));
+    Session s;
+    s.width = -7;
+    QString error;
+    if (!sessionFromJson(json, base, s, &error)) {
+        OXA_FUZZ_CHECK(!error.isEmpty());
+        OXA_FUZZ_CHECK(s.width == -7 && s.sets.empty());
+        return 0;
+    }
+    OXA_FUZZ_CHECK(render::pictureSizeOk(s.width, s.height));
+    OXA_FUZZ_CHECK(std::isnormal(s.view.scale) && s.view.scale > 0.0);
+    for (const SessionSet &set : s.sets) {
+        OXA_FUZZ_CHECK(set.alpha >= 0 && set.alpha <= 255);
+        OXA_FUZZ_CHECK(set.cutPos >= -100 && set.cutPos <= 100);
+        OXA_FUZZ_CHECK(set.vColor.isValid() && set.sColor.isValid());
+        OXA_FUZZ_CHECK(std::isfinite(set.minTh) && std::isfinite(set.maxPC) && set.spacing[2] > 0.0);
+    }
+    Session again;
+    OXA_FUZZ_CHECK(sessionFromJson(sessionToJson(s, base), base, again, &error));
+    OXA_FUZZ_CHECK(again.sets.size() == s.sets.size() && again.width == s.width && again.height == s.height);
+    OXA_FUZZ_CHECK(sessionToJson(again, base) == sessionToJson(s, base));
     return 0;
 }
 

@@ -72,6 +72,8 @@ private slots:
     void xyvGrid();
     void load_data() { addInputs(QStringLiteral("load"), true); }
     void load();
+    void session_data() { addInputs(QStringLiteral("session"), false); }
+    void session();
 };
 
 void TestFuzzCorpus::config()
@@ -110,6 +112,13 @@ void TestFuzzCorpus::load()
     inScratch([&] {
         oxafuzz::runLoad(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));
     });
+}
+
+void TestFuzzCorpus::session()
+{
+    QFETCH(QString, path);
+    const QByteArray input = readAll(path);
+    oxafuzz::runSession(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));
 }
 
 QTEST_MAIN(TestFuzzCorpus)

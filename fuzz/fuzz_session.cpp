@@ -1,0 +1,13 @@
+// libFuzzer target: the session reader on the input as a session file's text.
+#include "fuzz/fuzzmain.h"
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    oxafuzz::start(argc, argv, oxafuzz::App::Core);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    return oxafuzz::runSession(data, size);
+}
