@@ -16,6 +16,60 @@
         <translation>断面連動</translation>
     </message>
     <message>
+        <source>Save Session…</source>
+        <translation>セッション保存…</translation>
+    </message>
+    <message>
+        <source>Open Session…</source>
+        <translation>セッションを開く…</translation>
+    </message>
+    <message>
+        <source>Saves the files, the settings of every set and the view as a session file (Ctrl+Shift+S)</source>
+        <translation>ファイル、各セットの設定と視点をセッションファイルに保存します (Ctrl+Shift+S)</translation>
+    </message>
+    <message>
+        <source>Opens a session file: loads its files and restores every setting and the view (Ctrl+Shift+O)</source>
+        <translation>セッションファイルを開き、そのファイルを読み込んで全ての設定と視点を復元します (Ctrl+Shift+O)</translation>
+    </message>
+    <message>
+        <source>Session</source>
+        <translation>セッション</translation>
+    </message>
+    <message>
+        <source>Save Session</source>
+        <translation>セッション保存</translation>
+    </message>
+    <message>
+        <source>Open Session</source>
+        <translation>セッションを開く</translation>
+    </message>
+    <message>
+        <source>Sessions (*.oxa)</source>
+        <translation>セッション (*.oxa)</translation>
+    </message>
+    <message>
+        <source>Sessions (*.oxa);;Any Files (*)</source>
+        <translation>セッション (*.oxa);;全てのファイル (*)</translation>
+    </message>
+    <message>
+        <source>The session could not be saved to %1:
+%2</source>
+        <translation>セッションを %1 に保存できませんでした:
+%2</translation>
+    </message>
+    <message>
+        <source>The session %1 could not be opened:
+%2</source>
+        <translation>セッション %1 を開けませんでした:
+%2</translation>
+    </message>
+    <message>
+        <source>These slice files of the session are missing:
+%1</source>
+        <translation>セッションの次のスライスファイルが見つかりません:
+%1</translation>
+    </message>
+    <message>
         <source>Save Image</source>
         <translation>画像保存</translation>
     </message>
@@ -117,6 +171,77 @@
     <message>
         <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;Opacity of the object. &lt;/p&gt;&lt;p&gt;255 : no transpparency (anything behind is invisible )&lt;/p&gt;&lt;p&gt;0 : perfectry transparent ( the object itself is invisible )&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
         <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;描画対象の透明さ/不透明さの度合い&lt;/p&gt;&lt;p&gt;255 : 完全に不透明(背後にあるものは全く見えません)&lt;/p&gt;&lt;p&gt;0 : 完全に透明(描画対象自身が全く見えなくなります)&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+</context>
+<context>
+    <name>Session</name>
+    <message>
+        <source>%1: unknown key</source>
+        <translation>%1: 不明なキーです</translation>
+    </message>
+    <message>
+        <source>%1: missing</source>
+        <translation>%1: ありません</translation>
+    </message>
+    <message>
+        <source>%1: not an object</source>
+        <translation>%1: オブジェクトではありません</translation>
+    </message>
+    <message>
+        <source>%1: not true or false</source>
+        <translation>%1: true でも false でもありません</translation>
+    </message>
+    <message>
+        <source>%1: not a finite number</source>
+        <translation>%1: 有限の数ではありません</translation>
+    </message>
+    <message>
+        <source>%1: out of range</source>
+        <translation>%1: 範囲外です</translation>
+    </message>
+    <message>
+        <source>%1: not a list of the right length</source>
+        <translation>%1: 正しい長さのリストではありません</translation>
+    </message>
+    <message>
+        <source>%1: not a colour of the form #rrggbb</source>
+        <translation>%1: #rrggbb 形式の色ではありません</translation>
+    </message>
+    <message>
+        <source>%1: not a list</source>
+        <translation>%1: リストではありません</translation>
+    </message>
+    <message>
+        <source>%1: not a list of file names</source>
+        <translation>%1: ファイル名のリストではありません</translation>
+    </message>
+    <message>
+        <source>not a session file: %1</source>
+        <translation>セッションファイルではありません: %1</translation>
+    </message>
+    <message>
+        <source>not a session file</source>
+        <translation>セッションファイルではありません</translation>
+    </message>
+    <message>
+        <source>version: out of range</source>
+        <translation>version: 範囲外です</translation>
+    </message>
+    <message>
+        <source>the session was written by a newer version of the program (format %1); this one reads format %2</source>
+        <translation>このセッションは新しい版のプログラムで書かれています (形式 %1)。この版が読めるのは形式 %2 です</translation>
+    </message>
+    <message>
+        <source>the file does not exist</source>
+        <translation>ファイルがありません</translation>
+    </message>
+    <message>
+        <source>not a regular file</source>
+        <translation>通常のファイルではありません</translation>
+    </message>
+    <message>
+        <source>the file is too large for a session</source>
+        <translation>セッションとしては大きすぎるファイルです</translation>
     </message>
 </context>
 </TS>
