@@ -155,11 +155,8 @@ QString frameName(const QString &output, int k, int n)
 
 void writeOrFail(const QString &fname, const Scene &scene)
 {
-    const QImage picture = render::renderScene(scene);
-    if (picture.isNull())
-        throw Failure{QStringLiteral("cannot make a picture of %1x%2").arg(scene.width).arg(scene.height)};
     QString why;
-    if (!render::writePicture(fname, picture, scene, &why))
+    if (!render::writeScene(fname, scene, &why))
         throw Failure{QStringLiteral("cannot write %1: %2").arg(fname, why)};
 }
 

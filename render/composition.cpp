@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
+#include <QSaveFile>
 #include <QSvgGenerator>
 
 #include "data/slicedatas.h"
@@ -10,8 +11,8 @@
 namespace {
 
 // Pictures beyond these sizes are refused: a raster picture of more pixels
-// could not be held (or would be drawn for minutes), and an SVG holds one
-// element per pixel and set.
+// could not be held (or would be drawn for minutes), and an SVG embeds its
+// picture as base64 text, a third larger again.
 constexpr qint64 maxRasterPixels = qint64(1) << 28;
 constexpr int maxRasterSide = 32767;
 constexpr qint64 maxSvgPixels = qint64(8192) * 8192;
@@ -27,7 +28,7 @@ bool pictureSizeOk(int w, int h)
 
 bool svgSizeOk(int w, int h)
 {
-    return qint64(w) * h <= maxSvgPixels;
+    return pictureSizeOk(w, h) && qint64(w) * h <= maxSvgPixels;
 }
 
 void drawScene(QPainter &p, const Scene &s, int pw, int ph)
@@ -75,7 +76,23 @@ QStringList rasterFormats()
     return names;
 }
 
-bool writePicture(const QString &fname, const QImage &picture, const Scene &s, QString *error)
+SvgOverlay svgOverlay(const Scene &s)
+{
+    SvgOverlay o;
+    o.view = s.view;
+    o.frameWidth = s.frameWidth;
+    o.frameHeight = s.frameHeight;
+    for (const SceneLayer &layer : s.layers) {
+        if (layer.set == nullptr || !layer.showFrame)
+            continue;
+        SliceDatas::ReadGuard guard(*layer.set);
+        if (layer.set->width > 0 && layer.set->height > 0)
+            o.boxes.push_back({int(layer.set->slices.size()), layer.set->width, layer.set->height, layer.vColor});
+    }
+    return o;
+}
+
+bool writePicture(const QString &fname, const QImage &picture, const SvgOverlay &overlay, QString *error)
 {
     const QString suffix = QFileInfo(fname).suffix().toLower();
     auto fail = [error](const QString &why) {
@@ -83,32 +100,56 @@ bool writePicture(const QString &fname, const QImage &picture, const Scene &s, Q
             *error = why;
         return false;
     };
-    if (rasterFormats().contains(suffix)) {
-        if (picture.isNull())
-            return fail(QStringLiteral("no picture to write"));
-        QImageWriter writer(fname, suffix.toUtf8());
-        if (!writer.write(picture))
-            return fail(writer.errorString());
-        return true;
-    }
-    if (suffix == QLatin1String("svg")) {
-        const int w = s.width;
-        const int h = s.height;
-        if (!svgSizeOk(w, h))
-            return fail(QStringLiteral("picture too large for SVG"));
+    const bool svg = suffix == QLatin1String("svg");
+    if (!svg && !rasterFormats().contains(suffix))
+        return fail(QStringLiteral("unknown picture format \"%1\"").arg(suffix));
+    if (picture.isNull())
+        return fail(QStringLiteral("no picture of that size can be made"));
+    // Icons hold at most 256 x 256 pixels; the writer would silently shrink the picture.
+    if ((suffix == QLatin1String("ico") || suffix == QLatin1String("cur"))
+        && (picture.width() > 256 || picture.height() > 256))
+        return fail(QStringLiteral("%1 pictures hold at most 256 x 256 pixels").arg(suffix.toUpper()));
+
+    QSaveFile file(fname);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    if (svg) {
+        const int w = picture.width();
+        const int h = picture.height();
         QSvgGenerator gen;
-        gen.setFileName(fname);
+        gen.setOutputDevice(&file);
         gen.setSize(QSize(w, h));
         gen.setViewBox(QRect(0, 0, w, h));
         QPainter p;
-        if (!p.begin(&gen))
-            return fail(QStringLiteral("cannot write the file"));
-        drawScene(p, s, w, h);
-        if (!p.end())
-            return fail(QStringLiteral("cannot write the file"));
-        return true;
+        if (!p.begin(&gen)) {
+            file.cancelWriting();
+            return fail(QStringLiteral("cannot start the SVG drawing"));
+        }
+        p.drawImage(QRect(0, 0, w, h), picture);
+        for (const SvgOverlay::Box &b : overlay.boxes)
+            drawFrame(p, overlay.view, overlay.frameWidth, overlay.frameHeight, b.ss, b.sw, b.sh, true, b.color);
+        p.end();
+    } else {
+        QImageWriter writer(&file, suffix.toUtf8());
+        if (!writer.write(picture)) {
+            file.cancelWriting();
+            return fail(writer.errorString());
+        }
     }
-    return fail(QStringLiteral("unknown picture format \"%1\"").arg(suffix));
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
+}
+
+bool writeScene(const QString &fname, const Scene &s, QString *error)
+{
+    const bool svg = QFileInfo(fname).suffix().toLower() == QLatin1String("svg");
+    if (svg && !svgSizeOk(s.width, s.height)) {
+        if (error)
+            *error = QStringLiteral("picture too large for SVG");
+        return false;
+    }
+    return writePicture(fname, renderScene(s), svg ? svgOverlay(s) : SvgOverlay(), error);
 }
 
 }  // namespace render

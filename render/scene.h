@@ -55,7 +55,7 @@ namespace render {
 
 // Picture sizes the program draws: both sides 1 .. 32767 and at most 2^28 pixels.
 bool pictureSizeOk(int w, int h);
-// An SVG holds one element per pixel and set, so its size is held lower.
+// An SVG embeds its picture as text, so its size is held lower: 8192 x 8192 pixels.
 bool svgSizeOk(int w, int h);
 
 // The window of a layer from the panel's fields: the range and the two percentages.
@@ -90,10 +90,32 @@ QImage renderScene(const Scene &s);
 
 // Lower-case names of the raster formats Qt writes.
 QStringList rasterFormats();
-// Writes a picture file, the format picked by the file's suffix as the window's
-// save does: a raster format Qt writes gets `picture`; "svg" gets a fresh vector
-// drawing of the scene at its own size. False with a reason for anything else.
-bool writePicture(const QString &fname, const QImage &picture, const Scene &s, QString *error);
+
+// What an SVG draws over the embedded picture: the near edges of each shown
+// frame as vector lines. Made from a scene in the thread that owns its sets;
+// holds no reference to them.
+struct SvgOverlay {
+    struct Box {
+        int ss = 0, sw = 0, sh = 0;
+        QColor color;
+    };
+    SceneView view;
+    int frameWidth = 0;
+    int frameHeight = 0;
+    std::vector<Box> boxes;
+};
+SvgOverlay svgOverlay(const Scene &s);
+
+// Writes a picture file, the format picked by the file's suffix in any letter
+// case: a raster format Qt writes gets `picture` as it is; "svg" gets `picture`
+// embedded once as an image at its size, with the overlay's lines on top. The
+// file is written beside the target and renamed over it, so a failed save leaves
+// an existing file as it was. False with a one-line reason (unknown format, a
+// size the format cannot hold, a folder that does not exist, no permission, a
+// full disk). Reads no set: may run on any thread.
+bool writePicture(const QString &fname, const QImage &picture, const SvgOverlay &overlay, QString *error);
+// The scene drawn at its size and written as above.
+bool writeScene(const QString &fname, const Scene &s, QString *error);
 
 }  // namespace render
 

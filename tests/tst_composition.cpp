@@ -1,12 +1,16 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QImageReader>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
+#include "imagecompare.h"
 #include "ui/ctview.h"
 #include "ui/slicesctrl.h"
 
@@ -57,6 +61,10 @@ private slots:
     void saveBySuffix();
     void svgUsesCurrentSizeAndRefusesHuge();
     void oneSaveDialogAtATime();
+    void failedSaveReported_data();
+    void failedSaveReported();
+    void svgEmbedsThePicture();
+    void bigPictureSavedInBackground();
 };
 
 void TestComposition::drawShowsNothingBeforeLoad()
@@ -185,6 +193,100 @@ void TestComposition::oneSaveDialogAtATime()
     QVERIFY(first.isNull());
     QVERIFY(w.saveDialog);
     w.saveDialog->close();
+}
+
+void TestComposition::failedSaveReported_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("folder that does not exist") << "missing/pic.png" << 20 << "";
+    QTest::newRow("svg into a missing folder") << "missing/pic.svg" << 20 << "";
+    QTest::newRow("icon larger than icons hold") << "keep.ico" << 300 << "256";
+    QTest::newRow("unknown suffix") << "keep.xyz" << 20 << "suffix";
+}
+
+// A save that cannot be written says so (signal, message box, log) and leaves an
+// existing file of that name as it was.
+void TestComposition::failedSaveReported()
+{
+    QFETCH(QString, name);
+    QFETCH(int, size);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    QFile old(path);
+    if (!name.startsWith("missing")) {
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("precious");
+        old.close();
+    }
+    CtView w;
+    loadSmallSet(w.sCtrls.first());
+    w.imgPixWidth_->setText(QString::number(size));
+    w.imgPixHeight_->setText(QString::number(size));
+    CtViewTestAccess::paintPImg(w);
+    QSignalSpy saved(&w, &CtView::imageSaved);
+    if (!name.endsWith(".svg") && !name.endsWith(".xyz"))
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^saving"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^not saved"));
+    CtViewTestAccess::saveImage(w, path);
+    QCOMPARE(saved.count(), 1);
+    QCOMPARE(saved[0][1].toBool(), false);
+    QVERIFY2(saved[0][2].toString().contains(reason), qPrintable(saved[0][2].toString()));
+    auto *box = w.findChild<QMessageBox *>();
+    QVERIFY(box && box->isVisible() && box->text().contains(path));
+    if (name.startsWith("missing")) {
+        QVERIFY(!QFile::exists(path));
+    } else {
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("precious"));
+    }
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), name.startsWith("missing") ? 0 : 1);
+}
+
+// Two sets: the SVG embeds one picture whose pixels are the PNG's, plus a few
+// lines, instead of one element per pixel.
+void TestComposition::svgEmbedsThePicture()
+{
+    QTemporaryDir dir;
+    CtView w;
+    loadSmallSet(w.sCtrls.first());
+    w.addSliceSet();
+    loadSmallSet(w.sCtrls[1]);
+    w.imgPixWidth_->setText("300");
+    w.imgPixHeight_->setText("200");
+    CtViewTestAccess::paintPImg(w);
+    CtViewTestAccess::saveImage(w, dir.filePath("two.svg"));
+    QFile f(dir.filePath("two.svg"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray svg = f.readAll();
+    QVERIFY2(svg.size() < 100000, qPrintable(QString::number(svg.size())));
+    QCOMPARE(svg.count("<image"), 1);
+    const QRegularExpression data(QStringLiteral("data:image/png;base64,([A-Za-z0-9+/=\\s]+)"));
+    const QRegularExpressionMatch m = data.match(QString::fromLatin1(svg));
+    QVERIFY(m.hasMatch());
+    const QImage embedded = QImage::fromData(QByteArray::fromBase64(m.captured(1).toLatin1()), "PNG");
+    const QString diff = fixtures::firstDifference(embedded, w.pImg);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+// Past a million pixels the file is written on a worker thread; the signal brings
+// the result, and the file holds the picture.
+void TestComposition::bigPictureSavedInBackground()
+{
+    QTemporaryDir dir;
+    CtView w;
+    loadSmallSet(w.sCtrls.first());
+    w.imgPixWidth_->setText("1100");
+    w.imgPixHeight_->setText("1000");
+    CtViewTestAccess::paintPImg(w);
+    QSignalSpy saved(&w, &CtView::imageSaved);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^saving"));
+    CtViewTestAccess::saveImage(w, dir.filePath("big.png"));
+    QVERIFY(saved.count() == 1 || saved.wait(30000));
+    QCOMPARE(saved[0][1].toBool(), true);
+    QVERIFY(fixtures::firstDifference(QImage(dir.filePath("big.png")), w.pImg).isEmpty());
 }
 
 QTEST_MAIN(TestComposition)

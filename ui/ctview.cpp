@@ -69,6 +69,10 @@ CtView::~CtView()
     delete saveDialog;
     delete sessionDialog;
     delete sessionMessage;
+    delete saveMessage;
+    // A picture still being written is finished, not cut off.
+    for (QFutureWatcher<QString> *w : std::as_const(pendingSaves))
+        w->waitForFinished();
 }
 
 void CtView::addSliceSet()

@@ -3,6 +3,7 @@
 
 #include <QColor>
 #include <QFrame>
+#include <QFutureWatcher>
 #include <QImage>
 #include <QPainter>
 #include <QList>
@@ -79,6 +80,8 @@ signals:
     void newNz(Vec3 nzv);
     void finishing();
     void sessionOpened();
+    // After every save of a picture: ok, or the reason it was not written.
+    void imageSaved(QString fname, bool ok, QString error);
 
 private slots:
     void updateNvs(Vec3 rax, double th);
@@ -102,6 +105,10 @@ protected:
 
 private:
     void showSessionMessage(const QString &text);
+    void reportSave(const QString &fname, const QString &why);
+
+    QMessageBox *saveMessage = nullptr;
+    QList<QFutureWatcher<QString> *> pendingSaves;
 
     QFileDialog *sessionDialog = nullptr;
     QMessageBox *sessionMessage = nullptr;

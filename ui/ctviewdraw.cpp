@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFutureWatcher>
+#include <QMessageBox>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QPainter>
 
 #include "data/slicedatas.h"
@@ -137,16 +140,59 @@ void CtView::showSaveImageD()
 }
 
 // A raster file gets the picture as it was last drawn; an SVG is a fresh drawing
-// at the size the fields hold now. Other suffixes write nothing.
+// at the size the fields hold now. Pictures of up to a million pixels are written
+// at once; bigger ones are encoded and written on a worker thread, so the window
+// goes on. Either way imageSaved() follows, and a failure is shown and logged.
 void CtView::saveImage(QString fname)
 {
     if (saveDialog)
         saveDir = saveDialog->directory().absolutePath();
     const QString suffix = QFileInfo(fname).suffix().toLower();
+    QImage picture;
+    render::SvgOverlay overlay;
     if (imgFormats.contains(suffix)) {
         qDebug() << "saving" << fname;
-        render::writePicture(fname, pImg, scene(pImg.width(), pImg.height()), nullptr);
+        picture = pImg;
     } else if (suffix == QLatin1String("svg")) {
-        render::writePicture(fname, pImg, scene(imgPixWidth(), imgPixHeight()), nullptr);
+        const Scene sc = scene(imgPixWidth(), imgPixHeight());
+        if (!render::svgSizeOk(sc.width, sc.height)) {
+            reportSave(fname, tr("An SVG picture can be at most 8192 × 8192 pixels."));
+            return;
+        }
+        picture = render::renderScene(sc);
+        overlay = render::svgOverlay(sc);
+    } else {
+        reportSave(fname, tr("The file name must end in a picture format's suffix, such as .png or .svg."));
+        return;
     }
+    auto write = [fname, picture, overlay]() {
+        QString why;
+        return render::writePicture(fname, picture, overlay, &why) ? QString() : why;
+    };
+    if (qint64(picture.width()) * picture.height() <= (qint64(1) << 20)) {
+        reportSave(fname, write());
+        return;
+    }
+    auto *watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, fname]() {
+        pendingSaves.removeOne(watcher);
+        reportSave(fname, watcher->result());
+        watcher->deleteLater();
+    });
+    pendingSaves.append(watcher);
+    watcher->setFuture(QtConcurrent::run(write));
+}
+
+void CtView::reportSave(const QString &fname, const QString &why)
+{
+    if (!why.isEmpty()) {
+        qWarning() << "not saved:" << fname << why;
+        delete saveMessage;
+        saveMessage = new QMessageBox(QMessageBox::Warning, tr("Save Image"),
+                                      tr("The picture could not be saved to %1:\n%2").arg(fname, why),
+                                      QMessageBox::Ok, this);
+        saveMessage->setModal(false);
+        saveMessage->show();
+    }
+    emit imageSaved(fname, why.isEmpty(), why);
 }
