@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QDir>
+#include <QSettings>
 #include <QTranslator>
 
 #include "app/cfgstore.h"
@@ -35,6 +36,11 @@ int main(int argc, char *argv[])
         QCoreApplication::installTranslator(&translator);
 
     CtView w(dataRoot, nullptr);
+    // What the user set last time, unless the configuration or the command line says otherwise.
+    QSettings remembered(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("oxa"), QStringLiteral("Oxa"));
+    const bool rootGiven = cfg.hasExactKey(QStringLiteral("DataRoot")) || cfg.hasExactKey(QStringLiteral("-d"));
+    w.restoreSettings(remembered, !rootGiven);
+    QObject::connect(&w, &CtView::finishing, &app, [&w, &remembered]() { w.storeSettings(remembered); });
     QObject::connect(&w, &CtView::finishing, &app, &QCoreApplication::quit);
     loadSliceFilesAtStart(w, sliceFileArguments(argc, argv, startDir));
     w.show();

@@ -55,6 +55,25 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     connect(saveImage_, &QPushButton::clicked, this, &CtView::showSaveImageD);
     connect(saveSession_, &QPushButton::clicked, this, &CtView::showSaveSessionD);
     connect(openSession_, &QPushButton::clicked, this, &CtView::showOpenSessionD);
+    connect(fitView_, &QPushButton::clicked, this, &CtView::fitView);
+    connect(sampling_, &QComboBox::currentIndexChanged, this, &CtView::paintPImg);
+    connect(followWindow_, &QCheckBox::toggled, this, &CtView::followWindowSize);
+    dispA_->installEventFilter(this);
+    dispA_->setAcceptDrops(true);
+    dispA_->setFocusPolicy(Qt::StrongFocus);
+    auto key = [this](QKeySequence seq, auto slot, QWidget *on = nullptr) {
+        auto *sc = new QShortcut(seq, on ? on : this);
+        if (on)
+            sc->setContext(Qt::WidgetShortcut);
+        connect(sc, &QShortcut::activated, this, slot);
+    };
+    key(QKeySequence(Qt::Key_F), &CtView::fitView);
+    key(QKeySequence(Qt::Key_Home), &CtView::fitView, dispA_);
+    key(QKeySequence(Qt::Key_1), [this]() { lookAlong(0); });
+    key(QKeySequence(Qt::Key_2), [this]() { lookAlong(1); });
+    key(QKeySequence(Qt::Key_3), [this]() { lookAlong(2); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_0), &CtView::resetView);
+    key(QKeySequence(Qt::CTRL | Qt::Key_S), &CtView::showSaveImageD);
     auto *saveKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), this);
     connect(saveKey, &QShortcut::activated, this, &CtView::showSaveSessionD);
     auto *openKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), this);
@@ -91,6 +110,15 @@ void CtView::addSliceSet()
     connect(s, &SlicesCtrl::changedSliderStat, this, &CtView::changedSliderStat);
     connect(this, &CtView::initNz, s, &SlicesCtrl::initNz);
     connect(this, &CtView::newNz, s, &SlicesCtrl::newNz);
+
+    // Files dropped on the panel load into it; a finished load may fit the view.
+    s->installEventFilter(this);
+    s->setAcceptDrops(true);
+    connect(&s->sliceDatas, &SliceDatas::loadFilesFinished, this, [this]() {
+        // A session being opened restores its own view instead.
+        if (fitOnLoad_->isChecked() && pendingSets == 0)
+            fitView();
+    });
 
     slicesCtrlsLayout_->addWidget(s, n, 0);
     sCtrls.append(s);

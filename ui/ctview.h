@@ -19,6 +19,7 @@ class MouseC;
 class QCloseEvent;
 class QFileDialog;
 class QMessageBox;
+class QSettings;
 struct Session;
 class SlicesCtrl;
 
@@ -75,6 +76,20 @@ public:
     bool saveSession(const QString &fname);
     bool openSession(const QString &fname);
 
+    // Settings a user sets once (window geometry, picture size, sampling, the two
+    // view ticks, the last folders), kept between runs by the entry point. The
+    // folders are taken only when the configuration and the command line name no
+    // data root, which then wins.
+    void restoreSettings(const QSettings &settings, bool foldersFromSettings);
+    void storeSettings(QSettings &settings) const;
+
+    // Views: "Fit" (initial direction, every set filling the picture), a look along
+    // the stack (0), from the side (1) or from above (2), each fitted, and the initial
+    // view of one voxel per picture pixel.
+    void fitView();
+    void lookAlong(int side);
+    void resetView();
+
 signals:
     void initNz(Vec3 nz);
     void newNz(Vec3 nzv);
@@ -102,9 +117,13 @@ private slots:
 
 protected:
     void closeEvent(QCloseEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *e) override;
 
 private:
     void showSessionMessage(const QString &text);
+    void setDirection(const Vec3 &x, const Vec3 &y, const Vec3 &z);
+    // With "Picture follows window": the picture size becomes the display's in device pixels.
+    void followWindowSize();
     void reportSave(const QString &fname, const QString &why);
 
     QMessageBox *saveMessage = nullptr;
