@@ -324,6 +324,7 @@ void SliceDatas::clear()
     {
         std::unique_lock<std::shared_mutex> lock(rwLock);
         old.swap(slices);
+        ++generation;
         loaded = false;
         width = height = 0;
         minV = 0.0;
@@ -428,6 +429,7 @@ void SliceDatas::filesSelected(QStringList files)
     {
         std::unique_lock<std::shared_mutex> lock(rwLock);
         slices.swap(newSlices);
+        ++generation;
         width = setWidth;
         height = setHeight;
         minV = setMinV;

@@ -37,6 +37,9 @@ public:
     };
 
     std::vector<SliceData *> slices;  // owned
+    // Changes whenever slices does (under the write lock), so copies made from the
+    // slices can tell that they are out of date.
+    quint64 generation = 0;
     bool loaded = false;
     int width = 0;
     int height = 0;

@@ -56,11 +56,13 @@ static inline bool inSlice(double f, int n)
     return f > -1.0 && f < double(n);
 }
 
-QColor castPixel(const Params &pr, const std::vector<SliceData *> &slices, int c, int r)
+namespace {
+
+// The samples of pixel (c, r) along a stack of ss planes of sw x sh values, read
+// through value(plane, column, row): castPixel's arithmetic for every orientation.
+template <typename Value>
+QColor castRay(const Params &pr, int ss, int c, int r, Value value)
 {
-    const int ss = int(slices.size());
-    if (ss <= 0)
-        return QColor(255, 255, 255, 0);
     const double a = c - pr.pw / 2.0;
     const double b = r - pr.ph / 2.0;
     const double p0x = pr.center.x + pr.scale * (a * pr.nx.x + b * pr.ny.x);
@@ -79,7 +81,7 @@ QColor castPixel(const Params &pr, const std::vector<SliceData *> &slices, int c
         const double fy = pr.sh / 2.0 + y;
         if (!inSlice(fx, pr.sw) || !inSlice(fy, pr.sh))
             continue;
-        const double v = slices[size_t(j)]->value(int(fx), int(fy));
+        const double v = value(j, int(fx), int(fy));
         const double d = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
         if (pr.cut && !(d < pr.B))
             continue;
@@ -90,6 +92,53 @@ QColor castPixel(const Params &pr, const std::vector<SliceData *> &slices, int c
             s = q;
     }
     return pixelColor(pr, u, s);
+}
+
+Vec3 permute(const Vec3 &v, int axis)
+{
+    return axis == 0 ? Vec3{v.z, v.y, v.x} : Vec3{v.x, v.z, v.y};
+}
+
+}  // namespace
+
+Params alongAxis(const Params &pr, int ss)
+{
+    if (pr.axis == 2)
+        return pr;
+    Params q = pr;
+    q.axis = 2;
+    q.nx = permute(pr.nx, pr.axis);
+    q.ny = permute(pr.ny, pr.axis);
+    q.nz = permute(pr.nz, pr.axis);
+    q.center = permute(pr.center, pr.axis);
+    q.csNz = permute(pr.csNz, pr.axis);
+    if (pr.axis == 0)
+        q.sw = ss;
+    else
+        q.sh = ss;
+    return q;
+}
+
+int stepAxis(const Vec3 &nz)
+{
+    const double ax = std::fabs(nz.x), ay = std::fabs(nz.y), az = std::fabs(nz.z);
+    if (az >= ax && az >= ay)
+        return 2;
+    return ax >= ay ? 0 : 1;
+}
+
+QColor castPixel(const Params &pr, const std::vector<SliceData *> &slices, int c, int r)
+{
+    const int ss = int(slices.size());
+    if (ss <= 0)
+        return QColor(255, 255, 255, 0);
+    if (pr.axis == 0)
+        return castRay(alongAxis(pr, ss), pr.sw, c, r,
+                       [&](int col, int j, int row) { return slices[size_t(j)]->value(col, row); });
+    if (pr.axis == 1)
+        return castRay(alongAxis(pr, ss), pr.sh, c, r,
+                       [&](int row, int col, int j) { return slices[size_t(j)]->value(col, row); });
+    return castRay(pr, ss, c, r, [&](int j, int col, int row) { return slices[size_t(j)]->value(col, row); });
 }
 
 namespace {

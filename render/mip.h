@@ -27,7 +27,22 @@ struct Params {
     Vec3 csNz;
     QColor vColor, sColor;
     int alpha = 255;
+    // The axis the samples step along: 2, one sample where the ray crosses each
+    // slice plane; 0 or 1, one at each column or row plane (the voxel steps of a
+    // ray that runs more along x or y than along the stack).
+    int axis = 2;
 };
+
+// The axis a ray along nz steps along when it samples every voxel: the one nz
+// runs most along, the stack first, then x, on a tie.
+int stepAxis(const Vec3 &nz);
+
+// The same sampling as a stack along the stepping axis: columns (axis 0) or rows
+// (axis 1) become the planes, with the vectors' components and the slice size
+// permuted to match; the plane count is ss slices. The result has axis 2. Plane k
+// of that stack holds, at (column, row), the value of: axis 0, slice `column` at
+// (k, row); axis 1, slice `row` at (column, k).
+Params alongAxis(const Params &pr, int ss);
 
 // The window mapping: q in (0, 255], or 0 for values outside the window; NaN
 // when the window is degenerate.
@@ -52,7 +67,7 @@ inline int strengthComponent(int k, double w)
 QColor pixelColor(const Params &pr, double u, double s);
 
 // Casts the ray of pixel (c, r) through slices and returns its pen colour:
-// the reference, sample by sample in slice order.
+// the reference, sample by sample in order along pr.axis.
 QColor castPixel(const Params &pr, const std::vector<SliceData *> &slices, int c, int r);
 
 // The raster path is on by default; switching it off makes every drawing take

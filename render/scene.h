@@ -12,6 +12,10 @@
 class QPainter;
 class SliceDatas;
 
+// How a ray takes its samples: where it crosses each slice plane (the stack seen
+// edge-on shows little), or at every voxel step along the axis it runs most along.
+enum class Sampling { Slices, Voxels };
+
 // The view: three orthonormal directions (nx to the right of the picture, ny
 // down it, nz toward the viewer), the volume point at the picture centre and
 // the volume units per picture pixel.
@@ -21,6 +25,7 @@ struct SceneView {
     Vec3 nz{0.0, 0.0, 1.0};
     Vec3 center;
     double scale = 1.0;
+    Sampling sampling = Sampling::Slices;
 };
 
 // How one slice set is drawn. The set is not owned; the drawing takes its read

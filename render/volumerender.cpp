@@ -4,6 +4,10 @@
 #include <QPaintEngine>
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -89,6 +93,91 @@ QImage *rasterTarget(QPainter &p, int pw, int ph, int alpha)
     return img;
 }
 
+// A set's values re-cut into planes across another axis (mip::alongAxis says
+// which value goes where), so the fast path can sample a ray that runs along x
+// or y plane by plane, as it does along the stack.
+struct Planes {
+    const SliceDatas *set = nullptr;
+    quint64 generation = 0;
+    int axis = 2;
+    std::vector<std::unique_ptr<SliceData>> owned;
+    std::vector<SliceData *> planes;
+};
+
+// Values that are whole numbers 0 .. 255 are kept as 8-bit pictures, others as grids.
+std::shared_ptr<const Planes> cutPlanes(const SliceDatas &set, int axis)
+{
+    const int ss = int(set.slices.size());
+    const int sw = set.width, sh = set.height;
+    const int count = axis == 0 ? sw : sh;
+    const int pw = axis == 0 ? ss : sw;  // plane size
+    const int ph = axis == 0 ? sh : ss;
+    auto out = std::make_shared<Planes>();
+    out->set = &set;
+    out->generation = set.generation;
+    out->axis = axis;
+
+    std::vector<std::vector<double>> grid(size_t(count) * size_t(ph), std::vector<double>(size_t(pw)));
+    std::vector<double> row(static_cast<size_t>(sw));
+    bool bytes = true;
+    for (int j = 0; j < ss; ++j) {
+        for (int y = 0; y < sh; ++y) {
+            set.slices[size_t(j)]->rowValues(y, row.data());
+            for (int x = 0; x < sw; ++x) {
+                const double v = row[size_t(x)];
+                bytes = bytes && v >= 0.0 && v <= 255.0 && v == std::floor(v);
+                if (axis == 0)
+                    grid[size_t(x) * size_t(ph) + size_t(y)][size_t(j)] = v;
+                else
+                    grid[size_t(y) * size_t(ph) + size_t(j)][size_t(x)] = v;
+            }
+        }
+    }
+    for (int k = 0; k < count; ++k) {
+        auto plane = std::make_unique<SliceData>();
+        if (bytes) {
+            QImage img(pw, ph, QImage::Format_Grayscale8);
+            for (int y = 0; y < ph; ++y) {
+                uchar *line = img.scanLine(y);
+                const std::vector<double> &src = grid[size_t(k) * size_t(ph) + size_t(y)];
+                for (int x = 0; x < pw; ++x)
+                    line[x] = uchar(src[size_t(x)]);
+            }
+            plane->image = img;
+            plane->computeImageMinMax();
+        } else {
+            plane->isImage = false;
+            plane->width = pw;
+            plane->height = ph;
+            plane->values.assign(grid.begin() + qsizetype(k) * ph, grid.begin() + qsizetype(k + 1) * ph);
+        }
+        out->planes.push_back(plane.get());
+        out->owned.push_back(std::move(plane));
+    }
+    return out;
+}
+
+// The last few re-cut sets, newest first; a set that changed since is cut anew.
+// The caller holds the set's read lock.
+std::shared_ptr<const Planes> planesAlong(const SliceDatas &set, int axis)
+{
+    static std::mutex mutex;
+    static std::vector<std::shared_ptr<const Planes>> cache;
+    constexpr std::size_t kept = 2;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (std::size_t i = 0; i < cache.size(); ++i) {
+        const auto &p = cache[i];
+        if (p->set == &set && p->axis == axis && p->generation == set.generation) {
+            std::rotate(cache.begin(), cache.begin() + qsizetype(i), cache.begin() + qsizetype(i) + 1);
+            return cache.front();
+        }
+    }
+    cache.insert(cache.begin(), cutPlanes(set, axis));
+    if (cache.size() > kept)
+        cache.resize(kept);
+    return cache.front();
+}
+
 }  // namespace
 
 namespace render {
@@ -115,6 +204,7 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
     pr.sh = sh;
     pr.pw = pw;
     pr.ph = ph;
+    pr.axis = v.sampling == Sampling::Voxels ? mip::stepAxis(v.nz) : 2;
 
     SliceDatas::ReadGuard guard(set);
     const std::vector<SliceData *> &slices = set.slices;
@@ -132,7 +222,13 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
         if (pr.alpha == 0 || premul) {
             if (premul) {
                 const int threads = int(std::max(1u, std::thread::hardware_concurrency()));
-                mip::renderOnto(pr, slices, premul, target->bits(), target->bytesPerLine(), threads);
+                if (pr.axis == 2 || slices.empty()) {
+                    mip::renderOnto(pr, slices, premul, target->bits(), target->bytesPerLine(), threads);
+                } else {
+                    const std::shared_ptr<const Planes> planes = planesAlong(set, pr.axis);
+                    mip::renderOnto(mip::alongAxis(pr, int(slices.size())), planes->planes, premul, target->bits(),
+                                    target->bytesPerLine(), threads);
+                }
             }
             if (pw > 0)
                 p.setPen(mip::castPixel(pr, slices, pw - 1, ph - 1));

@@ -180,6 +180,9 @@ private slots:
     void framePasses();
     void nullAndHugePictures_data();
     void nullAndHugePictures();
+    void voxelSampling_data();
+    void voxelSampling();
+    void voxelsSeeSliceEdgeOn();
 };
 
 void TestRender::rasterMatchesReference_data()
@@ -464,6 +467,87 @@ void TestRender::nullAndHugePictures()
     w.imgPixHeight_->setText(height);
     CtViewTestAccess::paintPImg(w);
     QVERIFY(w.pImg.isNull());
+}
+
+void TestRender::voxelSampling_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<double>("yaw");    // turn about the picture's vertical axis
+    QTest::addColumn<double>("pitch");  // then about its horizontal axis
+    QTest::addColumn<bool>("cut");
+    QTest::addColumn<int>("alpha");
+
+    const int grey = int(Kind::Grey), grid = int(Kind::Grid);
+    QTest::newRow("grey along the stack, as slices") << grey << 0.3 << 0.2 << true << 255;
+    QTest::newRow("grey steps along columns") << grey << 1.2 << 0.3 << false << 255;
+    QTest::newRow("grey exactly from the side") << grey << M_PI / 2 << 0.0 << true << 200;
+    QTest::newRow("grey steps along rows, cut") << grey << 0.2 << 1.25 << true << 128;
+    QTest::newRow("grid steps along columns, cut") << grid << -1.3 << 0.4 << true << 255;
+    QTest::newRow("grid steps along rows") << grid << 0.1 << -1.4 << false << 90;
+    QTest::newRow("rgb888 steps along rows") << int(Kind::Rgb888) << 0.5 << 1.1 << true << 255;
+}
+
+// "Voxels": the raster path (the set re-cut into column or row planes) and the
+// per-point path give the same pixels for every stepping axis and slice kind.
+void TestRender::voxelSampling()
+{
+    QFETCH(int, kind);
+    QFETCH(double, yaw);
+    QFETCH(double, pitch);
+    QFETCH(bool, cut);
+    QFETCH(int, alpha);
+    CtView w;
+    w.addSliceSet();
+    SlicesCtrl *c = w.sCtrls[1];
+    fillSet(w.sCtrls[0], Kind::Grey, 20, 18, 9, 5u);
+    fillSet(c, Kind(kind), 29, 23, 13, 9u);
+    w.sampling_->setCurrentIndex(1);
+    c->alpha_->setText(QString::number(alpha));
+    c->showCSection_->setChecked(cut);
+    c->cSlider_->setValue(-15);
+    turn(w, w.ny, yaw);
+    turn(w, w.nx, pitch);
+    c->csNz = w.nz;
+    w.scale = 0.8;
+    QColor penFast, penRef;
+    const QString diff = comparePaths(w, 41, 37, &penFast, &penRef);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    QCOMPARE(penFast, penRef);
+    // A second drawing takes the re-cut set from the cache and must not differ.
+    QVERIFY(comparePaths(w, 41, 37).isEmpty());
+}
+
+// One bright slice seen exactly from the side: "Slices" samples nothing at all,
+// "Voxels" shows the slice as a line across the picture.
+void TestRender::voxelsSeeSliceEdgeOn()
+{
+    CtView w;
+    SlicesCtrl *c = w.sCtrls.first();
+    fillSet(c, Kind::Grey, 24, 24, 12, 1u);
+    for (int z = 0; z < 12; ++z) {
+        QImage &img = c->sliceDatas.slices[size_t(z)]->image;
+        img.fill(z == 5 ? 200 : 10);
+    }
+    c->rMinV_->setText("10");
+    c->rMaxV_->setText("255");
+    c->showFrame_->setChecked(false);
+    w.imgPixWidth_->setText("40");
+    w.imgPixHeight_->setText("40");
+    auto colouredRows = [&w](int sampling) {
+        w.sampling_->setCurrentIndex(sampling);
+        w.lookAlong(1);
+        int rows = 0;
+        for (int y = 0; y < w.pImg.height(); ++y) {
+            int n = 0;
+            for (int x = 0; x < w.pImg.width(); ++x)
+                n += w.pImg.pixel(x, y) != qRgb(255, 255, 255);
+            rows += n > w.pImg.width() / 2;
+        }
+        return rows;
+    };
+    QCOMPARE(colouredRows(0), 0);
+    const int voxelRows = colouredRows(1);
+    QVERIFY2(voxelRows >= 1 && voxelRows <= 4, qPrintable(QString::number(voxelRows)));
 }
 
 QTEST_MAIN(TestRender)

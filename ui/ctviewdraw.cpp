@@ -20,6 +20,7 @@ SceneView CtView::view() const
     v.nz = nz;
     v.center = center;
     v.scale = scale;
+    v.sampling = sampling_->currentIndex() == 1 ? Sampling::Voxels : Sampling::Slices;
     return v;
 }
 
