@@ -50,6 +50,7 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     connect(dispMouse, &MouseC::mReleased, this, &CtView::mouseReleasedOnDataDisp);
     connect(dispMouse, &MouseC::wMoved, this, &CtView::wheelMovedOnDataDisp);
     connect(saveImage_, &QPushButton::clicked, this, &CtView::showSaveImageD);
+    connect(about_, &QPushButton::clicked, this, &CtView::showAboutD);
 }
 
 CtView::~CtView()

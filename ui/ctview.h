@@ -16,6 +16,7 @@ class ChCoord;
 class MouseC;
 class QCloseEvent;
 class QFileDialog;
+class QMessageBox;
 class SlicesCtrl;
 
 // The main window: the picture display, the control row and the column of
@@ -47,6 +48,7 @@ public:
     bool nativeDialog = false;
     QFileDialog *saveDialog = nullptr;
     QString saveDir;
+    QMessageBox *aboutBox = nullptr;
 
     // Adds one slice-set panel below the others.
     void addSliceSet();
@@ -73,6 +75,7 @@ private slots:
     void wheelMovedOnDataDisp(int step);
     void showSaveImageD();
     void saveImage(QString fname);
+    void showAboutD();
 
 protected:
     void closeEvent(QCloseEvent *e) override;
