@@ -1,19 +1,32 @@
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QSettings>
 #include <QTranslator>
 
+#include <cstdio>
+
 #include "app/cfgstore.h"
 #include "app/startup.h"
+#include "app/version.h"
 #include "ui/ctview.h"
 
 int main(int argc, char *argv[])
 {
+    // "--version" is answered before anything else is read, without a display.
+    if (versionRequested(argc, argv)) {
+        std::fputs(versionLine().toUtf8().constData(), stdout);
+        return 0;
+    }
+
     // Slice files named on the command line are taken from where the program
     // was started, so that directory is noted before start-up changes it.
     const QString startDir = QDir::currentPath();
 
     QApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(oxaVersion());
+    QGuiApplication::setDesktopFileName(QStringLiteral(OXA_APP_ID));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/oxa.svg")));
     QTranslator translator;
 
     // Every relative path from here on (configuration files, "-d") is taken

@@ -6,7 +6,10 @@
 #include <QMetaObject>
 #include <QTranslator>
 
+#include <cstring>
+
 #include "app/cfgstore.h"
+#include "app/version.h"
 #include "ui/ctview.h"
 #include "ui/slicesctrl.h"
 
@@ -102,6 +105,22 @@ void loadSliceFilesAtStart(CtView &w, const QStringList &files)
     // (such as a lambda's captured copy) is handed to the loader thread behind Qt's
     // queue, where the thread sanitizer cannot see the ordering.
     QMetaObject::invokeMethod(set, "filesSelected", Qt::QueuedConnection, Q_ARG(QStringList, files));
+}
+
+bool versionRequested(int argc, const char *const *argv)
+{
+    if (!argv)
+        return false;
+    for (int i = 1; i < argc && argv[i]; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0)
+            return true;
+    }
+    return false;
+}
+
+QString versionLine()
+{
+    return QStringLiteral("Oxa ") + oxaVersion() + u'\n';
 }
 
 void logReadResult(bool readOk, const QString &fileName)

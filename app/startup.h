@@ -41,6 +41,13 @@ QStringList sliceFileArguments(int argc, const char *const *argv, const QString 
 // cleared, loadedNewFile and loadFilesFinished as after a dialog. Nothing
 // happens for an empty list.
 void loadSliceFilesAtStart(CtView &w, const QStringList &files);
+// True when an argument after the program is exactly "--version". Checked before
+// anything else: the program then prints versionLine() and ends, needing no display.
+// No other argument can be mistaken for it: slice files end at the first argument
+// beginning with "-", and such an argument is never an option's value.
+bool versionRequested(int argc, const char *const *argv);
+// "Oxa <version>" and a line feed, as "--version" prints it.
+QString versionLine();
 // The two start-up log lines, written through qDebug.
 void logReadResult(bool readOk, const QString &fileName);
 void logDataRoot(const QString &dataRoot, const QString &rawDataRoot);

@@ -4,6 +4,42 @@
 <context>
     <name>CtView</name>
     <message>
+        <source>About</source>
+        <translation>バージョン情報</translation>
+    </message>
+    <message>
+        <source>About Oxa</source>
+        <translation>Oxa について</translation>
+    </message>
+    <message>
+        <source>A viewer for stacks of two-dimensional measurement slices.</source>
+        <translation>2 次元計測スライスの積層を表示するビューアです。</translation>
+    </message>
+    <message>
+        <source>Qt %1 (built with Qt %2)</source>
+        <translation>Qt %1(ビルド時 Qt %2)</translation>
+    </message>
+    <message>
+        <source>Libraries and their licences:</source>
+        <translation>使用ライブラリとライセンス:</translation>
+    </message>
+    <message>
+        <source>Qt: GNU Lesser General Public License, version 3</source>
+        <translation>Qt: GNU 劣等一般公衆利用許諾書 (LGPL) 第 3 版</translation>
+    </message>
+    <message>
+        <source>libtiff: the libtiff licence (BSD-style)</source>
+        <translation>libtiff: libtiff ライセンス (BSD 形式)</translation>
+    </message>
+    <message>
+        <source>DCMTK: BSD-style licences</source>
+        <translation>DCMTK: BSD 形式のライセンス</translation>
+    </message>
+    <message>
+        <source>GDCM: BSD-style licence</source>
+        <translation>GDCM: BSD 形式のライセンス</translation>
+    </message>
+    <message>
         <source>Add Slice Set</source>
         <translation>スライスセット追加</translation>
     </message>

@@ -78,6 +78,7 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     connect(saveKey, &QShortcut::activated, this, &CtView::showSaveSessionD);
     auto *openKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), this);
     connect(openKey, &QShortcut::activated, this, &CtView::showOpenSessionD);
+    connect(about_, &QPushButton::clicked, this, &CtView::showAboutD);
 }
 
 CtView::~CtView()

@@ -52,6 +52,7 @@ public:
     bool nativeDialog = false;
     QFileDialog *saveDialog = nullptr;
     QString saveDir;
+    QMessageBox *aboutBox = nullptr;
 
     // Adds one slice-set panel below the others.
     void addSliceSet();
@@ -114,6 +115,7 @@ private slots:
     void saveImage(QString fname);
     void showSaveSessionD();
     void showOpenSessionD();
+    void showAboutD();
 
 protected:
     void closeEvent(QCloseEvent *e) override;
