@@ -201,12 +201,13 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     const QCommandLineOption turnOpt("turn", "Turn the view by AX and AY degrees about the picture's vertical and "
                                              "horizontal axes.", "AX,AY");
     const QCommandLineOption fitOpt("fit", "Choose zoom and pan so that every set fills the picture.");
+    const QCommandLineOption samplingOpt("sampling", "slices (default, or the session's) or voxels.", "RULE");
     const QCommandLineOption turntableOpt("turntable", "Write N pictures turning once around the vertical axis "
                                                        "(FILE_000.png ...), or one movie for .mp4, .webm, .gif.", "N");
     const QCommandLineOption infoOpt("info", "Write no picture; print what each set holds as JSON.");
     const QCommandLineOption helpOpt({"h", "help"}, "Show this help.");
     const QCommandLineOption versionOpt("version", "Show the version.");
-    parser.addOptions({outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, turntableOpt, infoOpt, helpOpt, versionOpt});
+    parser.addOptions({outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, infoOpt, helpOpt, versionOpt});
     parser.addPositionalArgument("FILE", "Slice files of one set, in stack order.", "[FILE...]");
     if (!parser.parse(args))
         throw Failure{parser.errorText(), 2};
@@ -249,6 +250,9 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         if (!ok || turns < 1 || turns > 100000)
             throw Failure{QStringLiteral("--turntable takes a number of pictures from 1 to 100000"), 2};
     }
+    const QString samplingText = parser.value(samplingOpt);
+    if (parser.isSet(samplingOpt) && samplingText != QLatin1String("slices") && samplingText != QLatin1String("voxels"))
+        throw Failure{QStringLiteral("--sampling takes slices or voxels"), 2};
     const QString suffix = QFileInfo(output).suffix().toLower();
     if (!infoOnly) {
         const bool knownSuffix = render::rasterFormats().contains(suffix) || suffix == QLatin1String("svg");
@@ -319,6 +323,8 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
                                               : QStringLiteral("no readable slice among the files of a set")};
     }
 
+    if (parser.isSet(samplingOpt))
+        scene.view.sampling = samplingText == QLatin1String("voxels") ? Sampling::Voxels : Sampling::Slices;
     scene.width = scene.frameWidth = width;
     scene.height = scene.frameHeight = height;
     const SceneView start = turnedByDegrees(scene.view, ax, ay);

@@ -187,7 +187,8 @@ QByteArray sessionToJson(const Session &s, const QDir &base)
                                     {"ny", vecJson(s.view.ny)},
                                     {"nz", vecJson(s.view.nz)},
                                     {"center", vecJson(s.view.center)},
-                                    {"scale", s.view.scale}});
+                                    {"scale", s.view.scale},
+                                    {"sampling", s.view.sampling == Sampling::Voxels ? "voxels" : "slices"}});
     root.insert("linkCrossSection", s.linkCSection);
     root.insert("sets", sets);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
@@ -228,7 +229,7 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
         r.fail("picture", "%1: out of range");
 
     const QJsonObject view = r.object(root, QString(), "view");
-    r.onlyKeys(view, "view", {"nx", "ny", "nz", "center", "scale"});
+    r.onlyKeys(view, "view", {"nx", "ny", "nz", "center", "scale", "sampling"});
     s.view.nx = r.vec(view, "view", "nx");
     s.view.ny = r.vec(view, "view", "ny");
     s.view.nz = r.vec(view, "view", "nz");
@@ -236,6 +237,11 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
     s.view.scale = r.number(view, "view", "scale");
     if (r.ok() && !(std::isnormal(s.view.scale) && s.view.scale > 0.0))
         r.fail("view.scale", "%1: out of range");
+    const QJsonValue sampling = r.member(view, "view", "sampling");
+    if (sampling == QJsonValue(QStringLiteral("voxels")))
+        s.view.sampling = Sampling::Voxels;
+    else if (!sampling.isUndefined() && sampling != QJsonValue(QStringLiteral("slices")))
+        r.fail("view.sampling", "%1: not \"slices\" or \"voxels\"");
 
     s.linkCSection = r.boolean(root, QString(), "linkCrossSection");
 

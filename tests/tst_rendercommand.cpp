@@ -121,6 +121,12 @@ void TestRenderCommand::matchesWindow_data()
         CtViewTestAccess::updateNvs(w, w.ny, 30 * pi / 180);
         CtViewTestAccess::updateNvs(w, w.nx, -20 * pi / 180);
     });
+    QTest::newRow("head from the side, voxels") << "head" << QStringList{"--turn", "80,5", "--sampling", "voxels"}
+                                                << WindowChange([](CtView &w) {
+                                                       w.sampling_->setCurrentIndex(1);
+                                                       CtViewTestAccess::updateNvs(w, w.ny, 80 * pi / 180);
+                                                       CtViewTestAccess::updateNvs(w, w.nx, 5 * pi / 180);
+                                                   });
 }
 
 // The files loaded into the window's first panel, the options done by hand.
@@ -222,6 +228,8 @@ void TestRenderCommand::refusals_data()
                                          << "refused";
     QTest::newRow("size not WxH") << QStringList{"RAMP", "--size", "12", "-o", "OUT.png"} << 2 << "WxH";
     QTest::newRow("turn not two numbers") << QStringList{"RAMP", "--turn", "a,b", "-o", "OUT.png"} << 2 << "--turn";
+    QTest::newRow("unknown sampling") << QStringList{"RAMP", "--sampling", "rays", "-o", "OUT.png"} << 2
+                                      << "--sampling";
     QTest::newRow("unknown picture type") << QStringList{"RAMP", "-o", "OUT.xyz"} << 2 << "xyz";
     QTest::newRow("files and session") << QStringList{"RAMP", "--session", "x.oxa", "-o", "OUT.png"} << 2
                                        << "not both";

@@ -34,6 +34,7 @@ Session fullSession(const QDir &base)
     s.view.nz = Vec3{0.7, -0.8, 0.9};
     s.view.center = Vec3{1.5, -2.25, 1e-9};
     s.view.scale = 0.123456789012345;
+    s.view.sampling = Sampling::Voxels;
     s.width = 321;
     s.height = 123;
     s.linkCSection = false;
@@ -76,6 +77,7 @@ void compareSessions(const Session &a, const Session &b)
     compareVec(a.view.nz, b.view.nz);
     compareVec(a.view.center, b.view.center);
     QCOMPARE(a.view.scale, b.view.scale);
+    QCOMPARE(a.view.sampling, b.view.sampling);
     QCOMPARE(a.width, b.width);
     QCOMPARE(a.height, b.height);
     QCOMPARE(a.linkCSection, b.linkCSection);
@@ -154,6 +156,9 @@ void TestSession::refused_data()
     QTest::newRow("huge number") << QByteArray("picture={\"width\":1e300,\"height\":5}") << "picture.width";
     QTest::newRow("negative size") << QByteArray("picture={\"width\":-5,\"height\":5}") << "picture.width";
     QTest::newRow("too many pixels") << QByteArray("picture={\"width\":30000,\"height\":30000}") << "picture";
+    QTest::newRow("unknown sampling") << QByteArray("view={\"nx\":[1,0,0],\"ny\":[0,1,0],\"nz\":[0,0,1],"
+                                                    "\"center\":[0,0,0],\"scale\":1,\"sampling\":\"rays\"}")
+                                      << "view.sampling";
     QTest::newRow("zero zoom") << QByteArray("view={\"nx\":[1,0,0],\"ny\":[0,1,0],\"nz\":[0,0,1],"
                                              "\"center\":[0,0,0],\"scale\":0}") << "view.scale";
     QTest::newRow("deep nesting") << QByteArray("sets=" + QByteArray(5000, '[') + QByteArray(5000, ']'))
@@ -225,6 +230,7 @@ void TestSession::windowRestoresPicture()
         b->cSlider_->setValue(-20);
         CtViewTestAccess::updateNvs(w, Vec3{0.6, 0.8, 0.0}, 0.7);
         CtViewTestAccess::wheel(w, -1);
+        w.sampling_->setCurrentIndex(1);
         CtViewTestAccess::paintPImg(w);
         saved = w.pImg.copy();
         before = w.currentSession();

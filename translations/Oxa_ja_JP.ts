@@ -106,6 +106,60 @@
 %1</translation>
     </message>
     <message>
+        <source>Fit</source>
+        <translation>全体表示</translation>
+    </message>
+    <message>
+        <source>Turns the view back to look along the stack and zooms so that every set fills the picture (F, Home)</source>
+        <translation>視線をスライスの積み重ね方向に戻し、全てのセットが画像いっぱいに収まるように拡大縮小します (F, Home)</translation>
+    </message>
+    <message>
+        <source>Sampling</source>
+        <translation>サンプリング</translation>
+    </message>
+    <message>
+        <source>Slices</source>
+        <translation>スライス</translation>
+    </message>
+    <message>
+        <source>Voxels</source>
+        <translation>ボクセル</translation>
+    </message>
+    <message>
+        <source>Slices: one sample where a ray crosses each slice plane. Voxels: a sample at every voxel step along the ray, so views from the side show the whole volume.</source>
+        <translation>スライス: 視線が各スライス面を横切る点で 1 回ずつ値を取ります。ボクセル: 視線に沿ってボクセルごとに値を取るので、横から見ても全体が表示されます。</translation>
+    </message>
+    <message>
+        <source>Fit on load</source>
+        <translation>読み込み時に全体表示</translation>
+    </message>
+    <message>
+        <source>Fits the view after every load</source>
+        <translation>読み込みのたびに全体表示にします</translation>
+    </message>
+    <message>
+        <source>Picture follows window</source>
+        <translation>画像サイズを表示領域に合わせる</translation>
+    </message>
+    <message>
+        <source>Makes the picture size follow the display area, so the picture is shown sharp and undistorted; the saved size is then the display's</source>
+        <translation>画像サイズを表示領域に合わせ、歪みのない鮮明な表示にします。保存される画像もそのサイズになります</translation>
+    </message>
+    <message>
+        <source>An SVG picture can be at most 8192 × 8192 pixels.</source>
+        <translation>SVG 画像は最大 8192 × 8192 ピクセルです。</translation>
+    </message>
+    <message>
+        <source>The file name must end in a picture format's suffix, such as .png or .svg.</source>
+        <translation>ファイル名は .png や .svg など画像形式の拡張子で終わる必要があります。</translation>
+    </message>
+    <message>
+        <source>The picture could not be saved to %1:
+%2</source>
+        <translation>画像を %1 に保存できませんでした:
+%2</translation>
+    </message>
+    <message>
         <source>Save Image</source>
         <translation>画像保存</translation>
     </message>
@@ -242,6 +296,10 @@
     <message>
         <source>%1: not a colour of the form #rrggbb</source>
         <translation>%1: #rrggbb 形式の色ではありません</translation>
+    </message>
+    <message>
+        <source>%1: not "slices" or "voxels"</source>
+        <translation>%1: "slices" でも "voxels" でもありません</translation>
     </message>
     <message>
         <source>%1: not a list</source>

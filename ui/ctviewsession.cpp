@@ -123,6 +123,10 @@ bool CtView::openSession(const QString &fname)
     nz = s.view.nz;
     center = s.view.center;
     scale = s.view.scale;
+    {
+        const QSignalBlocker quiet(sampling_);
+        sampling_->setCurrentIndex(s.view.sampling == Sampling::Voxels ? 1 : 0);
+    }
 
     pendingSets = 0;
     for (qsizetype i = 0; i < sCtrls.size(); ++i) {
