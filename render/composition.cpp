@@ -47,11 +47,11 @@ void drawScene(QPainter &p, const Scene &s, int pw, int ph)
         if (sw <= 0 || sh <= 0)
             continue;
         if (layer.showFrame)
-            drawFrame(p, s.view, s.frameWidth, s.frameHeight, ss, sw, sh, false, layer.vColor);
+            drawFrame(p, s.view, s.frameWidth, s.frameHeight, ss, sw, sh, false, layer.vColor, layer.spacing);
         if (layer.showVolume)
             drawVolume(p, s.view, layer, sw, sh, pw, ph);
         if (layer.showFrame)
-            drawFrame(p, s.view, s.frameWidth, s.frameHeight, ss, sw, sh, true, layer.vColor);
+            drawFrame(p, s.view, s.frameWidth, s.frameHeight, ss, sw, sh, true, layer.vColor, layer.spacing);
     }
 }
 
@@ -87,7 +87,8 @@ SvgOverlay svgOverlay(const Scene &s)
             continue;
         SliceDatas::ReadGuard guard(*layer.set);
         if (layer.set->width > 0 && layer.set->height > 0)
-            o.boxes.push_back({int(layer.set->slices.size()), layer.set->width, layer.set->height, layer.vColor});
+            o.boxes.push_back(
+                {int(layer.set->slices.size()), layer.set->width, layer.set->height, layer.vColor, layer.spacing});
     }
     return o;
 }
@@ -127,7 +128,8 @@ bool writePicture(const QString &fname, const QImage &picture, const SvgOverlay 
         }
         p.drawImage(QRect(0, 0, w, h), picture);
         for (const SvgOverlay::Box &b : overlay.boxes)
-            drawFrame(p, overlay.view, overlay.frameWidth, overlay.frameHeight, b.ss, b.sw, b.sh, true, b.color);
+            drawFrame(p, overlay.view, overlay.frameWidth, overlay.frameHeight, b.ss, b.sw, b.sh, true, b.color,
+                      b.spacing);
         p.end();
     } else {
         QImageWriter writer(&file, suffix.toUtf8());

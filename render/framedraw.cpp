@@ -27,12 +27,12 @@ int truncToInt(double v)
 namespace render {
 
 void drawFrame(QPainter &p, const SceneView &v, int frameW, int frameH, int ss, int sw, int sh, bool temae,
-               const QColor &color)
+               const QColor &color, const Vec3 &spacing)
 {
     const Vec3 &nx = v.nx, &ny = v.ny, &nz = v.nz, &center = v.center;
     const double scale = v.scale;
     p.setPen(QPen(color));
-    const double hx = sw / 2.0, hy = sh / 2.0, hz = ss / 2.0;
+    const double hx = sw / 2.0 * spacing.x, hy = sh / 2.0 * spacing.y, hz = ss / 2.0 * spacing.z;
     // Corners A..H by the signs of (x, y, z).
     const Vec3 corner[8] = {
         {-hx, -hy, -hz}, {+hx, -hy, -hz}, {-hx, +hy, -hz}, {+hx, +hy, -hz},

@@ -53,9 +53,9 @@ SceneView fitted(const Scene &s, int w, int h)
             SliceDatas::ReadGuard guard(*layer.set);
             if (layer.set->width <= 0 || layer.set->height <= 0 || layer.set->slices.empty())
                 continue;
-            hx = layer.set->width / 2.0;
-            hy = layer.set->height / 2.0;
-            hz = double(layer.set->slices.size()) / 2.0;
+            hx = layer.set->width / 2.0 * layer.spacing.x;
+            hy = layer.set->height / 2.0 * layer.spacing.y;
+            hz = double(layer.set->slices.size()) / 2.0 * layer.spacing.z;
         }
         const SceneView &v = s.view;
         extentX = std::max(extentX, std::fabs(hx * v.nx.x) + std::fabs(hy * v.nx.y) + std::fabs(hz * v.nx.z));

@@ -204,7 +204,17 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
     pr.sh = sh;
     pr.pw = pw;
     pr.ph = ph;
-    pr.axis = v.sampling == Sampling::Voxels ? mip::stepAxis(v.nz) : 2;
+    // Spacing: the rays are followed in the set's own voxel grid, where a physical
+    // point (x, y, z) lies at (x / sx, y / sy, z / sz) and the cut is measured in
+    // slice steps. Dividing by 1 changes no bit, so spacing 1, 1, 1 draws as before.
+    const Vec3 &sp = layer.spacing;
+    auto toVoxels = [&sp](const Vec3 &p) { return Vec3{p.x / sp.x, p.y / sp.y, p.z / sp.z}; };
+    pr.nx = toVoxels(v.nx);
+    pr.ny = toVoxels(v.ny);
+    pr.nz = toVoxels(v.nz);
+    pr.center = toVoxels(v.center);
+    pr.csNz = Vec3{layer.csNz.x * sp.x / sp.z, layer.csNz.y * sp.y / sp.z, layer.csNz.z};
+    pr.axis = v.sampling == Sampling::Voxels ? mip::stepAxis(pr.nz) : 2;
 
     SliceDatas::ReadGuard guard(set);
     const std::vector<SliceData *> &slices = set.slices;

@@ -7,6 +7,7 @@
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
 #include "render/mip.h"
+#include "render/scene.h"
 #include "ui/ctview.h"
 #include "ui/slicesctrl.h"
 
@@ -183,6 +184,8 @@ private slots:
     void voxelSampling_data();
     void voxelSampling();
     void voxelsSeeSliceEdgeOn();
+    void spacingStretchesLikeRepeatedVoxels_data();
+    void spacingStretchesLikeRepeatedVoxels();
 };
 
 void TestRender::rasterMatchesReference_data()
@@ -548,6 +551,76 @@ void TestRender::voxelsSeeSliceEdgeOn()
     QCOMPARE(colouredRows(0), 0);
     const int voxelRows = colouredRows(1);
     QVERIFY2(voxelRows >= 1 && voxelRows <= 4, qPrintable(QString::number(voxelRows)));
+}
+
+void TestRender::spacingStretchesLikeRepeatedVoxels_data()
+{
+    QTest::addColumn<int>("stretched");  // 0 columns, 2 slices
+    QTest::addColumn<bool>("voxels");
+    QTest::addColumn<double>("yaw");
+    QTest::addColumn<double>("pitch");
+    QTest::newRow("slices twice as thick, along the stack") << 2 << false << 0.0 << 0.0;
+    QTest::newRow("slices twice as thick, from the side") << 2 << true << 1.3 << 0.2;
+    QTest::newRow("slices twice as thick, from above") << 2 << true << 0.15 << 1.35;
+    QTest::newRow("columns twice as wide, oblique") << 0 << false << 0.4 << 0.3;
+}
+
+// A set drawn with spacing 2 along one axis gives the picture of the same set with
+// every voxel along that axis repeated (its first layer is empty, since a sample up
+// to one voxel before the volume still counts, and that voxel is twice as deep).
+void TestRender::spacingStretchesLikeRepeatedVoxels()
+{
+    QFETCH(int, stretched);
+    QFETCH(bool, voxels);
+    QFETCH(double, yaw);
+    QFETCH(double, pitch);
+    const int sw = 21, sh = 17, ss = 9;
+    SliceDatas thin, repeated;
+    for (int z = 0; z < ss; ++z) {
+        SliceData *s = makeSlice(Kind::Grey, sw, sh, ss, z, 3u);
+        for (int y = 0; y < sh; ++y)
+            for (int x = 0; x < sw; ++x)
+                if (z == 0 || (stretched == 0 && x == 0))
+                    s->image.setPixel(x, y, 0);
+        thin.slices.push_back(s);
+        if (stretched == 2) {
+            repeated.slices.push_back(new SliceData(*s));
+            repeated.slices.push_back(new SliceData(*s));
+        } else {
+            auto *wide = new SliceData;
+            wide->image = QImage(2 * sw, sh, QImage::Format_Grayscale8);
+            for (int y = 0; y < sh; ++y)
+                for (int x = 0; x < 2 * sw; ++x)
+                    wide->image.scanLine(y)[x] = s->image.constScanLine(y)[x / 2];
+            wide->computeImageMinMax();
+            repeated.slices.push_back(wide);
+        }
+    }
+    thin.width = sw;
+    thin.height = sh;
+    repeated.width = stretched == 0 ? 2 * sw : sw;
+    repeated.height = sh;
+    thin.loaded = repeated.loaded = true;
+
+    Scene a;
+    a.width = a.frameWidth = 61;
+    a.height = a.frameHeight = 53;
+    a.view.sampling = voxels ? Sampling::Voxels : Sampling::Slices;
+    a.view.scale = 0.9;
+    a.view = render::turned(a.view, a.view.ny, yaw);
+    a.view = render::turned(a.view, a.view.nx, pitch);
+    SceneLayer layer;
+    layer.minTh = 10;
+    layer.maxTh = 260;
+    Scene b = a;
+    layer.set = &thin;
+    layer.spacing = stretched == 2 ? Vec3{1, 1, 2} : Vec3{2, 1, 1};
+    a.layers.push_back(layer);
+    layer.set = &repeated;
+    layer.spacing = Vec3{1, 1, 1};
+    b.layers.push_back(layer);
+    const QString diff = firstDifference(render::renderScene(a), render::renderScene(b));
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
 }
 
 QTEST_MAIN(TestRender)
