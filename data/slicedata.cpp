@@ -692,6 +692,12 @@ void SliceData::rowValues(int y, double *dst) const
 {
     const int n = width;
     if (!isImage) {
+        if (!floats.empty()) {
+            const float *row = floats.data() + std::size_t(y) * std::size_t(width);
+            for (int x = 0; x < n; ++x)
+                dst[x] = double(row[x]);
+            return;
+        }
         const std::vector<double> &row = values[std::size_t(y)];
         std::copy(row.begin(), row.begin() + n, dst);
         return;
@@ -745,7 +751,7 @@ void SliceData::rowValues(int y, double *dst) const
         return;
     case QImage::Format_Grayscale16:
         for (int x = 0; x < n; ++x)
-            dst[x] = double(div257(load16(line + 2 * qsizetype(x))));
+            dst[x] = rescaled(load16(line + 2 * qsizetype(x)));
         return;
     case QImage::Format_RGB16:
         for (int x = 0; x < n; ++x) {

@@ -4,7 +4,8 @@
 # Sourced, not run: expects to be in the project root.
 
 OXA_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools
-              qt6-l10n-tools qt6-image-formats-plugins libgl-dev libbenchmark-dev)
+              qt6-l10n-tools qt6-image-formats-plugins libgl-dev libbenchmark-dev
+              libtiff-dev libdcmtk-dev)
 # Only for fuzz.sh: clang with the libFuzzer and sanitizer runtimes, and the symbolizer
 # that puts names and lines into the reports.
 OXA_FUZZ_PACKAGES=(clang libclang-rt-dev llvm)
