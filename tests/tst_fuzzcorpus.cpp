@@ -72,6 +72,10 @@ private slots:
     void xyvGrid();
     void load_data() { addInputs(QStringLiteral("load"), true); }
     void load();
+    void tiff_data() { addInputs(QStringLiteral("tiff"), false); }
+    void tiff();
+    void dicom_data() { addInputs(QStringLiteral("dicom"), false); }
+    void dicom();
 };
 
 void TestFuzzCorpus::config()
@@ -109,6 +113,24 @@ void TestFuzzCorpus::load()
     const QByteArray input = readAll(path);
     inScratch([&] {
         oxafuzz::runLoad(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));
+    });
+}
+
+void TestFuzzCorpus::tiff()
+{
+    QFETCH(QString, path);
+    const QByteArray input = readAll(path);
+    inScratch([&] {
+        oxafuzz::runTiff(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));
+    });
+}
+
+void TestFuzzCorpus::dicom()
+{
+    QFETCH(QString, path);
+    const QByteArray input = readAll(path);
+    inScratch([&] {
+        oxafuzz::runDicom(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));
     });
 }
 

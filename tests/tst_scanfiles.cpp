@@ -24,6 +24,7 @@
 #include "ui/slicesctrl.h"
 
 Q_DECLARE_METATYPE(scanwriters::TiffPage)
+Q_DECLARE_METATYPE(scanwriters::Compression)
 
 using scanwriters::DicomImage;
 using scanwriters::TiffPage;
@@ -257,18 +258,21 @@ void TestScanFiles::tiffStack()
 
 void TestScanFiles::dicomSeriesStackedByPosition_data()
 {
-    QTest::addColumn<bool>("rle");
+    QTest::addColumn<scanwriters::Compression>("compression");
     QTest::addColumn<bool>("tilted");
-    QTest::newRow("uncompressed, axial") << false << false;
-    QTest::newRow("RLE compressed, axial") << true << false;
-    QTest::newRow("uncompressed, sagittal") << false << true;
+    using C = scanwriters::Compression;
+    QTest::newRow("uncompressed, axial") << C::None << false;
+    QTest::newRow("RLE, axial") << C::Rle << false;
+    QTest::newRow("JPEG lossless, axial") << C::JpegLossless << false;
+    QTest::newRow("JPEG-LS lossless, axial") << C::JpegLs << false;
+    QTest::newRow("uncompressed, sagittal") << C::None << true;
 }
 
 // Five slices chosen in shuffled order stack by position along the normal; values
 // are stored * slope + intercept; spacing from PixelSpacing and the positions.
 void TestScanFiles::dicomSeriesStackedByPosition()
 {
-    QFETCH(bool, rle);
+    QFETCH(scanwriters::Compression, compression);
     QFETCH(bool, tilted);
     QTemporaryDir dir;
     const int w = 6, h = 4;
@@ -278,7 +282,7 @@ void TestScanFiles::dicomSeriesStackedByPosition()
     for (int n = 0; n < 5; ++n) {
         const int k = order[n];
         DicomImage d = ctSlice(w, h, k, 0.0);
-        d.rle = rle;
+        d.compression = compression;
         const double along = 10.0 + 2.5 * k;
         if (tilted) {
             // Rows along y, columns along -z: the normal is -x.

@@ -9,6 +9,10 @@
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcrleerg.h>
 #include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmjpeg/djencode.h>
+#include <dcmtk/dcmjpeg/djrplol.h>
+#include <dcmtk/dcmjpls/djencode.h>
+#include <dcmtk/dcmjpls/djrparam.h>
 #include <dcmtk/oflog/oflog.h>
 
 #include <mutex>
@@ -91,6 +95,8 @@ bool writeDicom(const QString &path, const DicomImage &image, QString *error)
     std::call_once(once, [] {
         OFLog::configure(OFLogger::OFF_LOG_LEVEL);
         DcmRLEEncoderRegistration::registerCodecs();
+        DJEncoderRegistration::registerCodecs();
+        DJLSEncoderRegistration::registerCodecs();
     });
     const std::size_t count = std::size_t(image.width) * std::size_t(image.height) * std::size_t(image.frames);
     if (image.stored.size() < count)
@@ -135,11 +141,27 @@ bool writeDicom(const QString &path, const DicomImage &image, QString *error)
         words[i] = Uint16(image.stored[i] & 0xffff);
     ds->putAndInsertUint16Array(DCM_PixelData, words.data(), static_cast<unsigned long>(count));
     E_TransferSyntax xfer = EXS_LittleEndianExplicit;
-    if (image.rle) {
+    DJ_RPLossless jpegParams;
+    DJLSRepresentationParameter jpegLsParams;
+    const DcmRepresentationParameter *params = nullptr;
+    switch (image.compression) {
+    case Compression::None:
+        break;
+    case Compression::Rle:
         xfer = EXS_RLELossless;
-        if (ds->chooseRepresentation(xfer, nullptr).bad() || !ds->canWriteXfer(xfer))
-            return fail(error, QStringLiteral("cannot compress %1").arg(path));
+        break;
+    case Compression::JpegLossless:
+        xfer = EXS_JPEGProcess14SV1;
+        params = &jpegParams;
+        break;
+    case Compression::JpegLs:
+        xfer = EXS_JPEGLSLossless;
+        params = &jpegLsParams;
+        break;
     }
+    if (xfer != EXS_LittleEndianExplicit
+        && (ds->chooseRepresentation(xfer, params).bad() || !ds->canWriteXfer(xfer)))
+        return fail(error, QStringLiteral("cannot compress %1").arg(path));
     if (ff.saveFile(QFile::encodeName(path).constData(), xfer).bad())
         return fail(error, QStringLiteral("cannot write %1").arg(path));
     return true;

@@ -29,6 +29,10 @@ struct TiffPage
 bool writeTiff(const QString &path, const QList<TiffPage> &pages, const QByteArray &description = {},
                double xres = 0.0, double yres = 0.0, int resUnit = 1, QString *error = nullptr);
 
+// Transfer syntax of a written DICOM file: uncompressed little endian, or one of the
+// lossless compressions.
+enum class Compression { None, Rle, JpegLossless, JpegLs };
+
 // One grey DICOM image of one frame (or several: frames * width * height values).
 struct DicomImage
 {
@@ -49,7 +53,7 @@ struct DicomImage
     QString seriesUid = QStringLiteral("2.25.1");
     QString instanceUid = QStringLiteral("2.25.2");
     int instanceNumber = 1;
-    bool rle = false;           // RLE Lossless instead of uncompressed little endian
+    Compression compression = Compression::None;
 };
 
 bool writeDicom(const QString &path, const DicomImage &image, QString *error = nullptr);
