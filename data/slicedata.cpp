@@ -827,16 +827,31 @@ void SliceData::computeImageMinMax()
         maxV = hi;
         return;
     }
-    std::vector<double> row(static_cast<std::size_t>(width));
+    // Only the blue component of a picture of more than eight bits per pixel is a
+    // value: keep that byte alone, one per pixel, instead of the whole colour (a
+    // colour picture shrinks to a quarter). Sixteen-bit grey keeps its words, and
+    // pictures of eight bits or less (palette, black and white) are small already.
+    const bool toBytes = image.format() != QImage::Format_Grayscale16 && image.depth() > 8 && width > 0
+                         && height > 0;
+    QImage bytes;
+    if (toBytes)
+        bytes = QImage(width, height, QImage::Format_Grayscale8);
+    std::vector<double> row(static_cast<std::size_t>(std::max(width, 0)));
     for (int y = 0; y < height; ++y) {
         rowValues(y, row.data());
-        for (double v : row) {
+        uchar *line = bytes.isNull() ? nullptr : bytes.scanLine(y);
+        for (int x = 0; x < width; ++x) {
+            const double v = row[std::size_t(x)];
+            if (line)
+                line[x] = uchar(v);
             if (v > maxV)
                 maxV = v;
             if (v < minV)
                 minV = v;
         }
     }
+    if (!bytes.isNull())
+        image = bytes;
 }
 
 namespace {

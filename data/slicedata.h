@@ -82,7 +82,9 @@ public:
     bool readRangeGridReference(const QString &fname);
     bool readXyvGridReference(const QString &fname);
 
-    // Fills isImage, width, height, minV and maxV from image.
+    // Fills isImage, width, height, minV and maxV from image. A picture of more than
+    // eight bits per pixel (other than 16-bit grey) is then kept as one byte per pixel,
+    // its blue component, so value() and rowValues() give what they gave before.
     void computeImageMinMax();
 
     // Decodes fname as a picture, else as a range grid, else as an XYV grid.
