@@ -189,6 +189,8 @@ bool readFrames(DcmDataset &ds, const PixelLayout &l, SliceFile &out)
             || qint64(count) < perFrame * l.frames)
             return false;
         for (int f = 0; f < l.frames; ++f) {
+            if (!reserveSliceMemory(perFrame * qint64(sizeof(float))))
+                return false;
             auto s = std::make_unique<SliceData>();
             s->width = l.columns;
             s->height = l.rows;
@@ -219,6 +221,11 @@ bool readFrames(DcmDataset &ds, const PixelLayout &l, SliceFile &out)
     if (!bytes || qint64(pixels->getLength()) < needed)
         return false;
     for (int f = 0; f < l.frames; ++f) {
+        const qint64 keeps = l.bitsStored <= 16
+                                 ? perFrame * 2
+                                 : perFrame * qint64(sizeof(double)) + qint64(l.rows) * qint64(sizeof(std::vector<double>));
+        if (!reserveSliceMemory(keeps))
+            return false;
         auto s = std::make_unique<SliceData>();
         const unsigned char *frame = bytes + perFrame * bytesPerSample * f;
         auto wordAt = [&](qint64 i) -> quint32 {

@@ -19,6 +19,8 @@
 #include <system_error>
 #include <vector>
 
+#include "data/slicefile.h"
+
 namespace {
 
 const double largestDouble = std::numeric_limits<double>::max();
@@ -118,6 +120,8 @@ QStringList splitItems(const QString &line)
 bool makeGrid(SliceData &s, qint64 w, qint64 h)
 {
     if (!gridSizeAllowed(w, h))
+        return false;
+    if (!reserveSliceMemory(h * (w * qint64(sizeof(double)) + qint64(sizeof(std::vector<double>)))))
         return false;
     s.values.assign(std::size_t(h), std::vector<double>(std::size_t(w), 0.0));
     s.width = int(w);

@@ -207,9 +207,9 @@ void keepFreedMemoryForNextLoad()
 #endif
 }
 
-SliceFile decodeFile(const QString &name) noexcept
+SliceFile decodeFile(const QString &name, SliceBudget *budget) noexcept
 {
-    return readSliceFile(name);
+    return readSliceFile(name, budget);
 }
 
 // Decodes the files of one run ahead of the loader on worker threads of its own and
@@ -220,7 +220,7 @@ SliceFile decodeFile(const QString &name) noexcept
 class FileDecoder
 {
 public:
-    FileDecoder(const QStringList &files, int workers) : files_(files)
+    FileDecoder(const QStringList &files, int workers, SliceBudget *budget) : files_(files), budget_(budget)
     {
         const qsizetype threads = std::min<qsizetype>(workers, files.size());
         if (threads < 2)
@@ -244,7 +244,7 @@ public:
     SliceFile take(qsizetype i)
     {
         if (threads_.empty())
-            return decodeFile(files_.at(i));
+            return decodeFile(files_.at(i), budget_);
         std::unique_lock<std::mutex> lock(mutex_);
         sliceReady_.wait(lock, [&] { return done_[std::size_t(i)] != 0; });
         SliceFile slice = std::move(slices_[std::size_t(i)]);
@@ -280,7 +280,7 @@ private:
                 return;
             const qsizetype i = next_++;
             lock.unlock();
-            SliceFile slice = decodeFile(files_.at(i));
+            SliceFile slice = decodeFile(files_.at(i), budget_);
             lock.lock();
             slices_[std::size_t(i)] = std::move(slice);
             done_[std::size_t(i)] = 1;
@@ -289,6 +289,7 @@ private:
     }
 
     const QStringList &files_;
+    SliceBudget *budget_;
     std::mutex mutex_;
     std::condition_variable workReady_;
     std::condition_variable sliceReady_;
@@ -429,6 +430,17 @@ int SliceDatas::loadWorkers() const
     return loadWorkers_.load();
 }
 
+void SliceDatas::setMemoryBudget(qint64 bytes)
+{
+    memoryBudget_.store(std::max<qint64>(bytes, 0));
+}
+
+qint64 SliceDatas::memoryBudget() const
+{
+    const qint64 asked = memoryBudget_.load();
+    return asked > 0 ? asked : defaultSliceBudget();
+}
+
 int SliceDatas::workerCount() const
 {
     const int asked = loadWorkers_.load();
@@ -471,7 +483,11 @@ void SliceDatas::filesSelected(QStringList files)
     double setMaxV = -largestDouble;
     QThread *thread = QThread::currentThread();
     const int workers = workerCount();
-    FileDecoder decoder(std::as_const(files), workers);
+    // Every slice of the run, accepted or in flight, is held in the budget; a dropped
+    // one gives its share back. Slices a stopped decoder frees need not: the budget
+    // ends with the run.
+    SliceBudget budget(memoryBudget());
+    FileDecoder decoder(std::as_const(files), workers, &budget);
     for (qsizetype i = 0; i < files.size(); ++i) {
         if (thread->isInterruptionRequested() || cancelRequested_.load())
             break;
@@ -495,10 +511,13 @@ void SliceDatas::filesSelected(QStringList files)
                 }
                 if (slice->width != setWidth || slice->height != setHeight) {
                     otherSize = true;
+                    budget.release(sliceBytes(*slice));
                     continue;
                 }
-                if (!fileVaries)
+                if (!fileVaries) {
+                    budget.release(sliceBytes(*slice));
                     continue;
+                }
                 if (slice->maxV > setMaxV)
                     setMaxV = slice->maxV;
                 if (slice->minV < setMinV)

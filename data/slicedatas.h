@@ -97,6 +97,13 @@ public:
     void setLoadWorkers(int count);
     int loadWorkers() const;
 
+    // The memory the slices of one load may hold, in bytes; 0, the default, means half
+    // of the physical memory. A file whose slices would pass it is skipped with the
+    // reason "not enough memory for this slice", before they are allocated. Read once
+    // at the start of each run, so any thread may set it.
+    void setMemoryBudget(qint64 bytes);
+    qint64 memoryBudget() const;
+
     // Any thread: the progress of the running load, polled by the panel.
     LoadProgress loadProgress() const;
     // Any thread: asks the running load to stop after its current file; what it
@@ -124,6 +131,7 @@ private:
 
     mutable std::shared_mutex rwLock;
     std::atomic<int> loadWorkers_{0};
+    std::atomic<qint64> memoryBudget_{0};
     std::atomic<bool> running_{false};
     std::atomic<bool> cancelRequested_{false};
     std::atomic<int> filesDone_{0};

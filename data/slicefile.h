@@ -4,6 +4,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -17,7 +18,33 @@ inline constexpr const char *otherSize = QT_TRANSLATE_NOOP("SlicesCtrl", "other 
 inline constexpr const char *flat = QT_TRANSLATE_NOOP("SlicesCtrl", "all values equal");
 inline constexpr const char *notSlices = QT_TRANSLATE_NOOP("SlicesCtrl", "not a slice file we can read");
 inline constexpr const char *unreadable = QT_TRANSLATE_NOOP("SlicesCtrl", "unreadable");
+inline constexpr const char *noMemory = QT_TRANSLATE_NOOP("SlicesCtrl", "not enough memory for this slice");
 } // namespace skipReason
+
+// The memory one load may give its slices, shared by the threads that decode its
+// files: every slice is reserved before it is allocated, and a reservation that
+// would pass the limit is refused. Thread-safe.
+class SliceBudget
+{
+public:
+    explicit SliceBudget(qint64 limitBytes) : limit_(limitBytes) {}
+    bool reserve(qint64 bytes);
+    void release(qint64 bytes);
+    qint64 used() const { return used_.load(); }
+
+private:
+    std::atomic<qint64> used_{0};
+    const qint64 limit_;
+};
+
+// The memory a slice holds: its picture, floats or grid rows.
+qint64 sliceBytes(const SliceData &s);
+
+// Reserves bytes for a slice about to be allocated by a reader running inside
+// readSliceFile; true when they fit the budget of that read (always without one).
+// A refusal is remembered, so that a file that gives nothing for it is skipped as
+// "not enough memory for this slice".
+bool reserveSliceMemory(qint64 bytes);
 
 // Where a DICOM slice lies, for stacking a series by position.
 struct DicomPlacement
@@ -42,6 +69,8 @@ struct SliceFile
     QString reason;
     bool isDicom = false;
     DicomPlacement dicom;
+    // What the slices hold in the budget of the read (sliceBytes of each).
+    qint64 reservedBytes = 0;
 };
 
 // Limits on a stack file besides the per-slice ones of the grids (a slice has at
@@ -62,7 +91,14 @@ bool sliceSizeAllowed(qint64 w, qint64 h);
 void computeValueMinMax(SliceData &s);
 
 // Reads one file of a set: a TIFF stack or a DICOM file through their libraries,
-// else a picture or grid file as SliceData::load reads it. Never throws.
-SliceFile readSliceFile(const QString &fname) noexcept;
+// else a picture or grid file as SliceData::load reads it. With a budget, every
+// slice is reserved in it before it is allocated, and on return the file holds
+// exactly the sliceBytes of its slices there (nothing when it gives none); a file
+// that does not fit gives no slices and the reason "not enough memory for this
+// slice". Never throws.
+SliceFile readSliceFile(const QString &fname, SliceBudget *budget = nullptr) noexcept;
+
+// The default budget of a load: half of the physical memory (1 GiB when unknown).
+qint64 defaultSliceBudget();
 
 #endif

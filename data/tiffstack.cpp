@@ -241,6 +241,16 @@ std::unique_ptr<SliceData> readPage(TIFF *t, const PageInfo &p)
         return nullptr;
     auto s = std::make_unique<SliceData>();
     const int w = int(p.width), h = int(p.height);
+    const qint64 points = qint64(w) * h;
+    qint64 keeps = points * qint64(sizeof(double)) + qint64(h) * qint64(sizeof(std::vector<double>));
+    if (kind == SampleKind::rgba8 || kind == SampleKind::u8)
+        keeps = points;
+    else if (kind == SampleKind::s8 || kind == SampleKind::u16 || kind == SampleKind::s16)
+        keeps = points * 2;
+    else if (kind == SampleKind::f32)
+        keeps = points * 4;
+    if (!reserveSliceMemory(keeps))
+        return nullptr;
     if (kind == SampleKind::rgba8) {
         std::vector<uint32_t> raster(std::size_t(w) * std::size_t(h), 0);
         if (!TIFFReadRGBAImageOriented(t, p.width, p.height, raster.data(), ORIENTATION_TOPLEFT, 0))

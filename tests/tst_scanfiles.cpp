@@ -95,6 +95,8 @@ private slots:
     void mixedListKeepsOrder();
     void hugeDeclaredSizesRefused_data();
     void hugeDeclaredSizesRefused();
+    void memoryBudget_data();
+    void memoryBudget();
     void skippedFilesLine();
     void cancelKeepsAccepted();
     void samplesLoad();
@@ -420,6 +422,60 @@ void TestScanFiles::hugeDeclaredSizesRefused()
     SliceFile file = readSliceFile(path);
     QVERIFY(file.slices.empty());
     QVERIFY(!file.reason.isEmpty());
+}
+
+void TestScanFiles::memoryBudget_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<qint64>("budget");
+    QTest::addColumn<int>("accepted"); // of five files, in list order
+    // A 40 x 30 grey picture holds 1200 bytes, a grid of 40 x 30 doubles 10320.
+    QTest::newRow("pictures, room for three") << "png" << qint64(3 * 1200 + 100) << 3;
+    QTest::newRow("pictures, room for all") << "png" << qint64(5 * 1200) << 5;
+    QTest::newRow("grids, room for two") << "grid" << qint64(2 * 10320 + 5000) << 2;
+    QTest::newRow("stacks of three pages, room for one") << "tiff" << qint64(3 * 2400 + 2000) << 1;
+    QTest::newRow("declared 8192 x 8192 grids") << "huge grid" << qint64(100) << 0;
+}
+
+// Files whose slices would pass the load's memory budget are skipped before their
+// slices are allocated; those before them are kept.
+void TestScanFiles::memoryBudget()
+{
+    QFETCH(QString, kind);
+    QFETCH(qint64, budget);
+    QFETCH(int, accepted);
+    QTemporaryDir dir;
+    QStringList files;
+    for (int i = 0; i < 5; ++i) {
+        const QString path = dir.filePath(QStringLiteral("f%1").arg(i));
+        if (kind == "png") {
+            QVERIFY(greyPicture(40, 30, i).save(path, "PNG"));
+        } else if (kind == "tiff") {
+            QList<TiffPage> pages;
+            for (int k = 0; k < 3; ++k)
+                pages << tiffPage<quint16>(40, 30, 1, [i](int p, int n) { return i * 100 + p + n; }, k);
+            QVERIFY(scanwriters::writeTiff(path, pages));
+        } else {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            const QByteArray last = kind == "grid" ? "39" : "8191";
+            const QByteArray lastRow = kind == "grid" ? "29" : "8191";
+            f.write("#MOLK-VEDez\n# Range_X0 = 0\n# Range_Y0 = 0\n# Range_X1 = " + last + "\n# Range_Y1 = " + lastRow
+                    + "\n0 0 1\n1 0 " + QByteArray::number(2 + i) + "\n");
+        }
+        files << path;
+    }
+    LoaderRig rig(1);
+    rig.set.setMemoryBudget(budget);
+    QVERIFY(rig.load(files));
+    QCOMPARE(rig.set.acceptedFiles, files.mid(0, accepted));
+    QCOMPARE(int(rig.set.skipped.size()), 5 - accepted);
+    for (const SkippedFile &f : std::as_const(rig.set.skipped))
+        QCOMPARE(f.reason, QStringLiteral("not enough memory for this slice"));
+    qint64 held = 0;
+    for (const SliceData *s : rig.set.slices)
+        held += sliceBytes(*s);
+    QVERIFY(held <= budget);
 }
 
 // The set's line, the count of skipped files and a tool tip naming each with its reason.

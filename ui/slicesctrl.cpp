@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/cfgstore.h"
@@ -69,6 +70,11 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
     sColorDialog = nullptr;
 
     nativeDialog = cfg.get("native_dialog", "0").toInt(nullptr, 10) == 1;
+    // The memory one load may give its slices, in megabytes; absent, 0 or not a
+    // number: half of the physical memory.
+    const qint64 budgetMb = cfg.get("slice_memory_mb", "0").toLongLong(nullptr, 10);
+    if (budgetMb > 0)
+        sliceDatas.setMemoryBudget(std::min<qint64>(budgetMb, qint64(1) << 43) << 20);
 
     setVColor(QColor(0, 127, 127));
     setSColor(QColor(127, 0, 0));
