@@ -19,6 +19,8 @@
 #include <system_error>
 #include <vector>
 
+#include "data/slicefile.h"
+
 namespace {
 
 const double largestDouble = std::numeric_limits<double>::max();
@@ -118,6 +120,8 @@ QStringList splitItems(const QString &line)
 bool makeGrid(SliceData &s, qint64 w, qint64 h)
 {
     if (!gridSizeAllowed(w, h))
+        return false;
+    if (!reserveSliceMemory(h * (w * qint64(sizeof(double)) + qint64(sizeof(std::vector<double>)))))
         return false;
     s.values.assign(std::size_t(h), std::vector<double>(std::size_t(w), 0.0));
     s.width = int(w);
@@ -692,6 +696,12 @@ void SliceData::rowValues(int y, double *dst) const
 {
     const int n = width;
     if (!isImage) {
+        if (!floats.empty()) {
+            const float *row = floats.data() + std::size_t(y) * std::size_t(width);
+            for (int x = 0; x < n; ++x)
+                dst[x] = double(row[x]);
+            return;
+        }
         const std::vector<double> &row = values[std::size_t(y)];
         std::copy(row.begin(), row.begin() + n, dst);
         return;
@@ -745,7 +755,7 @@ void SliceData::rowValues(int y, double *dst) const
         return;
     case QImage::Format_Grayscale16:
         for (int x = 0; x < n; ++x)
-            dst[x] = double(div257(load16(line + 2 * qsizetype(x))));
+            dst[x] = rescaled(load16(line + 2 * qsizetype(x)));
         return;
     case QImage::Format_RGB16:
         for (int x = 0; x < n; ++x) {
@@ -821,16 +831,31 @@ void SliceData::computeImageMinMax()
         maxV = hi;
         return;
     }
-    std::vector<double> row(static_cast<std::size_t>(width));
+    // Only the blue component of a picture of more than eight bits per pixel is a
+    // value: keep that byte alone, one per pixel, instead of the whole colour (a
+    // colour picture shrinks to a quarter). Sixteen-bit grey keeps its words, and
+    // pictures of eight bits or less (palette, black and white) are small already.
+    const bool toBytes = image.format() != QImage::Format_Grayscale16 && image.depth() > 8 && width > 0
+                         && height > 0;
+    QImage bytes;
+    if (toBytes)
+        bytes = QImage(width, height, QImage::Format_Grayscale8);
+    std::vector<double> row(static_cast<std::size_t>(std::max(width, 0)));
     for (int y = 0; y < height; ++y) {
         rowValues(y, row.data());
-        for (double v : row) {
+        uchar *line = bytes.isNull() ? nullptr : bytes.scanLine(y);
+        for (int x = 0; x < width; ++x) {
+            const double v = row[std::size_t(x)];
+            if (line)
+                line[x] = uchar(v);
             if (v > maxV)
                 maxV = v;
             if (v < minV)
                 minV = v;
         }
     }
+    if (!bytes.isNull())
+        image = bytes;
 }
 
 namespace {

@@ -7,8 +7,9 @@
 #include <cstddef>
 #include <vector>
 
-// One slice: either a decoded picture (values are the blue channel of each
-// pixel) or a grid of doubles read from a grid text file. Owned by the
+// One slice: a decoded picture (values are the blue channel of each pixel, or
+// the stored value of a 16-bit grey picture), a grid of doubles read from a grid
+// text file or a stack file, or a plane of floats. Owned by the
 // SliceDatas set that accepted it; filled in the loader thread and read-only
 // afterwards, so several threads may call value() at the same time.
 class SliceData
@@ -22,6 +23,14 @@ public:
     double maxV = 1.0;
     // Grid slices only: values[y][x].
     std::vector<std::vector<double>> values;
+    // Float slices (not isImage, values empty): width * height samples, row by row.
+    std::vector<float> floats;
+    // 16-bit grey pictures only: value = (stored - storedBias) * rescaleSlope +
+    // rescaleIntercept, so that scans keep their real units at two bytes per voxel
+    // (a signed stored value is kept with the bias 32768 added).
+    double rescaleSlope = 1.0;
+    double rescaleIntercept = 0.0;
+    int storedBias = 0;
 
     // Limits on a grid read from a file, checked before anything is allocated:
     // at most 2^26 points (512 MiB of doubles) and at most 2^20 rows (each row
@@ -40,8 +49,15 @@ public:
 #endif
 
     // The value at column x, row y; no bounds test (0 <= x < width, 0 <= y < height).
-    // Image slices give QImage::pixel(x, y) & 0xff for every pixel format.
+    // Image slices give QImage::pixel(x, y) & 0xff for every pixel format but
+    // Format_Grayscale16, whose stored value is rescaled as above.
     double value(int x, int y) const;
+
+    // A 16-bit stored value in this slice's units; the one formula every reader uses.
+    double rescaled(quint16 stored) const
+    {
+        return (double(stored) - storedBias) * rescaleSlope + rescaleIntercept;
+    }
 
     // Writes value(x, y) for x = 0 .. width - 1 of row y (0 <= y < height) to dst, which
     // holds width doubles. Image slices read the scan line directly for the common
@@ -66,7 +82,9 @@ public:
     bool readRangeGridReference(const QString &fname);
     bool readXyvGridReference(const QString &fname);
 
-    // Fills isImage, width, height, minV and maxV from image.
+    // Fills isImage, width, height, minV and maxV from image. A picture of more than
+    // eight bits per pixel (other than 16-bit grey) is then kept as one byte per pixel,
+    // its blue component, so value() and rowValues() give what they gave before.
     void computeImageMinMax();
 
     // Decodes fname as a picture, else as a range grid, else as an XYV grid.
@@ -76,8 +94,13 @@ public:
 
 inline double SliceData::value(int x, int y) const
 {
-    if (!isImage)
+    if (!isImage) {
+        if (!floats.empty())
+            return double(floats[std::size_t(y) * std::size_t(width) + std::size_t(x)]);
         return values[std::size_t(y)][std::size_t(x)];
+    }
+    if (image.format() == QImage::Format_Grayscale16)
+        return rescaled(reinterpret_cast<const quint16 *>(image.constScanLine(y))[x]);
     return double(image.pixel(x, y) & 0xff);
 }
 

@@ -3,6 +3,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -17,6 +18,7 @@
 #endif
 
 #include "data/slicedata.h"
+#include "data/slicefile.h"
 
 namespace {
 
@@ -205,15 +207,9 @@ void keepFreedMemoryForNextLoad()
 #endif
 }
 
-std::unique_ptr<SliceData> decodeFile(const QString &name) noexcept
+SliceFile decodeFile(const QString &name, SliceBudget *budget) noexcept
 {
-    try {
-        auto slice = std::make_unique<SliceData>();
-        if (slice->load(name))
-            return slice;
-    } catch (...) {
-    }
-    return nullptr;
+    return readSliceFile(name, budget);
 }
 
 // Decodes the files of one run ahead of the loader on worker threads of its own and
@@ -224,7 +220,7 @@ std::unique_ptr<SliceData> decodeFile(const QString &name) noexcept
 class FileDecoder
 {
 public:
-    FileDecoder(const QStringList &files, int workers) : files_(files)
+    FileDecoder(const QStringList &files, int workers, SliceBudget *budget) : files_(files), budget_(budget)
     {
         const qsizetype threads = std::min<qsizetype>(workers, files.size());
         if (threads < 2)
@@ -244,14 +240,14 @@ public:
     FileDecoder(const FileDecoder &) = delete;
     FileDecoder &operator=(const FileDecoder &) = delete;
 
-    // The slice of files[i], null when no reader accepts the file; i = 0, 1, 2, ... in turn.
-    std::unique_ptr<SliceData> take(qsizetype i)
+    // What files[i] gives; i = 0, 1, 2, ... in turn.
+    SliceFile take(qsizetype i)
     {
         if (threads_.empty())
-            return decodeFile(files_.at(i));
+            return decodeFile(files_.at(i), budget_);
         std::unique_lock<std::mutex> lock(mutex_);
         sliceReady_.wait(lock, [&] { return done_[std::size_t(i)] != 0; });
-        std::unique_ptr<SliceData> slice = std::move(slices_[std::size_t(i)]);
+        SliceFile slice = std::move(slices_[std::size_t(i)]);
         taken_ = i + 1;
         lock.unlock();
         workReady_.notify_all();
@@ -284,7 +280,7 @@ private:
                 return;
             const qsizetype i = next_++;
             lock.unlock();
-            std::unique_ptr<SliceData> slice = decodeFile(files_.at(i));
+            SliceFile slice = decodeFile(files_.at(i), budget_);
             lock.lock();
             slices_[std::size_t(i)] = std::move(slice);
             done_[std::size_t(i)] = 1;
@@ -293,10 +289,11 @@ private:
     }
 
     const QStringList &files_;
+    SliceBudget *budget_;
     std::mutex mutex_;
     std::condition_variable workReady_;
     std::condition_variable sliceReady_;
-    std::vector<std::unique_ptr<SliceData>> slices_;
+    std::vector<SliceFile> slices_;
     std::vector<char> done_;
     qsizetype next_ = 0;  // the next file a worker starts
     qsizetype taken_ = 0; // files handed to the loader so far
@@ -304,6 +301,77 @@ private:
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };
+
+// One accepted file of a load: where its slices start in the stack and what it says
+// about spacing and placement.
+struct AcceptedFile
+{
+    std::size_t firstSlice = 0;
+    std::size_t sliceCount = 0;
+    bool hasSpacing = false;
+    Spacing spacing;
+    QString spacingUnit;
+    bool isDicom = false;
+    DicomPlacement dicom;
+};
+
+double dot3(const double *a, const double *b)
+{
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+// When every accepted file is a single DICOM slice of one series with position and
+// orientation, the slices are put in order of their position along the slice
+// normal (ties keep list order) and the slice step is the mean distance between
+// neighbours. The set's spacing is then the series' own; otherwise it is that of
+// the first accepted file that gives one, else 1, 1, 1 without a unit.
+void stackByPosition(std::vector<std::unique_ptr<SliceData>> &slices, QStringList &names,
+                     std::vector<AcceptedFile> &meta, Spacing &spacing, QString &unit)
+{
+    spacing = Spacing();
+    unit.clear();
+    for (const AcceptedFile &m : meta) {
+        if (m.hasSpacing) {
+            spacing = m.spacing;
+            unit = m.spacingUnit;
+            break;
+        }
+    }
+    if (meta.size() < 2 || slices.size() != meta.size())
+        return;
+    const DicomPlacement &first = meta.front().dicom;
+    for (const AcceptedFile &m : meta) {
+        if (!m.isDicom || m.sliceCount != 1 || !m.dicom.hasGeometry || m.dicom.seriesUid != first.seriesUid)
+            return;
+    }
+    const double normal[3] = {first.rowDir[1] * first.colDir[2] - first.rowDir[2] * first.colDir[1],
+                              first.rowDir[2] * first.colDir[0] - first.rowDir[0] * first.colDir[2],
+                              first.rowDir[0] * first.colDir[1] - first.rowDir[1] * first.colDir[0]};
+    std::vector<std::pair<double, std::size_t>> order;
+    order.reserve(meta.size());
+    for (std::size_t i = 0; i < meta.size(); ++i)
+        order.emplace_back(dot3(meta[i].dicom.position, normal), i);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<std::unique_ptr<SliceData>> sorted;
+    QStringList sortedNames;
+    std::vector<AcceptedFile> sortedMeta;
+    sorted.reserve(slices.size());
+    sortedMeta.reserve(meta.size());
+    for (const auto &o : order) {
+        sorted.push_back(std::move(slices[o.second]));
+        sortedNames.append(names.at(qsizetype(o.second)));
+        sortedMeta.push_back(meta[o.second]);
+    }
+    slices.swap(sorted);
+    names.swap(sortedNames);
+    meta.swap(sortedMeta);
+    const double step = (order.back().first - order.front().first) / double(order.size() - 1);
+    if (std::isfinite(step) && step > 0.0)
+        spacing.z = step;
+    else if (first.sliceGap > 0.0)
+        spacing.z = first.sliceGap;
+}
 
 } // namespace
 
@@ -331,6 +399,10 @@ void SliceDatas::clear()
         maxV = 1.0;
         minTh = 0.0;
         maxTh = 1.0;
+        acceptedFiles.clear();
+        skipped.clear();
+        spacing = Spacing();
+        spacingUnit.clear();
     }
     for (SliceData *s : old)
         delete s;
@@ -359,58 +431,134 @@ int SliceDatas::loadWorkers() const
     return loadWorkers_.load();
 }
 
+void SliceDatas::setMemoryBudget(qint64 bytes)
+{
+    memoryBudget_.store(std::max<qint64>(bytes, 0));
+}
+
+qint64 SliceDatas::memoryBudget() const
+{
+    const qint64 asked = memoryBudget_.load();
+    return asked > 0 ? asked : defaultSliceBudget();
+}
+
 int SliceDatas::workerCount() const
 {
     const int asked = loadWorkers_.load();
     return std::clamp(asked > 0 ? asked : QThread::idealThreadCount(), 1, 64);
 }
 
+LoadProgress SliceDatas::loadProgress() const
+{
+    LoadProgress p;
+    p.running = running_.load();
+    p.done = filesDone_.load();
+    p.total = filesTotal_.load();
+    return p;
+}
+
+void SliceDatas::cancelLoad()
+{
+    if (running_.load())
+        cancelRequested_.store(true);
+}
+
 void SliceDatas::filesSelected(QStringList files)
 {
     keepFreedMemoryForNextLoad();
+    cancelRequested_.store(false);
+    filesDone_.store(0);
+    filesTotal_.store(int(std::min<qsizetype>(files.size(), std::numeric_limits<int>::max())));
+    running_.store(true);
     clear();
 
     // The new slices are built apart; readers keep seeing the empty set until the
     // whole result is published under the write lock below.
     std::vector<std::unique_ptr<SliceData>> accepted;
+    QStringList acceptedNames;
+    QList<SkippedFile> skippedFiles;
+    std::vector<AcceptedFile> acceptedMeta;
     int setWidth = 0;
     int setHeight = 0;
     double setMinV = largestDouble;
     double setMaxV = -largestDouble;
     QThread *thread = QThread::currentThread();
     const int workers = workerCount();
-    FileDecoder decoder(std::as_const(files), workers);
+    // Every slice of the run, accepted or in flight, is held in the budget; a dropped
+    // one gives its share back. Slices a stopped decoder frees need not: the budget
+    // ends with the run.
+    SliceBudget budget(memoryBudget());
+    FileDecoder decoder(std::as_const(files), workers, &budget);
     for (qsizetype i = 0; i < files.size(); ++i) {
-        if (thread->isInterruptionRequested())
+        if (thread->isInterruptionRequested() || cancelRequested_.load())
             break;
         const QString &name = std::as_const(files).at(i);
+        filesDone_.store(int(std::min<qsizetype>(i + 1, std::numeric_limits<int>::max())));
         try {
-            std::unique_ptr<SliceData> slice = decoder.take(i);
-            if (!slice)
-                continue;
-            // The first decoded slice fixes the size, even when it is dropped below.
-            if (slice->width > 0 && slice->height != 0 && setWidth <= 0) {
-                setWidth = slice->width;
-                setHeight = slice->height;
+            SliceFile file = decoder.take(i);
+            // A flat page inside a stack is a real slice of it; a file all of whose
+            // slices are flat is dropped like a flat picture.
+            bool fileVaries = false;
+            for (const auto &slice : file.slices)
+                fileVaries = fileVaries || slice->maxV > slice->minV;
+            bool otherSize = false;
+            AcceptedFile meta;
+            meta.firstSlice = accepted.size();
+            for (auto &slice : file.slices) {
+                // The first decoded slice fixes the size, even when it is dropped below.
+                if (slice->width > 0 && slice->height != 0 && setWidth <= 0) {
+                    setWidth = slice->width;
+                    setHeight = slice->height;
+                }
+                if (slice->width != setWidth || slice->height != setHeight) {
+                    otherSize = true;
+                    budget.release(sliceBytes(*slice));
+                    continue;
+                }
+                if (!fileVaries) {
+                    budget.release(sliceBytes(*slice));
+                    continue;
+                }
+                if (slice->maxV > setMaxV)
+                    setMaxV = slice->maxV;
+                if (slice->minV < setMinV)
+                    setMinV = slice->minV;
+                accepted.push_back(std::move(slice));
+                ++meta.sliceCount;
             }
-            if (slice->width != setWidth || slice->height != setHeight || !(slice->maxV > slice->minV))
+            if (meta.sliceCount == 0) {
+                QString reason = file.reason;
+                if (otherSize)
+                    reason = QString::fromLatin1(skipReason::otherSize);
+                else if (!file.slices.empty())
+                    reason = QString::fromLatin1(skipReason::flat);
+                else if (reason.isEmpty())
+                    reason = QString::fromLatin1(skipReason::notSlices);
+                skippedFiles.append(SkippedFile{name, reason});
                 continue;
-            if (slice->maxV > setMaxV)
-                setMaxV = slice->maxV;
-            if (slice->minV < setMinV)
-                setMinV = slice->minV;
-            accepted.push_back(std::move(slice));
+            }
+            meta.hasSpacing = file.hasSpacing;
+            meta.spacing = file.spacing;
+            meta.spacingUnit = file.spacingUnit;
+            meta.isDicom = file.isDicom;
+            meta.dicom = file.dicom;
+            acceptedMeta.push_back(meta);
+            acceptedNames.append(name);
         } catch (const std::exception &) {
+            skippedFiles.append(SkippedFile{name, QString::fromLatin1(skipReason::unreadable)});
             continue;
         }
         emit loadedNewFile(name);
     }
     decoder.stop();
 
+    Spacing setSpacing;
+    QString setSpacingUnit;
     bool anyAccepted = setMinV < largestDouble && setMaxV > -largestDouble;
     std::vector<SliceData *> newSlices;
     Histogram h;
     try {
+        stackByPosition(accepted, acceptedNames, acceptedMeta, setSpacing, setSpacingUnit);
         newSlices.reserve(accepted.size());
         for (const auto &s : accepted)
             newSlices.push_back(s.get());
@@ -421,9 +569,12 @@ void SliceDatas::filesSelected(QStringList files)
         // Out of memory while finishing: end in the failed state rather than half-made.
         newSlices.clear();
         accepted.clear();
+        acceptedNames.clear();
         anyAccepted = false;
         setMinV = largestDouble;
         setMaxV = -largestDouble;
+        setSpacing = Spacing();
+        setSpacingUnit.clear();
     }
 
     {
@@ -434,6 +585,10 @@ void SliceDatas::filesSelected(QStringList files)
         height = setHeight;
         minV = setMinV;
         maxV = setMaxV;
+        acceptedFiles.swap(acceptedNames);
+        skipped.swap(skippedFiles);
+        spacing = setSpacing;
+        spacingUnit = setSpacingUnit;
         if (anyAccepted) {
             loaded = true;
             minTh = minV;
@@ -446,5 +601,6 @@ void SliceDatas::filesSelected(QStringList files)
     for (SliceData *s : newSlices)
         delete s; // whatever the set held before; empty after clear()
 
+    running_.store(false);
     emit loadFilesFinished();
 }

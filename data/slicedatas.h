@@ -13,6 +13,29 @@
 
 class SliceData;
 
+// Voxel spacing of a set: column step, row step and slice step, in the set's unit.
+struct Spacing
+{
+    double x = 1.0, y = 1.0, z = 1.0;
+};
+
+// A file a load left out, with the reason in English (the panel translates it in
+// the context "SlicesCtrl").
+struct SkippedFile
+{
+    QString file;
+    QString reason;
+};
+
+// How far the running load is: files done of files chosen. running is false
+// between loads.
+struct LoadProgress
+{
+    bool running = false;
+    int done = 0;
+    int total = 0;
+};
+
 // One slice set and its loader. Owned by a SlicesCtrl panel as a plain member
 // and moved to the panel's loader thread, where filesSelected runs. The GUI
 // thread (renderer, panel) reads the set under a ReadGuard; the loader builds
@@ -55,6 +78,15 @@ public:
     double histMaxCount = 0.0;
     QImage histImage;
 
+    // What the last load found, published with its slices: the accepted files in
+    // stack order (list order, or slice position for a DICOM series), the files left
+    // out with their reasons in list order, the voxel spacing that the files give
+    // (1, 1, 1 where they say nothing) and its unit ("mm", or empty when unknown).
+    QStringList acceptedFiles;
+    QList<SkippedFile> skipped;
+    Spacing spacing;
+    QString spacingUnit;
+
     // Frees every slice and resets size, range and thresholds under the write lock;
     // emits cleared() after releasing it. hist, histImage and histReady stay as they were.
     void clear();
@@ -67,6 +99,19 @@ public:
     // thread. Read once at the start of each run, so any thread may set it.
     void setLoadWorkers(int count);
     int loadWorkers() const;
+
+    // The memory the slices of one load may hold, in bytes; 0, the default, means half
+    // of the physical memory. A file whose slices would pass it is skipped with the
+    // reason "not enough memory for this slice", before they are allocated. Read once
+    // at the start of each run, so any thread may set it.
+    void setMemoryBudget(qint64 bytes);
+    qint64 memoryBudget() const;
+
+    // Any thread: the progress of the running load, polled by the panel.
+    LoadProgress loadProgress() const;
+    // Any thread: asks the running load to stop after its current file; what it
+    // accepted so far is published as after an interruption. No effect between loads.
+    void cancelLoad();
 
 signals:
     void cleared();
@@ -89,6 +134,11 @@ private:
 
     mutable std::shared_mutex rwLock;
     std::atomic<int> loadWorkers_{0};
+    std::atomic<qint64> memoryBudget_{0};
+    std::atomic<bool> running_{false};
+    std::atomic<bool> cancelRequested_{false};
+    std::atomic<int> filesDone_{0};
+    std::atomic<int> filesTotal_{0};
 };
 
 #endif

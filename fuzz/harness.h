@@ -27,8 +27,11 @@
 #include "app/cfgstore.h"
 #include "app/session.h"
 #include "app/tokenizer.h"
+#include "data/dicomseries.h"
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
+#include "data/slicefile.h"
+#include "data/tiffstack.h"
 
 namespace oxafuzz {
 
@@ -238,14 +241,16 @@ inline int runLoad(const std::uint8_t *data, std::size_t size)
     QObject::connect(&set, &SliceDatas::loadedNewFile, &set, [&accepted](const QString &) { ++accepted; });
     set.filesSelected(QStringList{fname});
     OXA_FUZZ_CHECK(accepted == (set.loaded ? 1 : 0));
-    OXA_FUZZ_CHECK(set.slices.size() == std::size_t(accepted));
+    // A stack file gives several slices.
+    OXA_FUZZ_CHECK(accepted == 0 ? set.slices.empty() : !set.slices.empty());
+    OXA_FUZZ_CHECK(set.acceptedFiles.size() + set.skipped.size() == 1);
     if (set.loaded) {
         OXA_FUZZ_CHECK(set.minV < set.maxV);
         OXA_FUZZ_CHECK(set.histReady && set.hist.size() == set.histBins);
         qint64 counted = 0;
         for (int c : std::as_const(set.hist))
             counted += c;
-        OXA_FUZZ_CHECK(counted == qint64(set.width) * set.height);
+        OXA_FUZZ_CHECK(counted == qint64(set.width) * set.height * qint64(set.slices.size()));
     }
     return 0;
 }
@@ -276,6 +281,69 @@ inline int runSession(const std::uint8_t *data, std::size_t size)
     OXA_FUZZ_CHECK(sessionFromJson(sessionToJson(s, base), base, again, &error));
     OXA_FUZZ_CHECK(again.sets.size() == s.sets.size() && again.width == s.width && again.height == s.height);
     OXA_FUZZ_CHECK(sessionToJson(again, base) == sessionToJson(s, base));
+    return 0;
+}
+
+// What every slice of a stack file promises: an allowed size, the same value read
+// point by point and row by row, within the slice's range; finite values.
+inline void checkStackFile(const SliceFile &file)
+{
+    long long points = 0;
+    for (const auto &s : file.slices) {
+        OXA_FUZZ_CHECK(sliceSizeAllowed(s->width, s->height));
+        points += qint64(s->width) * s->height;
+        if (s->isImage)
+            OXA_FUZZ_CHECK(s->width == s->image.width() && s->height == s->image.height());
+        std::vector<double> row(std::size_t(s->width));
+        for (int y = 0; y < s->height; ++y) {
+            s->rowValues(y, row.data());
+            for (int x = 0; x < s->width; ++x) {
+                const double v = row[std::size_t(x)];
+                OXA_FUZZ_CHECK(std::isfinite(v));
+                OXA_FUZZ_CHECK(v == s->value(x, y));
+                OXA_FUZZ_CHECK(v >= s->minV && v <= s->maxV);
+            }
+        }
+    }
+    OXA_FUZZ_CHECK(points <= maxStackFilePoints);
+    OXA_FUZZ_CHECK(file.slices.empty() != file.reason.isEmpty());
+    OXA_FUZZ_CHECK(std::isfinite(file.spacing.x) && file.spacing.x > 0);
+    OXA_FUZZ_CHECK(std::isfinite(file.spacing.y) && file.spacing.y > 0);
+    OXA_FUZZ_CHECK(std::isfinite(file.spacing.z) && file.spacing.z > 0);
+}
+
+// The TIFF stack reader on one file, then a load of it twice over (one set, two names).
+inline int runTiff(const std::uint8_t *data, std::size_t size)
+{
+    const char *name = "stack.tif";
+    OXA_FUZZ_CHECK(writeFile(name, reinterpret_cast<const char *>(data), size));
+    const QString fname = QString::fromLatin1(name);
+    const QByteArray head(reinterpret_cast<const char *>(data), qsizetype(qMin<std::size_t>(size, 132)));
+    SliceFile file;
+    if (readTiffStack(fname, head, file))
+        checkStackFile(file);
+    else
+        OXA_FUZZ_CHECK(file.slices.empty());
+    return 0;
+}
+
+// The DICOM reader on one file, then a load of a series of two copies of it.
+inline int runDicom(const std::uint8_t *data, std::size_t size)
+{
+    OXA_FUZZ_CHECK(writeFile("a.dcm", reinterpret_cast<const char *>(data), size));
+    OXA_FUZZ_CHECK(writeFile("b.dcm", reinterpret_cast<const char *>(data), size));
+    const QByteArray head(reinterpret_cast<const char *>(data), qsizetype(qMin<std::size_t>(size, 132)));
+    SliceFile file;
+    if (!readDicomFile(QStringLiteral("a.dcm"), head, file)) {
+        OXA_FUZZ_CHECK(file.slices.empty());
+        return 0;
+    }
+    checkStackFile(file);
+    SliceDatas set;
+    set.setLoadWorkers(1);
+    set.filesSelected(QStringList{QStringLiteral("a.dcm"), QStringLiteral("b.dcm")});
+    OXA_FUZZ_CHECK(set.acceptedFiles.size() + set.skipped.size() == 2);
+    OXA_FUZZ_CHECK(std::isfinite(set.spacing.z) && set.spacing.z > 0);
     return 0;
 }
 

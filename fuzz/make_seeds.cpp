@@ -19,6 +19,7 @@
 #include <iterator>
 
 #include "tools/pngbytes.h"
+#include "tools/scanwriters.h"
 
 namespace {
 
@@ -130,6 +131,69 @@ void texts(const QString &dir, const QString &prefix, const char *const *items, 
         put(dir, QStringLiteral("%1_%2").arg(prefix).arg(i), QByteArray(items[i]));
 }
 
+// Small TIFF stacks of every sample kind the stack reader keeps, with and without
+// spacing, and a single 8-bit page (left to the picture readers).
+void tiffs(const QString &dir)
+{
+    using scanwriters::TiffPage;
+    auto page = [](int bits, int format, int seed) {
+        TiffPage p;
+        p.width = 5;
+        p.height = 3;
+        p.bits = bits;
+        p.sampleFormat = format;
+        p.samples.resize(5 * 3 * bits / 8);
+        for (qsizetype i = 0; i < p.samples.size(); ++i)
+            p.samples[i] = char((i * 37 + seed * 11) & 0xff);
+        if (format == 3 && bits == 32) {
+            for (qsizetype i = 0; i + 4 <= p.samples.size(); i += 4) {
+                const float v = float(i) * 0.5f - float(seed);
+                std::memcpy(p.samples.data() + i, &v, 4);
+            }
+        }
+        return p;
+    };
+    const struct {
+        int bits, format;
+        const char *name;
+    } kinds[] = {{8, 1, "u8"}, {8, 2, "s8"}, {16, 1, "u16"}, {16, 2, "s16"}, {32, 1, "u32"},
+                 {32, 2, "s32"}, {32, 3, "f32"}, {64, 3, "f64"}};
+    for (const auto &k : kinds) {
+        scanwriters::writeTiff(dir + QStringLiteral("/stack_%1.tif").arg(QLatin1String(k.name)),
+                               {page(k.bits, k.format, 1), page(k.bits, k.format, 2)});
+    }
+    scanwriters::writeTiff(dir + QStringLiteral("/stack_imagej.tif"), {page(16, 1, 1), page(16, 1, 2)},
+                           "ImageJ=1.54f\nimages=2\nslices=2\nunit=mm\nspacing=2.5\n", 2.0, 2.0, 1);
+    scanwriters::writeTiff(dir + QStringLiteral("/single_u16_cm.tif"), {page(16, 1, 3)}, {}, 40.0, 40.0, 3);
+    scanwriters::writeTiff(dir + QStringLiteral("/single_u8.tif"), {page(8, 1, 4)});
+}
+
+// Small DICOM files: unsigned and signed, one and two frames, each compression.
+void dicoms(const QString &dir)
+{
+    using scanwriters::Compression;
+    const struct {
+        Compression compression;
+        const char *name;
+    } kinds[] = {{Compression::None, "plain"}, {Compression::Rle, "rle"},
+                 {Compression::JpegLossless, "jpeg"}, {Compression::JpegLs, "jpegls"}};
+    for (const auto &k : kinds) {
+        for (int frames : {1, 2}) {
+            scanwriters::DicomImage d;
+            d.width = 5;
+            d.height = 3;
+            d.frames = frames;
+            d.isSigned = frames == 2;
+            d.slope = 1.5;
+            d.intercept = -1024;
+            d.thickness = 2.0;
+            for (int i = 0; i < 5 * 3 * frames; ++i)
+                d.stored.push_back(d.isSigned ? i * 97 - 700 : i * 131);
+            scanwriters::writeDicom(dir + QStringLiteral("/%1_%2.dcm").arg(QLatin1String(k.name)).arg(frames), d);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -141,7 +205,7 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QString root = QString::fromLocal8Bit(argv[1]);
-    for (const char *sub : {"config", "rangegrid", "xyvgrid", "load"})
+    for (const char *sub : {"config", "rangegrid", "xyvgrid", "load", "tiff", "dicom"})
         QDir().mkpath(root + u'/' + QLatin1String(sub));
 
     texts(root + QStringLiteral("/config"), QStringLiteral("config"), configs, int(std::size(configs)));
@@ -151,5 +215,10 @@ int main(int argc, char **argv)
     texts(root + QStringLiteral("/load"), QStringLiteral("range"), rangeGrids, int(std::size(rangeGrids)));
     texts(root + QStringLiteral("/load"), QStringLiteral("xyv"), xyvGrids, int(std::size(xyvGrids)));
     pictures(root + QStringLiteral("/load"));
+    tiffs(root + QStringLiteral("/tiff"));
+    dicoms(root + QStringLiteral("/dicom"));
+    // The loader sees every kind of file.
+    tiffs(root + QStringLiteral("/load"));
+    dicoms(root + QStringLiteral("/load"));
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <thread>
 
@@ -147,6 +148,8 @@ namespace {
 enum class Mode {
     Byte,     // a byte per sample at bits + ri * bpl + ci * stride, mapped through qLut
     Grid,     // doubles through row pointers, mapped by the window formula
+    Word16,   // a 16-bit word per sample at bits + ri * bpl + ci * 2, mapped through qLut
+    Floats,   // floats at floats[ri * sw + ci], mapped by the window formula
     Generic,  // SliceData::value, for every other picture format
 };
 
@@ -155,8 +158,9 @@ struct Source {
     const uchar *bits = nullptr;
     int bpl = 0;
     int stride = 1;
-    const double *qLut = nullptr;        // 256 mapped values, for Mode::Byte
+    const double *qLut = nullptr;        // 256 mapped values for Mode::Byte, 65536 for Mode::Word16
     const double *const *rows = nullptr; // for Mode::Grid
+    const float *floats = nullptr;       // for Mode::Floats
     const SliceData *slice = nullptr;
     bool madd16 = false;  // rows, columns, bpl and stride all fit 16-bit lanes
 };
@@ -169,6 +173,13 @@ struct Shared {
     double den = 1;
     bool alongZ = false;  // nz.x and nz.y are zeros: the rays run along the stack
 };
+
+inline quint16 word16At(const Source &src, int ri, int ci)
+{
+    quint16 v;
+    std::memcpy(&v, src.bits + qsizetype(ri) * src.bpl + qsizetype(ci) * 2, sizeof v);
+    return v;
+}
 
 // Wide, short tiles: for every slice a tile reads a few whole cache lines.
 constexpr int tileW = 128;
@@ -215,6 +226,12 @@ void kernelScalar(const Shared &sh, const Source &src, double zj, Tile &tl, int 
             break;
         case Mode::Grid:
             q = mapValue(src.rows[ri][ci], pr.minTh, pr.maxTh);
+            break;
+        case Mode::Word16:
+            q = src.qLut[word16At(src, ri, ci)];
+            break;
+        case Mode::Floats:
+            q = mapValue(double(src.floats[qsizetype(ri) * pr.sw + ci]), pr.minTh, pr.maxTh);
             break;
         default:
             q = mapValue(src.slice->value(ci, ri), pr.minTh, pr.maxTh);
@@ -580,8 +597,15 @@ bool columnKernel(const Shared &sh, Tile &tl)
             for (int k = 0; k < tl.n; ++k) {
                 if (ci[k] < 0)
                     continue;
-                const double v = src.mode == Mode::Grid ? src.rows[ri[k]][ci[k]] : src.slice->value(ci[k], ri[k]);
-                const double q = mapValue(v, pr.minTh, pr.maxTh);
+                double q;
+                if (src.mode == Mode::Word16) {
+                    q = src.qLut[word16At(src, ri[k], ci[k])];
+                } else {
+                    const double v = src.mode == Mode::Grid     ? src.rows[ri[k]][ci[k]]
+                                     : src.mode == Mode::Floats ? double(src.floats[qsizetype(ri[k]) * pr.sw + ci[k]])
+                                                                : src.slice->value(ci[k], ri[k]);
+                    q = mapValue(v, pr.minTh, pr.maxTh);
+                }
                 const double u = tl.u[k];
                 tl.u[k] = u < q ? q : u;
             }
@@ -659,13 +683,44 @@ void renderTile(const Shared &sh, const quint8 *premul, uchar *dest, qsizetype b
     }
 }
 
+// Mapped values of all 65536 stored words under one rescale; the slices of a set
+// share a few at most, so each is made once per drawing.
+struct Word16Luts {
+    struct Entry {
+        double slope, intercept;
+        int bias;
+        std::vector<double> lut;
+    };
+    std::vector<Entry> entries;
+
+    const double *lutFor(const SliceData &sd, const Params &pr)
+    {
+        for (const Entry &e : entries) {
+            if (e.slope == sd.rescaleSlope && e.intercept == sd.rescaleIntercept && e.bias == sd.storedBias)
+                return e.lut.data();
+        }
+        Entry e{sd.rescaleSlope, sd.rescaleIntercept, sd.storedBias, std::vector<double>(65536)};
+        for (int w = 0; w < 65536; ++w)
+            e.lut[size_t(w)] = mapValue(sd.rescaled(quint16(w)), pr.minTh, pr.maxTh);
+        entries.push_back(std::move(e));
+        return entries.back().lut.data();
+    }
+};
+
 // How to read slice `sd` fast; qLutStore receives any per-slice table.
 Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, std::vector<double> &qLutStore,
-                 std::vector<const double *> &rowStore)
+                 std::vector<const double *> &rowStore, Word16Luts &word16Luts)
 {
     Source s;
     s.slice = sd;
     if (!sd->isImage) {
+        if (!sd->floats.empty()) {
+            if (sd->width != pr.sw || sd->floats.size() < size_t(pr.sw) * size_t(pr.sh))
+                return s;
+            s.mode = Mode::Floats;
+            s.floats = sd->floats.data();
+            return s;
+        }
         if (sd->values.size() < size_t(pr.sh))
             return s;
         rowStore.resize(size_t(pr.sh));
@@ -685,6 +740,13 @@ Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, s
     const qint64 bytes = qint64(img.bytesPerLine()) * img.height();
     if (bits == nullptr || (reinterpret_cast<std::uintptr_t>(bits) & 3) != 0 || bytes >= (qint64(1) << 31))
         return s;
+    if (img.format() == QImage::Format_Grayscale16) {
+        s.mode = Mode::Word16;
+        s.bits = bits;
+        s.bpl = int(img.bytesPerLine());
+        s.qLut = word16Luts.lutFor(*sd, pr);
+        return s;
+    }
     switch (img.format()) {
     case QImage::Format_Grayscale8:
         s.stride = 1;
@@ -741,9 +803,10 @@ void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const 
         greyLut[v] = mapValue(double(v), pr.minTh, pr.maxTh);
     std::vector<std::vector<double>> qLuts(slices.size());
     std::vector<std::vector<const double *>> rows(slices.size());
+    Word16Luts word16Luts;
     sh.src.reserve(slices.size());
     for (size_t j = 0; j < slices.size(); ++j)
-        sh.src.push_back(sourceFor(slices[j], pr, greyLut, qLuts[j], rows[j]));
+        sh.src.push_back(sourceFor(slices[j], pr, greyLut, qLuts[j], rows[j], word16Luts));
 
     const int tilesX = (pr.pw + tileW - 1) / tileW;
     const int tilesY = (pr.ph + tileH - 1) / tileH;

@@ -74,6 +74,10 @@ private slots:
     void load();
     void session_data() { addInputs(QStringLiteral("session"), false); }
     void session();
+    void tiff_data() { addInputs(QStringLiteral("tiff"), false); }
+    void tiff();
+    void dicom_data() { addInputs(QStringLiteral("dicom"), false); }
+    void dicom();
 };
 
 void TestFuzzCorpus::config()
@@ -119,6 +123,24 @@ void TestFuzzCorpus::session()
     QFETCH(QString, path);
     const QByteArray input = readAll(path);
     oxafuzz::runSession(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));
+}
+
+void TestFuzzCorpus::tiff()
+{
+    QFETCH(QString, path);
+    const QByteArray input = readAll(path);
+    inScratch([&] {
+        oxafuzz::runTiff(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));
+    });
+}
+
+void TestFuzzCorpus::dicom()
+{
+    QFETCH(QString, path);
+    const QByteArray input = readAll(path);
+    inScratch([&] {
+        oxafuzz::runDicom(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));
+    });
 }
 
 QTEST_MAIN(TestFuzzCorpus)

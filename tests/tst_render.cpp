@@ -26,7 +26,7 @@ struct CtViewTestAccess {
 
 namespace {
 
-enum class Kind { Grey, Grid, Indexed, Rgb32, Rgb888, Argb32Pm };
+enum class Kind { Grey, Grid, Indexed, Rgb32, Rgb888, Argb32Pm, Grey16, Grey16Rescaled, Floats };
 
 // A deterministic volume: blobs of several strengths plus noise.
 double voxel(int x, int y, int z, int sw, int sh, int ss, quint32 seed)
@@ -48,7 +48,28 @@ SliceData *makeSlice(Kind kind, int sw, int sh, int ss, int z, quint32 seed)
     s->height = sh;
     s->minV = 1e300;
     s->maxV = -1e300;
-    if (kind == Kind::Grid) {
+    if (kind == Kind::Grey16 || kind == Kind::Grey16Rescaled) {
+        // Stored values over the whole 16-bit range; the rescaled kind as a signed
+        // CT slice with a slope that is not a power of two.
+        s->isImage = true;
+        QImage img(sw, sh, QImage::Format_Grayscale16);
+        for (int y = 0; y < sh; ++y)
+            for (int x = 0; x < sw; ++x)
+                reinterpret_cast<quint16 *>(img.scanLine(y))[x] =
+                    quint16(std::min(65535.0, voxel(x, y, z, sw, sh, ss, seed) * 251.0 + x));
+        if (kind == Kind::Grey16Rescaled) {
+            s->storedBias = 32768;
+            s->rescaleSlope = 0.37;
+            s->rescaleIntercept = -1024.0;
+        }
+        s->image = img;
+    } else if (kind == Kind::Floats) {
+        s->isImage = false;
+        s->floats.resize(size_t(sw) * size_t(sh));
+        for (int y = 0; y < sh; ++y)
+            for (int x = 0; x < sw; ++x)
+                s->floats[size_t(y) * size_t(sw) + size_t(x)] = float(voxel(x, y, z, sw, sh, ss, seed) * 0.013 - 1.1);
+    } else if (kind == Kind::Grid) {
         s->isImage = false;
         s->values.assign(size_t(sh), std::vector<double>(size_t(sw), 0.0));
         for (int y = 0; y < sh; ++y)
@@ -222,6 +243,13 @@ void TestRender::rasterMatchesReference_data()
     QTest::newRow("indexed oblique cut") << int(Kind::Indexed) << 28 << 28 << 14 << 33 << 33 << 1 << true << -10 << 255 << 0.0 << 100.0;
     QTest::newRow("rgb32 oblique") << int(Kind::Rgb32) << 28 << 28 << 14 << 33 << 33 << 1 << false << 0 << 180 << 0.0 << 100.0;
     QTest::newRow("argb32 premultiplied oblique cut") << int(Kind::Argb32Pm) << 28 << 28 << 14 << 33 << 33 << 1 << true << 20 << 255 << 0.0 << 100.0;
+    const int g16 = int(Kind::Grey16), g16r = int(Kind::Grey16Rescaled), fl = int(Kind::Floats);
+    QTest::newRow("16-bit initial") << g16 << 32 << 30 << 16 << 40 << 36 << 0 << false << 0 << 255 << 0.0 << 100.0;
+    QTest::newRow("16-bit oblique cut") << g16 << 31 << 27 << 13 << 45 << 39 << 1 << true << -30 << 128 << 10.0 << 90.0;
+    QTest::newRow("16-bit rescaled initial") << g16r << 30 << 26 << 10 << 33 << 29 << 0 << false << 0 << 255 << 0.0 << 100.0;
+    QTest::newRow("16-bit rescaled zoomed cut") << g16r << 29 << 26 << 11 << 35 << 31 << 3 << true << 40 << 200 << 20.0 << 70.0;
+    QTest::newRow("floats initial") << fl << 30 << 26 << 10 << 33 << 29 << 0 << false << 0 << 255 << 0.0 << 100.0;
+    QTest::newRow("floats oblique cut") << fl << 29 << 26 << 11 << 35 << 31 << 1 << true << 15 << 128 << 5.0 << 95.0;
     QTest::newRow("rgb888 oblique cut") << int(Kind::Rgb888) << 28 << 28 << 14 << 33 << 33 << 3 << true << 40 << 255 << 0.0 << 100.0;
 }
 

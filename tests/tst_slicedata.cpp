@@ -91,8 +91,17 @@ bool isFloatFormat(QImage::Format f)
     return f >= QImage::Format_RGBX16FPx4 && f <= QImage::Format_RGBA32FPx4_Premultiplied;
 }
 
-// Compares every value of the slice, read one by one and row by row, with the blue
-// byte of QImage::pixel, and reports the first pixel that differs.
+// The value a picture's pixel stands for: the stored word of a 16-bit grey picture,
+// the blue byte of QImage::pixel for every other format.
+double pictureValue(const QImage &img, int x, int y)
+{
+    if (img.format() == QImage::Format_Grayscale16)
+        return double(reinterpret_cast<const quint16 *>(img.constScanLine(y))[x]);
+    return double(img.pixel(x, y) & 0xff);
+}
+
+// Compares every value of the slice, read one by one and row by row, with the
+// picture's value (above), and reports the first pixel that differs.
 void compareWithPixel(const SliceData &s, const QImage &img)
 {
     std::vector<double> row(size_t(img.width()) + 1, -1.0);
@@ -101,7 +110,7 @@ void compareWithPixel(const SliceData &s, const QImage &img)
         if (row.back() != -1.0)
             QFAIL("rowValues wrote past the row");
         for (int x = 0; x < img.width(); ++x) {
-            const double expected = double(img.pixel(x, y) & 0xff);
+            const double expected = pictureValue(img, x, y);
             if (s.value(x, y) != expected || row[size_t(x)] != expected)
                 QFAIL(qPrintable(QStringLiteral("at (%1, %2) value gives %3, rowValues %4, pixel %5 (0x%6)")
                                      .arg(x).arg(y).arg(s.value(x, y)).arg(row[size_t(x)]).arg(expected)
@@ -193,12 +202,17 @@ void TestSliceData::valueMatchesPixel()
     QCOMPARE(s.width, image.width());
     QCOMPARE(s.height, image.height());
     compareWithPixel(s, image);
+    // Only the blue byte is kept of a picture of more than eight bits per pixel.
+    if (image.depth() > 8 && image.format() != QImage::Format_Grayscale16)
+        QCOMPARE(s.image.format(), QImage::Format_Grayscale8);
+    else
+        QCOMPARE(s.image.format(), image.format());
 
-    double lo = 255, hi = 0;
+    double lo = 65535, hi = 0;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
-            lo = std::min(lo, double(image.pixel(x, y) & 0xff));
-            hi = std::max(hi, double(image.pixel(x, y) & 0xff));
+            lo = std::min(lo, pictureValue(image, x, y));
+            hi = std::max(hi, pictureValue(image, x, y));
         }
     }
     QCOMPARE(s.minV, lo);
@@ -271,7 +285,8 @@ void TestSliceData::loadPicture_data()
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 16; ++x)
             reinterpret_cast<quint16 *>(grey16.scanLine(y))[x] = quint16(300 + (y * 16 + x) * 500);
-    QTest::newRow("16-bit grey") << grey16 << "grey16.png" << QByteArray("PNG") << 1.0 << 248.0;
+    // Stored values 300 .. 63800 kept whole, not cut to their high byte.
+    QTest::newRow("16-bit grey") << grey16 << "grey16.png" << QByteArray("PNG") << 300.0 << 63800.0;
 
     QImage colour(16, 8, QImage::Format_RGB32);
     for (int y = 0; y < 8; ++y)

@@ -1,5 +1,7 @@
-// Writes the sample slice sets: <folder>/head (the head phantom, grey PNG slices)
-// and <folder>/vessels (grid text files in both header variants). The sets are
+// Writes the sample slice sets: <folder>/head (the head phantom, grey PNG slices),
+// <folder>/vessels (grid text files in both header variants), <folder>/ct (a DICOM
+// CT series of the head, files named in shuffled order) and <folder>/head16.tif
+// (the head as a 16-bit TIFF stack). The sets are
 // made in a folder beside the target and moved into place at the end, so an
 // interrupted run never leaves a half-written sample folder behind.
 
@@ -19,7 +21,8 @@ int main(int argc, char *argv[])
     const QStringList args = QCoreApplication::arguments();
     if (args.size() != 2 || args.at(1).startsWith(QLatin1Char('-'))) {
         err << "usage: make_phantom <folder>\n"
-               "writes <folder>/head/head_000.png ... and <folder>/vessels/vessels_00.dat ...\n";
+               "writes <folder>/head/head_000.png ..., <folder>/vessels/vessels_00.dat ...,\n"
+               "<folder>/ct/ct_00.dcm ... and <folder>/head16.tif\n";
         return 2;
     }
 
@@ -30,7 +33,9 @@ int main(int argc, char *argv[])
     QString error;
     if (!phantom::writeHead(QDir(partial).filePath(QStringLiteral("head")), phantom::headSlices,
                             phantom::headSize, &error)
-        || !phantom::writeVessels(QDir(partial).filePath(QStringLiteral("vessels")), &error)) {
+        || !phantom::writeVessels(QDir(partial).filePath(QStringLiteral("vessels")), &error)
+        || !phantom::writeCtSeries(QDir(partial).filePath(QStringLiteral("ct")), &error)
+        || !phantom::writeHeadTiff(QDir(partial).filePath(QStringLiteral("head16.tif")), &error)) {
         err << "make_phantom: " << error << "\n";
         QDir(partial).removeRecursively();
         return 1;

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "tools/scanwriters.h"
+
 namespace phantom {
 
 namespace {
@@ -225,6 +227,89 @@ bool writeHead(const QString &dir, int slices, int size, QString *error)
         }
     }
     return true;
+}
+
+int headHounsfield(double density)
+{
+    if (density <= 0.0)
+        return -1000;
+    if (density >= 0.9)
+        return 1000;
+    return int(std::lround(density * 200.0));
+}
+
+namespace {
+// The head's density at the centre of pixel (c, r) of slice k of a stack of
+// `slices` square pictures of `size` pixels, as headSlice samples it.
+double densityAt(int k, int slices, int size, int c, int r)
+{
+    const double z = headStackHalfDepth * ((2.0 * k + 1.0) / slices - 1.0);
+    const double y = 1.0 - (2.0 * r + 1.0) / size;
+    const double x = (2.0 * c + 1.0) / size - 1.0;
+    return headDensity(x, y, z);
+}
+} // namespace
+
+int ctValue(int k, int c, int r)
+{
+    return headHounsfield(densityAt(k, ctSlices, ctSize, c, r));
+}
+
+QString ctFileName(int k)
+{
+    // 7 and 24 share no factor, so this is a shuffle of 0 .. 23.
+    return QStringLiteral("ct_%1.dcm").arg((k * 7 + 5) % ctSlices, 2, 10, QLatin1Char('0'));
+}
+
+bool writeCtSeries(const QString &dir, QString *error)
+{
+    if (!makeDir(dir, error))
+        return false;
+    for (int k = 0; k < ctSlices; ++k) {
+        scanwriters::DicomImage img;
+        img.width = img.height = ctSize;
+        img.stored.resize(std::size_t(ctSize) * ctSize);
+        for (int r = 0; r < ctSize; ++r)
+            for (int c = 0; c < ctSize; ++c)
+                img.stored[std::size_t(r) * ctSize + std::size_t(c)] = ctValue(k, c, r) - ctIntercept;
+        img.intercept = ctIntercept;
+        img.position[0] = -ctSize * ctPixelMm / 2;
+        img.position[1] = -ctSize * ctPixelMm / 2;
+        img.position[2] = k * ctStepMm;
+        img.rowSpacing = img.columnSpacing = ctPixelMm;
+        img.thickness = ctStepMm;
+        img.seriesUid = QStringLiteral("2.25.271828182845904523536028747135");
+        img.instanceUid = QStringLiteral("2.25.271828182845904523536028747135.%1").arg(k + 1);
+        img.instanceNumber = k + 1;
+        if (!scanwriters::writeDicom(QDir(dir).filePath(ctFileName(k)), img, error))
+            return false;
+    }
+    return true;
+}
+
+int tiffValue(int k, int c, int r)
+{
+    const double v = std::round(densityAt(k, tiffSlices, tiffSize, c, r) * 20000.0);
+    return int(std::clamp(v, 0.0, 65535.0));
+}
+
+bool writeHeadTiff(const QString &path, QString *error)
+{
+    QList<scanwriters::TiffPage> pages;
+    for (int k = 0; k < tiffSlices; ++k) {
+        scanwriters::TiffPage page;
+        page.width = page.height = tiffSize;
+        page.bits = 16;
+        page.samples.resize(qsizetype(tiffSize) * tiffSize * 2);
+        quint16 *out = reinterpret_cast<quint16 *>(page.samples.data());
+        for (int r = 0; r < tiffSize; ++r)
+            for (int c = 0; c < tiffSize; ++c)
+                out[r * tiffSize + c] = quint16(tiffValue(k, c, r));
+        pages.append(page);
+    }
+    const QByteArray description = "ImageJ=1.54f\nimages=" + QByteArray::number(tiffSlices) + "\nslices="
+                                   + QByteArray::number(tiffSlices) + "\nunit=mm\nspacing=1.5\n";
+    return scanwriters::writeTiff(path, pages, description, 1.0 / 0.75, 1.0 / 0.75, 1, error);
 }
 
 bool writeVessels(const QString &dir, QString *error)

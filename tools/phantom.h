@@ -66,6 +66,31 @@ double vesselValue(int x, int y, int z);
 // records whose coordinates start at (100, 200)). Empty for k out of range.
 QByteArray vesselSliceText(int k);
 
+// The CT sample: a few slices of the head in Hounsfield-like units (air -1000,
+// brain 40, the small structures 60 and 80, skull 1000), stored as unsigned 16-bit
+// values with RescaleIntercept -1024, 0.5 x 0.5 mm pixels, slices 2 mm apart along
+// the patient's z axis. The files are named in a shuffled order ("ct_05.dcm" is
+// not the sixth slice), so only their positions give the stack order.
+constexpr int ctSlices = 24;
+constexpr int ctSize = 128;
+constexpr double ctPixelMm = 0.5;
+constexpr double ctStepMm = 2.0;
+constexpr int ctIntercept = -1024;
+int headHounsfield(double density);
+// Slice k's value (Hounsfield units) at column c, row r, as the series stores it.
+int ctValue(int k, int c, int r);
+// The file name that holds slice k of the series.
+QString ctFileName(int k);
+bool writeCtSeries(const QString &dir, QString *error = nullptr);
+
+// The 16-bit TIFF sample: the head as one multi-page file, values 20000 per unit
+// of density (brain 4000, skull 20000), with the unit (mm) and a slice step of
+// 1.5 mm in an ImageJ-style description and 0.75 mm pixels in its resolution tags.
+constexpr int tiffSlices = 64;
+constexpr int tiffSize = 128;
+int tiffValue(int k, int c, int r);
+bool writeHeadTiff(const QString &path, QString *error = nullptr);
+
 // Write the set into dir (created when missing). False, with a message in *error
 // when given, as soon as a file cannot be written.
 bool writeHead(const QString &dir, int slices = headSlices, int size = headSize, QString *error = nullptr);

@@ -262,6 +262,82 @@
         <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;Opacity of the object. &lt;/p&gt;&lt;p&gt;255 : no transpparency (anything behind is invisible )&lt;/p&gt;&lt;p&gt;0 : perfectry transparent ( the object itself is invisible )&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
         <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;描画対象の透明さ/不透明さの度合い&lt;/p&gt;&lt;p&gt;255 : 完全に不透明(背後にあるものは全く見えません)&lt;/p&gt;&lt;p&gt;0 : 完全に透明(描画対象自身が全く見えなくなります)&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
     </message>
+    <message>
+        <source>Spacing</source>
+        <translation>間隔</translation>
+    </message>
+    <message>
+        <source>Column step</source>
+        <translation>列の間隔</translation>
+    </message>
+    <message>
+        <source>Row step</source>
+        <translation>行の間隔</translation>
+    </message>
+    <message>
+        <source>Slice step</source>
+        <translation>スライスの間隔</translation>
+    </message>
+    <message>
+        <source>%v of %m files</source>
+        <translation>%v / %m ファイル</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>キャンセル</translation>
+    </message>
+    <message>
+        <source>No slices</source>
+        <translation>スライスなし</translation>
+    </message>
+    <message>
+        <source>%1 × %2 × %3</source>
+        <translation>%1 × %2 × %3</translation>
+    </message>
+    <message>
+        <source>1 slice</source>
+        <translation>1 スライス</translation>
+    </message>
+    <message>
+        <source>%1 slices</source>
+        <translation>%1 スライス</translation>
+    </message>
+    <message>
+        <source>%1 · %2 × %3 · %4</source>
+        <translation>%1 · %2 × %3 · %4</translation>
+    </message>
+    <message>
+        <source>1 file skipped</source>
+        <translation>1 ファイルを除外</translation>
+    </message>
+    <message>
+        <source>%1 files skipped</source>
+        <translation>%1 ファイルを除外</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>and %1 more</source>
+        <translation>ほか %1 件</translation>
+    </message>
+    <message>
+        <source>other size than the first</source>
+        <translation>最初のファイルと大きさが違う</translation>
+    </message>
+    <message>
+        <source>all values equal</source>
+        <translation>すべての値が同じ</translation>
+    </message>
+    <message>
+        <source>not a slice file we can read</source>
+        <translation>読めるスライスファイルではない</translation>
+    </message>
+    <message>
+        <source>unreadable</source>
+        <translation>読み込めない</translation>
+    </message>
 </context>
 <context>
     <name>Session</name>

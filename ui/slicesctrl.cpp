@@ -3,8 +3,15 @@
 #include <QColorDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/cfgstore.h"
@@ -18,6 +25,22 @@ QString fieldText(double x)
 {
     return QString::number(x, 'g', 6);
 }
+
+// A spacing in the set's line: three significant digits are plenty to read.
+QString spacingText(double x)
+{
+    return QString::number(x, 'g', 3);
+}
+
+// A spacing field's value: a positive finite number, else 1.
+double spacingValue(const QLineEdit *field)
+{
+    const double v = field->text().toDouble();
+    return std::isfinite(v) && v > 0.0 ? v : 1.0;
+}
+
+// The skipped files listed in a tool tip, at most this many lines.
+constexpr int maxSkippedLines = 30;
 
 QPixmap colorSwatch(const QColor &col)
 {
@@ -47,9 +70,15 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
     sColorDialog = nullptr;
 
     nativeDialog = cfg.get("native_dialog", "0").toInt(nullptr, 10) == 1;
+    // The memory one load may give its slices, in megabytes; absent, 0 or not a
+    // number: half of the physical memory.
+    const qint64 budgetMb = cfg.get("slice_memory_mb", "0").toLongLong(nullptr, 10);
+    if (budgetMb > 0)
+        sliceDatas.setMemoryBudget(std::min<qint64>(budgetMb, qint64(1) << 43) << 20);
 
     setVColor(QColor(0, 127, 127));
     setSColor(QColor(127, 0, 0));
+    makeSetInfo();
 
     sliceDatas.moveToThread(&loaderThread);
     loaderThread.start(QThread::InheritPriority);
@@ -77,6 +106,113 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
     connect(selSColor_, &QPushButton::clicked, this, &SlicesCtrl::selectSColor);
     connect(alpha_, &QLineEdit::editingFinished, this, &SlicesCtrl::fixupAlpha);
     connect(alpha_, &QLineEdit::editingFinished, this, &SlicesCtrl::paintPImg);
+    connect(&progressTimer, &QTimer::timeout, this, &SlicesCtrl::pollLoadProgress);
+    connect(cancelLoad_, &QPushButton::clicked, this, &SlicesCtrl::cancelLoading);
+    for (QLineEdit *field : {spacingX_, spacingY_, spacingZ_})
+        connect(field, &QLineEdit::editingFinished, this, &SlicesCtrl::updateSetInfo);
+}
+
+// Two rows under the file list, made here rather than in the form so that they
+// stay together: the set's line with the skipped-files line, then the spacing
+// fields with the progress bar and Cancel, which are shown only while a load runs.
+void SlicesCtrl::makeSetInfo()
+{
+    auto *box = new QFrame(slicesCtrlFrame_);
+    box->setObjectName("setInfoFrame_");
+    auto *grid = new QGridLayout(box);
+    grid->setContentsMargins(0, 0, 0, 0);
+    setInfo_ = new QLabel(box);
+    setInfo_->setObjectName("setInfo_");
+    skippedInfo_ = new QLabel(box);
+    skippedInfo_->setObjectName("skippedInfo_");
+    skippedInfo_->setVisible(false);
+    auto *spacingLabel = new QLabel(tr("Spacing"), box);
+    spacingX_ = new QLineEdit(box);
+    spacingY_ = new QLineEdit(box);
+    spacingZ_ = new QLineEdit(box);
+    spacingX_->setObjectName("spacingX_");
+    spacingY_->setObjectName("spacingY_");
+    spacingZ_->setObjectName("spacingZ_");
+    spacingX_->setToolTip(tr("Column step"));
+    spacingY_->setToolTip(tr("Row step"));
+    spacingZ_->setToolTip(tr("Slice step"));
+    for (QLineEdit *field : {spacingX_, spacingY_, spacingZ_}) {
+        field->setMaximumWidth(60);
+        field->setText("1");
+    }
+    loadProgress_ = new QProgressBar(box);
+    loadProgress_->setObjectName("loadProgress_");
+    loadProgress_->setFormat(tr("%v of %m files"));
+    loadProgress_->setVisible(false);
+    cancelLoad_ = new QPushButton(tr("Cancel"), box);
+    cancelLoad_->setObjectName("cancelLoad_");
+    cancelLoad_->setVisible(false);
+
+    auto *line = new QHBoxLayout;
+    line->addWidget(setInfo_, 1);
+    line->addWidget(skippedInfo_);
+    grid->addLayout(line, 0, 0);
+    auto *controls = new QHBoxLayout;
+    controls->addWidget(spacingLabel);
+    controls->addWidget(spacingX_);
+    controls->addWidget(spacingY_);
+    controls->addWidget(spacingZ_);
+    controls->addWidget(loadProgress_, 1);
+    controls->addWidget(cancelLoad_);
+    controls->addStretch(0);
+    grid->addLayout(controls, 1, 0);
+    gridLayout_2->addWidget(box, gridLayout_2->rowCount(), 0);
+    progressTimer.setInterval(100);
+}
+
+Spacing SlicesCtrl::spacing() const
+{
+    return Spacing{spacingValue(spacingX_), spacingValue(spacingY_), spacingValue(spacingZ_)};
+}
+
+void SlicesCtrl::setSpacing(const Spacing &s)
+{
+    spacingX_->setText(fieldText(s.x));
+    spacingY_->setText(fieldText(s.y));
+    spacingZ_->setText(fieldText(s.z));
+    updateSetInfo();
+}
+
+// "24 slices · 128 × 96 · 0.5 × 0.5 × 2 mm": count, size and the spacing as the
+// fields read now, with the unit the files gave.
+void SlicesCtrl::updateSetInfo()
+{
+    if (!hasSlices) {
+        setInfo_->setText(listedFiles.isEmpty() && skippedInfo_->isHidden() ? QString() : tr("No slices"));
+        return;
+    }
+    const Spacing sp = spacing();
+    QString step = tr("%1 × %2 × %3").arg(spacingText(sp.x), spacingText(sp.y), spacingText(sp.z));
+    if (!spacingUnit.isEmpty())
+        step += QLatin1Char(' ') + spacingUnit;
+    const QString count = sliceCount == 1 ? tr("1 slice") : tr("%1 slices").arg(sliceCount);
+    setInfo_->setText(tr("%1 · %2 × %3 · %4").arg(count).arg(sliceWidth).arg(sliceHeight).arg(step));
+}
+
+void SlicesCtrl::pollLoadProgress()
+{
+    const LoadProgress p = sliceDatas.loadProgress();
+    if (!p.running) {
+        progressTimer.stop();
+        loadProgress_->setVisible(false);
+        cancelLoad_->setVisible(false);
+        return;
+    }
+    loadProgress_->setRange(0, std::max(p.total, 1));
+    loadProgress_->setValue(std::min(p.done, std::max(p.total, 1)));
+    loadProgress_->setVisible(true);
+    cancelLoad_->setVisible(true);
+}
+
+// Stops the running load after its current file; what it accepted is kept.
+void SlicesCtrl::cancelLoading()
+{
+    sliceDatas.cancelLoad();
 }
 
 // A running load is asked to stop after its current file, so closing the window
@@ -322,6 +458,7 @@ void SlicesCtrl::selectSColor()
 void SlicesCtrl::noticedLoadedNewFile(QString fname)
 {
     nameList_->addItem(fname);
+    listedFiles.append(fname);
 }
 
 // Emits paintPImg five times after a successful load (twice per threshold pair,
@@ -334,12 +471,39 @@ void SlicesCtrl::noticedLoadFilesFinished()
     bool loaded = false;
     double lowV = 0.0;
     double highV = 0.0;
+    QStringList stacked;
+    QList<SkippedFile> skipped;
+    Spacing loadedSpacing;
     {
         SliceDatas::ReadGuard g(sliceDatas);
         loaded = sliceDatas.loaded;
         lowV = sliceDatas.minV;
         highV = sliceDatas.maxV;
+        stacked = sliceDatas.acceptedFiles;
+        skipped = sliceDatas.skipped;
+        loadedSpacing = sliceDatas.spacing;
+        sliceCount = int(sliceDatas.slices.size());
+        sliceWidth = sliceDatas.width;
+        sliceHeight = sliceDatas.height;
+        if (loaded)
+            spacingUnit = sliceDatas.spacingUnit;
     }
+    progressTimer.stop();
+    loadProgress_->setVisible(false);
+    cancelLoad_->setVisible(false);
+    // A DICOM series is stacked by slice position: list the files in stack order.
+    if (stacked != listedFiles && stacked.size() == listedFiles.size()) {
+        nameList_->clear();
+        listedFiles.clear();
+        for (const QString &f : std::as_const(stacked))
+            noticedLoadedNewFile(f);
+    }
+    showSkipped(skipped);
+    hasSlices = loaded;
+    if (loaded)
+        setSpacing(loadedSpacing);
+    else
+        updateSetInfo();
     if (loaded && std::isfinite(lowV) && std::isfinite(highV)) {
         setRMinV(lowV);
         setRMaxV(highV);
@@ -353,4 +517,31 @@ void SlicesCtrl::noticedLoadFilesFinished()
 void SlicesCtrl::datasCleared()
 {
     nameList_->clear();
+    listedFiles.clear();
+    progressTimer.start();
+}
+
+// "3 files skipped", with each file and its reason in the tool tip.
+void SlicesCtrl::showSkipped(const QList<SkippedFile> &skipped)
+{
+    skippedInfo_->setVisible(!skipped.isEmpty());
+    if (skipped.isEmpty()) {
+        skippedInfo_->clear();
+        skippedInfo_->setToolTip(QString());
+        return;
+    }
+    const qsizetype n = skipped.size();
+    skippedInfo_->setText(n == 1 ? tr("1 file skipped") : tr("%1 files skipped").arg(n));
+    QStringList lines;
+    for (qsizetype i = 0; i < n && i < maxSkippedLines; ++i) {
+        const SkippedFile &f = skipped.at(i);
+        lines << tr("%1: %2")
+                     .arg(QDir::toNativeSeparators(f.file), tr(f.reason.toUtf8().constData()))
+                     .toHtmlEscaped();
+    }
+    if (n > maxSkippedLines)
+        lines << tr("and %1 more").arg(n - maxSkippedLines).toHtmlEscaped();
+    // Rich text, so that a file name that looks like markup is shown as it is.
+    skippedInfo_->setToolTip(QStringLiteral("<p style=\"white-space:pre\">") + lines.join(QStringLiteral("<br>"))
+                             + QStringLiteral("</p>"));
 }

@@ -5,7 +5,9 @@
 #include <QPainter>
 #include <QFrame>
 #include <QString>
+#include <QStringList>
 #include <QThread>
+#include <QTimer>
 
 #include "data/slicedatas.h"
 #include "render/vec3.h"
@@ -15,6 +17,10 @@ class ChCoord;
 class MouseC;
 class QColorDialog;
 class QFileDialog;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
 
 // The control panel of one slice set: file selection, range, thresholds,
 // colours, opacity, show switches, cross-section and histogram. Owned by
@@ -66,6 +72,23 @@ public:
     void setRMinV(double x);
     void setRMaxV(double x);
 
+    // The voxel spacing in the three spacing fields (column, row and slice step);
+    // a field that does not hold a positive number reads as 1. The fields take the
+    // spacing of the files after each load that accepted a file.
+    Spacing spacing() const;
+    void setSpacing(const Spacing &s);
+
+    // The set's line under the file list ("24 slices · 128 × 96 · 0.5 × 0.5 × 2 mm"),
+    // the skipped-files line with its tool tip, the spacing fields, and the progress
+    // bar with its Cancel button, shown while a load runs. Made by the constructor.
+    QLabel *setInfo_ = nullptr;
+    QLabel *skippedInfo_ = nullptr;
+    QLineEdit *spacingX_ = nullptr;
+    QLineEdit *spacingY_ = nullptr;
+    QLineEdit *spacingZ_ = nullptr;
+    QProgressBar *loadProgress_ = nullptr;
+    QPushButton *cancelLoad_ = nullptr;
+
 signals:
     void changedSliderStat();
     void paintPImg();
@@ -91,8 +114,22 @@ private slots:
     void mousePressedOnDispH();
     void mouseMovedOnDispH();
     void mouseReleasedOnDispH();
+    void pollLoadProgress();
+    void cancelLoading();
+    void updateSetInfo();
 
 private:
+    void makeSetInfo();
+    void showSkipped(const QList<SkippedFile> &skipped);
+
+    QTimer progressTimer;
+    QStringList listedFiles;  // the files of nameList_, in the order they were listed
+    QString spacingUnit;      // of the last load that accepted a file
+    bool hasSlices = false;
+    int sliceCount = 0;
+    int sliceWidth = 0;
+    int sliceHeight = 0;
+
     // The derivations between a threshold and its percentage, through the
     // range fields as they read now.
     double valueFromPercent(double pc) const;

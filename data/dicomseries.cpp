@@ -1,0 +1,317 @@
+#include "data/dicomseries.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+
+// DCMTK's configuration header comes before any other of its headers.
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcrledrg.h>
+#include <dcmtk/dcmdata/dcstack.h>
+#include <dcmtk/dcmdata/dcxfer.h>
+#include <dcmtk/dcmjpeg/djdecode.h>
+#include <dcmtk/dcmjpls/djdecode.h>
+#include <dcmtk/oflog/oflog.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "data/slicefile.h"
+
+namespace {
+
+// Elements up to this length are read with the rest of the header; longer ones
+// (the pixel data) are read from the file when needed, after their declared
+// lengths have been checked against the file's.
+constexpr Uint32 maxHeaderElement = 4096;
+
+// The decoders of the compressed transfer syntaxes, and DCMTK's log silenced:
+// a file it refuses is skipped with its reason, not reported on the console.
+void setUpDcmtk()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        OFLog::configure(OFLogger::OFF_LOG_LEVEL);
+        DcmRLEDecoderRegistration::registerCodecs();
+        DJDecoderRegistration::registerCodecs();
+        DJLSDecoderRegistration::registerCodecs();
+    });
+}
+
+// False when an element of the data set declares more bytes than the file holds.
+bool lengthsFitFile(DcmDataset &ds, qint64 fileSize)
+{
+    DcmStack stack;
+    while (ds.nextObject(stack, OFTrue).good()) {
+        DcmObject *obj = stack.top();
+        if (obj && obj->isLeaf() && qint64(obj->getLength()) > fileSize)
+            return false;
+    }
+    return true;
+}
+
+double numberOr(DcmDataset &ds, const DcmTagKey &key, unsigned long pos, double fallback, bool *found = nullptr)
+{
+    Float64 v = 0.0;
+    const bool ok = ds.findAndGetFloat64(key, v, pos).good() && std::isfinite(v);
+    if (found)
+        *found = ok;
+    return ok ? v : fallback;
+}
+
+struct PixelLayout
+{
+    int rows = 0;
+    int columns = 0;
+    int frames = 1;
+    int bitsAllocated = 0;
+    int bitsStored = 0;
+    int highBit = 0;
+    bool isSigned = false;
+    bool isFloat = false;
+};
+
+// Stored value of one sample: the BitsStored bits ending at HighBit, sign-extended
+// for signed data.
+qint64 storedValue(quint32 word, const PixelLayout &l)
+{
+    const int shift = l.highBit + 1 - l.bitsStored;
+    const quint64 mask = (quint64(1) << l.bitsStored) - 1;
+    quint64 v = (quint64(word) >> shift) & mask;
+    if (l.isSigned && (v >> (l.bitsStored - 1)) & 1)
+        return qint64(v) - (qint64(1) << l.bitsStored);
+    return qint64(v);
+}
+
+bool readLayout(DcmDataset &ds, PixelLayout &l, QString &reason)
+{
+    Uint16 rows = 0, columns = 0, allocated = 0, stored = 0, high = 0, representation = 0, samples = 1;
+    OFString photometric;
+    ds.findAndGetUint16(DCM_Rows, rows);
+    ds.findAndGetUint16(DCM_Columns, columns);
+    ds.findAndGetUint16(DCM_BitsAllocated, allocated);
+    if (ds.findAndGetUint16(DCM_BitsStored, stored).bad())
+        stored = allocated;
+    if (ds.findAndGetUint16(DCM_HighBit, high).bad())
+        high = Uint16(stored - 1);
+    ds.findAndGetUint16(DCM_PixelRepresentation, representation);
+    ds.findAndGetUint16(DCM_SamplesPerPixel, samples);
+    ds.findAndGetOFString(DCM_PhotometricInterpretation, photometric);
+    Sint32 frames = 1;
+    if (ds.findAndGetSint32(DCM_NumberOfFrames, frames).bad() || frames < 1)
+        frames = 1;
+    l.rows = rows;
+    l.columns = columns;
+    l.frames = int(frames);
+    l.bitsAllocated = allocated;
+    l.bitsStored = stored;
+    l.highBit = high;
+    l.isSigned = representation == 1;
+    l.isFloat = ds.tagExists(DCM_FloatPixelData) && !ds.tagExists(DCM_PixelData);
+    reason = QString::fromLatin1(skipReason::notSlices);
+    if (!ds.tagExists(DCM_PixelData) && !l.isFloat)
+        return false; // a report, a structured document: no picture
+    const bool grey = photometric == "MONOCHROME1" || photometric == "MONOCHROME2"
+                      || (photometric.empty() && samples == 1);
+    if (!grey || samples != 1)
+        return false;
+    if (l.isFloat) {
+        l.bitsAllocated = l.bitsStored = 32;
+        l.highBit = 31;
+    } else if (l.bitsAllocated != 8 && l.bitsAllocated != 16 && l.bitsAllocated != 32) {
+        return false;
+    }
+    if (l.bitsStored < 1 || l.bitsStored > l.bitsAllocated || l.highBit < l.bitsStored - 1
+        || l.highBit >= l.bitsAllocated)
+        return false;
+    reason = QString::fromLatin1(skipReason::unreadable);
+    if (!sliceSizeAllowed(l.columns, l.rows))
+        return false;
+    return qint64(l.columns) * l.rows * l.frames <= maxStackFilePoints;
+}
+
+void readPlacement(DcmDataset &ds, SliceFile &out)
+{
+    OFString uid;
+    if (ds.findAndGetOFString(DCM_SeriesInstanceUID, uid).good())
+        out.dicom.seriesUid = QString::fromLatin1(uid.c_str());
+    bool all = true;
+    for (unsigned long i = 0; i < 3; ++i) {
+        bool ok = false;
+        out.dicom.position[i] = numberOr(ds, DCM_ImagePositionPatient, i, 0.0, &ok);
+        all = all && ok;
+    }
+    for (unsigned long i = 0; i < 6; ++i) {
+        bool ok = false;
+        const double v = numberOr(ds, DCM_ImageOrientationPatient, i, 0.0, &ok);
+        (i < 3 ? out.dicom.rowDir[i] : out.dicom.colDir[i - 3]) = v;
+        all = all && ok;
+    }
+    out.dicom.hasGeometry = all;
+    bool found = false;
+    double gap = numberOr(ds, DCM_SpacingBetweenSlices, 0, 0.0, &found);
+    if (!found || !(gap > 0.0))
+        gap = numberOr(ds, DCM_SliceThickness, 0, 0.0, &found);
+    out.dicom.sliceGap = gap > 0.0 ? gap : 0.0;
+
+    bool hasRow = false, hasColumn = false;
+    const double rowStep = numberOr(ds, DCM_PixelSpacing, 0, 0.0, &hasRow);
+    const double columnStep = numberOr(ds, DCM_PixelSpacing, 1, 0.0, &hasColumn);
+    if (hasRow && hasColumn && rowStep > 0.0 && columnStep > 0.0) {
+        out.spacing.x = columnStep;
+        out.spacing.y = rowStep;
+        out.hasSpacing = true;
+        out.spacingUnit = QStringLiteral("mm");
+    }
+    if (out.dicom.sliceGap > 0.0) {
+        out.spacing.z = out.dicom.sliceGap;
+        out.hasSpacing = true;
+    }
+}
+
+// The frames of the (decoded) pixel data as slices.
+bool readFrames(DcmDataset &ds, const PixelLayout &l, SliceFile &out)
+{
+    const qint64 perFrame = qint64(l.rows) * l.columns;
+    const qint64 bytesPerSample = l.bitsAllocated / 8;
+    const qint64 needed = perFrame * l.frames * bytesPerSample;
+    double slope = numberOr(ds, DCM_RescaleSlope, 0, 1.0);
+    double intercept = numberOr(ds, DCM_RescaleIntercept, 0, 0.0);
+    if (l.isFloat) {
+        const Float32 *floats = nullptr;
+        unsigned long count = 0;
+        if (ds.findAndGetFloat32Array(DCM_FloatPixelData, floats, &count).bad() || !floats
+            || qint64(count) < perFrame * l.frames)
+            return false;
+        for (int f = 0; f < l.frames; ++f) {
+            if (!reserveSliceMemory(perFrame * qint64(sizeof(float))))
+                return false;
+            auto s = std::make_unique<SliceData>();
+            s->width = l.columns;
+            s->height = l.rows;
+            s->floats.assign(floats + perFrame * f, floats + perFrame * (f + 1));
+            for (float &v : s->floats) {
+                if (!std::isfinite(v))
+                    v = 0.0f;
+            }
+            computeValueMinMax(*s);
+            out.slices.push_back(std::move(s));
+        }
+        return true;
+    }
+    DcmElement *pixels = nullptr;
+    if (ds.findAndGetElement(DCM_PixelData, pixels).bad() || !pixels)
+        return false;
+    const unsigned char *bytes = nullptr;
+    if (l.bitsAllocated == 8) {
+        Uint8 *b = nullptr;
+        if (pixels->getUint8Array(b).good())
+            bytes = b;
+    }
+    if (!bytes) {
+        Uint16 *w = nullptr;
+        if (pixels->getUint16Array(w).good())
+            bytes = reinterpret_cast<const unsigned char *>(w);
+    }
+    if (!bytes || qint64(pixels->getLength()) < needed)
+        return false;
+    for (int f = 0; f < l.frames; ++f) {
+        const qint64 keeps = l.bitsStored <= 16
+                                 ? perFrame * 2
+                                 : perFrame * qint64(sizeof(double)) + qint64(l.rows) * qint64(sizeof(std::vector<double>));
+        if (!reserveSliceMemory(keeps))
+            return false;
+        auto s = std::make_unique<SliceData>();
+        const unsigned char *frame = bytes + perFrame * bytesPerSample * f;
+        auto wordAt = [&](qint64 i) -> quint32 {
+            if (l.bitsAllocated == 8)
+                return frame[i];
+            if (l.bitsAllocated == 16) {
+                quint16 v;
+                std::memcpy(&v, frame + 2 * i, 2);
+                return v;
+            }
+            quint32 v;
+            std::memcpy(&v, frame + 4 * i, 4);
+            return v;
+        };
+        if (l.bitsStored <= 16) {
+            // Two bytes per point: the stored value, biased when signed, and the rescale.
+            QImage img(l.columns, l.rows, QImage::Format_Grayscale16);
+            if (img.isNull())
+                return false;
+            s->storedBias = l.isSigned ? 32768 : 0;
+            s->rescaleSlope = slope;
+            s->rescaleIntercept = intercept;
+            for (int y = 0; y < l.rows; ++y) {
+                quint16 *line = reinterpret_cast<quint16 *>(img.scanLine(y));
+                for (int x = 0; x < l.columns; ++x)
+                    line[x] = quint16(storedValue(wordAt(qint64(y) * l.columns + x), l) + s->storedBias);
+            }
+            s->image = img;
+            s->computeImageMinMax();
+        } else {
+            s->width = l.columns;
+            s->height = l.rows;
+            s->values.assign(std::size_t(l.rows), std::vector<double>(std::size_t(l.columns), 0.0));
+            for (int y = 0; y < l.rows; ++y) {
+                for (int x = 0; x < l.columns; ++x)
+                    s->values[std::size_t(y)][std::size_t(x)] =
+                        double(storedValue(wordAt(qint64(y) * l.columns + x), l)) * slope + intercept;
+            }
+            computeValueMinMax(*s);
+        }
+        out.slices.push_back(std::move(s));
+    }
+    return true;
+}
+
+} // namespace
+
+bool looksLikeDicom(const QByteArray &head)
+{
+    return head.size() >= 132 && std::memcmp(head.constData() + 128, "DICM", 4) == 0;
+}
+
+bool readDicomFile(const QString &fname, const QByteArray &head, SliceFile &out) noexcept
+{
+    if (!looksLikeDicom(head))
+        return false;
+    out.isDicom = true;
+    try {
+        setUpDcmtk();
+        const qint64 fileSize = QFileInfo(fname).size();
+        DcmFileFormat ff;
+        const QByteArray native = QFile::encodeName(fname);
+        if (ff.loadFile(OFFilename(native.constData()), EXS_Unknown, EGL_noChange, maxHeaderElement,
+                        ERM_autoDetect)
+                .bad()) {
+            out.reason = QString::fromLatin1(skipReason::unreadable);
+            return true;
+        }
+        DcmDataset *ds = ff.getDataset();
+        PixelLayout layout;
+        if (!ds || !lengthsFitFile(*ds, fileSize) || !readLayout(*ds, layout, out.reason))
+            return true;
+        out.reason = QString::fromLatin1(skipReason::unreadable);
+        if (DcmXfer(ds->getOriginalXfer()).isEncapsulated()) {
+            if (ds->chooseRepresentation(EXS_LittleEndianExplicit, nullptr).bad()
+                || !ds->canWriteXfer(EXS_LittleEndianExplicit))
+                return true;
+        }
+        readPlacement(*ds, out);
+        if (!readFrames(*ds, layout, out))
+            out.slices.clear();
+        if (!out.slices.empty())
+            out.reason.clear();
+    } catch (...) {
+        out.slices.clear();
+        out.reason = QString::fromLatin1(skipReason::unreadable);
+    }
+    return true;
+}

@@ -1,0 +1,611 @@
+// Real scan files: 16-bit pictures, TIFF stacks, DICOM series, the set's spacing,
+// the skipped-files report, and progress with Cancel.
+
+#include <QAtomicInt>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "data/slicedata.h"
+#include "data/slicefile.h"
+#include "loaderrig.h"
+#include "panelfixtures.h"
+#include "tools/phantom.h"
+#include "tools/scanwriters.h"
+#include "ui/slicesctrl.h"
+
+Q_DECLARE_METATYPE(scanwriters::TiffPage)
+Q_DECLARE_METATYPE(scanwriters::Compression)
+
+using scanwriters::DicomImage;
+using scanwriters::TiffPage;
+
+namespace {
+
+// Samples of one kind as bytes: value i of each page is f(page, i).
+template <typename T, typename F>
+TiffPage tiffPage(int w, int h, int sampleFormat, F f, int page)
+{
+    TiffPage p;
+    p.width = w;
+    p.height = h;
+    p.bits = int(sizeof(T)) * 8;
+    p.sampleFormat = sampleFormat;
+    p.samples.resize(qsizetype(w) * h * qsizetype(sizeof(T)));
+    for (int i = 0; i < w * h; ++i) {
+        const T v = T(f(page, i));
+        std::memcpy(p.samples.data() + qsizetype(i) * qsizetype(sizeof(T)), &v, sizeof v);
+    }
+    return p;
+}
+
+// The value of every point of a set, slice after slice.
+QList<double> allValues(const SliceDatas &set)
+{
+    QList<double> out;
+    for (const SliceData *s : set.slices)
+        for (int y = 0; y < s->height; ++y)
+            for (int x = 0; x < s->width; ++x)
+                out << s->value(x, y);
+    return out;
+}
+
+DicomImage ctSlice(int w, int h, int k, double z)
+{
+    DicomImage d;
+    d.width = w;
+    d.height = h;
+    d.isSigned = true;
+    d.slope = 2.0;
+    d.intercept = -1000.0;
+    d.stored.resize(std::size_t(w) * h);
+    for (int i = 0; i < w * h; ++i)
+        d.stored[std::size_t(i)] = -300 + k * 10 + i; // several negative stored values
+    d.position[0] = -5.0;
+    d.position[1] = 7.0;
+    d.position[2] = z;
+    d.rowSpacing = 0.6;
+    d.columnSpacing = 0.7;
+    d.thickness = 2.5;
+    d.instanceUid = QStringLiteral("2.25.77.%1").arg(k);
+    return d;
+}
+
+} // namespace
+
+class TestScanFiles : public QObject
+{
+    Q_OBJECT
+private slots:
+    void sixteenBitEndToEnd_data();
+    void sixteenBitEndToEnd();
+    void tiffStack_data();
+    void tiffStack();
+    void dicomSeriesStackedByPosition_data();
+    void dicomSeriesStackedByPosition();
+    void mixedListKeepsOrder();
+    void hugeDeclaredSizesRefused_data();
+    void hugeDeclaredSizesRefused();
+    void memoryBudget_data();
+    void memoryBudget();
+    void skippedFilesLine();
+    void cancelKeepsAccepted();
+    void samplesLoad();
+};
+
+void TestScanFiles::sixteenBitEndToEnd_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("16-bit grey PNG") << "png";
+    QTest::newRow("16-bit TIFF, one page") << "tiff";
+}
+
+// A CT slice stored as 16-bit values 128 .. 2191 keeps them: in the slice, in the
+// set's range and in the panel's range fields (once cut to 0 .. 9).
+void TestScanFiles::sixteenBitEndToEnd()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const int w = 40, h = 30;
+    auto valueAt = [](int i) { return 128 + (i * 1747) % 2064; }; // 128 .. 2191, first pixel 128
+    QString path;
+    if (kind == "png") {
+        QImage img(w, h, QImage::Format_Grayscale16);
+        for (int i = 0; i < w * h; ++i)
+            reinterpret_cast<quint16 *>(img.scanLine(i / w))[i % w] = quint16(valueAt(i));
+        reinterpret_cast<quint16 *>(img.scanLine(h - 1))[w - 1] = 2191;
+        path = dir.filePath("ct16.png");
+        QVERIFY(img.save(path, "PNG"));
+    } else {
+        TiffPage p = tiffPage<quint16>(w, h, 1, [&](int, int i) { return i == w * h - 1 ? 2191 : valueAt(i); }, 0);
+        path = dir.filePath("ct16.tif");
+        QVERIFY(scanwriters::writeTiff(path, {p}));
+    }
+    SliceFile file = readSliceFile(path);
+    QCOMPARE(int(file.slices.size()), 1);
+    const SliceData &s = *file.slices.front();
+    QCOMPARE(s.minV, 128.0);
+    QCOMPARE(s.maxV, 2191.0);
+    QCOMPARE(s.image.format(), QImage::Format_Grayscale16);
+    QCOMPARE(s.image.bytesPerLine(), qsizetype(2 * w));
+    std::vector<double> row(static_cast<std::size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        s.rowValues(y, row.data());
+        for (int x = 0; x < w; ++x) {
+            const double expected = (y == h - 1 && x == w - 1) ? 2191.0 : double(valueAt(y * w + x));
+            QCOMPARE(s.value(x, y), expected);
+            QCOMPARE(row[std::size_t(x)], expected);
+        }
+    }
+
+    SlicesCtrl panel;
+    QVERIFY(fixtures::loadThroughDialog(panel, {path}));
+    QCOMPARE(panel.rMinV_->text(), QStringLiteral("128"));
+    QCOMPARE(panel.rMaxV_->text(), QStringLiteral("2191"));
+}
+
+void TestScanFiles::tiffStack_data()
+{
+    QTest::addColumn<QList<TiffPage>>("pages");
+    QTest::addColumn<QList<double>>("expected"); // every value of the set, slice after slice
+    QTest::addColumn<QByteArray>("description");
+    QTest::addColumn<double>("xres");
+    QTest::addColumn<int>("resUnit");
+    QTest::addColumn<double>("spacingX");
+    QTest::addColumn<double>("spacingZ");
+    QTest::addColumn<QString>("unit");
+
+    const int w = 5, h = 3;
+    auto rows = [&](auto sample, int fmt, auto value) {
+        using T = decltype(sample);
+        QList<TiffPage> pages;
+        QList<double> expected;
+        for (int k = 0; k < 3; ++k) {
+            pages << tiffPage<T>(w, h, fmt, value, k);
+            for (int i = 0; i < w * h; ++i)
+                expected << double(T(value(k, i)));
+        }
+        return std::make_pair(pages, expected);
+    };
+    const QByteArray imagej = "ImageJ=1.54f\nimages=3\nslices=3\nunit=micron\nspacing=4\n";
+    {
+        auto [p, e] = rows(quint8(), 1, [](int k, int i) { return k * 40 + i * 7; });
+        QTest::newRow("8-bit pages") << p << e << QByteArray() << 0.0 << 1 << 1.0 << 1.0 << QString();
+    }
+    {
+        auto [p, e] = rows(qint8(), 2, [](int k, int i) { return -100 + k * 30 + i * 9; });
+        QTest::newRow("8-bit signed") << p << e << QByteArray() << 0.0 << 1 << 1.0 << 1.0 << QString();
+    }
+    {
+        auto [p, e] = rows(quint16(), 1, [](int k, int i) { return 60000 - k * 9000 - i * 1000; });
+        QTest::newRow("16-bit, ImageJ spacing in microns")
+            << p << e << imagej << 2.0 << 1 << 0.0005 << 0.004 << QString("mm");
+    }
+    {
+        auto [p, e] = rows(qint16(), 2, [](int k, int i) { return -32768 + k * 20000 + i * 777; });
+        QTest::newRow("16-bit signed, centimetre resolution")
+            << p << e << QByteArray() << 4.0 << 3 << 2.5 << 1.0 << QString("mm");
+    }
+    {
+        auto [p, e] = rows(quint32(), 1, [](int k, int i) { return 4000000000.0 - k * 1e9 - i; });
+        QTest::newRow("32-bit unsigned") << p << e << QByteArray() << 0.0 << 1 << 1.0 << 1.0 << QString();
+    }
+    {
+        auto [p, e] = rows(qint32(), 2, [](int k, int i) { return -2000000000 + k * 1000000000 + i; });
+        QTest::newRow("32-bit signed, unitless resolution")
+            << p << e << QByteArray() << 8.0 << 1 << 0.125 << 1.0 << QString();
+    }
+    {
+        auto value = [](int k, int i) {
+            if (i == 3)
+                return std::numeric_limits<float>::quiet_NaN();
+            if (i == 4)
+                return -std::numeric_limits<float>::infinity();
+            return float(k * 0.25 - i * 1.5e-3);
+        };
+        auto [p, e] = rows(float(), 3, value);
+        for (int k = 0; k < 3; ++k)
+            e[k * w * h + 3] = e[k * w * h + 4] = 0.0; // non-finite samples read as 0
+        QTest::newRow("32-bit float, non-finite as 0") << p << e << QByteArray() << 0.0 << 1 << 1.0 << 1.0 << QString();
+    }
+    {
+        auto [p, e] = rows(double(), 3, [](int k, int i) { return 1e6 + k * 0.125 + i; });
+        QTest::newRow("64-bit float") << p << e << QByteArray() << 0.0 << 1 << 1.0 << 1.0 << QString();
+    }
+}
+
+void TestScanFiles::tiffStack()
+{
+    QFETCH(QList<TiffPage>, pages);
+    QFETCH(QList<double>, expected);
+    QFETCH(QByteArray, description);
+    QFETCH(double, xres);
+    QFETCH(int, resUnit);
+    QFETCH(double, spacingX);
+    QFETCH(double, spacingZ);
+    QFETCH(QString, unit);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("stack.tif");
+    QVERIFY(scanwriters::writeTiff(path, pages, description, xres, xres, resUnit));
+
+    LoaderRig rig(1);
+    QVERIFY(rig.load({path}));
+    QCOMPARE(rig.rec.events, expectedEvents({path}));
+    QCOMPARE(int(rig.set.slices.size()), int(pages.size()));
+    QCOMPARE(allValues(rig.set), expected);
+    QCOMPARE(rig.set.acceptedFiles, QStringList{path});
+    QVERIFY(qAbs(rig.set.spacing.x - spacingX) < 1e-6 * spacingX);
+    QVERIFY(qAbs(rig.set.spacing.y - spacingX) < 1e-6 * spacingX);
+    QVERIFY(qAbs(rig.set.spacing.z - spacingZ) < 1e-9);
+    QCOMPARE(rig.set.spacingUnit, unit);
+    // Both readings of every slice agree, so the renderer's paths read the same values.
+    for (const SliceData *s : rig.set.slices) {
+        std::vector<double> row(static_cast<std::size_t>(s->width));
+        for (int y = 0; y < s->height; ++y) {
+            s->rowValues(y, row.data());
+            for (int x = 0; x < s->width; ++x)
+                QCOMPARE(row[std::size_t(x)], s->value(x, y));
+        }
+    }
+}
+
+void TestScanFiles::dicomSeriesStackedByPosition_data()
+{
+    QTest::addColumn<scanwriters::Compression>("compression");
+    QTest::addColumn<bool>("tilted");
+    using C = scanwriters::Compression;
+    QTest::newRow("uncompressed, axial") << C::None << false;
+    QTest::newRow("RLE, axial") << C::Rle << false;
+    QTest::newRow("JPEG lossless, axial") << C::JpegLossless << false;
+    QTest::newRow("JPEG-LS lossless, axial") << C::JpegLs << false;
+    QTest::newRow("uncompressed, sagittal") << C::None << true;
+}
+
+// Five slices chosen in shuffled order stack by position along the normal; values
+// are stored * slope + intercept; spacing from PixelSpacing and the positions.
+void TestScanFiles::dicomSeriesStackedByPosition()
+{
+    QFETCH(scanwriters::Compression, compression);
+    QFETCH(bool, tilted);
+    QTemporaryDir dir;
+    const int w = 6, h = 4;
+    const int order[] = {3, 0, 4, 1, 2}; // list position -> slice index
+    QStringList files;
+    QStringList stacked(5);
+    for (int n = 0; n < 5; ++n) {
+        const int k = order[n];
+        DicomImage d = ctSlice(w, h, k, 0.0);
+        d.compression = compression;
+        const double along = 10.0 + 2.5 * k;
+        if (tilted) {
+            // Rows along y, columns along -z: the normal is -x.
+            d.rowDir[0] = 0, d.rowDir[1] = 1, d.rowDir[2] = 0;
+            d.colDir[0] = 0, d.colDir[1] = 0, d.colDir[2] = -1;
+            d.position[0] = -along;
+        } else {
+            d.position[2] = along;
+        }
+        const QString path = dir.filePath(QStringLiteral("img%1.dcm").arg(n));
+        QString error;
+        QVERIFY2(scanwriters::writeDicom(path, d, &error), qPrintable(error));
+        files << path;
+        stacked[k] = path;
+    }
+    LoaderRig rig;
+    QVERIFY(rig.load(files));
+    QCOMPARE(rig.rec.events, expectedEvents(files)); // signals in list order
+    QCOMPARE(rig.set.acceptedFiles, stacked);
+    QCOMPARE(int(rig.set.slices.size()), 5);
+    for (int k = 0; k < 5; ++k) {
+        const SliceData *s = rig.set.slices[std::size_t(k)];
+        QCOMPARE(s->image.format(), QImage::Format_Grayscale16); // two bytes per point
+        for (int i = 0; i < w * h; ++i)
+            QCOMPARE(s->value(i % w, i / w), (-300 + k * 10 + i) * 2.0 - 1000.0);
+    }
+    QCOMPARE(rig.set.minV, -1600.0);
+    QCOMPARE(rig.set.spacing.x, 0.7);
+    QCOMPARE(rig.set.spacing.y, 0.6);
+    QCOMPARE(rig.set.spacing.z, 2.5);
+    QCOMPARE(rig.set.spacingUnit, QStringLiteral("mm"));
+}
+
+// Pictures, a TIFF stack, a grid file and a DICOM slice: list order, the stack's
+// pages at its place; no reordering, as not every file is DICOM.
+void TestScanFiles::mixedListKeepsOrder()
+{
+    QTemporaryDir dir;
+    const int w = 6, h = 4;
+    const QString png = dir.filePath("a.png");
+    QVERIFY(greyPicture(w, h, 1).save(png, "PNG"));
+    const QString tif = dir.filePath("b.tif");
+    QList<TiffPage> pages;
+    for (int k = 0; k < 3; ++k)
+        pages << tiffPage<quint16>(w, h, 1, [](int p, int i) { return 1000 * (p + 1) + i; }, k);
+    QVERIFY(scanwriters::writeTiff(tif, pages));
+    const QString grid = dir.filePath("c.dat");
+    {
+        QFile f(grid);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QByteArray text = "#MOLK-VEDez\n# Range_X0 = 0\n# Range_Y0 = 0\n# Range_X1 = 5\n# Range_Y1 = 3\n";
+        for (int i = 0; i < w * h; ++i)
+            text += QByteArray::number(i % w) + " " + QByteArray::number(i / w) + " " + QByteArray::number(-7 - i) + "\n";
+        f.write(text);
+    }
+    const QString dcm = dir.filePath("d.dcm");
+    QVERIFY(scanwriters::writeDicom(dcm, ctSlice(w, h, 0, 1.0)));
+    const QStringList files{dcm, png, tif, grid};
+
+    LoaderRig rig;
+    QVERIFY(rig.load(files));
+    QCOMPARE(rig.rec.events, expectedEvents(files));
+    QCOMPARE(rig.set.acceptedFiles, files);
+    QCOMPARE(int(rig.set.slices.size()), 6);
+    QCOMPARE(rig.set.slices[0]->value(0, 0), -1600.0);
+    QCOMPARE(rig.set.slices[1]->value(0, 0), double(greyPicture(w, h, 1).pixel(0, 0) & 0xff));
+    for (int k = 0; k < 3; ++k)
+        QCOMPARE(rig.set.slices[std::size_t(2 + k)]->value(1, 0), 1000.0 * (k + 1) + 1);
+    QCOMPARE(rig.set.slices[5]->value(0, 0), -7.0);
+    QCOMPARE(rig.set.minV, -1600.0);
+    QCOMPARE(rig.set.maxV, 3023.0);
+    // The first file that gives a spacing sets it: the DICOM slice.
+    QCOMPARE(rig.set.spacing.x, 0.7);
+    QCOMPARE(rig.set.spacing.z, 2.5);
+}
+
+void TestScanFiles::hugeDeclaredSizesRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("TIFF declaring 100000 x 100000") << "tiff";
+    QTest::newRow("DICOM declaring 65535 x 65535 x 1000 frames") << "dicom";
+}
+
+// A small file declaring a huge picture is refused before anything is allocated.
+void TestScanFiles::hugeDeclaredSizesRefused()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    QString path;
+    if (kind == "tiff") {
+        path = dir.filePath("huge.tif");
+        TiffPage p = tiffPage<quint16>(4, 4, 1, [](int, int i) { return i; }, 0);
+        QVERIFY(scanwriters::writeTiff(path, {p, p}));
+        // Both pages' widths and heights patched to 100000 (tags 256 and 257, type LONG or SHORT).
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        int patched = 0;
+        for (qsizetype at = 8; at + 12 <= bytes.size(); at += 2) {
+            quint16 tag, type;
+            std::memcpy(&tag, bytes.constData() + at, 2);
+            std::memcpy(&type, bytes.constData() + at + 2, 2);
+            quint32 count;
+            std::memcpy(&count, bytes.constData() + at + 4, 4);
+            if ((tag == 256 || tag == 257) && count == 1 && (type == 3 || type == 4)) {
+                const quint32 big = 100000;
+                std::memcpy(bytes.data() + at + 8, &big, 4);
+                if (type == 3) {
+                    const quint16 t4 = 4;
+                    std::memcpy(bytes.data() + at + 2, &t4, 2);
+                }
+                ++patched;
+            }
+        }
+        QVERIFY(patched >= 4);
+        f.seek(0);
+        f.write(bytes);
+    } else {
+        path = dir.filePath("huge.dcm");
+        DicomImage d = ctSlice(4, 4, 0, 0.0);
+        QVERIFY(scanwriters::writeDicom(path, d));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        // Rows and Columns (0028,0010), (0028,0011), explicit VR "US", length 2.
+        for (const char *tag : {"\x28\x00\x10\x00US\x02\x00", "\x28\x00\x11\x00US\x02\x00"}) {
+            const qsizetype at = bytes.indexOf(QByteArray(tag, 8));
+            QVERIFY(at > 0);
+            bytes[at + 8] = char(0xff);
+            bytes[at + 9] = char(0xff);
+        }
+        f.seek(0);
+        f.write(bytes);
+    }
+    SliceFile file = readSliceFile(path);
+    QVERIFY(file.slices.empty());
+    QVERIFY(!file.reason.isEmpty());
+}
+
+void TestScanFiles::memoryBudget_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<qint64>("budget");
+    QTest::addColumn<int>("accepted"); // of five files, in list order
+    // A 40 x 30 grey picture holds 1200 bytes, a grid of 40 x 30 doubles 10320.
+    QTest::newRow("pictures, room for three") << "png" << qint64(3 * 1200 + 100) << 3;
+    QTest::newRow("pictures, room for all") << "png" << qint64(5 * 1200) << 5;
+    QTest::newRow("grids, room for two") << "grid" << qint64(2 * 10320 + 5000) << 2;
+    QTest::newRow("stacks of three pages, room for one") << "tiff" << qint64(3 * 2400 + 2000) << 1;
+    QTest::newRow("declared 8192 x 8192 grids") << "huge grid" << qint64(100) << 0;
+}
+
+// Files whose slices would pass the load's memory budget are skipped before their
+// slices are allocated; those before them are kept.
+void TestScanFiles::memoryBudget()
+{
+    QFETCH(QString, kind);
+    QFETCH(qint64, budget);
+    QFETCH(int, accepted);
+    QTemporaryDir dir;
+    QStringList files;
+    for (int i = 0; i < 5; ++i) {
+        const QString path = dir.filePath(QStringLiteral("f%1").arg(i));
+        if (kind == "png") {
+            QVERIFY(greyPicture(40, 30, i).save(path, "PNG"));
+        } else if (kind == "tiff") {
+            QList<TiffPage> pages;
+            for (int k = 0; k < 3; ++k)
+                pages << tiffPage<quint16>(40, 30, 1, [i](int p, int n) { return i * 100 + p + n; }, k);
+            QVERIFY(scanwriters::writeTiff(path, pages));
+        } else {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            const QByteArray last = kind == "grid" ? "39" : "8191";
+            const QByteArray lastRow = kind == "grid" ? "29" : "8191";
+            f.write("#MOLK-VEDez\n# Range_X0 = 0\n# Range_Y0 = 0\n# Range_X1 = " + last + "\n# Range_Y1 = " + lastRow
+                    + "\n0 0 1\n1 0 " + QByteArray::number(2 + i) + "\n");
+        }
+        files << path;
+    }
+    LoaderRig rig(1);
+    rig.set.setMemoryBudget(budget);
+    QVERIFY(rig.load(files));
+    QCOMPARE(rig.set.acceptedFiles, files.mid(0, accepted));
+    QCOMPARE(int(rig.set.skipped.size()), 5 - accepted);
+    for (const SkippedFile &f : std::as_const(rig.set.skipped))
+        QCOMPARE(f.reason, QStringLiteral("not enough memory for this slice"));
+    qint64 held = 0;
+    for (const SliceData *s : rig.set.slices)
+        held += sliceBytes(*s);
+    QVERIFY(held <= budget);
+}
+
+// The set's line, the count of skipped files and a tool tip naming each with its reason.
+void TestScanFiles::skippedFilesLine()
+{
+    QTemporaryDir dir;
+    const QString good = dir.filePath("good.png");
+    const QString small = dir.filePath("small.png");
+    const QString flat = dir.filePath("flat.png");
+    const QString garbage = dir.filePath("notes.txt");
+    const QString missing = dir.filePath("missing.png");
+    QVERIFY(greyPicture(16, 8, 1).save(good, "PNG"));
+    QVERIFY(greyPicture(8, 8, 2).save(small, "PNG"));
+    QImage f(16, 8, QImage::Format_Grayscale8);
+    f.fill(9);
+    QVERIFY(f.save(flat, "PNG"));
+    QVERIFY(fixtures::writeGarbage(garbage));
+
+    SlicesCtrl panel;
+    QVERIFY(panel.skippedInfo_->isHidden());
+    QVERIFY(fixtures::loadThroughDialog(panel, {good, small, flat, garbage, missing}));
+    QCOMPARE(panel.setInfo_->text(), QStringLiteral("1 slice · 16 × 8 · 1 × 1 × 1"));
+    QVERIFY(!panel.skippedInfo_->isHidden());
+    QCOMPARE(panel.skippedInfo_->text(), QStringLiteral("4 files skipped"));
+    const QString tip = panel.skippedInfo_->toolTip();
+    const QStringList expected{QDir::toNativeSeparators(small) + ": other size than the first",
+                               QDir::toNativeSeparators(flat) + ": all values equal",
+                               QDir::toNativeSeparators(garbage) + ": not a slice file we can read",
+                               QDir::toNativeSeparators(missing) + ": unreadable"};
+    qsizetype at = 0;
+    for (const QString &line : expected) {
+        const qsizetype found = tip.indexOf(line.toHtmlEscaped(), at);
+        QVERIFY2(found >= at, qPrintable(line + " in " + tip));
+        at = found + 1;
+    }
+
+    // A typed spacing shows in the line; a clean load hides the skipped line.
+    fixtures::typeInto(panel.spacingZ_, "2.5");
+    QCOMPARE(panel.setInfo_->text(), QStringLiteral("1 slice · 16 × 8 · 1 × 1 × 2.5"));
+    QCOMPARE(panel.spacing().z, 2.5);
+    QVERIFY(fixtures::loadThroughDialog(panel, {good, good}));
+    QVERIFY(panel.skippedInfo_->isHidden());
+    QCOMPARE(panel.setInfo_->text(), QStringLiteral("2 slices · 16 × 8 · 1 × 1 × 1"));
+}
+
+// Cancel while the second of four files is being accepted: the progress bar and
+// Cancel show while the load runs, two files are kept and published, the bar goes.
+void TestScanFiles::cancelKeepsAccepted()
+{
+    QTemporaryDir dir;
+    QStringList files;
+    for (int i = 0; i < 4; ++i) {
+        files << dir.filePath(QStringLiteral("s%1.png").arg(i));
+        QVERIFY(greyPicture(8, 8, i).save(files.last(), "PNG"));
+    }
+    SlicesCtrl panel;
+    panel.sliceDatas.setLoadWorkers(1);
+    QSemaphore inSecond, goOn;
+    QAtomicInt held = 0;
+    QObject ctx;
+    connect(
+        &panel.sliceDatas, &SliceDatas::loadedNewFile, &ctx,
+        [&](const QString &f) {
+            if (f == files.at(1) && held.testAndSetOrdered(0, 1)) {
+                inSecond.release();
+                goOn.acquire();
+            }
+        },
+        Qt::DirectConnection);
+    QSignalSpy finished(&panel.sliceDatas, &SliceDatas::loadFilesFinished);
+    QTest::mouseClick(panel.selectB_, Qt::LeftButton);
+    emit panel.fileDialog->filesSelected(files);
+    QVERIFY(QTest::qWaitFor([&] { return inSecond.tryAcquire(); }, 20000));
+    QTRY_VERIFY(panel.loadProgress_->isVisibleTo(&panel));
+    QVERIFY(panel.cancelLoad_->isVisibleTo(&panel));
+    QCOMPARE(panel.loadProgress_->maximum(), 4);
+    QCOMPARE(panel.loadProgress_->value(), 2);
+    QTest::mouseClick(panel.cancelLoad_, Qt::LeftButton);
+    goOn.release();
+    QVERIFY(finished.wait(20000) || finished.size() == 1);
+    QTRY_COMPARE(panel.nameList_->count(), 2);
+    QVERIFY(!panel.loadProgress_->isVisibleTo(&panel));
+    QVERIFY(!panel.cancelLoad_->isVisibleTo(&panel));
+    {
+        SliceDatas::ReadGuard g(panel.sliceDatas);
+        QVERIFY(panel.sliceDatas.loaded);
+        QCOMPARE(int(panel.sliceDatas.slices.size()), 2);
+        QCOMPARE(panel.sliceDatas.acceptedFiles, files.mid(0, 2));
+    }
+    QCOMPARE(panel.setInfo_->text(), QStringLiteral("2 slices · 8 × 8 · 1 × 1 × 1"));
+
+    // The next load is not cancelled by the earlier press.
+    QVERIFY(fixtures::loadThroughDialog(panel, files));
+    QCOMPARE(panel.nameList_->count(), 4);
+}
+
+// The samples the generator writes load as the guide says: the CT series in
+// Hounsfield units stacked by position, the 16-bit stack with its spacing.
+void TestScanFiles::samplesLoad()
+{
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY2(phantom::writeCtSeries(dir.filePath("ct"), &error), qPrintable(error));
+    QVERIFY2(phantom::writeHeadTiff(dir.filePath("head16.tif"), &error), qPrintable(error));
+
+    QStringList ct = QDir(dir.filePath("ct")).entryList(QDir::Files, QDir::Name);
+    for (QString &f : ct)
+        f = dir.filePath("ct/" + f);
+    SlicesCtrl panel;
+    QVERIFY(fixtures::loadThroughDialog(panel, ct));
+    QCOMPARE(panel.setInfo_->text(), QStringLiteral("24 slices · 128 × 128 · 0.5 × 0.5 × 2 mm"));
+    QCOMPARE(panel.rMinV_->text(), QStringLiteral("-1000"));
+    QCOMPARE(panel.rMaxV_->text(), QStringLiteral("1000"));
+    QCOMPARE(panel.nameList_->itemText(0), dir.filePath("ct/" + phantom::ctFileName(0)));
+    {
+        SliceDatas::ReadGuard g(panel.sliceDatas);
+        for (int k : {0, 11, 23})
+            QCOMPARE(panel.sliceDatas.slices[std::size_t(k)]->value(64, 40), double(phantom::ctValue(k, 64, 40)));
+    }
+
+    QVERIFY(fixtures::loadThroughDialog(panel, {dir.filePath("head16.tif")}));
+    QCOMPARE(panel.setInfo_->text(), QStringLiteral("64 slices · 128 × 128 · 0.75 × 0.75 × 1.5 mm"));
+    QCOMPARE(panel.spacing().z, 1.5);
+    {
+        SliceDatas::ReadGuard g(panel.sliceDatas);
+        QCOMPARE(panel.sliceDatas.slices[30]->value(64, 64), double(phantom::tiffValue(30, 64, 64)));
+        QCOMPARE(panel.sliceDatas.minV, 0.0);
+        QVERIFY(panel.sliceDatas.maxV >= 20000.0); // the skull, far above the 8-bit range
+    }
+}
+
+QTEST_MAIN(TestScanFiles)
+#include "tst_scanfiles.moc"
