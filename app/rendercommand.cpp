@@ -90,17 +90,18 @@ QJsonObject info(const LoadedSet &ls)
     const SliceDatas &set = *ls.set;
     SliceDatas::ReadGuard guard(set);
     QJsonArray skipped;
-    for (const QString &f : ls.chosen)
-        if (!ls.accepted.contains(f))
-            skipped.append(QJsonObject{{"file", f}, {"reason", QStringLiteral("not accepted")}});
+    for (const SkippedFile &f : set.skipped)
+        skipped.append(QJsonObject{{"file", f.file}, {"reason", f.reason}});
     QJsonObject o;
     o.insert("slices", int(set.slices.size()));
     o.insert("width", set.width);
     o.insert("height", set.height);
     o.insert("min", set.loaded ? QJsonValue(set.minV) : QJsonValue());
     o.insert("max", set.loaded ? QJsonValue(set.maxV) : QJsonValue());
-    o.insert("spacing", QJsonArray{1.0, 1.0, 1.0});
-    o.insert("files", QJsonArray::fromStringList(ls.accepted));
+    o.insert("spacing", QJsonArray{set.spacing.x, set.spacing.y, set.spacing.z});
+    if (!set.spacingUnit.isEmpty())
+        o.insert("unit", set.spacingUnit);
+    o.insert("files", QJsonArray::fromStringList(set.acceptedFiles));
     o.insert("skipped", skipped);
     return o;
 }
@@ -294,6 +295,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
             layer.cut = ss.showCSection;
             layer.cutPos = ss.cutPos;
             layer.csNz = ss.csNz;
+            layer.spacing = Vec3{ss.spacing[0], ss.spacing[1], ss.spacing[2]};
             scene.layers.push_back(layer);
         }
         for (const SessionSet &ss : session.sets)
@@ -305,6 +307,13 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         layer.set = sets.back().set.get();
         layer.csNz = scene.view.nz;
         windowAfterLoad(*layer.set, layer);
+        {
+            // The panel's spacing fields show the files' spacing with six digits.
+            SliceDatas::ReadGuard guard(*layer.set);
+            if (layer.set->loaded)
+                layer.spacing = Vec3{fieldValue(layer.set->spacing.x), fieldValue(layer.set->spacing.y),
+                                     fieldValue(layer.set->spacing.z)};
+        }
         scene.layers.push_back(layer);
         fixedDir.push_back(false);
     }

@@ -84,7 +84,7 @@ private slots:
 
 private:
     QTemporaryDir dir;
-    QStringList head, ramps, grids;
+    QStringList head, ramps, grids, ct;
 };
 
 void TestRenderCommand::initTestCase()
@@ -93,6 +93,9 @@ void TestRenderCommand::initTestCase()
     QString error;
     QVERIFY2(phantom::writeHead(dir.filePath("head"), 24, 64, &error), qPrintable(error));
     head = phantom::headFiles(dir.filePath("head"), 24);
+    QVERIFY2(phantom::writeCtSeries(dir.filePath("ct"), &error), qPrintable(error));
+    for (const QString &f : QDir(dir.filePath("ct")).entryList(QDir::Files, QDir::Unsorted))
+        ct << dir.filePath("ct/" + f);
     for (int i = 0; i < 5; ++i) {
         ramps << dir.filePath(QStringLiteral("ramp%1.png").arg(i));
         QVERIFY(fixtures::writeRampPng(ramps.last(), 50, 30, 5 * i, 220 - 7 * i));
@@ -121,6 +124,13 @@ void TestRenderCommand::matchesWindow_data()
         CtViewTestAccess::updateNvs(w, w.ny, 30 * pi / 180);
         CtViewTestAccess::updateNvs(w, w.nx, -20 * pi / 180);
     });
+    QTest::newRow("CT series, thick slices, turned") << "ct" << QStringList{"--turn", "70,-30", "--size", "96x80"}
+                                                     << WindowChange([](CtView &w) {
+                                                            w.imgPixWidth_->setText("96");
+                                                            w.imgPixHeight_->setText("80");
+                                                            CtViewTestAccess::updateNvs(w, w.ny, 70 * pi / 180);
+                                                            CtViewTestAccess::updateNvs(w, w.nx, -30 * pi / 180);
+                                                        });
     QTest::newRow("head from the side, voxels") << "head" << QStringList{"--turn", "80,5", "--sampling", "voxels"}
                                                 << WindowChange([](CtView &w) {
                                                        w.sampling_->setCurrentIndex(1);
@@ -135,7 +145,7 @@ void TestRenderCommand::matchesWindow()
     QFETCH(QString, set);
     QFETCH(QStringList, options);
     QFETCH(WindowChange, change);
-    const QStringList files = set == "head" ? head : set == "ramps" ? ramps : grids;
+    const QStringList files = set == "head" ? head : set == "ramps" ? ramps : set == "ct" ? ct : grids;
 
     CtView w(dir.path());
     change(w);
@@ -212,6 +222,14 @@ void TestRenderCommand::info()
     QCOMPARE(skipped[0].toObject()["file"].toString(), flat);
     QCOMPARE(skipped[1].toObject()["file"].toString(), odd);
     QVERIFY(!skipped[1].toObject()["reason"].toString().isEmpty());
+
+    // A DICOM series says its spacing and unit, and lists its files in stack order.
+    const Result c = runCommand(ct + QStringList{"--info"});
+    QVERIFY2(c.status == 0, qPrintable(c.err));
+    const QJsonObject series = QJsonDocument::fromJson(c.out.toUtf8()).array()[0].toObject();
+    QCOMPARE(series["spacing"].toArray().toVariantList(), QVariantList({0.5, 0.5, 2.0}));
+    QCOMPARE(series["unit"].toString(), QStringLiteral("mm"));
+    QCOMPARE(series["files"].toArray().size(), ct.size());
 }
 
 void TestRenderCommand::refusals_data()

@@ -224,6 +224,7 @@ void TestSession::windowRestoresPicture()
         fixtures::typeInto(a->rMaxV_, "180.5");
         fixtures::typeInto(b->maxTh_, "60");
         fixtures::typeInto(b->alpha_, "200");
+        fixtures::typeInto(b->spacingZ_, "2.345678912");
         a->setVColor(QColor(200, 10, 30));
         b->showCSection_->click();
         b->csFixDir_->click();

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QImageWriter>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QShortcut>
 
@@ -112,6 +113,9 @@ void CtView::addSliceSet()
     connect(this, &CtView::initNz, s, &SlicesCtrl::initNz);
     connect(this, &CtView::newNz, s, &SlicesCtrl::newNz);
 
+    // A typed spacing redraws the picture.
+    for (QLineEdit *field : {s->spacingX_, s->spacingY_, s->spacingZ_})
+        connect(field, &QLineEdit::editingFinished, this, &CtView::paintPImg);
     // Files dropped on the panel load into it; a finished load may fit the view.
     s->installEventFilter(this);
     s->setAcceptDrops(true);

@@ -40,6 +40,8 @@ SceneLayer CtView::layerOf(const SlicesCtrl *s) const
     layer.cut = s->showCSection_->isChecked();
     layer.cutPos = s->cSlider_->value();
     layer.csNz = s->csNz;
+    const Spacing sp = s->spacing();
+    layer.spacing = Vec3{sp.x, sp.y, sp.z};
     return layer;
 }
 

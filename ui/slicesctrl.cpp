@@ -262,10 +262,8 @@ int SlicesCtrl::alpha() const
 
 QStringList SlicesCtrl::acceptedFiles() const
 {
-    QStringList files;
-    for (int i = 0; i < nameList_->count(); ++i)
-        files.append(nameList_->itemText(i));
-    return files;
+    SliceDatas::ReadGuard guard(sliceDatas);
+    return sliceDatas.acceptedFiles;
 }
 
 void SlicesCtrl::setVColor(QColor col)
