@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QPixmap>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/cfgstore.h"
@@ -75,6 +76,9 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
     connect(csFixDir_, &QCheckBox::toggled, this, &SlicesCtrl::changedSliderStat);
     connect(selVColor_, &QPushButton::clicked, this, &SlicesCtrl::selectVColor);
     connect(selSColor_, &QPushButton::clicked, this, &SlicesCtrl::selectSColor);
+    // A number the user types is taken as typed, even when it reads as the one written.
+    for (QLineEdit *edit : {rMinV_, rMaxV_, minTh_, maxTh_, minThPC_, maxThPC_})
+        connect(edit, &QLineEdit::textEdited, this, [this, edit] { written_.remove(edit); });
     connect(alpha_, &QLineEdit::editingFinished, this, &SlicesCtrl::fixupAlpha);
     connect(alpha_, &QLineEdit::editingFinished, this, &SlicesCtrl::paintPImg);
 }
@@ -91,37 +95,55 @@ SlicesCtrl::~SlicesCtrl()
 
 double SlicesCtrl::rMinV() const
 {
-    return rMinV_->text().toDouble();
+    return fieldValue(rMinV_);
 }
 
 double SlicesCtrl::rMaxV() const
 {
-    return rMaxV_->text().toDouble();
+    return fieldValue(rMaxV_);
 }
 
 double SlicesCtrl::minThV() const
 {
-    return minTh_->text().toDouble();
+    return fieldValue(minTh_);
 }
 
 double SlicesCtrl::maxThV() const
 {
-    return maxTh_->text().toDouble();
+    return fieldValue(maxTh_);
 }
 
 double SlicesCtrl::minThPC() const
 {
-    return minThPC_->text().toDouble();
+    return fieldValue(minThPC_);
 }
 
 double SlicesCtrl::maxThPC() const
 {
-    return maxThPC_->text().toDouble();
+    return fieldValue(maxThPC_);
 }
 
+void SlicesCtrl::writeField(QLineEdit *edit, double x)
+{
+    const QString text = fieldText(x);
+    edit->setText(text);
+    written_.insert(edit, WrittenNumber{text, x});
+}
+
+double SlicesCtrl::fieldValue(const QLineEdit *edit) const
+{
+    const QString text = edit->text();
+    const auto it = written_.constFind(edit);
+    if (it != written_.cend() && it->text == text)
+        return it->value;
+    return text.toDouble();
+}
+
+// Clamped here and not only on Enter: a value typed but not yet entered is read by
+// every redraw (the wheel on the picture, another panel's change).
 int SlicesCtrl::alpha() const
 {
-    return alpha_->text().toInt(nullptr, 10);
+    return std::clamp(alpha_->text().toInt(nullptr, 10), 0, 255);
 }
 
 void SlicesCtrl::setVColor(QColor col)
@@ -149,19 +171,35 @@ void SlicesCtrl::setAlpha(int a)
     fixupAlpha();
 }
 
+// Near the ends of the double range (values such as -1e308 and 1e308) the span or
+// its product with the percentage overflows; the sum is then worked in halves, so
+// that 0 % and 100 % still give the range's ends and no infinity turns into a NaN.
 double SlicesCtrl::valueFromPercent(double pc) const
 {
-    return (rMaxV() - rMinV()) * pc / 100 + rMinV();
+    const double low = rMinV();
+    const double high = rMaxV();
+    const double scaled = (high - low) * pc;
+    if (std::isfinite(scaled) || !std::isfinite(low) || !std::isfinite(high) || !std::isfinite(pc))
+        return scaled / 100 + low;
+    const double halfStep = (high / 2 - low / 2) * (pc / 100);
+    return low + halfStep + halfStep;
 }
 
 double SlicesCtrl::percentFromValue(double v) const
 {
-    return (v - rMinV()) / (rMaxV() - rMinV()) * 100;
+    const double low = rMinV();
+    const double high = rMaxV();
+    const double offset = v - low;
+    const double span = high - low;
+    if ((std::isfinite(offset) && std::isfinite(span)) || !std::isfinite(low) || !std::isfinite(high) ||
+        !std::isfinite(v))
+        return offset / span * 100;
+    return (v / 2 - low / 2) / (high / 2 - low / 2) * 100;
 }
 
 void SlicesCtrl::setMinThPC(double pc, bool quiet)
 {
-    minThPC_->setText(fieldText(pc));
+    writeField(minThPC_, pc);
     minThPC_->setCursorPosition(0);
     dispH_->update();
     if (!quiet)
@@ -172,7 +210,7 @@ void SlicesCtrl::setMinThPC(double pc, bool quiet)
 
 void SlicesCtrl::setMaxThPC(double pc, bool quiet)
 {
-    maxThPC_->setText(fieldText(pc));
+    writeField(maxThPC_, pc);
     maxThPC_->setCursorPosition(0);
     dispH_->update();
     if (!quiet)
@@ -183,7 +221,7 @@ void SlicesCtrl::setMaxThPC(double pc, bool quiet)
 
 void SlicesCtrl::setMinThV(double v, bool quiet)
 {
-    minTh_->setText(fieldText(v));
+    writeField(minTh_, v);
     minTh_->setCursorPosition(0);
     if (!quiet)
         setMinThPC(percentFromValue(minThV()), true);
@@ -193,7 +231,7 @@ void SlicesCtrl::setMinThV(double v, bool quiet)
 
 void SlicesCtrl::setMaxThV(double v, bool quiet)
 {
-    maxTh_->setText(fieldText(v));
+    writeField(maxTh_, v);
     maxTh_->setCursorPosition(0);
     if (!quiet)
         setMaxThPC(percentFromValue(maxThV()), true);
@@ -203,12 +241,12 @@ void SlicesCtrl::setMaxThV(double v, bool quiet)
 
 void SlicesCtrl::setRMinV(double x)
 {
-    rMinV_->setText(fieldText(x));
+    writeField(rMinV_, x);
 }
 
 void SlicesCtrl::setRMaxV(double x)
 {
-    rMaxV_->setText(fieldText(x));
+    writeField(rMaxV_, x);
 }
 
 void SlicesCtrl::initNz(Vec3 nz)
@@ -226,9 +264,10 @@ void SlicesCtrl::newNz(Vec3 nz)
 // integer stays as typed and reads as 0.
 void SlicesCtrl::fixupAlpha()
 {
-    if (alpha() < 0)
+    const int typed = alpha_->text().toInt(nullptr, 10);
+    if (typed < 0)
         alpha_->setText("0");
-    if (alpha() >= 256)
+    if (typed >= 256)
         alpha_->setText("255");
 }
 
@@ -320,7 +359,10 @@ void SlicesCtrl::noticedLoadedNewFile(QString fname)
 // once at the end). A load that accepted no file leaves the range and threshold
 // fields as they were - the set's range is then +-DBL_MAX and would turn both
 // percent fields into "nan" - but still repaints the histogram (which keeps
-// the previous one, if any) and asks for one redraw.
+// the previous one, if any) and asks for one redraw. The fields show six digits,
+// but hold the set's exact range behind them (see fieldValue), so a range such as
+// 1e6 + 0.25 .. 1e6 + 0.75 derives its thresholds right. A percentage that is not
+// a finite number (typed, or from a typed empty range) starts over at 0 or 100.
 void SlicesCtrl::noticedLoadFilesFinished()
 {
     bool loaded = false;
@@ -333,6 +375,10 @@ void SlicesCtrl::noticedLoadFilesFinished()
         highV = sliceDatas.maxV;
     }
     if (loaded && std::isfinite(lowV) && std::isfinite(highV)) {
+        if (!std::isfinite(minThPC()))
+            writeField(minThPC_, 0.0);
+        if (!std::isfinite(maxThPC()))
+            writeField(maxThPC_, 100.0);
         setRMinV(lowV);
         setRMaxV(highV);
         setMinThV(valueFromPercent(minThPC()), false);
