@@ -3,6 +3,7 @@
 #include <QByteArrayView>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QStringDecoder>
 #include <QStringList>
 #include <QTextStream>
@@ -939,10 +940,24 @@ bool iconLengthsFit(QFile &file)
     return true;
 }
 
+// Slices are measurement pictures. A vector drawing has no pixels of its own, may
+// take minutes to render (thousands of translucent shapes) and can ask for any
+// size; it is never decoded as a slice, whatever its name says: the format is the
+// one the image reader recognises from the content.
+bool isVectorFormat(const QString &fname)
+{
+    QImageReader reader(fname);
+    const QByteArray format = reader.format().toLower();
+    return format == "svg" || format == "svgz" || format == "pdf";
+}
+
 // False for a picture file that would make its decoder allocate far more than the
-// file could ever hold (see iconLengthsFit); such a file is not decoded as a picture.
+// file could ever hold (see iconLengthsFit), and for a vector drawing (see
+// isVectorFormat); such a file is not decoded as a picture.
 bool safeToDecode(const QString &fname)
 {
+    if (isVectorFormat(fname))
+        return false;
     QFile file(fname);
     if (!file.open(QIODevice::ReadOnly))
         return true; // the decoder finds out for itself

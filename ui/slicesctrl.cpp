@@ -3,7 +3,9 @@
 #include <QColorDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QPixmap>
+#include <QToolButton>
 
 #include <algorithm>
 #include <cmath>
@@ -33,6 +35,21 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
     csNz = Vec3{0.0, 0.0, 0.0};
 
     setupUi(this);
+
+    closeB_ = new QToolButton(this);
+    closeB_->setObjectName(QStringLiteral("closeB_"));
+    closeB_->setText(QStringLiteral("\u00d7")); // a multiplication sign, the usual close cross
+    closeB_->setAutoRaise(true);
+    closeB_->setFixedSize(18, 18);
+    // Every panel keeps the button's room, shown or not, so the panels line up.
+    QSizePolicy keepRoom = closeB_->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    closeB_->setSizePolicy(keepRoom);
+    closeB_->setToolTip(tr("Remove this slice set"));
+    closeB_->setAccessibleName(tr("Remove this slice set"));
+    closeB_->hide();
+    if (auto *grid = qobject_cast<QGridLayout *>(layout()))
+        grid->addWidget(closeB_, 0, grid->columnCount(), Qt::AlignTop | Qt::AlignRight);
 
     showB_->setChecked(true);
     showB2_->setChecked(true);

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QString>
 #include <QThread>
+#include <QToolButton>
 
 #include "data/slicedatas.h"
 #include "render/vec3.h"
@@ -39,6 +40,9 @@ public:
     QColor vColor = QColor(0, 127, 127);
     QColor sColor = QColor(127, 0, 0);
     MouseC *histMouse = nullptr;
+    // Removes the panel from the window; hidden unless the window shows it (not on
+    // the first panel).
+    QToolButton *closeB_ = nullptr;
     ChCoord *histCoord = nullptr;
     int dragLine = -1;
 
