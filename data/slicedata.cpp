@@ -20,6 +20,8 @@
 #include <system_error>
 #include <vector>
 
+#include "data/nativename.h"
+
 namespace {
 
 const double largestDouble = std::numeric_limits<double>::max();
@@ -966,8 +968,11 @@ bool safeToDecode(const QString &fname)
 
 } // namespace
 
-bool SliceData::load(const QString &fname)
+bool SliceData::load(const QString &name)
 {
+    // A name that is not valid UTF-8 is reached through its own bytes.
+    const NativeFileAlias native(name);
+    const QString &fname = native.path();
     // Regular files only (or links to them): opening a named pipe blocks until a writer
     // comes, which would hold the loader thread and the window's closing for ever, and
     // a device such as /dev/zero never ends.

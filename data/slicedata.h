@@ -69,8 +69,9 @@ public:
     // Fills isImage, width, height, minV and maxV from image.
     void computeImageMinMax();
 
-    // Decodes fname as a picture, else as a range grid, else as an XYV grid.
-    // Never throws.
+    // Decodes fname as a picture, else as a range grid, else as an XYV grid. A name
+    // that is not valid UTF-8 (its bad bytes shown as U+FFFD) is opened through its
+    // bytes (NativeFileAlias). Never throws.
     bool load(const QString &fname);
 };
 

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+
 #include "app/cfgstore.h"
 #include "panelfixtures.h"
 #include "ui/slicesctrl.h"
@@ -70,6 +72,8 @@ private slots:
     void nonFinitePercentStartsOver();
     void opacityReadClamped_data();
     void opacityReadClamped();
+    void oddFileNames_data();
+    void oddFileNames();
 };
 
 void TestSlicesCtrl::newPanelState()
@@ -693,6 +697,58 @@ void TestSlicesCtrl::opacityReadClamped()
     QTest::keyClicks(p.alpha_, typed);
     QCOMPARE(p.alpha_->text(), typed);
     QCOMPARE(p.alpha(), alpha);
+}
+
+// Names as the file system holds them (bytes); the list shows each on one line with
+// its odd bytes escaped, and a name that is not UTF-8 still loads.
+void TestSlicesCtrl::oddFileNames_data()
+{
+    QTest::addColumn<QByteArrayList>("names");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("newline in the name") << QByteArrayList{"two\nlines.png"} << QStringList{"two\\nlines.png"};
+    QTest::newRow("tab and escape character")
+        << QByteArrayList{"a\tb\x1b.png"} << QStringList{"a\\tb\\x1b.png"};
+    QTest::newRow("byte that is not UTF-8") << QByteArrayList{"bad\xff.png"} << QStringList{"bad\\xff.png"};
+    QTest::newRow("cut sequence, then Japanese")
+        << QByteArrayList{"\xe6\x97\xa5\xe6\x9c.png"} << QStringList{"\u65e5\\xe6\\x9c.png"};
+    QTest::newRow("replacement character spelled out")
+        << QByteArrayList{"ok\xef\xbf\xbd.png"} << QStringList{"ok\ufffd.png"};
+    // Two names that Qt shows alike cannot be told apart: neither is loaded.
+    QTest::newRow("two names alike but for their bad bytes")
+        << QByteArrayList{"x\xfe.png", "x\xff.png"} << QStringList{};
+}
+
+void TestSlicesCtrl::oddFileNames()
+{
+    QFETCH(QByteArrayList, names);
+    QFETCH(QStringList, shown);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString ramp = dir.filePath("ramp.png");
+    QVERIFY(fixtures::writeRampPng(ramp, 16, 16, 10, 210));
+    QFile rampFile(ramp);
+    QVERIFY(rampFile.open(QIODevice::ReadOnly));
+    const QByteArray png = rampFile.readAll();
+    QStringList files;
+    for (const QByteArray &name : names) {
+        const QByteArray path = QFile::encodeName(dir.path()) + '/' + name;
+        FILE *f = std::fopen(path.constData(), "wb");
+        QVERIFY(f);
+        QCOMPARE(std::fwrite(png.constData(), 1, std::size_t(png.size()), f), std::size_t(png.size()));
+        std::fclose(f);
+        // As the file dialog and the command line hand it over.
+        files << QFile::decodeName(path);
+    }
+    SlicesCtrl p(dir.path());
+    QVERIFY(loadThroughDialog(p, files));
+    QStringList listed;
+    for (int i = 0; i < p.nameList_->count(); ++i) {
+        listed << p.nameList_->itemText(i).mid(dir.path().size() + 1);
+        QCOMPARE(p.nameList_->itemData(i).toString(), files.at(i));
+    }
+    QCOMPARE(listed, shown);
+    SliceDatas::ReadGuard g(p.sliceDatas);
+    QCOMPARE(p.sliceDatas.loaded, !shown.isEmpty());
 }
 
 QTEST_MAIN(TestSlicesCtrl)

@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "app/cfgstore.h"
+#include "data/nativename.h"
 #include "widgets/chcoord.h"
 #include "widgets/exlabel.h"
 #include "widgets/mousec.h"
@@ -367,9 +368,11 @@ void SlicesCtrl::selectSColor()
     dialog->show();
 }
 
+// The list shows the name on one line, with control characters and bytes that are
+// not UTF-8 escaped; the item keeps the name itself as its data.
 void SlicesCtrl::noticedLoadedNewFile(QString fname)
 {
-    nameList_->addItem(fname);
+    nameList_->addItem(nativename::displayName(fname), fname);
 }
 
 // Emits paintPImg five times after a successful load (twice per threshold pair,
