@@ -17,20 +17,6 @@ struct CfgStore::ReadState {
 
 namespace {
 
-void setInTable(CfgTable &t, const QString &key, const QString &value, const QString &tail,
-                const QString &comment)
-{
-    const qsizetype i = t.keys.indexOf(key);
-    if (i >= 0) {
-        t.vals[i] = value;
-        t.tails[i] = tail;
-        return;
-    }
-    t.keys.append(key);
-    t.vals.append(value);
-    t.tails.append(tail);
-    t.comments.append(comment);
-}
 
 QString decodeArg(const char *arg)
 {
@@ -43,6 +29,38 @@ bool isOption(const QString &arg)
 }
 
 } // namespace
+
+qsizetype CfgTable::indexOf(const QString &key) const
+{
+    if (index_.size() != keys.size()) {
+        index_.clear();
+        for (qsizetype i = keys.size() - 1; i >= 0; --i)
+            index_.insert(keys.at(i), i);
+        if (index_.size() != keys.size()) {
+            // Duplicate keys put in by hand: the list itself is the answer.
+            index_.clear();
+            return keys.indexOf(key);
+        }
+    }
+    const auto it = index_.constFind(key);
+    return it == index_.cend() ? -1 : it.value();
+}
+
+void CfgStore::setInTable(CfgTable &t, const QString &key, const QString &value, const QString &tail,
+                          const QString &comment)
+{
+    const qsizetype i = t.indexOf(key);
+    if (i >= 0) {
+        t.vals[i] = value;
+        t.tails[i] = tail;
+        return;
+    }
+    t.keys.append(key);
+    t.vals.append(value);
+    t.tails.append(tail);
+    t.comments.append(comment);
+    t.index_.insert(key, t.keys.size() - 1);
+}
 
 void CfgStore::init(int argc, const char *const *argv, bool readNow, const QString &defaultFile,
                     const QStringList &fileOptions)
@@ -91,6 +109,14 @@ bool CfgStore::readNested(const QString &path, ReadState &state)
 {
     cfgFile = path;
     QFile file(path);
+    // Regular files only (or links to them): opening a named pipe blocks until a writer
+    // comes, and a device may never end. Anything else is skipped like a missing file.
+    const QFileInfo info(path);
+    if (!path.isEmpty() && info.exists() && !info.isFile()) {
+        qDebug() << "Can't open config file, not a regular file : " << path;
+        cfgFile.clear();
+        return false;
+    }
     // An empty name fails like a missing file (QFile would add a warning of its own).
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         qDebug() << "Can't open config file : " << path;
@@ -163,24 +189,24 @@ void CfgStore::set(const QString &key, const QString &value, const QString &tail
 
 QString CfgStore::get(const QString &key, const QString &def) const
 {
-    const qsizetype i = upper.keys.indexOf(key.toUpper());
+    const qsizetype i = upper.indexOf(key.toUpper());
     return i >= 0 ? upper.vals.at(i) : def;
 }
 
 QString CfgStore::getExact(const QString &key, const QString &def) const
 {
-    const qsizetype i = exact.keys.indexOf(key);
+    const qsizetype i = exact.indexOf(key);
     return i >= 0 ? exact.vals.at(i) : def;
 }
 
 bool CfgStore::hasKey(const QString &key) const
 {
-    return upper.keys.contains(key.toUpper());
+    return upper.indexOf(key.toUpper()) >= 0;
 }
 
 bool CfgStore::hasExactKey(const QString &key) const
 {
-    return exact.keys.contains(key);
+    return exact.indexOf(key) >= 0;
 }
 
 void CfgStore::appendLine(const QString &key, const QString &value, const QString &tail,

@@ -1,15 +1,25 @@
 #ifndef CFGSTORE_H
 #define CFGSTORE_H
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
-// Four parallel lists; position i of each belongs to one entry.
+// Four parallel lists; position i of each belongs to one entry. Keys are found
+// through a hash from key to position, so a file of many keys reads in linear time.
 struct CfgTable {
     QStringList keys;
     QStringList vals;
     QStringList tails;
     QStringList comments;
+
+    // Position of key in keys, -1 when absent. The hash is rebuilt when keys grew
+    // or shrank behind its back (the lists are public).
+    qsizetype indexOf(const QString &key) const;
+
+private:
+    mutable QHash<QString, qsizetype> index_;
+    friend class CfgStore;
 };
 
 // Every setting of the program as string entries: command-line options and
@@ -45,7 +55,8 @@ public:
               const QStringList &fileOptions);
     // argv entries are UTF-8; null entries count as empty arguments.
     void parseArgs(int argc, const char *const *argv);
-    // False when path cannot be opened (logged, cfgFile emptied). INCLUDE lines
+    // False when path cannot be opened or is not a regular file (a named pipe, a
+    // device, a directory: logged, never opened, cfgFile emptied). INCLUDE lines
     // read further files in place; a file already being read, nesting deeper
     // than maxIncludeDepth or more than maxIncludedFiles included files in one
     // call are refused, each refusal logged with one debug line.
@@ -60,6 +71,8 @@ public:
     void appendLine(const QString &key, const QString &value, const QString &tail, const QString &comment);
 
 private:
+    static void setInTable(CfgTable &t, const QString &key, const QString &value, const QString &tail,
+                           const QString &comment);
     struct ReadState;
     bool readNested(const QString &path, ReadState &state);
 };

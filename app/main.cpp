@@ -1,15 +1,22 @@
 #include <QApplication>
+#include <QDebug>
 #include <QDir>
 #include <QIcon>
 #include <QSettings>
 #include <QTranslator>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/cfgstore.h"
 #include "app/startup.h"
 #include "app/version.h"
 #include "ui/ctview.h"
+
+namespace {
+// How long closing waits for the loaders to stop before the process leaves anyway.
+constexpr int loaderGraceMs = 700;
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -57,5 +64,16 @@ int main(int argc, char *argv[])
     QObject::connect(&w, &CtView::finishing, &app, &QCoreApplication::quit);
     loadSliceFilesAtStart(w, sliceFileArguments(argc, argv, startDir));
     w.show();
-    return app.exec();
+    const int code = app.exec();
+
+    // The window is gone. A loader busy with a decode that cannot be interrupted (a
+    // huge picture, a slow disk) would hold the process while the panels wait for
+    // their threads; nothing is left to save, so after a short grace the process
+    // leaves at once.
+    if (!w.stopLoaders(loaderGraceMs)) {
+        qDebug() << "A slice file is still being read; leaving without waiting for it";
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
 }

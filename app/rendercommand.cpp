@@ -39,19 +39,17 @@ double fieldValue(double x)
 }
 
 // The window a panel arrives at after loading a set into it, from its fields'
-// starting texts (0 % and 100 %): the range written into its fields, each
-// threshold derived from its percentage and the percentage again from the
-// threshold as the field shows it.
+// starting percentages (0 % and 100 %): the range written into its fields (kept
+// exact behind their text), each threshold derived from its percentage and the
+// percentage again from the threshold.
 void windowAfterLoad(const SliceDatas &set, SceneLayer &layer)
 {
     double minPC = 0.0, maxPC = 100.0, rMin = 0.0, rMax = 0.0;
     if (set.loaded && std::isfinite(set.minV) && std::isfinite(set.maxV)) {
-        rMin = fieldValue(set.minV);  // rounded as the field shows it
-        rMax = fieldValue(set.maxV);
-        const double minTh = fieldValue((rMax - rMin) * minPC / 100 + rMin);
-        minPC = fieldValue((minTh - rMin) / (rMax - rMin) * 100);
-        const double maxTh = fieldValue((rMax - rMin) * maxPC / 100 + rMin);
-        maxPC = fieldValue((maxTh - rMin) / (rMax - rMin) * 100);
+        rMin = set.minV;
+        rMax = set.maxV;
+        minPC = render::percentFromValue(rMin, rMax, render::valueFromPercent(rMin, rMax, minPC));
+        maxPC = render::percentFromValue(rMin, rMax, render::valueFromPercent(rMin, rMax, maxPC));
     }
     layer.minTh = render::thresholdFromPercent(rMin, rMax, minPC);
     layer.maxTh = render::thresholdFromPercent(rMin, rMax, maxPC);

@@ -3,6 +3,7 @@
 #include <QByteArrayView>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QStringDecoder>
 #include <QStringList>
 #include <QTextStream>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "data/slicefile.h"
+#include "data/nativename.h"
 
 namespace {
 
@@ -57,6 +59,25 @@ int readInt(const QString &item)
     bool ok = false;
     const int v = item.toInt(&ok, 10);
     return ok ? v : 0;
+}
+
+// A record coordinate: a decimal integer as readInt takes it, or a number written
+// with a decimal point or an exponent whose value is a whole number within the int
+// range ("1.0", "2e1", "-0.0"). False for anything else ("1.5", "abc", "1e10"), and
+// the record is then skipped like one outside the grid.
+bool readCoordinate(const QString &item, qint64 &out)
+{
+    bool ok = false;
+    const int i = item.toInt(&ok, 10);
+    if (ok) {
+        out = i;
+        return true;
+    }
+    const double v = item.toDouble(&ok);
+    if (!ok || !(v >= double(INT_MIN) && v <= double(INT_MAX)) || v != std::trunc(v))
+        return false;
+    out = qint64(v);
+    return true;
 }
 
 // C-locale number; text, overflow, "nan" and "inf" read as 0.0, so that ranges
@@ -168,8 +189,10 @@ void rangeGridLine(SliceData &s, RangeGridState &st, const QString &line)
             return;
         st.made = true;
     }
-    if (items.size() >= 3)
-        storeRecord(s, readInt(items.at(0)), readInt(items.at(1)), items.at(2));
+    qint64 x = 0;
+    qint64 y = 0;
+    if (items.size() >= 3 && readCoordinate(items.at(0), x) && readCoordinate(items.at(1), y))
+        storeRecord(s, x, y, items.at(2));
 }
 
 // One line after the tag line of an XYV grid file; line has its commas turned into blanks.
@@ -188,17 +211,22 @@ void xyvGridLine(SliceData &s, XyvGridState &st, QString &line)
         }
         return;
     }
+    // A line of one item cannot give both coordinates; nor can one whose coordinates
+    // are not whole numbers. Either is skipped, and never gives the origin.
+    qint64 x = 0;
+    qint64 y = 0;
+    if (items.size() < 2 || !readCoordinate(items.at(0), x) || !readCoordinate(items.at(1), y))
+        return;
     if (!st.made) {
-        // Missing, too small or too large counts skip the line; so does a line of one
-        // item, which cannot give both origin coordinates.
-        if (items.size() < 2 || !makeGrid(s, st.w, st.h))
+        // Missing, too small or too large counts skip the line.
+        if (!makeGrid(s, st.w, st.h))
             return;
-        st.originX = readInt(items.at(0));
-        st.originY = readInt(items.at(1));
+        st.originX = x;
+        st.originY = y;
         st.made = true;
     }
     if (items.size() >= 3)
-        storeRecord(s, readInt(items.at(0)) - st.originX, readInt(items.at(1)) - st.originY, items.at(2));
+        storeRecord(s, x - st.originX, y - st.originY, items.at(2));
 }
 
 // The fast path. A line of printable ASCII, blanks and tabs is split and converted
@@ -299,6 +327,34 @@ int asciiInt(const char *p, const char *e)
     return v > std::uint64_t(INT_MAX) ? 0 : int(v);
 }
 
+// readCoordinate on an item of printable ASCII: an integer as asciiInt reads it, else a
+// number as asciiValue reads it that is a whole number within the int range.
+bool asciiCoordinate(const char *p, const char *e, qint64 &out)
+{
+    const char *digits = p < e && (*p == '+' || *p == '-') ? p + 1 : p;
+    if (digits < e && std::all_of(digits, e, [](char c) { return unsigned(uchar(c)) - '0' <= 9; })) {
+        const int v = asciiInt(p, e);
+        // asciiInt gives 0 for an integer beyond the int range; such an item is then read
+        // as a number below, and refused there.
+        if (v != 0 || std::all_of(digits, e, [](char c) { return c == '0'; })) {
+            out = v;
+            return true;
+        }
+    }
+    if (p < e && *p == '+') {
+        ++p;
+        if (p < e && *p == '-')
+            return false;
+    }
+    double v = 0.0;
+    const std::from_chars_result r = std::from_chars(p, e, v);
+    if (r.ec != std::errc() || r.ptr != e || !(v >= double(INT_MIN) && v <= double(INT_MAX)) ||
+        v != std::trunc(v))
+        return false;
+    out = qint64(v);
+    return true;
+}
+
 // readValue on an item of printable ASCII. std::from_chars takes the same numbers as
 // QString::toDouble, rounded the same way, except that it refuses a leading '+' and
 // accepts "infinity" and "nan(...)"; non-finite results and everything refused
@@ -352,9 +408,12 @@ void rangeGridAsciiLine(SliceData &s, RangeGridState &st, const AsciiItems &item
         rangeGridRecord(s, st, 0, 0, nullptr);
         return;
     }
+    qint64 column = 0;
+    qint64 row = 0;
     const double v = asciiValue(items.begin[2], items.end[2]);
-    const qint64 column = asciiInt(items.begin[0], items.end[0]);
-    rangeGridRecord(s, st, column, asciiInt(items.begin[1], items.end[1]), &v);
+    const bool whole = asciiCoordinate(items.begin[0], items.end[0], column) &&
+                       asciiCoordinate(items.begin[1], items.end[1], row);
+    rangeGridRecord(s, st, column, row, whole ? &v : nullptr);
 }
 
 // A record line of an XYV grid: the first once both counts are known makes the grid
@@ -384,10 +443,11 @@ void xyvGridAsciiLine(SliceData &s, XyvGridState &st, const AsciiItems &items)
         }
         return;
     }
-    if (items.count < 2)
+    qint64 x = 0;
+    qint64 y = 0;
+    if (items.count < 2 || !asciiCoordinate(items.begin[0], items.end[0], x) ||
+        !asciiCoordinate(items.begin[1], items.end[1], y))
         return;
-    const qint64 x = asciiInt(items.begin[0], items.end[0]);
-    const qint64 y = asciiInt(items.begin[1], items.end[1]);
     if (items.count < 3) {
         xyvGridRecord(s, st, x, y, nullptr);
         return;
@@ -906,10 +966,24 @@ bool iconLengthsFit(QFile &file)
     return true;
 }
 
+// Slices are measurement pictures. A vector drawing has no pixels of its own, may
+// take minutes to render (thousands of translucent shapes) and can ask for any
+// size; it is never decoded as a slice, whatever its name says: the format is the
+// one the image reader recognises from the content.
+bool isVectorFormat(const QString &fname)
+{
+    QImageReader reader(fname);
+    const QByteArray format = reader.format().toLower();
+    return format == "svg" || format == "svgz" || format == "pdf";
+}
+
 // False for a picture file that would make its decoder allocate far more than the
-// file could ever hold (see iconLengthsFit); such a file is not decoded as a picture.
+// file could ever hold (see iconLengthsFit), and for a vector drawing (see
+// isVectorFormat); such a file is not decoded as a picture.
 bool safeToDecode(const QString &fname)
 {
+    if (isVectorFormat(fname))
+        return false;
     QFile file(fname);
     if (!file.open(QIODevice::ReadOnly))
         return true; // the decoder finds out for itself
@@ -918,8 +992,11 @@ bool safeToDecode(const QString &fname)
 
 } // namespace
 
-bool SliceData::load(const QString &fname)
+bool SliceData::load(const QString &name)
 {
+    // A name that is not valid UTF-8 is reached through its own bytes.
+    const NativeFileAlias native(name);
+    const QString &fname = native.path();
     // Regular files only (or links to them): opening a named pipe blocks until a writer
     // comes, which would hold the loader thread and the window's closing for ever, and
     // a device such as /dev/zero never ends.

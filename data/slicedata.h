@@ -87,8 +87,9 @@ public:
     // its blue component, so value() and rowValues() give what they gave before.
     void computeImageMinMax();
 
-    // Decodes fname as a picture, else as a range grid, else as an XYV grid.
-    // Never throws.
+    // Decodes fname as a picture, else as a range grid, else as an XYV grid. A name
+    // that is not valid UTF-8 (its bad bytes shown as U+FFFD) is opened through its
+    // bytes (NativeFileAlias). Never throws.
     bool load(const QString &fname);
 };
 

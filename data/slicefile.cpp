@@ -12,6 +12,7 @@
 #endif
 
 #include "data/dicomseries.h"
+#include "data/nativename.h"
 #include "data/tiffstack.h"
 
 namespace {
@@ -121,8 +122,11 @@ void computeValueMinMax(SliceData &s)
 
 namespace {
 
-void readFile(const QString &fname, SliceFile &out)
+void readFile(const QString &name, SliceFile &out)
 {
+    // A name that is not valid UTF-8 is reached through its own bytes.
+    const NativeFileAlias native(name);
+    const QString &fname = native.path();
     QByteArray head;
     {
         QFile file(fname);

@@ -65,10 +65,13 @@ bool pictureSizeOk(int w, int h);
 bool svgSizeOk(int w, int h);
 
 // The window of a layer from the panel's fields: the range and the two percentages.
-inline double thresholdFromPercent(double rMin, double rMax, double pc)
-{
-    return rMin + pc * (rMax - rMin) / 100.0;
-}
+// Where the span overflows (a range such as -1e308 .. 1e308) it is worked in halves,
+// so the ends of the range stay finite; any other range gives exactly the plain formula.
+double thresholdFromPercent(double rMin, double rMax, double pc);
+// The panel's derivations between a threshold and its percentage of the range
+// low .. high, with the same care near the ends of the double range.
+double valueFromPercent(double low, double high, double pc);
+double percentFromValue(double low, double high, double v);
 
 // The view turned by -th radians about the unit axis rax (right-hand rule).
 SceneView turned(const SceneView &v, const Vec3 &rax, double th);

@@ -7,6 +7,37 @@
 
 namespace render {
 
+double thresholdFromPercent(double rMin, double rMax, double pc)
+{
+    const double span = rMax - rMin;
+    if (std::isfinite(span) || !std::isfinite(rMin) || !std::isfinite(rMax) || !std::isfinite(pc))
+        return rMin + pc * span / 100.0;
+    const double halfStep = pc * (rMax / 2 - rMin / 2) / 100.0;
+    return rMin + halfStep + halfStep;
+}
+
+// Near the ends of the double range (values such as -1e308 and 1e308) the span or
+// its product with the percentage overflows; the sum is then worked in halves, so
+// that 0 % and 100 % still give the range's ends and no infinity turns into a NaN.
+double valueFromPercent(double low, double high, double pc)
+{
+    const double scaled = (high - low) * pc;
+    if (std::isfinite(scaled) || !std::isfinite(low) || !std::isfinite(high) || !std::isfinite(pc))
+        return scaled / 100 + low;
+    const double halfStep = (high / 2 - low / 2) * (pc / 100);
+    return low + halfStep + halfStep;
+}
+
+double percentFromValue(double low, double high, double v)
+{
+    const double offset = v - low;
+    const double span = high - low;
+    if ((std::isfinite(offset) && std::isfinite(span)) || !std::isfinite(low) || !std::isfinite(high) ||
+        !std::isfinite(v))
+        return offset / span * 100;
+    return (v / 2 - low / 2) / (high / 2 - low / 2) * 100;
+}
+
 SceneView turned(const SceneView &v, const Vec3 &rax, double th)
 {
     const double c = std::cos(th);

@@ -1,10 +1,13 @@
 #include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "app/cfgstore.h"
 #include "startupfixtures.h"
@@ -44,6 +47,7 @@ void checkUpperMirrorsExact(const CfgStore &s)
 }
 
 const QString cantOpen = QStringLiteral("Can't open config file : ");
+const QString notRegular = QStringLiteral("Can't open config file, not a regular file : ");
 
 } // namespace
 
@@ -59,7 +63,9 @@ private slots:
     void keyLetterCase();
     void badQuoteIsLoggedAndStored();
     void missingFile();
-    void directoryIsNotAFile();
+    void notARegularFile_data();
+    void notARegularFile();
+    void manyKeysKeepOrderAndLaterWins();
 
     void include_data();
     void include();
@@ -216,14 +222,81 @@ void TestCfgStore::missingFile()
     QCOMPARE(s.get("kept", ""), QStringLiteral("1"));
 }
 
-void TestCfgStore::directoryIsNotAFile()
+void TestCfgStore::notARegularFile_data()
 {
+    QTest::addColumn<QString>("special");
+    QTest::addColumn<bool>("included");
+    // A named pipe without a writer would block the open for ever, a device never ends.
+    for (bool included : {false, true}) {
+        const char *how = included ? "INCLUDE of " : "reading ";
+        QTest::newRow(qPrintable(how + QStringLiteral("a directory"))) << "sub" << included;
+        QTest::newRow(qPrintable(how + QStringLiteral("a named pipe"))) << "pipe" << included;
+        QTest::newRow(qPrintable(how + QStringLiteral("a link to a named pipe"))) << "pipelink" << included;
+        QTest::newRow(qPrintable(how + QStringLiteral("a device"))) << "/dev/zero" << included;
+    }
+}
+
+void TestCfgStore::notARegularFile()
+{
+    QFETCH(QString, special);
+    QFETCH(bool, included);
     QVERIFY(QDir(tmp->path()).mkdir("sub"));
+    QCOMPARE(::mkfifo(QFile::encodeName(path("pipe")).constData(), 0600), 0);
+    QVERIFY(QFile::link(path("pipe"), path("pipelink")));
+    writeFile(path("main.cfg"), QStringLiteral("a 1\ninclude %1\nb 2\n").arg(special).toUtf8());
     CfgStore s;
     MessageLog log;
-    QVERIFY(!s.readFile("sub"));
-    QCOMPARE(MessageLog::count(cantOpen), 1);
-    QVERIFY(s.exact.keys.isEmpty());
+    if (included) {
+        QVERIFY(s.readFile("main.cfg"));
+        QCOMPARE(s.exact.keys, (QStringList{"a", "b"}));
+    } else {
+        QVERIFY(!s.readFile(special));
+        QVERIFY(s.exact.keys.isEmpty());
+    }
+    QCOMPARE(MessageLog::lines(), QStringList{notRegular + " \"" + special + "\""});
+    QVERIFY(s.cfgFile.isEmpty());
+}
+
+void TestCfgStore::manyKeysKeepOrderAndLaterWins()
+{
+    // Enough keys that a lookup by position would be slow, with repeats in every
+    // letter case spread through the file and through an included file.
+    QByteArray main;
+    QByteArray extra;
+    QStringList exactKeys; // the k keys in the order they first come
+    for (int i = 0; i < 3000; i += 3)
+        extra += "k" + QByteArray::number(i) + " x" + QByteArray::number(i) + " tail\n";
+    for (int i = 0; i < 3000; ++i) {
+        main += "k" + QByteArray::number(i) + " m" + QByteArray::number(i) + "\n";
+        exactKeys << QStringLiteral("k%1").arg(i);
+        if (i % 7 == 0)
+            main += "K" + QByteArray::number(i / 2) + " upper" + QByteArray::number(i) + "\n";
+        if (i == 1500) {
+            main += "include extra.cfg\n";
+            for (int j = 1503; j < 3000; j += 3)
+                exactKeys << QStringLiteral("k%1").arg(j);
+        }
+    }
+    exactKeys.removeDuplicates();
+    writeFile(path("main.cfg"), main);
+    writeFile(path("extra.cfg"), extra);
+    CfgStore s;
+    QVERIFY(s.readFile("main.cfg"));
+    checkUpperMirrorsExact(s);
+    // Exact keys in first-insertion order: the k keys, with each K key where it first came.
+    QCOMPARE(s.exact.keys.mid(0, 2), (QStringList{"k0", "K0"}));
+    QCOMPARE(s.exact.keys.filter(QRegularExpression("^k")), exactKeys);
+    // Later lines win, in the file's order: k3 is set by its line, then as K3 (upper7),
+    // then again by the included file; k2997 by the included file, then by its own line.
+    QCOMPARE(s.getExact("k3", ""), QStringLiteral("x3"));
+    QCOMPARE(s.getExact("K3", ""), QStringLiteral("upper7"));
+    QCOMPARE(s.get("k3", ""), QStringLiteral("x3"));
+    QCOMPARE(s.get("k7", ""), QStringLiteral("upper14"));
+    QCOMPARE(s.getExact("k7", ""), QStringLiteral("m7"));
+    QCOMPARE(s.get("K2997", ""), QStringLiteral("m2997"));
+    QCOMPARE(s.get("k1498", ""), QStringLiteral("upper2996"));
+    QVERIFY(!s.hasExactKey("K2"));
+    QVERIFY(s.hasKey("K2"));
 }
 
 void TestCfgStore::include_data()

@@ -137,7 +137,8 @@ const char *const numberTokens[] = {
     "2.4703282292062327e-324", "2.2250738585072011e-308", "1.7976931348623157e308", "1.7976931348623159e308",
     "0.1", "0.30000000000000004", "123456789012345678901234567890", "2147483647", "2147483648",
     "-2147483648", "-2147483649", "4294967298", "99999999999999999999", "00000000000000000000000000000000002",
-    "1,5", "1,000", "3,", ",3", "#", "#1", "\xef\xbc\x93", "\xd9\xa3", "1\xc2\xa0", "2\xe3\x80\x80" "3",
+    "1,5", "1,000", "3,", ",3", "#", "#1", "1.0", "2e1", "-3.0e0", "+2.", "1.5", "0.5e1", "2147483647.0",
+    "2147483648.0", "-2147483648.0", "-2147483649.0", "1e10", "-0e5", "0x1", "\xef\xbc\x93", "\xd9\xa3", "1\xc2\xa0", "2\xe3\x80\x80" "3",
 };
 
 } // namespace
@@ -536,8 +537,11 @@ void TestGridFast::generatedFiles()
             ++made;
         QFile::remove(name);
     }
-    // The grammar must reach the grids themselves, not only the failures.
-    QVERIFY2(made > 1000, qPrintable(QStringLiteral("only %1 grids made").arg(made)));
+    // The grammar must reach the grids themselves, not only the failures. (A record whose
+    // coordinates are not whole numbers cannot make an XYV grid, which many of the odd
+    // coordinate items prevent; the files differ a little between compilers, as the order
+    // in which the generator's calls in one expression run is theirs to choose.)
+    QVERIFY2(made > 750, qPrintable(QStringLiteral("only %1 grids made").arg(made)));
 }
 
 QTEST_GUILESS_MAIN(TestGridFast)

@@ -141,18 +141,20 @@ void TestGridReaders::rangeGrid_data()
            "0,0,1 1,1,2");
     addRow("range lines after the grid change nothing", rangeHead + "0 0 1\n# Range_X1 : 9\n3 2 2\n5 0 4\n",
            true, 4, 3, 1, 2, "0,0,1 3,2,2");
-    addRow("glued hash word is a record line", rangeHead + "2 2 5\n#comment without blank\n", true, 4, 3, 0,
-           5, "2,2,5");
+    addRow("glued hash word is a record line that is skipped", rangeHead + "2 2 5\n#comment without blank\n",
+           true, 4, 3, 5, 5, "2,2,5");
     addRow("comma separated record is one item", rangeHead + "1,1,7\n2 1 3\n", true, 4, 3, 3, 3, "2,1,3");
     addRow("empty lines before the ranges and among the records",
            "#MOLK-VEDez\n\n# Range_X1 : 1\n\n# Range_Y1 : 1\n# Range_X0 : 0\n0 0 4\n\n1 1 5\n\n", true, 2, 2,
            4, 5, "0,0,4 1,1,5");
     addRow("grid made by an empty line stores nothing", rangeHead + "\n", true, 4, 3, largest, -largest, "");
     addRow("tabs and runs of blanks", rangeHead + "\t1 \t 2\t\t6.5   \n", true, 4, 3, 6.5, 6.5, "1,2,6.5");
-    addRow("decimal coordinate reads as zero", rangeHead + "1.0 2 5\n3 1 6\n", true, 4, 3, 5, 6,
-           "0,2,5 3,1,6");
-    addRow("coordinate beyond 32 bits reads as zero", rangeHead + "4294967297 1 5\n2 2 6\n", true, 4, 3, 5, 6,
-           "0,1,5 2,2,6");
+    addRow("whole numbers with point or exponent are coordinates",
+           rangeHead + "1.0 2 5\n3 1e0 6\n-0.0 +2.e0 7\n", true, 4, 3, 5, 7, "1,2,5 3,1,6 0,2,7");
+    addRow("coordinates that are not whole skip the record",
+           rangeHead + "1.5 2 5\n3 abc 6\n0x1 0 8\n1 1 2\n", true, 4, 3, 2, 2, "1,1,2");
+    addRow("coordinate beyond 32 bits skips the record", rangeHead + "4294967297 1 5\n2 2 6\n1e10 0 9\n",
+           true, 4, 3, 6, 6, "2,2,6");
     addRow("signs and exponents", rangeHead + "+1 +2 +2.5e1\n2 0 -1E-1\n", true, 4, 3, -0.1, 25,
            "1,2,25 2,0,-0.1");
     addRow("items after the third are ignored", rangeHead + "1 1 2 9 9 9\n2 2 3 x\n", true, 4, 3, 2, 3,
@@ -262,8 +264,12 @@ void TestGridReaders::xyvGrid_data()
     addRow("records beside the origin are outside",
            xyvHead + "10 20 1\n9 20 -5\n10 19 -6\n12 20 50\n10 22 60\n11 21 2\n", true, 2, 2, 1, 2,
            "0,0,1 1,1,2");
-    addRow("unreadable coordinate reads as zero", xyvHead + "0 0 1\nabc 1 5\n1 1.5 6\n", true, 2, 2, 1, 6,
-           "0,0,1 0,1,5 1,0,6");
+    addRow("whole numbers with point or exponent are coordinates",
+           xyvHead + "10.0 2e1 1\n11 20.0 5\n1.1e1 21 6\n", true, 2, 2, 1, 6, "0,0,1 1,0,5 1,1,6");
+    addRow("coordinates that are not whole skip the record",
+           xyvHead + "0 0 1\nabc 1 5\n1 1.5 6\n1e10 0 7\n1 1 2\n", true, 2, 2, 1, 2, "0,0,1 1,1,2");
+    addRow("a record that is not whole never gives the origin",
+           xyvHead + "0.5 0 9\n5 5 1\n6 6 2\n", true, 2, 2, 1, 2, "0,0,1 1,1,2");
     addRow("non-finite and unreadable values read as zero",
            xyvHead + "0 0 nan\n1 0 -inf\n0 1 1e999\n1 1 x\n1 1 NaN\n0 0 3\n", true, 2, 2, 0, 3, "0,0,3");
     addRow("items after the third are ignored", xyvHead + "0 0 1 99 99\n1 1 2 x\n", true, 2, 2, 1, 2,

@@ -70,6 +70,10 @@ private slots:
     void textsAreTranslated();
     void destroyDuringLongLoad();
     void destroyWithOpenDialogs();
+    void removePanel_data();
+    void removePanel();
+    void stopLoadersIsBounded();
+    void manyPanelsKeepThePicture();
 };
 
 void TestMainWindow::firstPanel()
@@ -324,6 +328,144 @@ void TestMainWindow::destroyWithOpenDialogs()
     QVERIFY(fileDialog.isNull());
     QVERIFY(colorDialog.isNull());
     QTest::qWait(1);  // the pending deferred deletion must not touch freed memory
+}
+
+namespace {
+QStringList writeRamps(const QTemporaryDir &dir, int count)
+{
+    QStringList files;
+    for (int i = 0; i < count; ++i) {
+        files << dir.filePath(QStringLiteral("s%1.png").arg(i, 3, 10, QLatin1Char('0')));
+        if (!fixtures::writeRampPng(files.last(), 16, 16, 0, 100 + i))
+            return {};
+    }
+    return files;
+}
+} // namespace
+
+void TestMainWindow::removePanel_data()
+{
+    QTest::addColumn<bool>("loading");
+    QTest::newRow("idle panel") << false;
+    QTest::newRow("panel in the middle of a load") << true;
+}
+
+// The close button takes the panel out of the window and the picture at once; the
+// panel and its set go when its loader has stopped, which the window never waits for.
+void TestMainWindow::removePanel()
+{
+    QFETCH(bool, loading);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QStringList files = writeRamps(dir, 40);
+    QVERIFY(!files.isEmpty());
+    CtView w(dir.path());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTest::mouseClick(w.addSliceSet_, Qt::LeftButton);
+    QTest::mouseClick(w.addSliceSet_, Qt::LeftButton);
+    QTRY_VERIFY(w.sCtrls.at(1)->closeB_->isVisible());
+    QVERIFY(!w.sCtrls.at(0)->closeB_->isVisible());
+    QPointer<SlicesCtrl> p = w.sCtrls.at(1);
+    SlicesCtrl *third = w.sCtrls.at(2);
+
+    QAtomicInt release = 0;
+    QAtomicInt accepted = 0;
+    QAtomicInt sawInterruption = 0;
+    if (loading) {
+        // Runs in the loader thread: hold the load after its first file until released.
+        connect(&p->sliceDatas, &SliceDatas::loadedNewFile, &p->sliceDatas, [&](const QString &) {
+            if (accepted.fetchAndAddOrdered(1) == 0) {
+                QDeadlineTimer deadline(30000);
+                while (!release.loadAcquire() && !deadline.hasExpired())
+                    QThread::msleep(1);
+                sawInterruption = QThread::currentThread()->isInterruptionRequested() ? 1 : 0;
+            }
+        }, Qt::DirectConnection);
+        QVERIFY(fixtures::loadThroughDialog(*w.sCtrls.at(0), {files.first()}));
+        QTest::mouseClick(p->selectB_, Qt::LeftButton);
+        emit p->fileDialog->filesSelected(files);
+        QTRY_COMPARE(p->nameList_->count(), 1);
+    }
+
+    RedrawProbe probe(w);
+    QTest::mouseClick(p->closeB_, Qt::LeftButton);
+    QVERIFY(probe.redrawnSinceLastLook());
+    QCOMPARE(w.sCtrls, (QList<SlicesCtrl *>{w.sCtrls.at(0), third}));
+    QCOMPARE(w.slicesCtrlsLayout_->indexOf(p.data()), -1);
+    if (loading) {
+        // Still loading: the panel waits, out of sight, for its loader.
+        QVERIFY(!p.isNull());
+        QVERIFY(!p->isVisible());
+        QVERIFY(p->loaderThread.isInterruptionRequested());
+        release = 1;
+    }
+    QTRY_VERIFY(p.isNull());
+    if (loading) {
+        QCOMPARE(sawInterruption.loadAcquire(), 1);
+        QVERIFY(accepted.loadAcquire() < files.size());
+    }
+
+    // The others keep their numbers and colours; a new panel takes the next number.
+    QCOMPARE(third->showB_->text(), QStringLiteral("Show Setup 3"));
+    QTest::mouseClick(w.addSliceSet_, Qt::LeftButton);
+    QCOMPARE(w.sCtrls.size(), 3);
+    QCOMPARE(w.sCtrls.last()->showB_->text(), QStringLiteral("Show Setup 4"));
+    QCOMPARE(w.sCtrls.last()->vColor, QColor(0, 127, 127));
+    // The first panel cannot be removed.
+    w.removeSliceSet(w.sCtrls.first());
+    QCOMPARE(w.sCtrls.size(), 3);
+}
+
+// Closing waits a bounded time for the loaders: a decode that ignores the request to
+// stop is reported, not waited for.
+void TestMainWindow::stopLoadersIsBounded()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QStringList files = writeRamps(dir, 3);
+    QVERIFY(!files.isEmpty());
+    CtView w(dir.path());
+    QTest::mouseClick(w.addSliceSet_, Qt::LeftButton);
+    SlicesCtrl *p = w.sCtrls.at(1);
+    QAtomicInt release = 0;
+    QAtomicInt held = 0;
+    connect(&p->sliceDatas, &SliceDatas::loadedNewFile, &p->sliceDatas, [&](const QString &) {
+        held = 1;
+        QDeadlineTimer deadline(30000);
+        while (!release.loadAcquire() && !deadline.hasExpired())
+            QThread::msleep(1);
+    }, Qt::DirectConnection);
+    QTest::mouseClick(p->selectB_, Qt::LeftButton);
+    emit p->fileDialog->filesSelected(files);
+    QTRY_COMPARE(held.loadAcquire(), 1);
+
+    QVERIFY(!w.stopLoaders(50));
+    QVERIFY(w.sCtrls.first()->loaderThread.isFinished());
+    release = 1;
+    QVERIFY(w.stopLoaders(30000));
+}
+
+// Fifty panels: the picture keeps its room and the last panel can be scrolled to.
+void TestMainWindow::manyPanelsKeepThePicture()
+{
+    CtView w;
+    w.resize(856, 934);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const int pictureHeight = w.dispA_->height();
+    const int windowHeight = w.height();
+    for (int i = 0; i < 49; ++i)
+        QTest::mouseClick(w.addSliceSet_, Qt::LeftButton);
+    // The column follows the panels once they are shown.
+    QTRY_VERIFY(w.slicesScroll_->maximumHeight() > 40 * w.sCtrls.first()->sizeHint().height());
+    QCOMPARE(w.height(), windowHeight);
+    // At least the picture's starting size of 256 pixels, and no less than half of what it had.
+    QVERIFY2(w.dispA_->height() >= 256 && 2 * w.dispA_->height() >= pictureHeight,
+             qPrintable(QStringLiteral("picture %1 px high, was %2").arg(w.dispA_->height()).arg(pictureHeight)));
+    SlicesCtrl *last = w.sCtrls.last();
+    w.slicesScroll_->ensureWidgetVisible(last);
+    QTRY_VERIFY(!last->visibleRegion().isEmpty());
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,3 +1,4 @@
+#include <QBuffer>
 #include <QMetaEnum>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -22,6 +23,8 @@ private slots:
     void gridRowValues();
     void loadPicture_data();
     void loadPicture();
+    void vectorDrawingIsNoSlice_data();
+    void vectorDrawingIsNoSlice();
     void freshSet();
     void histogram();
     void histogramEnds_data();
@@ -356,6 +359,84 @@ void TestSliceData::loadPicture()
     // Lossless formats: every value is the blue byte of the picture as it was made,
     // row 0 at the top.
     compareWithPixel(s, picture);
+}
+
+namespace {
+
+quint32 crc32(const QByteArray &bytes)
+{
+    quint32 crc = 0xffffffffu;
+    for (char c : bytes) {
+        crc ^= uchar(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// bytes in the gzip format, as a compressed drawing (.svgz) is stored.
+QByteArray gzipped(const QByteArray &bytes)
+{
+    const QByteArray z = qCompress(bytes, 9); // 4 bytes of size, then a zlib stream
+    QByteArray out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
+    out += z.mid(6, z.size() - 10); // the raw deflate data between zlib's header and checksum
+    auto le32 = [&out](quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            out += char((v >> (8 * i)) & 0xff);
+    };
+    le32(crc32(bytes));
+    le32(quint32(bytes.size()));
+    return out;
+}
+
+const QByteArray svgDrawing = "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" "
+                              "height=\"32\"><rect x=\"1\" y=\"1\" width=\"30\" height=\"20\" "
+                              "fill=\"#0000c0\" opacity=\"0.5\"/></svg>\n";
+
+} // namespace
+
+// Vector drawings are not measurement pictures, and rendering one can take minutes:
+// they are refused by what the content is, whatever the file is called, while a
+// picture in a file named like a drawing still loads.
+void TestSliceData::vectorDrawingIsNoSlice_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("loads");
+    QTest::addColumn<bool>("qtReads"); // whether Qt's image reader alone would decode it
+    QTest::newRow("SVG") << "d.svg" << svgDrawing << false << true;
+    QTest::newRow("SVG named .png") << "d.png" << svgDrawing << false << true;
+    QTest::newRow("SVG without XML line named .dat") << "d.dat" << svgDrawing.mid(22) << false << true;
+    QTest::newRow("compressed SVG") << "d.svgz" << gzipped(svgDrawing) << false << true;
+    QTest::newRow("compressed SVG named .png") << "d.png" << gzipped(svgDrawing) << false << false;
+    QTest::newRow("PDF") << "d.pdf" << QByteArray("%PDF-1.4\n1 0 obj<<>>endobj\ntrailer<<>>\n%%EOF\n") << false
+                         << false;
+    QByteArray png;
+    QBuffer buffer(&png);
+    QImage ramp(8, 4, QImage::Format_Grayscale8);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 8; ++x)
+            ramp.scanLine(y)[x] = uchar(x * 30 + y);
+    QVERIFY(buffer.open(QIODevice::WriteOnly) && ramp.save(&buffer, "PNG"));
+    QTest::newRow("PNG named .svg") << "p.svg" << png << true << true;
+}
+
+void TestSliceData::vectorDrawingIsNoSlice()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, loads);
+    QFETCH(bool, qtReads);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(fileName);
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+    f.close();
+    // Qt's own reader does take most of the drawings: the refusal is the loader's.
+    QCOMPARE(!QImage(path).isNull(), qtReads);
+    SliceData s;
+    QCOMPARE(s.load(path), loads);
+    QCOMPARE(s.isImage, loads);
 }
 
 void TestSliceData::freshSet()

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+
 #include "app/cfgstore.h"
 #include "panelfixtures.h"
 #include "ui/slicesctrl.h"
@@ -64,6 +66,14 @@ private slots:
     void failedLoadKeepsFields();
     void failedLoadOnNewPanel();
     void destroyDuringLoadInterrupts();
+    void exactRangeBehindFields_data();
+    void exactRangeBehindFields();
+    void nonFinitePercentStartsOver_data();
+    void nonFinitePercentStartsOver();
+    void opacityReadClamped_data();
+    void opacityReadClamped();
+    void oddFileNames_data();
+    void oddFileNames();
 };
 
 void TestSlicesCtrl::newPanelState()
@@ -211,10 +221,10 @@ void TestSlicesCtrl::setterFormatsAndSignals()
     QCOMPARE(p.minTh_->cursorPosition(), 0);
     QCOMPARE(paints.count(), 2);
 
-    // The derivation reads the rounded text back: 33.3333 % of 3 is 0.999999.
+    // The derivation reads the number behind the rounded text: 33.3333 % of 3 is 1.
     p.setMaxThPC(100.0 / 3.0, false);
     QCOMPARE(p.maxThPC_->text(), QStringLiteral("33.3333"));
-    QCOMPARE(p.maxTh_->text(), QStringLiteral("0.999999"));
+    QCOMPARE(p.maxTh_->text(), QStringLiteral("1"));
     QCOMPARE(paints.count(), 4);
 
     // Quiet: only the field itself.
@@ -570,6 +580,175 @@ void TestSlicesCtrl::destroyDuringLoadInterrupts()
     QCOMPARE(sawInterruption.loadAcquire(), 1);
     QVERIFY2(accepted.loadAcquire() < files.size(),
              qPrintable(QStringLiteral("%1 files loaded").arg(accepted.loadAcquire())));
+}
+
+namespace {
+// A 2 x 2 range grid holding lo and hi (and both again), as text with 17 digits.
+bool writeTwoValueGrid(const QString &path, double lo, double hi)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray l = QByteArray::number(lo, 'g', 17);
+    const QByteArray h = QByteArray::number(hi, 'g', 17);
+    const QByteArray text = "#MOLK-VEDez\n# Range_X1 : 1\n# Range_Y1 : 1\n0 0 " + l + "\n1 0 " + h +
+                            "\n0 1 " + l + "\n1 1 " + h + "\n";
+    return f.write(text) == text.size();
+}
+} // namespace
+
+// Six digits cannot tell the ends of these ranges apart (or overflow the span); the
+// thresholds are derived from the exact range all the same, and a later load of an
+// ordinary set still works from finite percentages.
+void TestSlicesCtrl::exactRangeBehindFields_data()
+{
+    QTest::addColumn<double>("lo");
+    QTest::addColumn<double>("hi");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("a million and a quarter to three quarters")
+        << 1e6 + 0.25 << 1e6 + 0.75 << QStringList({"1e+06", "1e+06", "0", "100", "1e+06", "1e+06"});
+    QTest::newRow("nearly the whole double range")
+        << -1e308 << 1e308 << QStringList({"-1e+308", "-1e+308", "0", "100", "1e+308", "1e+308"});
+    QTest::newRow("ordinary range") << 0.5 << 2.0 << QStringList({"0.5", "0.5", "0", "100", "2", "2"});
+}
+
+void TestSlicesCtrl::exactRangeBehindFields()
+{
+    QFETCH(double, lo);
+    QFETCH(double, hi);
+    QFETCH(QStringList, texts);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(writeTwoValueGrid(dir.filePath("g.dat"), lo, hi));
+    QVERIFY(fixtures::writeRampPng(dir.filePath("r.png"), 16, 16, 10, 210));
+    SlicesCtrl p(dir.path());
+
+    QVERIFY(loadThroughDialog(p, {dir.filePath("g.dat")}));
+    QCOMPARE(fieldTexts(p), texts);
+    QCOMPARE(p.rMinV(), lo);
+    QCOMPARE(p.rMaxV(), hi);
+    QCOMPARE(p.minThV(), lo);
+    QCOMPARE(p.maxThV(), hi);
+    QCOMPARE(p.minThPC(), 0.0);
+    QCOMPARE(p.maxThPC(), 100.0);
+
+    // The histogram drag and typed percentages derive from the exact range too.
+    typeInto(p.maxThPC_, "50");
+    QCOMPARE(p.maxThV(), lo / 2 + hi / 2);
+    QCOMPARE(p.maxThPC(), 50.0);
+
+    QVERIFY(loadThroughDialog(p, {dir.filePath("r.png")}));
+    QCOMPARE(fieldTexts(p), QStringList({"10", "10", "0", "50", "110", "210"}));
+
+    // A range typed over the written one is taken as typed, even in the same words.
+    QVERIFY(loadThroughDialog(p, {dir.filePath("g.dat")}));
+    typeInto(p.rMinV_, texts.at(0));
+    QCOMPARE(p.rMinV(), texts.at(0).toDouble());
+    QCOMPARE(p.rMaxV(), hi);
+}
+
+void TestSlicesCtrl::nonFinitePercentStartsOver_data()
+{
+    QTest::addColumn<bool>("high");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("low percent nan") << false << "nan"
+                                     << QStringList({"10", "10", "0", "100", "210", "210"});
+    QTest::newRow("high percent inf") << true << "inf"
+                                      << QStringList({"10", "10", "0", "100", "210", "210"});
+    QTest::newRow("finite percent is kept") << false << "25"
+                                            << QStringList({"10", "60", "25", "100", "210", "210"});
+}
+
+void TestSlicesCtrl::nonFinitePercentStartsOver()
+{
+    QFETCH(bool, high);
+    QFETCH(QString, typed);
+    QFETCH(QStringList, texts);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(fixtures::writeRampPng(dir.filePath("r.png"), 16, 16, 10, 210));
+    SlicesCtrl p(dir.path());
+    typeInto(high ? p.maxThPC_ : p.minThPC_, typed);
+    QSignalSpy paints(&p, &SlicesCtrl::paintPImg);
+    QVERIFY(loadThroughDialog(p, {dir.filePath("r.png")}));
+    QCOMPARE(fieldTexts(p), texts);
+    QCOMPARE(paints.count(), 5);
+}
+
+// The renderer reads alpha() whenever it draws, also while a value is typed but not
+// yet entered.
+void TestSlicesCtrl::opacityReadClamped_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("alpha");
+    QTest::newRow("too large") << "300" << 255;
+    QTest::newRow("negative") << "-7" << 0;
+    QTest::newRow("in range") << "77" << 77;
+    QTest::newRow("letters") << "x" << 0;
+}
+
+void TestSlicesCtrl::opacityReadClamped()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, alpha);
+    SlicesCtrl p;
+    p.alpha_->selectAll();
+    QTest::keyClicks(p.alpha_, typed);
+    QCOMPARE(p.alpha_->text(), typed);
+    QCOMPARE(p.alpha(), alpha);
+}
+
+// Names as the file system holds them (bytes); the list shows each on one line with
+// its odd bytes escaped, and a name that is not UTF-8 still loads.
+void TestSlicesCtrl::oddFileNames_data()
+{
+    QTest::addColumn<QByteArrayList>("names");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("newline in the name") << QByteArrayList{"two\nlines.png"} << QStringList{"two\\nlines.png"};
+    QTest::newRow("tab and escape character")
+        << QByteArrayList{"a\tb\x1b.png"} << QStringList{"a\\tb\\x1b.png"};
+    QTest::newRow("byte that is not UTF-8") << QByteArrayList{"bad\xff.png"} << QStringList{"bad\\xff.png"};
+    QTest::newRow("cut sequence, then Japanese")
+        << QByteArrayList{"\xe6\x97\xa5\xe6\x9c.png"} << QStringList{"\u65e5\\xe6\\x9c.png"};
+    QTest::newRow("replacement character spelled out")
+        << QByteArrayList{"ok\xef\xbf\xbd.png"} << QStringList{"ok\ufffd.png"};
+    // Two names that Qt shows alike cannot be told apart: neither is loaded.
+    QTest::newRow("two names alike but for their bad bytes")
+        << QByteArrayList{"x\xfe.png", "x\xff.png"} << QStringList{};
+}
+
+void TestSlicesCtrl::oddFileNames()
+{
+    QFETCH(QByteArrayList, names);
+    QFETCH(QStringList, shown);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString ramp = dir.filePath("ramp.png");
+    QVERIFY(fixtures::writeRampPng(ramp, 16, 16, 10, 210));
+    QFile rampFile(ramp);
+    QVERIFY(rampFile.open(QIODevice::ReadOnly));
+    const QByteArray png = rampFile.readAll();
+    QStringList files;
+    for (const QByteArray &name : names) {
+        const QByteArray path = QFile::encodeName(dir.path()) + '/' + name;
+        FILE *f = std::fopen(path.constData(), "wb");
+        QVERIFY(f);
+        QCOMPARE(std::fwrite(png.constData(), 1, std::size_t(png.size()), f), std::size_t(png.size()));
+        std::fclose(f);
+        // As the file dialog and the command line hand it over.
+        files << QFile::decodeName(path);
+    }
+    SlicesCtrl p(dir.path());
+    QVERIFY(loadThroughDialog(p, files));
+    QStringList listed;
+    for (int i = 0; i < p.nameList_->count(); ++i) {
+        listed << p.nameList_->itemText(i).mid(dir.path().size() + 1);
+        QCOMPARE(p.nameList_->itemData(i).toString(), files.at(i));
+    }
+    QCOMPARE(listed, shown);
+    SliceDatas::ReadGuard g(p.sliceDatas);
+    QCOMPARE(p.sliceDatas.loaded, !shown.isEmpty());
 }
 
 QTEST_MAIN(TestSlicesCtrl)

@@ -219,6 +219,10 @@
         <translation>データファイル選択</translation>
     </message>
     <message>
+        <source>Remove this slice set</source>
+        <translation>このスライスセットを削除</translation>
+    </message>
+    <message>
         <source>Select Section Color</source>
         <translation>断面色選択</translation>
     </message>

@@ -1,12 +1,18 @@
 #include "ui/ctview.h"
 
 #include <QCloseEvent>
+#include <QColorDialog>
+#include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QImageWriter>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QShortcut>
+#include <QScrollBar>
+#include <QToolButton>
+
+#include <algorithm>
 
 #include "app/cfgstore.h"
 #include "ui/slicesctrl.h"
@@ -46,6 +52,8 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
 
     addSliceSet();
     emit initNz(nz);
+    slicesCtrls_->installEventFilter(this);
+    fitPanelColumn();
 
     connect(addSliceSet_, &QPushButton::clicked, this, &CtView::addSliceSet);
     connect(dispA_, &DispA::drawImage2, this, &CtView::draw);
@@ -98,7 +106,7 @@ CtView::~CtView()
 
 void CtView::addSliceSet()
 {
-    const int n = static_cast<int>(sCtrls.size());
+    const int n = setsMade_++;
     auto *s = new SlicesCtrl(dataRoot, this);
     static const QColor vColors[3] = {QColor(0, 127, 127), QColor(127, 0, 127), QColor(127, 127, 0)};
     static const QColor sColors[3] = {QColor(127, 0, 0), QColor(0, 127, 0), QColor(0, 0, 127)};
@@ -112,6 +120,10 @@ void CtView::addSliceSet()
     connect(s, &SlicesCtrl::changedSliderStat, this, &CtView::changedSliderStat);
     connect(this, &CtView::initNz, s, &SlicesCtrl::initNz);
     connect(this, &CtView::newNz, s, &SlicesCtrl::newNz);
+    if (n > 0) {
+        s->closeB_->show();
+        connect(s->closeB_, &QToolButton::clicked, this, [this, s] { removeSliceSet(s); });
+    }
 
     // A typed spacing redraws the picture.
     for (QLineEdit *field : {s->spacingX_, s->spacingY_, s->spacingZ_})
@@ -135,10 +147,50 @@ void CtView::removeSliceSet(SlicesCtrl *s)
     if (i <= 0)
         return;
     sCtrls.removeAt(i);
+    disconnect(s, nullptr, this, nullptr);
+    disconnect(this, nullptr, s, nullptr);
     slicesCtrlsLayout_->removeWidget(s);
-    // The panel's destructor stops and joins its loader before the set goes.
-    delete s;
+    s->hide();
+    for (QWidget *dialog : {static_cast<QWidget *>(s->fileDialog), static_cast<QWidget *>(s->vColorDialog),
+                            static_cast<QWidget *>(s->sColorDialog)}) {
+        if (dialog)
+            dialog->close();
+    }
+    // Selections still queued are dropped with the thread's event loop.
+    connect(&s->loaderThread, &QThread::finished, s, &QObject::deleteLater);
+    s->loaderThread.requestInterruption();
+    s->loaderThread.quit();
+    if (s->loaderThread.isFinished())
+        s->deleteLater();
     paintPImg();
+}
+
+bool CtView::stopLoaders(int msecs)
+{
+    // Panels being removed are still in the window until their loaders end.
+    const QList<SlicesCtrl *> panels = findChildren<SlicesCtrl *>();
+    for (SlicesCtrl *s : panels) {
+        s->loaderThread.requestInterruption();
+        s->loaderThread.quit();
+    }
+    const QDeadlineTimer deadline(msecs);
+    bool allEnded = true;
+    for (SlicesCtrl *s : panels)
+        allEnded = s->loaderThread.wait(deadline) && allEnded;
+    return allEnded;
+}
+
+void CtView::fitPanelColumn()
+{
+    const int contentHeight = slicesCtrls_->sizeHint().height();
+    const int firstHeight = sCtrls.isEmpty() ? 0 : sCtrls.first()->sizeHint().height();
+    const int frame = 2 * slicesScroll_->frameWidth();
+    slicesScroll_->setMaximumHeight(contentHeight + frame);
+    slicesScroll_->setMinimumHeight(std::min(contentHeight, firstHeight) + frame);
+    // Panels are never cut at the side: the column is at least as wide as they need,
+    // with room for the scroll bar.
+    slicesScroll_->setMinimumWidth(slicesCtrls_->minimumSizeHint().width() + frame +
+                                   slicesScroll_->verticalScrollBar()->sizeHint().width());
 }
 
 int CtView::imgPixWidth() const

@@ -54,10 +54,16 @@ public:
     QString saveDir;
     QMessageBox *aboutBox = nullptr;
 
-    // Adds one slice-set panel below the others.
+    // Adds one slice-set panel below the others. Panels are numbered and coloured
+    // in the order they were made; removing one leaves the others as they are.
     void addSliceSet();
-    // Stops the panel's loader, frees its set and redraws; the first panel stays.
+    // Removes a panel other than the first: it leaves the window and the picture at
+    // once; its loader is told to stop, and the panel with its set is deleted when the
+    // loader thread has ended, so the window never waits for a decode in progress.
     void removeSliceSet(SlicesCtrl *s);
+    // Tells every panel's loader to stop and waits at most msecs for all of them;
+    // false when one is still busy (a decode that cannot be interrupted).
+    bool stopLoaders(int msecs);
     // The typed picture size; 0 when the text is not a base-10 int.
     int imgPixWidth() const;
     int imgPixHeight() const;
@@ -134,6 +140,10 @@ private:
     QFileDialog *sessionDialog = nullptr;
     QMessageBox *sessionMessage = nullptr;
     int pendingSets = 0;
+    // Keeps the panel column's scroll area as tall as its panels, but never taller,
+    // and at least as tall as the first panel, so the picture keeps the rest.
+    void fitPanelColumn();
+    int setsMade_ = 0;
 
     // Tests reach the private slots through this one door.
     friend struct CtViewTestAccess;

@@ -94,7 +94,9 @@ void CtView::followWindowSize()
 
 bool CtView::eventFilter(QObject *watched, QEvent *e)
 {
-    if (watched == dispA_ && e->type() == QEvent::Resize) {
+    if (watched == slicesCtrls_ && e->type() == QEvent::LayoutRequest) {
+        fitPanelColumn();
+    } else if (watched == dispA_ && e->type() == QEvent::Resize) {
         followWindowSize();
     } else if (e->type() == QEvent::DragEnter || e->type() == QEvent::Drop) {
         // Files dropped on a panel load there; on the picture, into the first panel.

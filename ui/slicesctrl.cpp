@@ -10,11 +10,14 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QToolButton>
 
 #include <algorithm>
 #include <cmath>
 
 #include "app/cfgstore.h"
+#include "render/scene.h"
+#include "data/nativename.h"
 #include "widgets/chcoord.h"
 #include "widgets/exlabel.h"
 #include "widgets/mousec.h"
@@ -55,6 +58,21 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
     csNz = Vec3{0.0, 0.0, 0.0};
 
     setupUi(this);
+
+    closeB_ = new QToolButton(this);
+    closeB_->setObjectName(QStringLiteral("closeB_"));
+    closeB_->setText(QStringLiteral("\u00d7")); // a multiplication sign, the usual close cross
+    closeB_->setAutoRaise(true);
+    closeB_->setFixedSize(18, 18);
+    // Every panel keeps the button's room, shown or not, so the panels line up.
+    QSizePolicy keepRoom = closeB_->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    closeB_->setSizePolicy(keepRoom);
+    closeB_->setToolTip(tr("Remove this slice set"));
+    closeB_->setAccessibleName(tr("Remove this slice set"));
+    closeB_->hide();
+    if (auto *grid = qobject_cast<QGridLayout *>(layout()))
+        grid->addWidget(closeB_, 0, grid->columnCount(), Qt::AlignTop | Qt::AlignRight);
 
     showB_->setChecked(true);
     showB2_->setChecked(true);
@@ -104,6 +122,9 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
     connect(csFixDir_, &QCheckBox::toggled, this, &SlicesCtrl::changedSliderStat);
     connect(selVColor_, &QPushButton::clicked, this, &SlicesCtrl::selectVColor);
     connect(selSColor_, &QPushButton::clicked, this, &SlicesCtrl::selectSColor);
+    // A number the user types is taken as typed, even when it reads as the one written.
+    for (QLineEdit *edit : {rMinV_, rMaxV_, minTh_, maxTh_, minThPC_, maxThPC_})
+        connect(edit, &QLineEdit::textEdited, this, [this, edit] { written_.remove(edit); });
     connect(alpha_, &QLineEdit::editingFinished, this, &SlicesCtrl::fixupAlpha);
     connect(alpha_, &QLineEdit::editingFinished, this, &SlicesCtrl::paintPImg);
     connect(&progressTimer, &QTimer::timeout, this, &SlicesCtrl::pollLoadProgress);
@@ -227,37 +248,55 @@ SlicesCtrl::~SlicesCtrl()
 
 double SlicesCtrl::rMinV() const
 {
-    return rMinV_->text().toDouble();
+    return fieldValue(rMinV_);
 }
 
 double SlicesCtrl::rMaxV() const
 {
-    return rMaxV_->text().toDouble();
+    return fieldValue(rMaxV_);
 }
 
 double SlicesCtrl::minThV() const
 {
-    return minTh_->text().toDouble();
+    return fieldValue(minTh_);
 }
 
 double SlicesCtrl::maxThV() const
 {
-    return maxTh_->text().toDouble();
+    return fieldValue(maxTh_);
 }
 
 double SlicesCtrl::minThPC() const
 {
-    return minThPC_->text().toDouble();
+    return fieldValue(minThPC_);
 }
 
 double SlicesCtrl::maxThPC() const
 {
-    return maxThPC_->text().toDouble();
+    return fieldValue(maxThPC_);
 }
 
+void SlicesCtrl::writeField(QLineEdit *edit, double x)
+{
+    const QString text = fieldText(x);
+    edit->setText(text);
+    written_.insert(edit, WrittenNumber{text, x});
+}
+
+double SlicesCtrl::fieldValue(const QLineEdit *edit) const
+{
+    const QString text = edit->text();
+    const auto it = written_.constFind(edit);
+    if (it != written_.cend() && it->text == text)
+        return it->value;
+    return text.toDouble();
+}
+
+// Clamped here and not only on Enter: a value typed but not yet entered is read by
+// every redraw (the wheel on the picture, another panel's change).
 int SlicesCtrl::alpha() const
 {
-    return alpha_->text().toInt(nullptr, 10);
+    return std::clamp(alpha_->text().toInt(nullptr, 10), 0, 255);
 }
 
 QStringList SlicesCtrl::acceptedFiles() const
@@ -293,17 +332,17 @@ void SlicesCtrl::setAlpha(int a)
 
 double SlicesCtrl::valueFromPercent(double pc) const
 {
-    return (rMaxV() - rMinV()) * pc / 100 + rMinV();
+    return render::valueFromPercent(rMinV(), rMaxV(), pc);
 }
 
 double SlicesCtrl::percentFromValue(double v) const
 {
-    return (v - rMinV()) / (rMaxV() - rMinV()) * 100;
+    return render::percentFromValue(rMinV(), rMaxV(), v);
 }
 
 void SlicesCtrl::setMinThPC(double pc, bool quiet)
 {
-    minThPC_->setText(fieldText(pc));
+    writeField(minThPC_, pc);
     minThPC_->setCursorPosition(0);
     dispH_->update();
     if (!quiet)
@@ -314,7 +353,7 @@ void SlicesCtrl::setMinThPC(double pc, bool quiet)
 
 void SlicesCtrl::setMaxThPC(double pc, bool quiet)
 {
-    maxThPC_->setText(fieldText(pc));
+    writeField(maxThPC_, pc);
     maxThPC_->setCursorPosition(0);
     dispH_->update();
     if (!quiet)
@@ -325,7 +364,7 @@ void SlicesCtrl::setMaxThPC(double pc, bool quiet)
 
 void SlicesCtrl::setMinThV(double v, bool quiet)
 {
-    minTh_->setText(fieldText(v));
+    writeField(minTh_, v);
     minTh_->setCursorPosition(0);
     if (!quiet)
         setMinThPC(percentFromValue(minThV()), true);
@@ -335,7 +374,7 @@ void SlicesCtrl::setMinThV(double v, bool quiet)
 
 void SlicesCtrl::setMaxThV(double v, bool quiet)
 {
-    maxTh_->setText(fieldText(v));
+    writeField(maxTh_, v);
     maxTh_->setCursorPosition(0);
     if (!quiet)
         setMaxThPC(percentFromValue(maxThV()), true);
@@ -345,12 +384,12 @@ void SlicesCtrl::setMaxThV(double v, bool quiet)
 
 void SlicesCtrl::setRMinV(double x)
 {
-    rMinV_->setText(fieldText(x));
+    writeField(rMinV_, x);
 }
 
 void SlicesCtrl::setRMaxV(double x)
 {
-    rMaxV_->setText(fieldText(x));
+    writeField(rMaxV_, x);
 }
 
 void SlicesCtrl::initNz(Vec3 nz)
@@ -368,9 +407,10 @@ void SlicesCtrl::newNz(Vec3 nz)
 // integer stays as typed and reads as 0.
 void SlicesCtrl::fixupAlpha()
 {
-    if (alpha() < 0)
+    const int typed = alpha_->text().toInt(nullptr, 10);
+    if (typed < 0)
         alpha_->setText("0");
-    if (alpha() >= 256)
+    if (typed >= 256)
         alpha_->setText("255");
 }
 
@@ -453,9 +493,11 @@ void SlicesCtrl::selectSColor()
     dialog->show();
 }
 
+// The list shows the name on one line, with control characters and bytes that are
+// not UTF-8 escaped; the item keeps the name itself as its data.
 void SlicesCtrl::noticedLoadedNewFile(QString fname)
 {
-    nameList_->addItem(fname);
+    nameList_->addItem(nativename::displayName(fname), fname);
     listedFiles.append(fname);
 }
 
@@ -463,7 +505,10 @@ void SlicesCtrl::noticedLoadedNewFile(QString fname)
 // once at the end). A load that accepted no file leaves the range and threshold
 // fields as they were - the set's range is then +-DBL_MAX and would turn both
 // percent fields into "nan" - but still repaints the histogram (which keeps
-// the previous one, if any) and asks for one redraw.
+// the previous one, if any) and asks for one redraw. The fields show six digits,
+// but hold the set's exact range behind them (see fieldValue), so a range such as
+// 1e6 + 0.25 .. 1e6 + 0.75 derives its thresholds right. A percentage that is not
+// a finite number (typed, or from a typed empty range) starts over at 0 or 100.
 void SlicesCtrl::noticedLoadFilesFinished()
 {
     bool loaded = false;
@@ -503,6 +548,10 @@ void SlicesCtrl::noticedLoadFilesFinished()
     else
         updateSetInfo();
     if (loaded && std::isfinite(lowV) && std::isfinite(highV)) {
+        if (!std::isfinite(minThPC()))
+            writeField(minThPC_, 0.0);
+        if (!std::isfinite(maxThPC()))
+            writeField(maxThPC_, 100.0);
         setRMinV(lowV);
         setRMaxV(highV);
         setMinThV(valueFromPercent(minThPC()), false);

@@ -4,10 +4,12 @@
 #include <QColor>
 #include <QPainter>
 #include <QFrame>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
 
 #include "data/slicedatas.h"
 #include "render/vec3.h"
@@ -44,10 +46,15 @@ public:
     QColor vColor = QColor(0, 127, 127);
     QColor sColor = QColor(127, 0, 0);
     MouseC *histMouse = nullptr;
+    // Removes the panel from the window; hidden unless the window shows it (not on
+    // the first panel).
+    QToolButton *closeB_ = nullptr;
     ChCoord *histCoord = nullptr;
     int dragLine = -1;
 
-    // The texts of the fields, parsed anew at every call (0 when not a number).
+    // The texts of the fields, parsed anew at every call (0 when not a number); a
+    // field that still shows the text the panel wrote into it gives the exact number
+    // that text was made from.
     double rMinV() const;
     double rMaxV() const;
     double minThV() const;
@@ -134,6 +141,16 @@ private:
     // range fields as they read now.
     double valueFromPercent(double pc) const;
     double percentFromValue(double v) const;
+
+    // Writes x ('g', 6 digits) and remembers it exactly behind that text.
+    void writeField(QLineEdit *edit, double x);
+    double fieldValue(const QLineEdit *edit) const;
+    struct WrittenNumber
+    {
+        QString text;
+        double value;
+    };
+    QHash<const QLineEdit *, WrittenNumber> written_;
 
     // Tests reach the private slots through this one door.
     friend struct SlicesCtrlTestAccess;
