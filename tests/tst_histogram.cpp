@@ -78,6 +78,7 @@ private slots:
     void whiteBeforeLoad();
     void histogramAndLines_data();
     void histogramAndLines();
+    void logCountsRaiseSmallBins();
     void lineChoice_data();
     void lineChoice();
     void pressPixelIsPercent();
@@ -144,6 +145,36 @@ void TestHistogram::histogramAndLines()
             continue;  // edge of the scaled first bin
         QVERIFY2(columnMismatch(img, x, want).isEmpty(), qPrintable(columnMismatch(img, x, want)));
     }
+}
+
+// One bin holds 998 of 1000 values, another one: on the count scale the small bar
+// is a pixel at most; on the log scale it is a third of the label or more.
+void TestHistogram::logCountsRaiseSmallBins()
+{
+    QTemporaryDir dir;
+    QImage img(1000, 1, QImage::Format_Grayscale8);
+    img.fill(0);
+    img.scanLine(0)[0] = 255;
+    img.scanLine(0)[1] = 128;  // bin 25 of 50, columns 103 .. 107
+    QVERIFY(img.save(dir.filePath("one.png")));
+    Panel h;
+    QVERIFY(h.ready());
+    QVERIFY(fixtures::loadThroughDialog(h.p, {dir.filePath("one.png")}));
+    h.p.setMaxThPC(100, true);
+    h.p.setMinThPC(0, true);
+    auto barHeight = [&h](int x) {
+        const QImage shot = h.shot();
+        int n = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            n += shot.pixel(x, y) == histGreen;
+        return n;
+    };
+    const int smallBar = 105;
+    QVERIFY(barHeight(smallBar) <= 1);
+    QVERIFY(barHeight(2) > labelH / 2);
+    h.p.logHist_->setChecked(true);
+    QVERIFY2(barHeight(smallBar) > labelH / 3, qPrintable(QString::number(barHeight(smallBar))));
+    QVERIFY(barHeight(2) > labelH / 2);
 }
 
 void TestHistogram::lineChoice_data()

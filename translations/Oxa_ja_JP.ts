@@ -160,6 +160,22 @@
 %2</translation>
     </message>
     <message>
+        <source>Width and height of the picture in pixels; small sizes turn quickly</source>
+        <translation>生成する画像の幅と高さ (ピクセル)。小さいほど素早く回転できます</translation>
+    </message>
+    <message>
+        <source>Adds a panel for another slice set, drawn over the ones before it</source>
+        <translation>別のスライスセット用のパネルを追加します。前のセットの上に重ねて描画されます</translation>
+    </message>
+    <message>
+        <source>Moves the cross-section of every set together</source>
+        <translation>全てのセットの断面を連動して動かします</translation>
+    </message>
+    <message>
+        <source>Version, Qt version and licences</source>
+        <translation>バージョン、Qt のバージョンとライセンス</translation>
+    </message>
+    <message>
         <source>Save Image</source>
         <translation>画像保存</translation>
     </message>
@@ -186,6 +202,86 @@
 </context>
 <context>
     <name>SlicesCtrl</name>
+    <message>
+        <source>Log counts</source>
+        <translation>対数表示</translation>
+    </message>
+    <message>
+        <source>Draws the histogram's counts on a logarithmic scale</source>
+        <translation>ヒストグラムの度数を対数目盛で表示します</translation>
+    </message>
+    <message>
+        <source>Folds or unfolds this panel</source>
+        <translation>このパネルを折りたたみ/展開します</translation>
+    </message>
+    <message>
+        <source>Draws the set's maximum-intensity projection</source>
+        <translation>セットの最大値投影を描画します</translation>
+    </message>
+    <message>
+        <source>Cuts the set at the cross-section plane and shows the cut face in the section colour</source>
+        <translation>断面でセットを切り、切り口を断面色で表示します</translation>
+    </message>
+    <message>
+        <source>Draws the set's bounding box</source>
+        <translation>セットの外枠を描画します</translation>
+    </message>
+    <message>
+        <source>The value at 0 % of the colour scale (the set's smallest value after a load)</source>
+        <translation>色スケールの 0 % に当たる値 (読み込み後はセットの最小値)</translation>
+    </message>
+    <message>
+        <source>The value at 100 % of the colour scale (the set's largest value after a load)</source>
+        <translation>色スケールの 100 % に当たる値 (読み込み後はセットの最大値)</translation>
+    </message>
+    <message>
+        <source>Lower end of the display window, in data units; smaller values are not drawn</source>
+        <translation>表示範囲の下端 (データの単位)。これより小さい値は描画されません</translation>
+    </message>
+    <message>
+        <source>Upper end of the display window, in data units; larger values are not drawn</source>
+        <translation>表示範囲の上端 (データの単位)。これより大きい値は描画されません</translation>
+    </message>
+    <message>
+        <source>Lower end of the display window, in percent of the colour scale</source>
+        <translation>表示範囲の下端 (色スケールに対する %)</translation>
+    </message>
+    <message>
+        <source>Upper end of the display window, in percent of the colour scale</source>
+        <translation>表示範囲の上端 (色スケールに対する %)</translation>
+    </message>
+    <message>
+        <source>Histogram of the set's values; drag a red line to move a window end</source>
+        <translation>セットの値のヒストグラム。赤線をドラッグすると表示範囲の端を動かせます</translation>
+    </message>
+    <message>
+        <source>Position of the cross-section plane, from one end of the set to the other</source>
+        <translation>断面の位置 (セットの一端から他端まで)</translation>
+    </message>
+    <message>
+        <source>Keeps the cross-section plane's direction when the view turns</source>
+        <translation>視点を回しても断面の向きを固定します</translation>
+    </message>
+    <message>
+        <source>Chooses the slice files of this set, in stack order</source>
+        <translation>このセットのスライスファイルを積み重ね順に選びます</translation>
+    </message>
+    <message>
+        <source>The files of the set in stack order</source>
+        <translation>セットのファイル (積み重ね順)</translation>
+    </message>
+    <message>
+        <source>Colour of the projection</source>
+        <translation>投影の色</translation>
+    </message>
+    <message>
+        <source>Colour of the cut face</source>
+        <translation>切り口の色</translation>
+    </message>
+    <message>
+        <source>Opacity of the set: 0 transparent to 255 opaque</source>
+        <translation>セットの不透明度: 0 で透明、255 で不透明</translation>
+    </message>
     <message>
         <source>Color Scale: </source>
         <translation>色スケール</translation>

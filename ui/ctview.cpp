@@ -43,6 +43,12 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     nativeDialog = cfg.get("native_dialog", "0").toInt(nullptr, 10) == 1;
 
     saveImage_->setToolTip(tr("Supported File Types are : %1\n and also SVG.").arg(imgFormats.join(' ')));
+    const QString sizeTip = tr("Width and height of the picture in pixels; small sizes turn quickly");
+    imgPixWidth_->setToolTip(sizeTip);
+    imgPixHeight_->setToolTip(sizeTip);
+    addSliceSet_->setToolTip(tr("Adds a panel for another slice set, drawn over the ones before it"));
+    linkCSection_->setToolTip(tr("Moves the cross-section of every set together"));
+    about_->setToolTip(tr("Version, Qt version and licences"));
 
     scale = 1.0;
     nx = Vec3{1.0, 0.0, 0.0};

@@ -1,5 +1,6 @@
 #include "ui/slicesctrl.h"
 
+#include <QCheckBox>
 #include <QPainter>
 #include <QPen>
 #include <QRectF>
@@ -42,6 +43,8 @@ void SlicesCtrl::drawHist(QPainter *p)
     QImage histPicture;
     int bins = 0;
     int picHeight = 0;
+    QList<int> counts;
+    double maxCount = 0.0;
     {
         SliceDatas::ReadGuard g(sliceDatas);
         ready = sliceDatas.histReady;
@@ -49,10 +52,24 @@ void SlicesCtrl::drawHist(QPainter *p)
             histPicture = sliceDatas.histImage;  // shared copy, drawn after the lock is gone
             bins = sliceDatas.histBins;
             picHeight = sliceDatas.histHeight;
+            counts = sliceDatas.hist;
+            maxCount = sliceDatas.histMaxCount;
         }
     }
     if (!ready)
         return;
+    if (logHist_ && logHist_->isChecked() && !histPicture.isNull() && counts.size() == bins && maxCount > 0.0) {
+        // The same bars with log(1 + count) as their height, in the bars' own colour.
+        const QRgb bar = histPicture.pixel(0, picHeight - 1);
+        histPicture = QImage(bins, picHeight, QImage::Format_RGB32);
+        histPicture.fill(qRgb(255, 255, 255));
+        const int bottom = picHeight - 1;
+        for (int i = 0; i < bins; ++i) {
+            const int top = int(bottom - std::log1p(counts[i]) / std::log1p(maxCount) * bottom);
+            for (int y = top; y <= bottom; ++y)
+                histPicture.setPixel(i, y, bar);
+        }
+    }
 
     setPercentAxis(histCoord);
     p->drawImage(QRectF(0, 0, w, h), histPicture, QRectF(0, 0, bins - 1, picHeight - 1));

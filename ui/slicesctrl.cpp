@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -97,6 +98,7 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
     setVColor(QColor(0, 127, 127));
     setSColor(QColor(127, 0, 0));
     makeSetInfo();
+    explainControls();
 
     sliceDatas.moveToThread(&loaderThread);
     loaderThread.start(QThread::InheritPriority);
@@ -172,6 +174,11 @@ void SlicesCtrl::makeSetInfo()
     auto *line = new QHBoxLayout;
     line->addWidget(setInfo_, 1);
     line->addWidget(skippedInfo_);
+    logHist_ = new QCheckBox(tr("Log counts"), box);
+    logHist_->setObjectName("logHist_");
+    logHist_->setToolTip(tr("Draws the histogram's counts on a logarithmic scale"));
+    connect(logHist_, &QCheckBox::toggled, dispH_, qOverload<>(&QWidget::update));
+    line->addWidget(logHist_);
     grid->addLayout(line, 0, 0);
     auto *controls = new QHBoxLayout;
     controls->addWidget(spacingLabel);
@@ -184,6 +191,37 @@ void SlicesCtrl::makeSetInfo()
     grid->addLayout(controls, 1, 0);
     gridLayout_2->addWidget(box, gridLayout_2->rowCount(), 0);
     progressTimer.setInterval(100);
+}
+
+void SlicesCtrl::explainControls()
+{
+    const QString showTip = tr("Folds or unfolds this panel");
+    showB_->setToolTip(showTip);
+    showB2_->setToolTip(showTip);
+    showVolume_->setToolTip(tr("Draws the set's maximum-intensity projection"));
+    showCSection_->setToolTip(tr("Cuts the set at the cross-section plane and shows the cut face in the section colour"));
+    showFrame_->setToolTip(tr("Draws the set's bounding box"));
+    rMinV_->setToolTip(tr("The value at 0 % of the colour scale (the set's smallest value after a load)"));
+    rMaxV_->setToolTip(tr("The value at 100 % of the colour scale (the set's largest value after a load)"));
+    minTh_->setToolTip(tr("Lower end of the display window, in data units; smaller values are not drawn"));
+    maxTh_->setToolTip(tr("Upper end of the display window, in data units; larger values are not drawn"));
+    minThPC_->setToolTip(tr("Lower end of the display window, in percent of the colour scale"));
+    maxThPC_->setToolTip(tr("Upper end of the display window, in percent of the colour scale"));
+    dispH_->setToolTip(tr("Histogram of the set's values; drag a red line to move a window end"));
+    cSlider_->setToolTip(tr("Position of the cross-section plane, from one end of the set to the other"));
+    csFixDir_->setToolTip(tr("Keeps the cross-section plane's direction when the view turns"));
+    selectB_->setToolTip(tr("Chooses the slice files of this set, in stack order"));
+    nameList_->setToolTip(tr("The files of the set in stack order"));
+    selVColor_->setToolTip(tr("Colour of the projection"));
+    selSColor_->setToolTip(tr("Colour of the cut face"));
+    alpha_->setToolTip(tr("Opacity of the set: 0 transparent to 255 opaque"));
+    // Six significant digits with sign and exponent ("-1.23457e+06") stay readable.
+    const int digits = fontMetrics().horizontalAdvance(QStringLiteral("-8.88888e+888")) + 12;
+    for (QLineEdit *field : {rMinV_, minTh_, maxTh_, rMaxV_})
+        field->setMinimumWidth(digits);
+    const int percent = fontMetrics().horizontalAdvance(QStringLiteral("-88.8888")) + 12;
+    for (QLineEdit *field : {minThPC_, maxThPC_})
+        field->setMinimumWidth(percent);
 }
 
 Spacing SlicesCtrl::spacing() const

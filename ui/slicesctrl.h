@@ -17,6 +17,7 @@
 
 class ChCoord;
 class MouseC;
+class QCheckBox;
 class QColorDialog;
 class QFileDialog;
 class QLabel;
@@ -90,6 +91,9 @@ public:
     // bar with its Cancel button, shown while a load runs. Made by the constructor.
     QLabel *setInfo_ = nullptr;
     QLabel *skippedInfo_ = nullptr;
+    // Draws the histogram's counts on a logarithmic scale, so one large bin (the
+    // background) no longer flattens the others.
+    QCheckBox *logHist_ = nullptr;
     QLineEdit *spacingX_ = nullptr;
     QLineEdit *spacingY_ = nullptr;
     QLineEdit *spacingZ_ = nullptr;
@@ -127,6 +131,8 @@ private slots:
 
 private:
     void makeSetInfo();
+    // Tool tips of the form's controls, and field widths that show six significant digits.
+    void explainControls();
     void showSkipped(const QList<SkippedFile> &skipped);
 
     QTimer progressTimer;
