@@ -17,6 +17,8 @@ case "${1:-}" in
     oxa_build
     export QT_QPA_PLATFORM=offscreen
     ctest --test-dir build --output-on-failure -j"$(nproc)"
+    # The package step runs the installed oxa-render on the sample head.
+    oxa_samples
     oxa_install_packages "${OXA_PACKAGING_PACKAGES[@]}"
     tools/package-check.sh
     ;;
