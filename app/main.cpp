@@ -60,11 +60,15 @@ int main(int argc, char *argv[])
     QSettings remembered(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("oxa"), QStringLiteral("Oxa"));
     const bool rootGiven = cfg.hasExactKey(QStringLiteral("DataRoot")) || cfg.hasExactKey(QStringLiteral("-d"));
     w.restoreSettings(remembered, !rootGiven);
-    QObject::connect(&w, &CtView::finishing, &app, [&w, &remembered]() { w.storeSettings(remembered); });
+    QObject::connect(&w, &CtView::finishing, &app, [&w, &remembered]() {
+        w.storeSettings(remembered);
+        remembered.sync();
+    });
     QObject::connect(&w, &CtView::finishing, &app, &QCoreApplication::quit);
     loadSliceFilesAtStart(w, sliceFileArguments(argc, argv, startDir));
     w.show();
     const int code = app.exec();
+    w.finishSaves();
 
     // The window is gone. A loader busy with a decode that cannot be interrupted (a
     // huge picture, a slow disk) would hold the process while the panels wait for

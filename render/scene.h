@@ -94,6 +94,10 @@ void drawFrame(QPainter &p, const SceneView &v, int frameW, int frameH, int ss, 
 // The whole picture: white, then per layer with slices the far frame, the volume
 // and the near frame. The painter stays open.
 void drawScene(QPainter &p, const Scene &s, int pw, int ph);
+// Checks, once per opacity, how the raster engine blends a point: done on first
+// use, or here, in the thread that will not draw, before the scene is drawn on
+// another thread (several threads must not make the first check at once).
+void prepareBlends(const Scene &s);
 // The scene drawn into a new ARGB32 picture of its size; a null picture when the
 // size is refused.
 QImage renderScene(const Scene &s);

@@ -22,7 +22,9 @@ namespace {
 // opaque black comes out as exactly that value), or null when the engine does
 // not blend points as mip::byteMul predicts. That is checked once per opacity
 // for every component and every destination value, so the raster path can
-// only ever take a blend the engine itself would make. GUI thread only.
+// only ever take a blend the engine itself would make. The first call for an
+// opacity writes its table: make it in one thread (prepareBlends) before drawing
+// on another.
 const quint8 *engineBlend(int alpha)
 {
     static quint8 table[256][256];
@@ -181,6 +183,13 @@ std::shared_ptr<const Planes> planesAlong(const SliceDatas &set, int axis)
 }  // namespace
 
 namespace render {
+
+void prepareBlends(const Scene &s)
+{
+    for (const SceneLayer &layer : s.layers)
+        if (layer.alpha > 0 && layer.alpha <= 255)
+            engineBlend(layer.alpha);
+}
 
 void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw, int sh, int pw, int ph)
 {

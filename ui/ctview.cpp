@@ -98,6 +98,8 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
 
 CtView::~CtView()
 {
+    // A picture still being written is finished, not cut off, before the sets go.
+    finishSaves();
     // Each panel stops and joins its loader thread in its own destructor.
     qDeleteAll(sCtrls);
     sCtrls.clear();
@@ -105,9 +107,6 @@ CtView::~CtView()
     delete sessionDialog;
     delete sessionMessage;
     delete saveMessage;
-    // A picture still being written is finished, not cut off.
-    for (QFutureWatcher<QString> *w : std::as_const(pendingSaves))
-        w->waitForFinished();
 }
 
 void CtView::addSliceSet()
@@ -152,6 +151,7 @@ void CtView::removeSliceSet(SlicesCtrl *s)
     const qsizetype i = sCtrls.indexOf(s);
     if (i <= 0)
         return;
+    finishSaves();
     sCtrls.removeAt(i);
     disconnect(s, nullptr, this, nullptr);
     disconnect(this, nullptr, s, nullptr);

@@ -64,6 +64,9 @@ public:
     // Tells every panel's loader to stop and waits at most msecs for all of them;
     // false when one is still busy (a decode that cannot be interrupted).
     bool stopLoaders(int msecs);
+    // Waits until every picture still being written in the background is written;
+    // those writes read the sets, so a set is not freed before.
+    void finishSaves();
     // The typed picture size; 0 when the text is not a base-10 int.
     int imgPixWidth() const;
     int imgPixHeight() const;

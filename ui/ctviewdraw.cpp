@@ -152,27 +152,32 @@ void CtView::saveImage(QString fname)
         saveDir = saveDialog->directory().absolutePath();
     const QString suffix = QFileInfo(fname).suffix().toLower();
     QImage picture;
-    render::SvgOverlay overlay;
+    Scene svgScene;
+    const bool svg = suffix == QLatin1String("svg");
     if (imgFormats.contains(suffix)) {
         qDebug() << "saving" << fname;
         picture = pImg;
-    } else if (suffix == QLatin1String("svg")) {
-        const Scene sc = scene(imgPixWidth(), imgPixHeight());
-        if (!render::svgSizeOk(sc.width, sc.height)) {
+    } else if (svg) {
+        svgScene = scene(imgPixWidth(), imgPixHeight());
+        if (!render::svgSizeOk(svgScene.width, svgScene.height)) {
             reportSave(fname, tr("An SVG picture can be at most 8192 × 8192 pixels."));
             return;
         }
-        picture = render::renderScene(sc);
-        overlay = render::svgOverlay(sc);
+        render::prepareBlends(svgScene);
     } else {
         reportSave(fname, tr("The file name must end in a picture format's suffix, such as .png or .svg."));
         return;
     }
-    auto write = [fname, picture, overlay]() {
+    // The SVG's picture is drawn where it is written; the sets stay until every
+    // save is done (finishSaves).
+    auto write = [fname, picture, svg, svgScene]() {
         QString why;
-        return render::writePicture(fname, picture, overlay, &why) ? QString() : why;
+        const bool ok = svg ? render::writeScene(fname, svgScene, &why)
+                            : render::writePicture(fname, picture, render::SvgOverlay(), &why);
+        return ok ? QString() : why;
     };
-    if (qint64(picture.width()) * picture.height() <= (qint64(1) << 20)) {
+    const qint64 pixels = svg ? qint64(svgScene.width) * svgScene.height : qint64(picture.width()) * picture.height();
+    if (pixels <= (qint64(1) << 20)) {
         reportSave(fname, write());
         return;
     }
@@ -184,6 +189,12 @@ void CtView::saveImage(QString fname)
     });
     pendingSaves.append(watcher);
     watcher->setFuture(QtConcurrent::run(write));
+}
+
+void CtView::finishSaves()
+{
+    for (QFutureWatcher<QString> *w : std::as_const(pendingSaves))
+        w->waitForFinished();
 }
 
 void CtView::reportSave(const QString &fname, const QString &why)
