@@ -8,6 +8,7 @@
 #include <QShortcut>
 
 #include "app/cfgstore.h"
+#include "render/coarse.h"
 #include "ui/slicesctrl.h"
 #include "widgets/dispa.h"
 
@@ -34,6 +35,8 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     rotKind = 0;
 
     nativeDialog = cfg.get("native_dialog", "0").toInt(nullptr, 10) == 1;
+    coarseDrag_ = cfg.get("coarse_drag", "1").trimmed() != QLatin1String("0");
+    coarse_ = std::make_unique<render::CoarseCopies>();
 
     saveImage_->setToolTip(tr("Supported File Types are : %1\n and also SVG.").arg(imgFormats.join(' ')));
 
@@ -83,6 +86,8 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
 
 CtView::~CtView()
 {
+    // Coarse copies still being built stop before their sets go.
+    coarse_.reset();
     // Each panel stops and joins its loader thread in its own destructor.
     qDeleteAll(sCtrls);
     sCtrls.clear();
@@ -132,6 +137,7 @@ void CtView::removeSliceSet(SlicesCtrl *s)
         return;
     sCtrls.removeAt(i);
     slicesCtrlsLayout_->removeWidget(s);
+    coarse_->forget(&s->sliceDatas);
     // The panel's destructor stops and joins its loader before the set goes.
     delete s;
     paintPImg();
