@@ -120,6 +120,8 @@ void CtView::addSliceSet()
     // Files dropped on the panel load into it; a finished load may fit the view.
     s->installEventFilter(this);
     s->setAcceptDrops(true);
+    // A set emptied for a reload lets its coarse copy go at once, not after the load.
+    connect(&s->sliceDatas, &SliceDatas::cleared, this, [this, set = &s->sliceDatas]() { coarse_->forget(set); });
     connect(&s->sliceDatas, &SliceDatas::loadFilesFinished, this, [this]() {
         // A session being opened restores its own view instead.
         if (fitOnLoad_->isChecked() && pendingSets == 0)
