@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,12 +45,25 @@ double statusMiB(const char *key)
 bool makeSlices(const QString &dir, int n, const QString &format)
 {
     QDir().mkpath(dir);
+    // A dim ball holding two bright ones and a bright rod across it, over a faint grain.
     QImage img(n, n, QImage::Format_Grayscale8);
+    auto inBall = [n](int x, int y, int z, double cx, double cy, double cz, double r) {
+        const double dx = x - cx * n, dy = y - cy * n, dz = z - cz * n;
+        return dx * dx + dy * dy + dz * dz < r * r * n * n;
+    };
     for (int z = 0; z < n; ++z) {
         for (int y = 0; y < n; ++y) {
             uchar *line = img.scanLine(y);
-            for (int x = 0; x < n; ++x)
-                line[x] = uchar((x ^ y) + z);
+            for (int x = 0; x < n; ++x) {
+                int v = (x * 7 + y * 13 + z * 3) % 16;
+                if (inBall(x, y, z, 0.5, 0.5, 0.5, 0.42))
+                    v += 80;
+                if (inBall(x, y, z, 0.35, 0.45, 0.5, 0.1) || inBall(x, y, z, 0.62, 0.6, 0.4, 0.06))
+                    v += 150;
+                if (std::abs(x - y) < n / 64 && std::abs(z - n / 2) < n / 64)
+                    v += 150;
+                line[x] = uchar(std::min(v, 255));
+            }
         }
         // Stored without compression: the files are made quickly and read quickly.
         if (!img.save(QStringLiteral("%1/slice%2.%3").arg(dir).arg(z, 4, 10, QLatin1Char('0')).arg(format),
