@@ -1,8 +1,8 @@
 #include "ui/ctview.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFutureWatcher>
