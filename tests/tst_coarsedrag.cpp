@@ -2,6 +2,7 @@
 // exact picture on release, and never a coarse frame for a small set.
 #include <QImage>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "imagecompare.h"
@@ -21,6 +22,7 @@ struct CtViewTestAccess {
         v.updateNvs(Vec3{0.6, 0.8, 0.0}, 0.05);
     }
     static void release(CtView &v) { v.mouseReleasedOnDataDisp(); }
+    static void save(CtView &v, const QString &file) { v.saveImage(file); }
     static bool coarseShown(const CtView &v) { return v.coarseShown_; }
     static void waitForCopies(CtView &v) { v.coarse_->waitForBuilds(); }
     static void setCoarse(CtView &v, bool on, qint64 minVoxels, double frameMs)
@@ -126,6 +128,12 @@ void TestCoarseDrag::dragThenRelease()
         // Coarse, but the same volume in the same place.
         QVERIFY(during != exactDuring);
         QVERIFY(std::abs(nonWhite(during) - nonWhite(exactDuring)) < nonWhite(exactDuring) / 10);
+        // Saved during the drag, the picture is the exact one.
+        QTemporaryDir dir;
+        const QString file = dir.filePath("drag.png");
+        CtViewTestAccess::save(w, file);
+        const QString saved = fixtures::firstDifference(QImage(file), exactDuring);
+        QVERIFY2(saved.isEmpty(), qPrintable(saved));
     } else {
         const QString diff = fixtures::firstDifference(during, exactDuring);
         QVERIFY2(diff.isEmpty(), qPrintable(diff));

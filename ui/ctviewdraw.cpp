@@ -181,7 +181,8 @@ void CtView::saveImage(QString fname)
     render::SvgOverlay overlay;
     if (imgFormats.contains(suffix)) {
         qDebug() << "saving" << fname;
-        picture = pImg;
+        // A picture drawn from coarse copies (a save during a drag) is saved exact.
+        picture = coarseShown_ ? render::renderScene(scene(pImg.width(), pImg.height())) : pImg;
     } else if (suffix == QLatin1String("svg")) {
         const Scene sc = scene(imgPixWidth(), imgPixHeight());
         if (!render::svgSizeOk(sc.width, sc.height)) {
