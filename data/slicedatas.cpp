@@ -188,22 +188,14 @@ void storeHistogram(SliceDatas &set, Histogram &h)
     set.histReady = true;
 }
 
-// A load frees the previous set, often hundreds of megabytes, and at once allocates
-// the next one. glibc hands freed memory at the top of a heap back to the system,
-// and then every load faults its whole set in again page by page, which on a
-// virtual machine can cost more than parsing the files; with worker threads it
-// always happens, as their heaps are trimmed when the set is freed. So keep up to
-// 1 GiB of freed memory for the next load, and take blocks of up to 32 MiB from
-// the heaps, where they are kept too. Once per process; other allocators are left
-// as they are.
-void keepFreedMemoryForNextLoad()
+// Hands the memory of a freed set back to the system. glibc keeps freed blocks in
+// the heap of the thread that allocated them, and the worker threads of the next load
+// may well take other heaps, so without this a reload could hold the old set's memory
+// beside the new one. Other allocators are left as they are.
+void returnFreedMemory()
 {
 #if defined(__GLIBC__)
-    static std::once_flag once;
-    std::call_once(once, [] {
-        mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-        mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
-    });
+    malloc_trim(0);
 #endif
 }
 
@@ -465,12 +457,12 @@ void SliceDatas::cancelLoad()
 
 void SliceDatas::filesSelected(QStringList files)
 {
-    keepFreedMemoryForNextLoad();
     cancelRequested_.store(false);
     filesDone_.store(0);
     filesTotal_.store(int(std::min<qsizetype>(files.size(), std::numeric_limits<int>::max())));
     running_.store(true);
     clear();
+    returnFreedMemory();
 
     // The new slices are built apart; readers keep seeing the empty set until the
     // whole result is published under the write lock below.

@@ -124,8 +124,8 @@ public slots:
     // finished set is published at once and loadFilesFinished() ends the run. When the
     // thread is asked to interrupt, no further file is accepted (decodes already running
     // finish and are thrown away), and the files accepted so far are published as usual.
-    // Files are decoded ahead of their turn by at most two per worker. The first run
-    // tells glibc's allocator to keep freed memory for the next load (process-wide).
+    // Files are decoded ahead of their turn by at most two per worker. The memory of
+    // the set emptied at the start goes back to the system before any file is read.
     // Never throws.
     void filesSelected(QStringList files);
 

@@ -5,12 +5,16 @@
 #include <QImage>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 #include "render/vec3.h"
 
 class QPainter;
 class SliceDatas;
+namespace render {
+struct CoarseSet;
+}
 
 // How a ray takes its samples: where it crosses each slice plane (the stack seen
 // edge-on shows little), or at every voxel step along the axis it runs most along.
@@ -43,6 +47,10 @@ struct SceneLayer {
     int cutPos = 0;  // -100 .. 100: the cut plane lies cutPos / 100 * slices from the centre
     Vec3 csNz;       // normal of the cut plane
     Vec3 spacing{1.0, 1.0, 1.0};  // voxel size along columns, rows and the stack; all > 0
+    // A coarse copy of the set to draw the volume from instead, quicker and not
+    // exact; used only while it was made from the set's current slices, on the
+    // raster path, with rays sampled across the slices.
+    std::shared_ptr<const render::CoarseSet> coarse;
 };
 
 // Everything a picture is drawn from. Layers are drawn in order, later over earlier.

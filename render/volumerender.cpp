@@ -13,6 +13,7 @@
 
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
+#include "render/coarse.h"
 #include "render/mip.h"
 
 namespace {
@@ -241,7 +242,18 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
         if (pr.alpha == 0 || premul) {
             if (premul) {
                 const int threads = int(std::max(1u, std::thread::hardware_concurrency()));
-                if (pr.axis == 2 || slices.empty()) {
+                const render::CoarseSet *coarse = layer.coarse.get();
+                if (coarse != nullptr && pr.axis == 2 && coarse->generation == set.generation
+                    && !coarse->slices.empty()) {
+                    // The coarse volume in its own units: every length halved.
+                    mip::Params cp = pr;
+                    cp.center = Vec3{pr.center.x / 2.0, pr.center.y / 2.0, pr.center.z / 2.0};
+                    cp.scale = pr.scale / 2.0;
+                    cp.sw = coarse->width;
+                    cp.sh = coarse->height;
+                    cp.B = layer.cutPos / 100.0 * double(coarse->slices.size());
+                    mip::renderOnto(cp, coarse->slices, premul, target->bits(), target->bytesPerLine(), threads);
+                } else if (pr.axis == 2 || slices.empty()) {
                     mip::renderOnto(pr, slices, premul, target->bits(), target->bytesPerLine(), threads);
                 } else {
                     const std::shared_ptr<const Planes> planes = planesAlong(set, pr.axis);

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 #include "render/scene.h"
 #include "render/vec3.h"
 #include "ui_ctview.h"
@@ -22,6 +24,9 @@ class QMessageBox;
 class QSettings;
 struct Session;
 class SlicesCtrl;
+namespace render {
+class CoarseCopies;
+}
 
 // The main window: the picture display, the control row and the column of
 // slice-set panels. Owns the panels, the view state and the rendered picture.
@@ -147,6 +152,18 @@ private:
     // and at least as tall as the first panel, so the picture keeps the rest.
     void fitPanelColumn();
     int setsMade_ = 0;
+
+    // Drags on big sets: while a button is held and the last exact frame, scaled to
+    // the picture size, took longer than coarseFrameMs, sets of more than
+    // coarseMinVoxels values are drawn from coarse copies; the release draws exactly.
+    bool coarseWanted(int pw, int ph) const;
+    std::unique_ptr<render::CoarseCopies> coarse_;
+    bool coarseDrag_ = true;                   // the `coarse_drag` key
+    qint64 coarseMinVoxels_ = qint64(1) << 26;
+    double coarseFrameMs_ = 40.0;
+    double exactMs_ = 0.0;                     // the last frame drawn exactly, and its size
+    qint64 exactPixels_ = 0;
+    bool coarseShown_ = false;                 // the picture is a coarse one
 
     // Tests reach the private slots through this one door.
     friend struct CtViewTestAccess;

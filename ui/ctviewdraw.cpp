@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -10,6 +11,7 @@
 #include <QPainter>
 
 #include "data/slicedatas.h"
+#include "render/coarse.h"
 #include "ui/slicesctrl.h"
 
 SceneView CtView::view() const
@@ -93,22 +95,48 @@ void CtView::paintPImg()
     paintPImg0(p, pImg.width(), pImg.height());
 }
 
+bool CtView::coarseWanted(int pw, int ph) const
+{
+    if (!coarseDrag_ || dragMode == 2 || exactPixels_ <= 0)
+        return false;
+    return exactMs_ * (double(pw) * ph / double(exactPixels_)) > coarseFrameMs_;
+}
+
 void CtView::paintPImg0(QPainter &p, int pw, int ph)
 {
-    const Scene sc = scene(pw, ph);
+    Scene sc = scene(pw, ph);
+    const bool wantCoarse = coarseWanted(pw, ph);
+    bool anyCoarse = false;
     for (std::size_t i = 0; i < sc.layers.size(); ++i) {
-        const SceneLayer &layer = sc.layers[i];
+        SceneLayer &layer = sc.layers[i];
         if (!layer.showVolume)
             continue;
         bool sized;
+        qint64 voxels;
         {
             SliceDatas::ReadGuard guard(*layer.set);
             sized = layer.set->width > 0 && layer.set->height > 0;
+            voxels = qint64(layer.set->width) * layer.set->height * qint64(layer.set->slices.size());
         }
         if (sized)
             noteWindow(sCtrls[qsizetype(i)]->sliceDatas, layer);
+        // A big set's coarse copy is built in the background once it is first drawn.
+        if (coarseDrag_ && sized && voxels > coarseMinVoxels_) {
+            std::shared_ptr<const render::CoarseSet> c = coarse_->get(*layer.set);
+            if (wantCoarse && c) {
+                layer.coarse = std::move(c);
+                anyCoarse = true;
+            }
+        }
     }
+    QElapsedTimer clock;
+    clock.start();
     render::drawScene(p, sc, pw, ph);
+    if (!anyCoarse) {
+        exactMs_ = double(clock.nsecsElapsed()) / 1e6;
+        exactPixels_ = qint64(pw) * ph;
+    }
+    coarseShown_ = anyCoarse;
     p.end();
     dispA_->update();
 }
@@ -156,7 +184,8 @@ void CtView::saveImage(QString fname)
     const bool svg = suffix == QLatin1String("svg");
     if (imgFormats.contains(suffix)) {
         qDebug() << "saving" << fname;
-        picture = pImg;
+        // A picture drawn from coarse copies (a save during a drag) is saved exact.
+        picture = coarseShown_ ? render::renderScene(scene(pImg.width(), pImg.height())) : pImg;
     } else if (svg) {
         svgScene = scene(imgPixWidth(), imgPixHeight());
         if (!render::svgSizeOk(svgScene.width, svgScene.height)) {

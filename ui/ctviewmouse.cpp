@@ -143,6 +143,9 @@ void CtView::mouseMovedOnDataDisp()
 void CtView::mouseReleasedOnDataDisp()
 {
     dragMode = 2;
+    // A drag drawn from coarse copies ends on the exact picture.
+    if (coarseShown_)
+        paintPImg();
 }
 
 // 0.9 per event whatever the number of notches; step 0 only redraws.
