@@ -49,6 +49,7 @@
 #include <QWheelEvent>
 
 #include <cstdlib>
+#include <memory>
 
 #include "app/cfgstore.h"
 #include "app/startup.h"
@@ -152,7 +153,7 @@ bool pressKey(CtView &w, Qt::Key key, const QString &text)
     return !(w.nz.x == before.x && w.nz.y == before.y && w.nz.z == before.z);
 }
 
-// Looks from the side by key 2; the view is turned first when it already looks that way.
+// Looks from the side by key 2, as a user does; directly should the window not take the key.
 void sideView(CtView &w)
 {
     if (!pressKey(w, Qt::Key_2, QStringLiteral("2"))) {
@@ -211,7 +212,7 @@ QPixmap grabTop(CtView &w)
 // Removed at the end when made here.
 struct ScanFolder {
     QString path;
-    QTemporaryDir fallback{QDir::temp().filePath(QStringLiteral("scans-XXXXXX"))};
+    std::unique_ptr<QTemporaryDir> fallback;
     bool made = false;
     bool make()
     {
@@ -221,8 +222,9 @@ struct ScanFolder {
             made = true;
             return true;
         }
-        path = fallback.path();
-        return fallback.isValid();
+        fallback = std::make_unique<QTemporaryDir>(QDir::temp().filePath(QStringLiteral("scans-XXXXXX")));
+        path = fallback->path();
+        return fallback->isValid();
     }
     ~ScanFolder()
     {
@@ -232,7 +234,7 @@ struct ScanFolder {
 };
 
 // The skipped-files scene's list: the head slices copied into a scan folder, with a
-// scout picture of another size and a blank slice (one grey level) after them.
+// scout picture of another size in the middle and a blank slice (one grey level) at the end.
 QStringList skippedSceneFiles(const QString &samples, const QString &scans)
 {
     QStringList files;
