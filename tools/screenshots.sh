@@ -22,6 +22,11 @@ shot start "$tmp/start-en.png" -e
 shot start "$tmp/start-ja.png" -j --controls "$tmp/controls-ja.png"
 shot turned "$tmp/turned.png" -e
 shot overlay "$tmp/overlay.png" -e --controls "$tmp/controls-en.png"
+shot fit "$tmp/fit.png" -e
+shot side "$tmp/side.png" -e
+shot follow "$tmp/follow.png" -e
+shot savefail "$tmp/savefail.png" -e
+shot skipped "$tmp/skipped.png" -e
 
 # small IN WIDTH OUT: scaled to WIDTH pixels, at most 256 colours, no metadata.
 small() {
@@ -34,4 +39,9 @@ small "$tmp/turned.png" 480 docs/turned.png
 small "$tmp/overlay.png" 480 docs/overlay.png
 small "$tmp/controls-en.png" 760 docs/controls-en.png
 small "$tmp/controls-ja.png" 760 docs/controls-ja.png
+small "$tmp/fit.png" 480 docs/fit.png
+small "$tmp/side.png" 560 docs/side.png
+small "$tmp/follow.png" 560 docs/follow.png
+small "$tmp/savefail.png" 480 docs/savefail.png
+small "$tmp/skipped.png" 760 docs/skipped.png
 ls -l docs/*.png
