@@ -22,6 +22,14 @@
 
 namespace {
 
+// Generations are unique in the process, so a copy made from one set can never be
+// taken for a copy of another set that lives at the same address later.
+quint64 nextGeneration()
+{
+    static std::atomic<quint64> last{0};
+    return ++last;
+}
+
 const double largestDouble = std::numeric_limits<double>::max();
 const QRgb histBarColor = qRgb(0, 220, 160);
 
@@ -384,7 +392,7 @@ void SliceDatas::clear()
     {
         std::unique_lock<std::shared_mutex> lock(rwLock);
         old.swap(slices);
-        ++generation;
+        generation = nextGeneration();
         loaded = false;
         width = height = 0;
         minV = 0.0;
@@ -572,7 +580,7 @@ void SliceDatas::filesSelected(QStringList files)
     {
         std::unique_lock<std::shared_mutex> lock(rwLock);
         slices.swap(newSlices);
-        ++generation;
+        generation = nextGeneration();
         width = setWidth;
         height = setHeight;
         minV = setMinV;

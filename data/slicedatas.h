@@ -60,8 +60,8 @@ public:
     };
 
     std::vector<SliceData *> slices;  // owned
-    // Changes whenever slices does (under the write lock), so copies made from the
-    // slices can tell that they are out of date.
+    // Changes whenever slices does (under the write lock), to a number no set of the
+    // process had before, so copies made from the slices can tell they are out of date.
     quint64 generation = 0;
     bool loaded = false;
     int width = 0;

@@ -102,6 +102,9 @@ void drawFrame(QPainter &p, const SceneView &v, int frameW, int frameH, int ss, 
 // The whole picture: white, then per layer with slices the far frame, the volume
 // and the near frame. The painter stays open.
 void drawScene(QPainter &p, const Scene &s, int pw, int ph);
+// Frees the copies of a set that "Voxels" sampling keeps (the set re-cut across
+// columns or rows, about the set's own size); call before the set goes.
+void forgetPlanes(const SliceDatas *set);
 // Checks, once per opacity, how the raster engine blends a point: done on first
 // use, or here, in the thread that will not draw, before the scene is drawn on
 // another thread (several threads must not make the first check at once).

@@ -107,7 +107,10 @@ struct Planes {
     std::vector<SliceData *> planes;
 };
 
-// Values that are whole numbers 0 .. 255 are kept as 8-bit pictures, others as grids.
+// The planes keep the values in the kind of storage the slices have: 16-bit
+// pictures with their rescale stay 16-bit, floats stay floats, values that are
+// whole numbers 0 .. 255 become 8-bit pictures; only grids of doubles stay
+// doubles. So the copy takes about as much memory as the set itself.
 std::shared_ptr<const Planes> cutPlanes(const SliceDatas &set, int axis)
 {
     const int ss = int(set.slices.size());
@@ -120,70 +123,129 @@ std::shared_ptr<const Planes> cutPlanes(const SliceDatas &set, int axis)
     out->generation = set.generation;
     out->axis = axis;
 
-    std::vector<std::vector<double>> grid(size_t(count) * size_t(ph), std::vector<double>(size_t(pw)));
-    std::vector<double> row(static_cast<size_t>(sw));
-    bool bytes = true;
-    for (int j = 0; j < ss; ++j) {
-        for (int y = 0; y < sh; ++y) {
-            set.slices[size_t(j)]->rowValues(y, row.data());
-            for (int x = 0; x < sw; ++x) {
-                const double v = row[size_t(x)];
-                bytes = bytes && v >= 0.0 && v <= 255.0 && v == std::floor(v);
-                if (axis == 0)
-                    grid[size_t(x) * size_t(ph) + size_t(y)][size_t(j)] = v;
-                else
-                    grid[size_t(y) * size_t(ph) + size_t(j)][size_t(x)] = v;
-            }
-        }
+    enum class Kind { Bytes, Words, Floats, Doubles };
+    const SliceData &first = *set.slices.front();
+    bool words = true, floats = true, bytes = true;
+    for (const SliceData *sd : set.slices) {
+        words = words && sd->isImage && sd->image.format() == QImage::Format_Grayscale16
+                && sd->storedBias == first.storedBias && sd->rescaleSlope == first.rescaleSlope
+                && sd->rescaleIntercept == first.rescaleIntercept;
+        floats = floats && !sd->isImage && !sd->floats.empty();
+        bytes = bytes && sd->isImage && sd->image.format() != QImage::Format_Grayscale16;
     }
+    std::vector<double> row(static_cast<size_t>(sw));
+    if (!words && !floats && !bytes) {
+        // Whole numbers 0 .. 255 in any storage still fit a byte.
+        bytes = true;
+        for (int j = 0; j < ss && bytes; ++j)
+            for (int y = 0; y < sh && bytes; ++y) {
+                set.slices[size_t(j)]->rowValues(y, row.data());
+                for (double v : row)
+                    bytes = bytes && v >= 0.0 && v <= 255.0 && v == std::floor(v);
+            }
+    }
+    const Kind kind = words ? Kind::Words : floats ? Kind::Floats : bytes ? Kind::Bytes : Kind::Doubles;
+
     for (int k = 0; k < count; ++k) {
         auto plane = std::make_unique<SliceData>();
-        if (bytes) {
-            QImage img(pw, ph, QImage::Format_Grayscale8);
-            for (int y = 0; y < ph; ++y) {
-                uchar *line = img.scanLine(y);
-                const std::vector<double> &src = grid[size_t(k) * size_t(ph) + size_t(y)];
-                for (int x = 0; x < pw; ++x)
-                    line[x] = uchar(src[size_t(x)]);
-            }
-            plane->image = img;
-            plane->computeImageMinMax();
+        plane->width = pw;
+        plane->height = ph;
+        if (kind == Kind::Words || kind == Kind::Bytes) {
+            plane->image = QImage(pw, ph, kind == Kind::Words ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8);
+            plane->storedBias = first.storedBias;
+            plane->rescaleSlope = first.rescaleSlope;
+            plane->rescaleIntercept = first.rescaleIntercept;
+        } else if (kind == Kind::Floats) {
+            plane->floats.resize(size_t(pw) * size_t(ph));
         } else {
-            plane->isImage = false;
-            plane->width = pw;
-            plane->height = ph;
-            plane->values.assign(grid.begin() + qsizetype(k) * ph, grid.begin() + qsizetype(k + 1) * ph);
+            plane->values.assign(size_t(ph), std::vector<double>(size_t(pw)));
         }
         out->planes.push_back(plane.get());
         out->owned.push_back(std::move(plane));
+    }
+    // Value (x, y) of slice j goes to plane x at (j, y) along columns, plane y at (x, j) along rows.
+    for (int j = 0; j < ss; ++j) {
+        const SliceData &sd = *set.slices[size_t(j)];
+        for (int y = 0; y < sh; ++y) {
+            if (kind == Kind::Doubles || kind == Kind::Bytes)
+                sd.rowValues(y, row.data());
+            for (int x = 0; x < sw; ++x) {
+                SliceData &pl = *out->owned[size_t(axis == 0 ? x : y)];
+                const int px = axis == 0 ? j : x;
+                const int py = axis == 0 ? y : j;
+                switch (kind) {
+                case Kind::Words:
+                    reinterpret_cast<quint16 *>(pl.image.scanLine(py))[px] =
+                        reinterpret_cast<const quint16 *>(sd.image.constScanLine(y))[x];
+                    break;
+                case Kind::Floats:
+                    pl.floats[size_t(py) * size_t(pw) + size_t(px)] = sd.floats[size_t(y) * size_t(sw) + size_t(x)];
+                    break;
+                case Kind::Bytes:
+                    pl.image.scanLine(py)[px] = uchar(row[size_t(x)]);
+                    break;
+                case Kind::Doubles:
+                    pl.values[size_t(py)][size_t(px)] = row[size_t(x)];
+                    break;
+                }
+            }
+        }
+    }
+    for (auto &plane : out->owned) {
+        if (plane->image.isNull()) {
+            plane->isImage = false;
+            plane->minV = 0.0;
+            plane->maxV = 1.0;
+        } else {
+            plane->computeImageMinMax();
+        }
     }
     return out;
 }
 
 // The last few re-cut sets, newest first; a set that changed since is cut anew.
+std::mutex planesMutex;
+std::vector<std::shared_ptr<const Planes>> planesCache;
+
+// Drops the copies of one set: all of them, or those of its earlier slices (then
+// the caller holds the set's read lock, since its generation is read).
+void dropPlanes(const SliceDatas *set, bool onlyStale)
+{
+    std::lock_guard<std::mutex> lock(planesMutex);
+    planesCache.erase(std::remove_if(planesCache.begin(), planesCache.end(),
+                                     [set, onlyStale](const auto &p) {
+                                         return p->set == set && (!onlyStale || p->generation != set->generation);
+                                     }),
+                      planesCache.end());
+}
+
 // The caller holds the set's read lock.
 std::shared_ptr<const Planes> planesAlong(const SliceDatas &set, int axis)
 {
-    static std::mutex mutex;
-    static std::vector<std::shared_ptr<const Planes>> cache;
     constexpr std::size_t kept = 2;
-    std::lock_guard<std::mutex> lock(mutex);
-    for (std::size_t i = 0; i < cache.size(); ++i) {
-        const auto &p = cache[i];
+    std::lock_guard<std::mutex> lock(planesMutex);
+    for (std::size_t i = 0; i < planesCache.size(); ++i) {
+        const auto &p = planesCache[i];
         if (p->set == &set && p->axis == axis && p->generation == set.generation) {
-            std::rotate(cache.begin(), cache.begin() + qsizetype(i), cache.begin() + qsizetype(i) + 1);
-            return cache.front();
+            std::rotate(planesCache.begin(), planesCache.begin() + qsizetype(i),
+                        planesCache.begin() + qsizetype(i) + 1);
+            return planesCache.front();
         }
     }
-    cache.insert(cache.begin(), cutPlanes(set, axis));
-    if (cache.size() > kept)
-        cache.resize(kept);
-    return cache.front();
+    planesCache.insert(planesCache.begin(), cutPlanes(set, axis));
+    if (planesCache.size() > kept)
+        planesCache.resize(kept);
+    return planesCache.front();
 }
 
 }  // namespace
 
 namespace render {
+
+void forgetPlanes(const SliceDatas *set)
+{
+    dropPlanes(set, false);
+}
 
 void prepareBlends(const Scene &s)
 {
@@ -227,6 +289,7 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
     pr.axis = v.sampling == Sampling::Voxels ? mip::stepAxis(pr.nz) : 2;
 
     SliceDatas::ReadGuard guard(set);
+    dropPlanes(&set, true);
     const std::vector<SliceData *> &slices = set.slices;
     pr.B = layer.cutPos / 100.0 * double(slices.size());
     if (ph <= 0)

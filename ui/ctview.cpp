@@ -105,6 +105,8 @@ CtView::~CtView()
     finishSaves();
     // Coarse copies still being built stop before their sets go.
     coarse_.reset();
+    for (SlicesCtrl *s : std::as_const(sCtrls))
+        render::forgetPlanes(&s->sliceDatas);
     // Each panel stops and joins its loader thread in its own destructor.
     qDeleteAll(sCtrls);
     sCtrls.clear();
@@ -164,6 +166,7 @@ void CtView::removeSliceSet(SlicesCtrl *s)
     disconnect(this, nullptr, s, nullptr);
     slicesCtrlsLayout_->removeWidget(s);
     coarse_->forget(&s->sliceDatas);
+    render::forgetPlanes(&s->sliceDatas);
     s->hide();
     for (QWidget *dialog : {static_cast<QWidget *>(s->fileDialog), static_cast<QWidget *>(s->vColorDialog),
                             static_cast<QWidget *>(s->sColorDialog)}) {
