@@ -215,13 +215,15 @@ void SlicesCtrl::explainControls()
     selVColor_->setToolTip(tr("Colour of the projection"));
     selSColor_->setToolTip(tr("Colour of the cut face"));
     alpha_->setToolTip(tr("Opacity of the set: 0 transparent to 255 opaque"));
-    // Six significant digits with sign and exponent ("-1.23457e+06") stay readable.
-    const int digits = fontMetrics().horizontalAdvance(QStringLiteral("-8.88888e+888")) + 12;
+    // Six significant digits with sign and point ("-1234.57") stay readable; the
+    // histogram keeps room to be read beside them.
+    const int digits = fontMetrics().horizontalAdvance(QStringLiteral("-8888.88")) + 12;
     for (QLineEdit *field : {rMinV_, minTh_, maxTh_, rMaxV_})
         field->setMinimumWidth(digits);
-    const int percent = fontMetrics().horizontalAdvance(QStringLiteral("-88.8888")) + 12;
+    const int percent = fontMetrics().horizontalAdvance(QStringLiteral("88.8888")) + 12;
     for (QLineEdit *field : {minThPC_, maxThPC_})
         field->setMinimumWidth(percent);
+    dispH_->setMinimumWidth(160);
 }
 
 Spacing SlicesCtrl::spacing() const
