@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <cstdint>
+#include <limits>
 #include <thread>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -49,12 +50,13 @@ QColor pixelColor(const Params &pr, double u, double s)
                   strengthComponent(base->blue(), w), pr.alpha);
 }
 
-// The slice index of a crossing coordinate, or false when it lies outside
-// 0 .. n - 1 after truncation toward zero (NaN lies outside too). Testing the
-// double first keeps the conversion defined for any ray.
-static inline bool inSlice(double f, int n)
+// Whether a sample lies in its plane: the column and row positions, before
+// truncation toward zero, between the parameters' lower bounds (-1 but for the
+// plane axis of a re-cut stack, see alongAxis) and the plane's width and height.
+// NaN lies outside; testing the doubles first keeps the conversion defined.
+static inline bool inPlane(const Params &pr, double fx, double fy)
 {
-    return f > -1.0 && f < double(n);
+    return fx > pr.loX && fx < double(pr.sw) && fy > pr.loY && fy < double(pr.sh);
 }
 
 namespace {
@@ -80,7 +82,7 @@ QColor castRay(const Params &pr, int ss, int c, int r, Value value)
         const double z = p0z + t * pr.nz.z;
         const double fx = pr.sw / 2.0 + x;
         const double fy = pr.sh / 2.0 + y;
-        if (!inSlice(fx, pr.sw) || !inSlice(fy, pr.sh))
+        if (!inPlane(pr, fx, fy))
             continue;
         const double v = value(j, int(fx), int(fy));
         const double d = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
@@ -113,10 +115,17 @@ Params alongAxis(const Params &pr, int ss)
     q.nz = permute(pr.nz, pr.axis);
     q.center = permute(pr.center, pr.axis);
     q.csNz = permute(pr.csNz, pr.axis);
-    if (pr.axis == 0)
+    // Along the stack, a position up to one slice before the first counts as the
+    // first slice (as it does for columns and rows); across it, that would make the
+    // first slice one step thicker than the others, so the plane axis starts at 0.
+    const double atZero = -std::numeric_limits<double>::denorm_min();
+    if (pr.axis == 0) {
         q.sw = ss;
-    else
+        q.loX = atZero;
+    } else {
         q.sh = ss;
+        q.loY = atZero;
+    }
     return q;
 }
 
@@ -172,6 +181,7 @@ struct Shared {
     double bLow = 0, bHigh = 0;
     double den = 1;
     bool alongZ = false;  // nz.x and nz.y are zeros: the rays run along the stack
+    bool tightLow = false;  // a lower bound is not -1 (a re-cut stack's plane axis)
 };
 
 inline quint16 word16At(const Source &src, int ri, int ci)
@@ -209,7 +219,7 @@ void kernelScalar(const Shared &sh, const Source &src, double zj, Tile &tl, int 
         const double y = tl.p0y[k] + t * nzy;
         const double fx = sh.hw + x;
         const double fy = sh.hh + y;
-        if (!inSlice(fx, pr.sw) || !inSlice(fy, pr.sh))
+        if (!inPlane(pr, fx, fy))
             continue;
         double d = 0.0;
         if (Cut) {
@@ -261,7 +271,8 @@ __attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &
     const __m256d vhh = _mm256_set1_pd(sh.hh);
     const __m256d vsw = _mm256_set1_pd(double(pr.sw));
     const __m256d vsh = _mm256_set1_pd(double(pr.sh));
-    const __m256d vm1 = _mm256_set1_pd(-1.0);
+    const __m256d vloX = _mm256_set1_pd(pr.loX);
+    const __m256d vloY = _mm256_set1_pd(pr.loY);
     const __m256d vcx = _mm256_set1_pd(pr.csNz.x);
     const __m256d vcy = _mm256_set1_pd(pr.csNz.y);
     const __m256d vcz = _mm256_set1_pd(pr.csNz.z);
@@ -285,8 +296,8 @@ __attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &
         __m256d fx = _mm256_add_pd(vhw, x);
         __m256d fy = _mm256_add_pd(vhh, y);
         __m256d in = _mm256_and_pd(
-            _mm256_and_pd(_mm256_cmp_pd(fx, vm1, _CMP_GT_OQ), _mm256_cmp_pd(fx, vsw, _CMP_LT_OQ)),
-            _mm256_and_pd(_mm256_cmp_pd(fy, vm1, _CMP_GT_OQ), _mm256_cmp_pd(fy, vsh, _CMP_LT_OQ)));
+            _mm256_and_pd(_mm256_cmp_pd(fx, vloX, _CMP_GT_OQ), _mm256_cmp_pd(fx, vsw, _CMP_LT_OQ)),
+            _mm256_and_pd(_mm256_cmp_pd(fy, vloY, _CMP_GT_OQ), _mm256_cmp_pd(fy, vsh, _CMP_LT_OQ)));
         __m256d d = zero;
         if (Cut) {
             const __m256d z = _mm256_add_pd(pz, _mm256_mul_pd(t, vnzz));
@@ -355,6 +366,8 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) void kernelAvx512B
     const __m512d vBhi = _mm512_set1_pd(sh.bHigh);
     const __m256i vsw = _mm256_set1_epi32(pr.sw);
     const __m256i vsh = _mm256_set1_epi32(pr.sh);
+    const __m512d vloX = _mm512_set1_pd(pr.loX);
+    const __m512d vloY = _mm512_set1_pd(pr.loY);
     // Offsets as one multiply-add of 16-bit pairs (row, column) . (bpl, stride);
     // sourceFor only picks the byte mode for pictures where all of them fit.
     const __m256i vmul = _mm256_set1_epi32(int((quint32(src.bpl) << 16) | quint32(src.stride)));
@@ -367,9 +380,14 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) void kernelAvx512B
         const __m512d t = _mm512_div_pd(_mm512_sub_pd(vzj, pz), vnzz);
         const __m512d x = _mm512_add_pd(_mm512_loadu_pd(tl.p0x + k), _mm512_mul_pd(t, vnzx));
         const __m512d y = _mm512_add_pd(_mm512_loadu_pd(tl.p0y + k), _mm512_mul_pd(t, vnzy));
-        const __m256i ci = _mm512_maskz_cvttpd_epi32(0xff, _mm512_add_pd(vhw, x));
-        const __m256i ri = _mm512_maskz_cvttpd_epi32(0xff, _mm512_add_pd(vhh, y));
+        const __m512d fx = _mm512_add_pd(vhw, x);
+        const __m512d fy = _mm512_add_pd(vhh, y);
+        const __m256i ci = _mm512_maskz_cvttpd_epi32(0xff, fx);
+        const __m256i ri = _mm512_maskz_cvttpd_epi32(0xff, fy);
         __mmask8 in = _mm256_cmplt_epu32_mask(ci, vsw) & _mm256_cmplt_epu32_mask(ri, vsh);
+        // Truncation takes -1 .. 0 to 0; a plane axis with a lower bound of 0 refuses it.
+        if (sh.tightLow)
+            in &= _mm512_cmp_pd_mask(fx, vloX, _CMP_GT_OQ) & _mm512_cmp_pd_mask(fy, vloY, _CMP_GT_OQ);
         __m512d d = _mm512_setzero_pd();
         if (Cut) {
             const __m512d z = _mm512_add_pd(pz, _mm512_mul_pd(t, vnzz));
@@ -473,9 +491,9 @@ struct RowSpan {
             inv[i] = slope[i] != 0.0 ? 1.0 / slope[i] : 0.0;
             all = all || !std::isfinite(f0[i]) || !std::isfinite(fj[i]) || !std::isfinite(slope[i]) || !std::isfinite(inv[i]);
         }
-        lo[0] = -1.0 - m;
+        lo[0] = pr.loX - m;
         hi[0] = pr.sw + m;
-        lo[1] = -1.0 - m;
+        lo[1] = pr.loY - m;
         hi[1] = pr.sh + m;
         lo[2] = -HUGE_VAL;
         hi[2] = pr.B + m;
@@ -572,7 +590,7 @@ bool columnKernel(const Shared &sh, Tile &tl)
             return false;
         const double fx = sh.hw + tl.p0x[k];
         const double fy = sh.hh + tl.p0y[k];
-        const bool in = inSlice(fx, pr.sw) && inSlice(fy, pr.sh);
+        const bool in = inPlane(pr, fx, fy);
         ci[k] = in ? int(fx) : -1;
         ri[k] = in ? int(fy) : -1;
         any |= in;
@@ -797,6 +815,7 @@ void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const 
     sh.bHigh = pr.B + 1.0;
     sh.den = pr.maxTh - pr.minTh;
     sh.alongZ = pr.nz.x == 0.0 && pr.nz.y == 0.0 && std::fabs(pr.nz.z) >= 1e-300;
+    sh.tightLow = pr.loX != -1.0 || pr.loY != -1.0;
 
     double greyLut[256];
     for (int v = 0; v < 256; ++v)

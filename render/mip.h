@@ -31,6 +31,10 @@ struct Params {
     // slice plane; 0 or 1, one at each column or row plane (the voxel steps of a
     // ray that runs more along x or y than along the stack).
     int axis = 2;
+    // Exclusive lower bounds of a sample's column and row positions: -1, as a
+    // position between -1 and 0 counts as column or row 0.
+    double loX = -1.0;
+    double loY = -1.0;
 };
 
 // The axis a ray along nz steps along when it samples every voxel: the one nz
