@@ -18,6 +18,7 @@
 #endif
 
 #include "data/slicedata.h"
+#include "data/workpool.h"
 #include "data/slicefile.h"
 
 namespace {
@@ -103,8 +104,9 @@ void countValues(const std::vector<SliceData *> &slices, std::size_t first, std:
 
 // Counts every value of every slice once, in bins centred on minV, minV + binWidth,
 // ..., maxV, and draws one bar per bin. Reads only its arguments, so the loader can
-// run it without holding the set's lock. The slices are shared out among up to
-// `workers` threads; the counts are whole numbers, so the sum is the same in any order.
+// run it without holding the set's lock. The slices are shared out in up to
+// `workers` parts over the process's pool; the counts are whole numbers, so the sum
+// is the same in any order.
 Histogram computeHistogram(const std::vector<SliceData *> &slices, int width, int height, double minV,
                            double maxV, int bins, int barHeight, int workers)
 {
@@ -121,41 +123,20 @@ Histogram computeHistogram(const std::vector<SliceData *> &slices, int width, in
     auto countPart = [&](std::size_t p) {
         countValues(slices, bound(p), bound(p + 1), width, height, binOf, partCounts[p]);
     };
-    std::vector<std::thread> threads;
-    // Joined on every way out, an exception from this thread's own counting included.
-    struct Joiner
-    {
-        std::vector<std::thread> &threads;
-        ~Joiner()
-        {
-            for (std::thread &t : threads) {
-                if (t.joinable())
-                    t.join();
+    // Parts are taken in turn by this thread and the pool's; a part whose counting
+    // failed (no memory for a row) is counted again here at the end.
+    std::atomic<std::size_t> next{0};
+    auto work = [&]() {
+        for (std::size_t p = next.fetch_add(1); p < parts; p = next.fetch_add(1)) {
+            try {
+                countPart(p);
+            } catch (...) {
+                partFailed[p] = 1;
             }
         }
-    } joiner{threads};
-    std::size_t started = 1; // parts 1 .. started - 1 run on threads of their own
-    try {
-        threads.reserve(parts - 1);
-        for (; started < parts; ++started) {
-            const std::size_t p = started;
-            threads.emplace_back([&, p] {
-                try {
-                    countPart(p);
-                } catch (...) {
-                    partFailed[p] = 1;
-                }
-            });
-        }
-    } catch (const std::exception &) {
-        // No more threads: this one counts the parts left over.
-    }
-    for (std::size_t p = started; p < parts; ++p)
-        countPart(p);
-    countPart(0);
-    for (std::thread &t : threads)
-        t.join();
-    for (std::size_t p = 1; p < started; ++p) {
+    };
+    workpool::run(int(parts) - 1, work);
+    for (std::size_t p = 0; p < parts; ++p) {
         if (partFailed[p]) {
             std::fill(partCounts[p].begin(), partCounts[p].end(), 0);
             countPart(p);

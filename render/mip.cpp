@@ -16,6 +16,7 @@
 #endif
 
 #include "data/slicedata.h"
+#include "data/workpool.h"
 
 namespace mip {
 
@@ -836,13 +837,7 @@ void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const 
             renderTile(sh, premul, dest, bpl, i % tilesX, i / tilesX);
     };
     const int n = std::max(1, std::min(threads, tiles));
-    std::vector<std::thread> pool;
-    pool.reserve(size_t(n - 1));
-    for (int i = 1; i < n; ++i)
-        pool.emplace_back(work);
-    work();
-    for (std::thread &t : pool)
-        t.join();
+    workpool::run(n - 1, work);
 }
 
 }  // namespace mip

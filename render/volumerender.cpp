@@ -13,6 +13,7 @@
 
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
+#include "data/workpool.h"
 #include "render/coarse.h"
 #include "render/mip.h"
 
@@ -280,7 +281,7 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
     // point (x, y, z) lies at (x / sx, y / sy, z / sz) and the cut is measured in
     // slice steps. Dividing by 1 changes no bit, so spacing 1, 1, 1 draws as before.
     const Vec3 &sp = layer.spacing;
-    auto toVoxels = [&sp](const Vec3 &p) { return Vec3{p.x / sp.x, p.y / sp.y, p.z / sp.z}; };
+    auto toVoxels = [&sp](const Vec3 &pt) { return Vec3{pt.x / sp.x, pt.y / sp.y, pt.z / sp.z}; };
     pr.nx = toVoxels(v.nx);
     pr.ny = toVoxels(v.ny);
     pr.nz = toVoxels(v.nz);
@@ -304,7 +305,7 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
         const quint8 *premul = pr.alpha > 0 ? engineBlend(pr.alpha) : nullptr;
         if (pr.alpha == 0 || premul) {
             if (premul) {
-                const int threads = int(std::max(1u, std::thread::hardware_concurrency()));
+                const int threads = workpool::threads();
                 const render::CoarseSet *coarse = layer.coarse.get();
                 if (coarse != nullptr && pr.axis == 2 && coarse->generation == set.generation
                     && !coarse->slices.empty()) {
