@@ -11,9 +11,13 @@
 
 namespace {
 
-// Counts the helpers that have not finished. Its mutex also orders what the
-// caller wrote before starting a helper before what the helper reads: Qt's pool
-// does that too, but in a library the race checker cannot see into.
+// Orders everything the caller wrote before starting a helper (the helper itself,
+// the work's data) before what the helper reads: Qt's pool does that too, but in a
+// library the race checker cannot see into. Locked and unlocked by the caller before
+// each start, and first thing by each helper.
+std::mutex handOver;
+
+// Counts the helpers that have not finished.
 struct Latch {
     std::mutex mutex;
     std::condition_variable allDone;
@@ -41,7 +45,7 @@ public:
     void run() override
     {
         {
-            std::lock_guard<std::mutex> lock(latch_->mutex);
+            std::lock_guard<std::mutex> lock(handOver);
         }
         try {
             work_();
@@ -76,6 +80,9 @@ void run(int helpers, const std::function<void()> &work)
     }
     for (int i = 0; i < helpers; ++i) {
         started.push_back(std::make_unique<Helper>(work, latch));
+        {
+            std::lock_guard<std::mutex> lock(handOver);
+        }
         pool->start(started.back().get());
     }
     auto finish = [&]() {
