@@ -37,17 +37,19 @@ namespace {
 
 constexpr int volSide = 256;
 
-// Ellipsoids of several intensities, after the usual head phantom layout.
+// Ellipsoids of several intensities, after the usual head phantom layout:
+// centre, half axes and the value each adds.
+struct E { double cx, cy, cz, a, b, c; int v; };
+const E es[] = {
+    {0, 0, 0, 0.69, 0.92, 0.81, 100},   {0, -0.0184, 0, 0.6624, 0.874, 0.78, -60},
+    {0.22, 0, 0, 0.11, 0.31, 0.22, -20}, {-0.22, 0, 0, 0.16, 0.41, 0.28, -20},
+    {0, 0.35, -0.15, 0.21, 0.25, 0.41, 30}, {0, 0.1, 0.25, 0.046, 0.046, 0.05, 60},
+    {0, -0.1, 0.25, 0.046, 0.046, 0.05, 60}, {-0.08, -0.605, 0, 0.046, 0.023, 0.05, 80},
+    {0.06, -0.605, 0, 0.023, 0.046, 0.02, 80},
+};
+
 double phantom(double x, double y, double z)
 {
-    struct E { double cx, cy, cz, a, b, c, v; };
-    static const E es[] = {
-        {0, 0, 0, 0.69, 0.92, 0.81, 100},   {0, -0.0184, 0, 0.6624, 0.874, 0.78, -60},
-        {0.22, 0, 0, 0.11, 0.31, 0.22, -20}, {-0.22, 0, 0, 0.16, 0.41, 0.28, -20},
-        {0, 0.35, -0.15, 0.21, 0.25, 0.41, 30}, {0, 0.1, 0.25, 0.046, 0.046, 0.05, 60},
-        {0, -0.1, 0.25, 0.046, 0.046, 0.05, 60}, {-0.08, -0.605, 0, 0.046, 0.023, 0.05, 80},
-        {0.06, -0.605, 0, 0.023, 0.046, 0.02, 80},
-    };
     double v = 0;
     for (const E &e : es) {
         const double dx = (x - e.cx) / e.a, dy = (y - e.cy) / e.b, dz = (z - e.cz) / e.c;
@@ -149,14 +151,6 @@ void BM_Render(benchmark::State &state)
 // ellipsoid covers one run of every row it crosses, so even 1 GiB is made in seconds.
 SliceDatas *phantomSet(int n)
 {
-    struct E { double cx, cy, cz, a, b, c; int v; };
-    static const E es[] = {
-        {0, 0, 0, 0.69, 0.92, 0.81, 100},   {0, -0.0184, 0, 0.6624, 0.874, 0.78, -60},
-        {0.22, 0, 0, 0.11, 0.31, 0.22, -20}, {-0.22, 0, 0, 0.16, 0.41, 0.28, -20},
-        {0, 0.35, -0.15, 0.21, 0.25, 0.41, 30}, {0, 0.1, 0.25, 0.046, 0.046, 0.05, 60},
-        {0, -0.1, 0.25, 0.046, 0.046, 0.05, 60}, {-0.08, -0.605, 0, 0.046, 0.023, 0.05, 80},
-        {0.06, -0.605, 0, 0.023, 0.046, 0.02, 80},
-    };
     auto *set = new SliceDatas;
     std::vector<int> row(size_t(n), 0);
     for (int z = 0; z < n; ++z) {
