@@ -293,7 +293,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
             layer.cut = ss.showCSection;
             layer.cutPos = ss.cutPos;
             layer.csNz = ss.csNz;
-            layer.spacing = Vec3{ss.spacing[0], ss.spacing[1], ss.spacing[2]};
+            layer.spacing = ss.spacing;
             scene.layers.push_back(layer);
         }
         for (const SessionSet &ss : session.sets)
@@ -309,7 +309,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
             // The panel's spacing fields show the files' spacing with six digits.
             SliceDatas::ReadGuard guard(*layer.set);
             if (layer.set->loaded)
-                layer.spacing = Vec3{fieldValue(layer.set->spacing.x), fieldValue(layer.set->spacing.y),
+                layer.spacing = Spacing{fieldValue(layer.set->spacing.x), fieldValue(layer.set->spacing.y),
                                      fieldValue(layer.set->spacing.z)};
         }
         scene.layers.push_back(layer);

@@ -164,7 +164,7 @@ QByteArray sessionToJson(const Session &s, const QDir &base)
             files.append(base.relativeFilePath(f));
         QJsonObject o;
         o.insert("files", files);
-        o.insert("spacing", QJsonArray{set.spacing[0], set.spacing[1], set.spacing[2]});
+        o.insert("spacing", QJsonArray{set.spacing.x, set.spacing.y, set.spacing.z});
         o.insert("range", QJsonArray{set.rangeMin, set.rangeMax});
         o.insert("thresholds", QJsonObject{{"values", QJsonArray{set.minTh, set.maxTh}},
                                            {"percent", QJsonArray{set.minPC, set.maxPC}}});
@@ -272,10 +272,13 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
             }
             set.files.append(QDir::cleanPath(base.absoluteFilePath(f.toString())));
         }
-        if (r.numbers(o, path, "spacing", set.spacing, 3))
-            for (double d : set.spacing)
+        double step[3] = {1.0, 1.0, 1.0};
+        if (r.numbers(o, path, "spacing", step, 3)) {
+            for (double d : step)
                 if (!(d > 0.0))
                     r.fail(path + ".spacing", "%1: out of range");
+            set.spacing = Spacing{step[0], step[1], step[2]};
+        }
         double pair[2] = {0.0, 0.0};
         if (r.numbers(o, path, "range", pair, 2)) {
             set.rangeMin = pair[0];

@@ -9,13 +9,14 @@
 
 #include <vector>
 
+#include "data/spacing.h"
 #include "render/scene.h"
 
 // One slice set of a session: its files and every setting of its panel that
 // changes the picture. Numbers are kept as the panel's fields read them.
 struct SessionSet {
     QStringList files;  // absolute names, in stack order
-    double spacing[3] = {1.0, 1.0, 1.0};
+    Spacing spacing;
     double rangeMin = 0.0;
     double rangeMax = 0.0;
     double minTh = 0.0;

@@ -89,17 +89,6 @@ double readValue(const QString &item)
     return ok && std::isfinite(v) ? v : 0.0;
 }
 
-// Sizes come from the file as 64-bit numbers; the grid is made only when both
-// fit an int and the limits hold. No product is formed, so nothing can overflow.
-bool gridSizeAllowed(qint64 w, qint64 h)
-{
-    if (w <= 0 || h <= 0 || w > INT_MAX || h > INT_MAX)
-        return false;
-    if (h > SliceData::maxGridRows)
-        return false;
-    return w <= SliceData::maxGridPoints / h;
-}
-
 // The state of a grid reader just past the tag line, and of a failed read.
 void resetGrid(SliceData &s)
 {
@@ -140,7 +129,7 @@ QStringList splitItems(const QString &line)
 // Makes the grid of w x h zeros when that size is allowed; may throw std::bad_alloc.
 bool makeGrid(SliceData &s, qint64 w, qint64 h)
 {
-    if (!gridSizeAllowed(w, h))
+    if (!sliceSizeAllowed(w, h))
         return false;
     if (!reserveSliceMemory(h * (w * qint64(sizeof(double)) + qint64(sizeof(std::vector<double>)))))
         return false;

@@ -188,11 +188,6 @@ void returnFreedMemory()
 #endif
 }
 
-SliceFile decodeFile(const QString &name, SliceBudget *budget) noexcept
-{
-    return readSliceFile(name, budget);
-}
-
 // Decodes the files of one run ahead of the loader on worker threads of its own and
 // hands the slices over in list order. Workers never start a file more than `window`
 // places past the one the loader takes next, so at most that many decoded slices
@@ -225,7 +220,7 @@ public:
     SliceFile take(qsizetype i)
     {
         if (threads_.empty())
-            return decodeFile(files_.at(i), budget_);
+            return readSliceFile(files_.at(i), budget_);
         std::unique_lock<std::mutex> lock(mutex_);
         sliceReady_.wait(lock, [&] { return done_[std::size_t(i)] != 0; });
         SliceFile slice = std::move(slices_[std::size_t(i)]);
@@ -261,7 +256,7 @@ private:
                 return;
             const qsizetype i = next_++;
             lock.unlock();
-            SliceFile slice = decodeFile(files_.at(i), budget_);
+            SliceFile slice = readSliceFile(files_.at(i), budget_);
             lock.lock();
             slices_[std::size_t(i)] = std::move(slice);
             done_[std::size_t(i)] = 1;
@@ -283,11 +278,10 @@ private:
     std::vector<std::thread> threads_;
 };
 
-// One accepted file of a load: where its slices start in the stack and what it says
-// about spacing and placement.
+// One accepted file of a load: how many slices it gave and what it says about
+// spacing and placement.
 struct AcceptedFile
 {
-    std::size_t firstSlice = 0;
     std::size_t sliceCount = 0;
     bool hasSpacing = false;
     Spacing spacing;
@@ -307,7 +301,7 @@ double dot3(const double *a, const double *b)
 // neighbours. The set's spacing is then the series' own; otherwise it is that of
 // the first accepted file that gives one, else 1, 1, 1 without a unit.
 void stackByPosition(std::vector<std::unique_ptr<SliceData>> &slices, QStringList &names,
-                     std::vector<AcceptedFile> &meta, Spacing &spacing, QString &unit)
+                     const std::vector<AcceptedFile> &meta, Spacing &spacing, QString &unit)
 {
     spacing = Spacing();
     unit.clear();
@@ -336,17 +330,13 @@ void stackByPosition(std::vector<std::unique_ptr<SliceData>> &slices, QStringLis
                      [](const auto &a, const auto &b) { return a.first < b.first; });
     std::vector<std::unique_ptr<SliceData>> sorted;
     QStringList sortedNames;
-    std::vector<AcceptedFile> sortedMeta;
     sorted.reserve(slices.size());
-    sortedMeta.reserve(meta.size());
     for (const auto &o : order) {
         sorted.push_back(std::move(slices[o.second]));
         sortedNames.append(names.at(qsizetype(o.second)));
-        sortedMeta.push_back(meta[o.second]);
     }
     slices.swap(sorted);
     names.swap(sortedNames);
-    meta.swap(sortedMeta);
     const double step = (order.back().first - order.front().first) / double(order.size() - 1);
     if (std::isfinite(step) && step > 0.0)
         spacing.z = step;
@@ -484,19 +474,15 @@ void SliceDatas::filesSelected(QStringList files)
                 fileVaries = fileVaries || slice->maxV > slice->minV;
             bool otherSize = false;
             AcceptedFile meta;
-            meta.firstSlice = accepted.size();
             for (auto &slice : file.slices) {
                 // The first decoded slice fixes the size, even when it is dropped below.
                 if (slice->width > 0 && slice->height != 0 && setWidth <= 0) {
                     setWidth = slice->width;
                     setHeight = slice->height;
                 }
-                if (slice->width != setWidth || slice->height != setHeight) {
-                    otherSize = true;
-                    budget.release(sliceBytes(*slice));
-                    continue;
-                }
-                if (!fileVaries) {
+                const bool sameSize = slice->width == setWidth && slice->height == setHeight;
+                otherSize = otherSize || !sameSize;
+                if (!sameSize || !fileVaries) {
                     budget.release(sliceBytes(*slice));
                     continue;
                 }

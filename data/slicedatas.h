@@ -11,13 +11,10 @@
 #include <shared_mutex>
 #include <vector>
 
+#include "data/spacing.h"
+
 class SliceData;
 
-// Voxel spacing of a set: column step, row step and slice step, in the set's unit.
-struct Spacing
-{
-    double x = 1.0, y = 1.0, z = 1.0;
-};
 
 // A file a load left out, with the reason in English (the panel translates it in
 // the context "SlicesCtrl").

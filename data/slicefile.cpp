@@ -179,18 +179,12 @@ SliceFile readSliceFile(const QString &fname, SliceBudget *budget) noexcept
     }
     if (!budget)
         return out;
-    // A file that did not fit is left out whole: part of a stack is not the volume.
-    if (account.refused) {
-        budget->release(account.reserved);
-        out.slices.clear();
-        out.reason = QString::fromLatin1(skipReason::noMemory);
-        return out;
-    }
-    // The file now holds exactly what its slices take.
+    // The file then holds exactly what its slices take. A file that did not fit is
+    // left out whole: part of a stack is not the volume.
     qint64 held = 0;
-    for (const auto &s : out.slices)
-        held += sliceBytes(*s);
-    if (held > account.reserved && !budget->reserve(held - account.reserved)) {
+    for (const auto &sl : out.slices)
+        held += sliceBytes(*sl);
+    if (account.refused || (held > account.reserved && !budget->reserve(held - account.reserved))) {
         budget->release(account.reserved);
         out.slices.clear();
         out.reason = QString::fromLatin1(skipReason::noMemory);
@@ -198,6 +192,5 @@ SliceFile readSliceFile(const QString &fname, SliceBudget *budget) noexcept
     }
     if (held < account.reserved)
         budget->release(account.reserved - held);
-    out.reservedBytes = held;
     return out;
 }

@@ -30,7 +30,6 @@ public:
     explicit SliceBudget(qint64 limitBytes) : limit_(limitBytes) {}
     bool reserve(qint64 bytes);
     void release(qint64 bytes);
-    qint64 used() const { return used_.load(); }
 
 private:
     std::atomic<qint64> used_{0};
@@ -69,8 +68,6 @@ struct SliceFile
     QString reason;
     bool isDicom = false;
     DicomPlacement dicom;
-    // What the slices hold in the budget of the read (sliceBytes of each).
-    qint64 reservedBytes = 0;
 };
 
 // Limits on a stack file besides the per-slice ones of the grids (a slice has at

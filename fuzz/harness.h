@@ -275,7 +275,7 @@ inline int runSession(const std::uint8_t *data, std::size_t size)
         OXA_FUZZ_CHECK(set.alpha >= 0 && set.alpha <= 255);
         OXA_FUZZ_CHECK(set.cutPos >= -100 && set.cutPos <= 100);
         OXA_FUZZ_CHECK(set.vColor.isValid() && set.sColor.isValid());
-        OXA_FUZZ_CHECK(std::isfinite(set.minTh) && std::isfinite(set.maxPC) && set.spacing[2] > 0.0);
+        OXA_FUZZ_CHECK(std::isfinite(set.minTh) && std::isfinite(set.maxPC) && set.spacing.z > 0.0);
     }
     Session again;
     OXA_FUZZ_CHECK(sessionFromJson(sessionToJson(s, base), base, again, &error));

@@ -27,7 +27,7 @@ int truncToInt(double v)
 namespace render {
 
 void drawFrame(QPainter &p, const SceneView &v, int frameW, int frameH, int ss, int sw, int sh, bool temae,
-               const QColor &color, const Vec3 &spacing)
+               const QColor &color, const Spacing &spacing)
 {
     const Vec3 &nx = v.nx, &ny = v.ny, &nz = v.nz, &center = v.center;
     const double scale = v.scale;

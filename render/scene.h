@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "data/spacing.h"
 #include "render/vec3.h"
 
 class QPainter;
@@ -46,7 +47,7 @@ struct SceneLayer {
     bool cut = false;
     int cutPos = 0;  // -100 .. 100: the cut plane lies cutPos / 100 * slices from the centre
     Vec3 csNz;       // normal of the cut plane
-    Vec3 spacing{1.0, 1.0, 1.0};  // voxel size along columns, rows and the stack; all > 0
+    Spacing spacing;  // voxel size along columns, rows and the stack
     // A coarse copy of the set to draw the volume from instead, quicker and not
     // exact; used only while it was made from the set's current slices, on the
     // raster path, with rays sampled across the slices.
@@ -97,7 +98,7 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
 // One pass of a set's bounding box (far edges when temae is false, near ones when
 // true), centred on a picture of frameW x frameH pixels.
 void drawFrame(QPainter &p, const SceneView &v, int frameW, int frameH, int ss, int sw, int sh, bool temae,
-               const QColor &color, const Vec3 &spacing = Vec3{1.0, 1.0, 1.0});
+               const QColor &color, const Spacing &spacing = Spacing());
 // Sets are boxes centred on the origin, sw x sh x slices voxels of the layer's spacing.
 // The whole picture: white, then per layer with slices the far frame, the volume
 // and the near frame. The painter stays open.
@@ -123,7 +124,7 @@ struct SvgOverlay {
     struct Box {
         int ss = 0, sw = 0, sh = 0;
         QColor color;
-        Vec3 spacing;
+        Spacing spacing;
     };
     SceneView view;
     int frameWidth = 0;

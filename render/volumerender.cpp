@@ -267,11 +267,6 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
     pr.sColor = layer.sColor;
     pr.alpha = layer.alpha;
     pr.cut = layer.cut;
-    pr.csNz = layer.csNz;
-    pr.nx = v.nx;
-    pr.ny = v.ny;
-    pr.nz = v.nz;
-    pr.center = v.center;
     pr.scale = v.scale;
     pr.sw = sw;
     pr.sh = sh;
@@ -280,7 +275,7 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
     // Spacing: the rays are followed in the set's own voxel grid, where a physical
     // point (x, y, z) lies at (x / sx, y / sy, z / sz) and the cut is measured in
     // slice steps. Dividing by 1 changes no bit, so spacing 1, 1, 1 draws as before.
-    const Vec3 &sp = layer.spacing;
+    const Spacing &sp = layer.spacing;
     auto toVoxels = [&sp](const Vec3 &pt) { return Vec3{pt.x / sp.x, pt.y / sp.y, pt.z / sp.z}; };
     pr.nx = toVoxels(v.nx);
     pr.ny = toVoxels(v.ny);

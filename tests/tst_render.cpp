@@ -644,10 +644,10 @@ void TestRender::spacingStretchesLikeRepeatedVoxels()
     layer.maxTh = 260;
     Scene b = a;
     layer.set = &thin;
-    layer.spacing = stretched == 2 ? Vec3{1, 1, 2} : Vec3{2, 1, 1};
+    layer.spacing = stretched == 2 ? Spacing{1, 1, 2} : Spacing{2, 1, 1};
     a.layers.push_back(layer);
     layer.set = &repeated;
-    layer.spacing = Vec3{1, 1, 1};
+    layer.spacing = Spacing();
     b.layers.push_back(layer);
     const QString diff = firstDifference(render::renderScene(a), render::renderScene(b));
     QVERIFY2(diff.isEmpty(), qPrintable(diff));

@@ -40,8 +40,8 @@ Session fullSession(const QDir &base)
     s.linkCSection = false;
     SessionSet a;
     a.files = {base.filePath("a/s1.png"), base.filePath("a/s2.png")};
-    a.spacing[0] = 0.5;
-    a.spacing[2] = 2.5;
+    a.spacing.x = 0.5;
+    a.spacing.z = 2.5;
     a.rangeMin = -1024.5;
     a.rangeMax = 3071.25;
     a.minTh = 1.2345678;
@@ -85,8 +85,9 @@ void compareSessions(const Session &a, const Session &b)
     for (std::size_t i = 0; i < a.sets.size(); ++i) {
         const SessionSet &x = a.sets[i], &y = b.sets[i];
         QCOMPARE(x.files, y.files);
-        for (int k = 0; k < 3; ++k)
-            QCOMPARE(x.spacing[k], y.spacing[k]);
+        QCOMPARE(x.spacing.x, y.spacing.x);
+        QCOMPARE(x.spacing.y, y.spacing.y);
+        QCOMPARE(x.spacing.z, y.spacing.z);
         QCOMPARE(x.rangeMin, y.rangeMin);
         QCOMPARE(x.rangeMax, y.rangeMax);
         QCOMPARE(x.minTh, y.minTh);

@@ -92,10 +92,8 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     key(QKeySequence(Qt::Key_3), [this]() { lookAlong(2); });
     key(QKeySequence(Qt::CTRL | Qt::Key_0), &CtView::resetView);
     key(QKeySequence(Qt::CTRL | Qt::Key_S), &CtView::showSaveImageD);
-    auto *saveKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), this);
-    connect(saveKey, &QShortcut::activated, this, &CtView::showSaveSessionD);
-    auto *openKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), this);
-    connect(openKey, &QShortcut::activated, this, &CtView::showOpenSessionD);
+    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &CtView::showSaveSessionD);
+    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &CtView::showOpenSessionD);
     connect(about_, &QPushButton::clicked, this, &CtView::showAboutD);
 }
 
@@ -137,9 +135,6 @@ void CtView::addSliceSet()
         connect(s->closeB_, &QToolButton::clicked, this, [this, s] { removeSliceSet(s); });
     }
 
-    // A typed spacing redraws the picture.
-    for (QLineEdit *field : {s->spacingX_, s->spacingY_, s->spacingZ_})
-        connect(field, &QLineEdit::editingFinished, this, &CtView::paintPImg);
     // Files dropped on the panel load into it; a finished load may fit the view.
     s->installEventFilter(this);
     s->setAcceptDrops(true);

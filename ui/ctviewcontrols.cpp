@@ -58,9 +58,11 @@ void CtView::lookAlong(int side)
     case 2:  // from above: rows run up the picture
         setDirection(Vec3{1.0, 0.0, 0.0}, Vec3{0.0, 0.0, -1.0}, Vec3{0.0, 1.0, 0.0});
         break;
-    default:  // along the stack, as at start
-        setDirection(Vec3{1.0, 0.0, 0.0}, Vec3{0.0, 1.0, 0.0}, Vec3{0.0, 0.0, 1.0});
+    default: {  // along the stack, as at start
+        const SceneView start;
+        setDirection(start.nx, start.ny, start.nz);
         break;
+    }
     }
     const int w = imgPixWidth();
     const int h = imgPixHeight();
@@ -72,7 +74,8 @@ void CtView::lookAlong(int side)
 
 void CtView::resetView()
 {
-    setDirection(Vec3{1.0, 0.0, 0.0}, Vec3{0.0, 1.0, 0.0}, Vec3{0.0, 0.0, 1.0});
+    const SceneView start;
+    setDirection(start.nx, start.ny, start.nz);
     center = Vec3{};
     scale = 1.0;
     paintPImg();

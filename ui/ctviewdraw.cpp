@@ -42,8 +42,7 @@ SceneLayer CtView::layerOf(const SlicesCtrl *s) const
     layer.cut = s->showCSection_->isChecked();
     layer.cutPos = s->cSlider_->value();
     layer.csNz = s->csNz;
-    const Spacing sp = s->spacing();
-    layer.spacing = Vec3{sp.x, sp.y, sp.z};
+    layer.spacing = s->spacing();
     return layer;
 }
 
@@ -114,12 +113,16 @@ void CtView::paintPImg0(QPainter &p, int pw, int ph)
         bool sized;
         qint64 voxels;
         {
-            SliceDatas::ReadGuard guard(*layer.set);
-            sized = layer.set->width > 0 && layer.set->height > 0;
-            voxels = qint64(layer.set->width) * layer.set->height * qint64(layer.set->slices.size());
+            SliceDatas &set = sCtrls[qsizetype(i)]->sliceDatas;
+            SliceDatas::ReadGuard guard(set);
+            sized = set.width > 0 && set.height > 0;
+            voxels = qint64(set.width) * set.height * qint64(set.slices.size());
+            // The set keeps the window it was last drawn with (the histogram shows it).
+            if (sized) {
+                set.minTh = layer.minTh;
+                set.maxTh = layer.maxTh;
+            }
         }
-        if (sized)
-            noteWindow(sCtrls[qsizetype(i)]->sliceDatas, layer);
         // A big set's coarse copy is built in the background once it is first drawn.
         if (coarseDrag_ && sized && voxels > coarseMinVoxels_) {
             std::shared_ptr<const render::CoarseSet> c = coarse_->get(*layer.set);

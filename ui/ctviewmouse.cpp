@@ -32,16 +32,8 @@ void normalisedPointer(ChCoord *coord, const MouseC *mouse, double lastX, double
 // Emits newNz even when th is 0, then redraws.
 void CtView::updateNvs(Vec3 rax, double th)
 {
-    SceneView v;
-    v.nx = nx;
-    v.ny = ny;
-    v.nz = nz;
-    v = render::turned(v, rax, th);
-    nx = v.nx;
-    ny = v.ny;
-    nz = v.nz;
-
-    emit newNz(nz);
+    const SceneView v = render::turned(view(), rax, th);
+    setDirection(v.nx, v.ny, v.nz);
     paintPImg();
 }
 

@@ -32,10 +32,7 @@ Session CtView::currentSession() const
     for (const SlicesCtrl *c : sCtrls) {
         SessionSet set;
         set.files = c->acceptedFiles();
-        const Spacing sp = c->spacing();
-        set.spacing[0] = sp.x;
-        set.spacing[1] = sp.y;
-        set.spacing[2] = sp.z;
+        set.spacing = c->spacing();
         set.rangeMin = c->rMinV();
         set.rangeMax = c->rMaxV();
         set.minTh = c->minThV();
@@ -166,10 +163,10 @@ bool CtView::openSession(const QString &fname)
             c->maxTh_->setText(exactText(set.maxTh));
             c->minThPC_->setText(exactText(set.minPC));
             c->maxThPC_->setText(exactText(set.maxPC));
-            c->setSpacing(Spacing{set.spacing[0], set.spacing[1], set.spacing[2]});
-            c->spacingX_->setText(exactText(set.spacing[0]));
-            c->spacingY_->setText(exactText(set.spacing[1]));
-            c->spacingZ_->setText(exactText(set.spacing[2]));
+            c->setSpacing(set.spacing);
+            c->spacingX_->setText(exactText(set.spacing.x));
+            c->spacingY_->setText(exactText(set.spacing.y));
+            c->spacingZ_->setText(exactText(set.spacing.z));
             c->dispH_->update();
             paintPImg();
             if (--pendingSets == 0)

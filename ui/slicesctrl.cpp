@@ -131,8 +131,10 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
     connect(alpha_, &QLineEdit::editingFinished, this, &SlicesCtrl::paintPImg);
     connect(&progressTimer, &QTimer::timeout, this, &SlicesCtrl::pollLoadProgress);
     connect(cancelLoad_, &QPushButton::clicked, this, &SlicesCtrl::cancelLoading);
-    for (QLineEdit *field : {spacingX_, spacingY_, spacingZ_})
+    for (QLineEdit *field : {spacingX_, spacingY_, spacingZ_}) {
         connect(field, &QLineEdit::editingFinished, this, &SlicesCtrl::updateSetInfo);
+        connect(field, &QLineEdit::editingFinished, this, &SlicesCtrl::paintPImg);
+    }
 }
 
 // Two rows under the file list, made here rather than in the form so that they
