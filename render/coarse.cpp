@@ -84,6 +84,9 @@ std::shared_ptr<const CoarseSet> build(const SliceDatas &set, Stop stop)
         out->slices.push_back(slice.get());
         out->owned.push_back(std::move(slice));
     }
+    if (stop())
+        return nullptr;
+    out->bricks = mip::valueBricks(out->slices, cw, ch, 1);
     return out;
 }
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "render/bricks.h"
+
 class SliceData;
 class SliceDatas;
 
@@ -21,6 +23,7 @@ struct CoarseSet {
     int height = 0;
     std::vector<std::unique_ptr<SliceData>> owned;
     std::vector<SliceData *> slices;
+    mip::ValueBricks bricks;  // of the coarse slices
     CoarseSet();
     ~CoarseSet();
 };

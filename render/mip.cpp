@@ -17,6 +17,7 @@
 
 #include "data/slicedata.h"
 #include "data/workpool.h"
+#include "render/bricks.h"
 
 namespace mip {
 
@@ -183,6 +184,9 @@ struct Shared {
     double den = 1;
     bool alongZ = false;  // nz.x and nz.y are zeros: the rays run along the stack
     bool tightLow = false;  // a lower bound is not -1 (a re-cut stack's plane axis)
+    // With value blocks: their layout and what each can give at most (brickBounds).
+    const ValueBricks *bricks = nullptr;
+    const double *bounds = nullptr;
 };
 
 inline quint16 word16At(const Source &src, int ri, int ci)
@@ -456,6 +460,7 @@ struct RowSpan {
     bool all = false;          // the bounds could not be worked out: every pixel
     double f0[3] = {}, fj[3] = {}, slope[3] = {}, inv[3] = {};  // fx, fy, d
     double lo[3] = {}, hi[3] = {};
+    double margin = 0.0;
     int constraints = 2;
 
     void init(const Shared &sh, const Tile &tl, int firstK, int width, int ss)
@@ -483,6 +488,7 @@ struct RowSpan {
             }
         }
         const double m = 1e-7 * (1.0 + mag);
+        margin = m;
         all = !std::isfinite(m);
         const double steps = ss > 1 ? ss - 1 : 1;
         for (int i = 0; i < 3; ++i) {
@@ -529,6 +535,54 @@ struct RowSpan {
         kb = k0 + cLo;
         ke = k0 + cHi + 1;
         return true;
+    }
+
+    // Whether slices z0 .. z1 (one layer of value blocks) can change any ray of
+    // pixels k0 + ca .. k0 + cb - 1: not when none of their samples lies in a plane
+    // or before the cut, nor, when none can lie on the cut face, when every block
+    // their samples can fall in gives at most what each ray holds already.
+    bool mayRaise(const Shared &sh, const Tile &tl, int ca, int cb, int z0, int z1) const
+    {
+        if (all)
+            return true;
+        const Params &pr = *sh.pr;
+        const double last = cw > 1 ? cw - 1 : 1;
+        const double sA = ca / last, sB = (cb - 1) / last;
+        double vl[3], vh[3];
+        for (int i = 0; i < constraints; ++i) {
+            const double a = f0[i] + fj[i] * z0, b = f0[i] + fj[i] * z1;
+            const double e0 = slope[i] * sA, e1 = slope[i] * sB;
+            vl[i] = std::min(a, b) + std::min(e0, e1) - margin;
+            vh[i] = std::max(a, b) + std::max(e0, e1) + margin;
+            if (!(vl[i] <= vh[i]))
+                return true;  // not a number after all
+        }
+        if (vh[0] <= pr.loX || vl[0] >= pr.sw || vh[1] <= pr.loY || vl[1] >= pr.sh)
+            return false;
+        if (pr.cut) {
+            if (vl[2] >= pr.B)
+                return false;
+            if (vh[2] > sh.bLow)
+                return true;
+        }
+        constexpr int e = ValueBricks::edge;
+        const int size[2] = {pr.sw, pr.sh};
+        int cLo[2], cHi[2];
+        for (int i = 0; i < 2; ++i) {
+            cLo[i] = vl[i] <= 0.0 ? 0 : int(std::min(vl[i], double(size[i] - 1))) / e;
+            cHi[i] = vh[i] >= size[i] - 1 ? (size[i] - 1) / e : int(std::max(vh[i], 0.0)) / e;
+        }
+        const ValueBricks &b = *sh.bricks;
+        double most = 0.0;
+        for (int by = cLo[1]; by <= cHi[1]; ++by) {
+            const double *line = sh.bounds + (size_t(z0 / e) * size_t(b.ny) + size_t(by)) * size_t(b.nx);
+            for (int bx = cLo[0]; bx <= cHi[0]; ++bx)
+                most = std::max(most, line[bx]);
+        }
+        for (int k = k0 + ca; k < k0 + cb; ++k)
+            if (tl.u[k] < most)
+                return true;
+        return false;
     }
 };
 
@@ -659,21 +713,56 @@ void renderTile(const Shared &sh, const quint8 *premul, uchar *dest, qsizetype b
         RowSpan rows[tileH];
         for (int dy = 0; dy < chh; ++dy)
             rows[dy].init(sh, tl, dy * cw, cw, ss);
-        for (int j = 0; j < ss; ++j) {
-            const double zj = j - sh.halfSs;
+        // Rays ra .. rb - 1 of row dy, as far as they meet slice j.
+        auto cast = [&](int j, int dy, int ra, int rb) {
+            int kb, ke;
+            if (!rows[dy].span(j, kb, ke))
+                return;
+            kb = std::max(kb, ra);
+            ke = std::min(ke, rb);
+            if (kb >= ke)
+                return;
+            // Whole groups of eight, aligned: a ray cast for a slice twice,
+            // or outside its row's span, gives the same result.
+            kb &= ~7;
+            ke = std::min(tl.n, (ke + 7) & ~7);
             const Source &src = sh.src[size_t(j)];
-            for (int dy = 0; dy < chh; ++dy) {
-                int kb, ke;
-                if (!rows[dy].span(j, kb, ke))
-                    continue;
-                // Whole groups of eight, aligned: a ray cast for a slice twice,
-                // or outside its row's span, gives the same result.
-                kb &= ~7;
-                ke = std::min(tl.n, (ke + 7) & ~7);
-                if (pr.cut)
-                    runKernel<true>(sh, src, zj, tl, kb, ke);
-                else
-                    runKernel<false>(sh, src, zj, tl, kb, ke);
+            if (pr.cut)
+                runKernel<true>(sh, src, j - sh.halfSs, tl, kb, ke);
+            else
+                runKernel<false>(sh, src, j - sh.halfSs, tl, kb, ke);
+        };
+        if (sh.bounds == nullptr) {
+            for (int j = 0; j < ss; ++j)
+                for (int dy = 0; dy < chh; ++dy)
+                    cast(j, dy, 0, tl.n);
+        } else {
+            // A layer of blocks at a time: first which runs of rays it can change,
+            // then its slices for those runs only.
+            constexpr int e = ValueBricks::edge;
+            constexpr int chunk = 16;
+            int runA[tileH][tileW / chunk], runB[tileH][tileW / chunk], runs[tileH];
+            for (int z0 = 0; z0 < ss; z0 += e) {
+                const int z1 = std::min(ss, z0 + e) - 1;
+                for (int dy = 0; dy < chh; ++dy) {
+                    runs[dy] = 0;
+                    for (int ca = 0; ca < cw; ca += chunk) {
+                        const int cb = std::min(cw, ca + chunk);
+                        if (!rows[dy].mayRaise(sh, tl, ca, cb, z0, z1))
+                            continue;
+                        const int k = dy * cw;
+                        if (runs[dy] > 0 && runB[dy][runs[dy] - 1] == k + ca) {
+                            runB[dy][runs[dy] - 1] = k + cb;
+                        } else {
+                            runA[dy][runs[dy]] = k + ca;
+                            runB[dy][runs[dy]++] = k + cb;
+                        }
+                    }
+                }
+                for (int j = z0; j <= z1; ++j)
+                    for (int dy = 0; dy < chh; ++dy)
+                        for (int r = 0; r < runs[dy]; ++r)
+                            cast(j, dy, runA[dy][r], runB[dy][r]);
             }
         }
     }
@@ -803,7 +892,7 @@ Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, s
 }  // namespace
 
 void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *premul, uchar *dest,
-                qsizetype bpl, int threads)
+                qsizetype bpl, int threads, const ValueBricks *bricks)
 {
     if (pr.pw <= 0 || pr.ph <= 0)
         return;
@@ -827,6 +916,18 @@ void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const 
     sh.src.reserve(slices.size());
     for (size_t j = 0; j < slices.size(); ++j)
         sh.src.push_back(sourceFor(slices[j], pr, greyLut, qLuts[j], rows[j], word16Luts));
+
+    std::vector<double> bounds;
+    const int ss = int(slices.size());
+    if (bricks != nullptr && bricks->nx == (pr.sw + ValueBricks::edge - 1) / ValueBricks::edge
+        && bricks->ny == (pr.sh + ValueBricks::edge - 1) / ValueBricks::edge
+        && bricks->nz == (ss + ValueBricks::edge - 1) / ValueBricks::edge) {
+        bounds = brickBounds(*bricks, pr.minTh, pr.maxTh);
+        if (!bounds.empty()) {
+            sh.bricks = bricks;
+            sh.bounds = bounds.data();
+        }
+    }
 
     const int tilesX = (pr.pw + tileW - 1) / tileW;
     const int tilesY = (pr.ph + tileH - 1) / tileH;

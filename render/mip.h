@@ -16,6 +16,8 @@ class SliceData;
 // are built on these definitions, so they agree bit for bit.
 namespace mip {
 
+struct ValueBricks;
+
 struct Params {
     Vec3 nx, ny, nz, center;
     double scale = 1.0;
@@ -96,9 +98,11 @@ inline quint32 byteMul(quint32 x, quint32 a)
 // picture `dest` (pw * ph pixels, bytesPerLine `bpl`) exactly as the raster
 // engine blends a point, given premul[c], the engine's premultiplied value of
 // component c at opacity pr.alpha (1 .. 255). Transparent pixels are left
-// alone. Uses up to `threads` threads.
+// alone. Uses up to `threads` threads. With `bricks`, the value bounds of these
+// slices (valueBricks), groups of rays pass over the blocks that cannot change
+// them; the picture is the same with or without.
 void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *premul,
-                uchar *dest, qsizetype bpl, int threads);
+                uchar *dest, qsizetype bpl, int threads, const ValueBricks *bricks = nullptr);
 
 }  // namespace mip
 

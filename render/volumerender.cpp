@@ -14,6 +14,7 @@
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
 #include "data/workpool.h"
+#include "render/bricks.h"
 #include "render/coarse.h"
 #include "render/mip.h"
 
@@ -106,6 +107,7 @@ struct Planes {
     int axis = 2;
     std::vector<std::unique_ptr<SliceData>> owned;
     std::vector<SliceData *> planes;
+    mip::ValueBricks bricks;  // of the planes
 };
 
 // The planes keep the values in the kind of storage the slices have: 16-bit
@@ -201,42 +203,90 @@ std::shared_ptr<const Planes> cutPlanes(const SliceDatas &set, int axis)
             plane->computeImageMinMax();
         }
     }
+    out->bricks = mip::valueBricks(out->planes, pw, ph, workpool::threads());
     return out;
 }
 
-// The last few re-cut sets, newest first; a set that changed since is cut anew.
-std::mutex planesMutex;
-std::vector<std::shared_ptr<const Planes>> planesCache;
+// The value blocks of a set's own slices, as they were at `generation`.
+struct SetBricks {
+    const SliceDatas *set = nullptr;
+    quint64 generation = 0;
+    int axis = 2;
+    mip::ValueBricks bricks;
+};
 
-// Drops the copies of one set: all of them, or those of its earlier slices (then
-// the caller holds the set's read lock, since its generation is read).
-void dropPlanes(const SliceDatas *set, bool onlyStale)
+// What the drawing derives from a set and keeps between drawings (re-cut planes,
+// value blocks): the last few, newest first, each for the set as it was at its
+// generation. An entry of an earlier generation is never handed out.
+template <typename T>
+class SetCache
 {
-    std::lock_guard<std::mutex> lock(planesMutex);
-    planesCache.erase(std::remove_if(planesCache.begin(), planesCache.end(),
-                                     [set, onlyStale](const auto &p) {
-                                         return p->set == set && (!onlyStale || p->generation != set->generation);
-                                     }),
-                      planesCache.end());
+public:
+    explicit SetCache(std::size_t kept) : kept_(kept) {}
+
+    // Drops the entries of one set: all of them, or those of its earlier slices (then
+    // the caller holds the set's read lock, since its generation is read).
+    void drop(const SliceDatas *set, bool onlyStale)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        items_.erase(std::remove_if(items_.begin(), items_.end(),
+                                    [set, onlyStale](const auto &p) {
+                                        return p->set == set && (!onlyStale || p->generation != set->generation);
+                                    }),
+                     items_.end());
+    }
+
+    // The entry for set and axis, made by make() when there is none. The caller holds
+    // the set's read lock.
+    template <typename Make>
+    std::shared_ptr<const T> get(const SliceDatas &set, int axis, Make make)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (std::size_t i = 0; i < items_.size(); ++i) {
+            const auto &p = items_[i];
+            if (p->set == &set && p->axis == axis && p->generation == set.generation) {
+                std::rotate(items_.begin(), items_.begin() + qsizetype(i), items_.begin() + qsizetype(i) + 1);
+                return items_.front();
+            }
+        }
+        items_.insert(items_.begin(), make());
+        if (items_.size() > kept_)
+            items_.resize(kept_);
+        return items_.front();
+    }
+
+private:
+    std::size_t kept_;
+    std::mutex mutex_;
+    std::vector<std::shared_ptr<const T>> items_;
+};
+
+// Re-cut copies take about the memory of their set: two at most.
+SetCache<Planes> planesCache(2);
+SetCache<SetBricks> bricksCache(8);
+
+void dropDerived(const SliceDatas *set, bool onlyStale)
+{
+    planesCache.drop(set, onlyStale);
+    bricksCache.drop(set, onlyStale);
 }
 
 // The caller holds the set's read lock.
 std::shared_ptr<const Planes> planesAlong(const SliceDatas &set, int axis)
 {
-    constexpr std::size_t kept = 2;
-    std::lock_guard<std::mutex> lock(planesMutex);
-    for (std::size_t i = 0; i < planesCache.size(); ++i) {
-        const auto &p = planesCache[i];
-        if (p->set == &set && p->axis == axis && p->generation == set.generation) {
-            std::rotate(planesCache.begin(), planesCache.begin() + qsizetype(i),
-                        planesCache.begin() + qsizetype(i) + 1);
-            return planesCache.front();
-        }
-    }
-    planesCache.insert(planesCache.begin(), cutPlanes(set, axis));
-    if (planesCache.size() > kept)
-        planesCache.resize(kept);
-    return planesCache.front();
+    return planesCache.get(set, axis, [&] { return cutPlanes(set, axis); });
+}
+
+// The caller holds the set's read lock.
+std::shared_ptr<const SetBricks> bricksOf(const SliceDatas &set)
+{
+    return bricksCache.get(set, 2, [&] {
+        auto b = std::make_shared<SetBricks>();
+        b->set = &set;
+        b->generation = set.generation;
+        b->bricks = mip::valueBricks(set.slices, set.width, set.height, workpool::threads());
+        return b;
+    });
 }
 
 }  // namespace
@@ -245,7 +295,7 @@ namespace render {
 
 void forgetPlanes(const SliceDatas *set)
 {
-    dropPlanes(set, false);
+    dropDerived(set, false);
 }
 
 void prepareBlends(const Scene &s)
@@ -285,7 +335,7 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
     pr.axis = v.sampling == Sampling::Voxels ? mip::stepAxis(pr.nz) : 2;
 
     SliceDatas::ReadGuard guard(set);
-    dropPlanes(&set, true);
+    dropDerived(&set, true);
     const std::vector<SliceData *> &slices = set.slices;
     pr.B = layer.cutPos / 100.0 * double(slices.size());
     if (ph <= 0)
@@ -311,13 +361,16 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
                     cp.sw = coarse->width;
                     cp.sh = coarse->height;
                     cp.B = layer.cutPos / 100.0 * double(coarse->slices.size());
-                    mip::renderOnto(cp, coarse->slices, premul, target->bits(), target->bytesPerLine(), threads);
+                    mip::renderOnto(cp, coarse->slices, premul, target->bits(), target->bytesPerLine(), threads,
+                                    &coarse->bricks);
                 } else if (pr.axis == 2 || slices.empty()) {
-                    mip::renderOnto(pr, slices, premul, target->bits(), target->bytesPerLine(), threads);
+                    const std::shared_ptr<const SetBricks> bricks = bricksOf(set);
+                    mip::renderOnto(pr, slices, premul, target->bits(), target->bytesPerLine(), threads,
+                                    &bricks->bricks);
                 } else {
                     const std::shared_ptr<const Planes> planes = planesAlong(set, pr.axis);
                     mip::renderOnto(mip::alongAxis(pr, int(slices.size())), planes->planes, premul, target->bits(),
-                                    target->bytesPerLine(), threads);
+                                    target->bytesPerLine(), threads, &planes->bricks);
                 }
             }
             if (pw > 0)

@@ -41,7 +41,17 @@ double voxel(int x, int y, int z, int sw, int sh, int ss, quint32 seed)
     return v + double(h % 23);
 }
 
-SliceData *makeSlice(Kind kind, int sw, int sh, int ss, int z, quint32 seed)
+// Sparse bright dots over a dim ramp that falls along the stack: a drawing passes
+// over many blocks of values, but must never pass over a dot or the cut face.
+double dots(int x, int y, int z, int, int, int ss, quint32 seed)
+{
+    const quint32 h = ((quint32(x) * 73856093u) ^ (quint32(y) * 19349663u) ^ (quint32(z) * 83492791u) ^ seed) * 2654435761u;
+    return 20 + ss - z + ((h >> 7) % 1009 == 0 ? 90.0 + (h >> 16) % 140 : 0.0);
+}
+
+using VoxelFn = double (*)(int, int, int, int, int, int, quint32);
+
+SliceData *makeSlice(Kind kind, int sw, int sh, int ss, int z, quint32 seed, VoxelFn voxel = ::voxel)
 {
     auto *s = new SliceData;
     s->width = sw;
@@ -110,7 +120,8 @@ SliceData *makeSlice(Kind kind, int sw, int sh, int ss, int z, quint32 seed)
     return s;
 }
 
-void fillSet(SlicesCtrl *c, Kind kind, int sw, int sh, int ss, quint32 seed)
+// Slice z of kind kinds[z % kinds.size()].
+void fillSet(SlicesCtrl *c, const QList<int> &kinds, int sw, int sh, int ss, quint32 seed, VoxelFn voxel = ::voxel)
 {
     SliceDatas &set = c->sliceDatas;
     set.width = sw;
@@ -118,7 +129,7 @@ void fillSet(SlicesCtrl *c, Kind kind, int sw, int sh, int ss, quint32 seed)
     set.minV = 1e300;
     set.maxV = -1e300;
     for (int z = 0; z < ss; ++z) {
-        SliceData *s = makeSlice(kind, sw, sh, ss, z, seed);
+        SliceData *s = makeSlice(Kind(kinds[z % kinds.size()]), sw, sh, ss, z, seed, voxel);
         set.minV = std::min(set.minV, s->minV);
         set.maxV = std::max(set.maxV, s->maxV);
         set.slices.push_back(s);
@@ -126,6 +137,11 @@ void fillSet(SlicesCtrl *c, Kind kind, int sw, int sh, int ss, quint32 seed)
     set.loaded = true;
     c->rMinV_->setText(QString::number(set.minV, 'g', 6));
     c->rMaxV_->setText(QString::number(set.maxV, 'g', 6));
+}
+
+void fillSet(SlicesCtrl *c, Kind kind, int sw, int sh, int ss, quint32 seed)
+{
+    fillSet(c, QList<int>{int(kind)}, sw, sh, ss, seed);
 }
 
 Vec3 rotate(const Vec3 &v, const Vec3 &axis, double th)
@@ -207,6 +223,8 @@ private slots:
     void voxelsSeeSliceEdgeOn();
     void spacingStretchesLikeRepeatedVoxels_data();
     void spacingStretchesLikeRepeatedVoxels();
+    void blocksPassedOver_data();
+    void blocksPassedOver();
 };
 
 void TestRender::rasterMatchesReference_data()
@@ -655,3 +673,62 @@ void TestRender::spacingStretchesLikeRepeatedVoxels()
 
 QTEST_MAIN(TestRender)
 #include "tst_render.moc"
+
+void TestRender::blocksPassedOver_data()
+{
+    QTest::addColumn<QList<int>>("kinds");
+    QTest::addColumn<int>("view");  // 0 oblique, 1 zoomed in, 2 from behind, 3 zoomed out and panned
+    QTest::addColumn<int>("sampling");
+    QTest::addColumn<bool>("cut");
+    QTest::addColumn<double>("minPc");
+    QTest::addColumn<double>("maxPc");
+
+    const QList<int> grey{int(Kind::Grey)};
+    QTest::newRow("grey oblique") << grey << 0 << 0 << false << 0.0 << 100.0;
+    QTest::newRow("grey zoomed in, top of the window off") << grey << 1 << 0 << false << 0.0 << 60.0;
+    QTest::newRow("grey from behind, bottom off") << grey << 2 << 0 << false << 30.0 << 100.0;
+    QTest::newRow("grey oblique cut") << grey << 0 << 0 << true << 0.0 << 100.0;
+    QTest::newRow("grid zoomed out, cut") << QList<int>{int(Kind::Grid)} << 3 << 0 << true << 10.0 << 90.0;
+    QTest::newRow("16-bit rescaled from behind") << QList<int>{int(Kind::Grey16Rescaled)} << 2 << 0 << false << 0.0 << 100.0;
+    QTest::newRow("indexed zoomed in") << QList<int>{int(Kind::Indexed)} << 1 << 0 << false << 0.0 << 100.0;
+    QTest::newRow("mixed formats oblique cut")
+        << QList<int>{int(Kind::Grey), int(Kind::Grid), int(Kind::Grey16Rescaled), int(Kind::Floats), int(Kind::Indexed)}
+        << 0 << 0 << true << 0.0 << 100.0;
+    QTest::newRow("grey voxels across columns") << grey << 1 << 1 << false << 0.0 << 100.0;
+    QTest::newRow("floats voxels across rows, cut") << QList<int>{int(Kind::Floats)} << 3 << 1 << true << 0.0 << 100.0;
+}
+
+// Groups of rays pass over blocks of values that cannot raise them: over sizes
+// that are not whole blocks or tiles, every slice kind and a set mixing them, cuts,
+// windows that map the brightest values to nothing, and both samplings, the
+// picture is the per-point path's.
+void TestRender::blocksPassedOver()
+{
+    QFETCH(QList<int>, kinds);
+    QFETCH(int, view);
+    QFETCH(int, sampling);
+    QFETCH(bool, cut);
+    QFETCH(double, minPc);
+    QFETCH(double, maxPc);
+    CtView w;
+    SlicesCtrl *c = w.sCtrls.first();
+    fillSet(c, kinds, 45, 39, 37, 3u, dots);
+    c->minThPC_->setText(QString::number(minPc));
+    c->maxThPC_->setText(QString::number(maxPc));
+    c->showCSection_->setChecked(cut);
+    c->cSlider_->setValue(-20);
+    w.sampling_->setCurrentIndex(sampling);
+    if (view == 2) {
+        turn(w, w.ny, 2.6);
+        turn(w, w.nx, 0.35);
+    } else {
+        turn(w, w.ny, sampling ? 1.2 : 0.5236);
+        turn(w, w.nx, sampling && view == 3 ? 1.3 : 0.61);
+    }
+    c->csNz = w.nz;
+    w.scale = view == 1 ? 0.3 : view == 3 ? 1.4 : 0.45;
+    if (view == 3)
+        w.center = Vec3{6.5, -4.25, 2.0};
+    const QString diff = comparePaths(w, 150, 131);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}

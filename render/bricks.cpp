@@ -1,0 +1,180 @@
+#include "render/bricks.h"
+
+#include <QImage>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+
+#include "data/slicedata.h"
+#include "data/workpool.h"
+#include "render/mip.h"
+
+namespace mip {
+
+namespace {
+
+constexpr int edge = ValueBricks::edge;
+
+float floatBelow(double v)
+{
+    float f = float(v);
+    if (double(f) > v)
+        f = std::nextafter(f, -std::numeric_limits<float>::infinity());
+    return f;
+}
+
+float floatAbove(double v)
+{
+    float f = float(v);
+    if (double(f) < v)
+        f = std::nextafter(f, std::numeric_limits<float>::infinity());
+    return f;
+}
+
+// Widens lo[b] and hi[b] of the nbx blocks a row crosses by the row's values,
+// read through value(x) for x = 0 .. sw - 1 (NaN widens nothing).
+template <typename T, typename Value>
+void widenRow(int sw, T *lo, T *hi, Value value)
+{
+    for (int x0 = 0, b = 0; x0 < sw; x0 += edge, ++b) {
+        const int x1 = std::min(sw, x0 + edge);
+        T l = lo[b], h = hi[b];
+        for (int x = x0; x < x1; ++x) {
+            const T v = value(x);
+            l = v < l ? v : l;
+            h = v > h ? v : h;
+        }
+        lo[b] = l;
+        hi[b] = h;
+    }
+}
+
+// Folds one slice into the bounds of the blocks of its layer (nbx x nby doubles).
+void widenSlice(const SliceData &sd, int sw, int sh, double *lo, double *hi, std::vector<double> &row)
+{
+    const int nbx = (sw + edge - 1) / edge;
+    const QImage &img = sd.image;
+    if (sd.isImage && img.format() == QImage::Format_Grayscale8) {
+        std::vector<uchar> bl(static_cast<size_t>(nbx)), bh(static_cast<size_t>(nbx));
+        for (int y0 = 0; y0 < sh; y0 += edge) {
+            std::fill(bl.begin(), bl.end(), uchar(255));
+            std::fill(bh.begin(), bh.end(), uchar(0));
+            for (int y = y0; y < std::min(sh, y0 + edge); ++y) {
+                const uchar *line = img.constScanLine(y);
+                widenRow<uchar>(sw, bl.data(), bh.data(), [line](int x) { return line[x]; });
+            }
+            double *l = lo + size_t(y0 / edge) * size_t(nbx), *h = hi + size_t(y0 / edge) * size_t(nbx);
+            for (int b = 0; b < nbx; ++b) {
+                l[b] = std::min(l[b], double(bl[size_t(b)]));
+                h[b] = std::max(h[b], double(bh[size_t(b)]));
+            }
+        }
+        return;
+    }
+    if (sd.isImage && img.format() == QImage::Format_Grayscale16) {
+        // Stored words, rescaled at the ends (the rescale is linear, so monotonic).
+        std::vector<quint16> wl(static_cast<size_t>(nbx)), wh(static_cast<size_t>(nbx));
+        for (int y0 = 0; y0 < sh; y0 += edge) {
+            std::fill(wl.begin(), wl.end(), quint16(65535));
+            std::fill(wh.begin(), wh.end(), quint16(0));
+            for (int y = y0; y < std::min(sh, y0 + edge); ++y) {
+                const auto *line = reinterpret_cast<const quint16 *>(img.constScanLine(y));
+                widenRow<quint16>(sw, wl.data(), wh.data(), [line](int x) { return line[x]; });
+            }
+            double *l = lo + size_t(y0 / edge) * size_t(nbx), *h = hi + size_t(y0 / edge) * size_t(nbx);
+            for (int b = 0; b < nbx; ++b) {
+                const double a = sd.rescaled(wl[size_t(b)]), c = sd.rescaled(wh[size_t(b)]);
+                l[b] = std::min(l[b], std::min(a, c));
+                h[b] = std::max(h[b], std::max(a, c));
+            }
+        }
+        return;
+    }
+    for (int y = 0; y < sh; ++y) {
+        double *l = lo + size_t(y / edge) * size_t(nbx), *h = hi + size_t(y / edge) * size_t(nbx);
+        if (!sd.isImage && !sd.floats.empty()) {
+            const float *line = sd.floats.data() + size_t(y) * size_t(sd.width);
+            widenRow<double>(sw, l, h, [line](int x) { return double(line[x]); });
+        } else if (!sd.isImage) {
+            const double *line = sd.values[size_t(y)].data();
+            widenRow<double>(sw, l, h, [line](int x) { return line[x]; });
+        } else {
+            row.resize(std::max(row.size(), size_t(sd.width)));
+            sd.rowValues(y, row.data());
+            widenRow<double>(sw, l, h, [&row](int x) { return row[size_t(x)]; });
+        }
+    }
+}
+
+bool sliceFits(const SliceData &sd, int sw, int sh)
+{
+    if (sd.width < sw || sd.height < sh)
+        return false;
+    if (sd.isImage)
+        return sd.image.width() >= sw && sd.image.height() >= sh;
+    if (!sd.floats.empty())
+        return sd.floats.size() >= size_t(sd.width) * size_t(sh);
+    if (sd.values.size() < size_t(sh))
+        return false;
+    return std::all_of(sd.values.begin(), sd.values.begin() + sh,
+                       [sw](const std::vector<double> &r) { return r.size() >= size_t(sw); });
+}
+
+}  // namespace
+
+ValueBricks valueBricks(const std::vector<SliceData *> &slices, int sw, int sh, int threads)
+{
+    ValueBricks out;
+    const int ss = int(slices.size());
+    if (ss <= 0 || sw <= 0 || sh <= 0)
+        return out;
+    for (const SliceData *sd : slices)
+        if (sd == nullptr || !sliceFits(*sd, sw, sh))
+            return out;
+    out.nx = (sw + edge - 1) / edge;
+    out.ny = (sh + edge - 1) / edge;
+    out.nz = (ss + edge - 1) / edge;
+    const size_t layer = size_t(out.nx) * size_t(out.ny);
+    out.lo.resize(layer * size_t(out.nz));
+    out.hi.resize(layer * size_t(out.nz));
+
+    std::atomic<int> next{0};
+    auto work = [&] {
+        std::vector<double> lo(layer), hi(layer), row(static_cast<size_t>(sw));
+        for (int bz = next.fetch_add(1); bz < out.nz; bz = next.fetch_add(1)) {
+            std::fill(lo.begin(), lo.end(), HUGE_VAL);
+            std::fill(hi.begin(), hi.end(), -HUGE_VAL);
+            for (int j = bz * edge; j < std::min(ss, (bz + 1) * edge); ++j)
+                widenSlice(*slices[size_t(j)], sw, sh, lo.data(), hi.data(), row);
+            for (size_t b = 0; b < layer; ++b) {
+                out.lo[size_t(bz) * layer + b] = floatBelow(lo[b]);
+                out.hi[size_t(bz) * layer + b] = floatAbove(hi[b]);
+            }
+        }
+    };
+    workpool::run(std::min(threads, out.nz) - 1, work);
+    return out;
+}
+
+std::vector<double> brickBounds(const ValueBricks &b, double minTh, double maxTh)
+{
+    const double den = maxTh - minTh;
+    if (b.empty() || !(den > 0.0) || !std::isfinite(den) || !std::isfinite(minTh))
+        return {};
+    // mapValue's arithmetic is monotonic in the value for a positive finite
+    // width, so the mapped ends bound every mapped value between them; values
+    // past either end of the window map to 0.
+    std::vector<double> out(b.lo.size());
+    for (size_t i = 0; i < out.size(); ++i) {
+        const double lo = b.lo[i], hi = b.hi[i];
+        if (lo > hi)
+            continue;
+        const double qLo = (lo - minTh) / den * 256.0, qHi = (hi - minTh) / den * 256.0;
+        out[i] = qLo > 255.0 || qHi < 0.0 ? 0.0 : std::min(qHi, 255.0);
+    }
+    return out;
+}
+
+}  // namespace mip
