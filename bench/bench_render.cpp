@@ -3,10 +3,13 @@
 // and 1024 x 1024 pixels, on the raster path and the per-point path; and the
 // phantom turned and zoomed to fill the picture, at 256 and at 1024 slices of
 // 1024 x 1024 pixels (1 GiB, BM_FilledBig, left out unless a filter names it),
-// each beside a plain single-precision brute-force kernel on the same view.
+// each beside a plain single-precision brute-force kernel on the same view; and
+// the same views of volumes whose values rise along the rays, where no block of
+// values can be passed over.
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
+#include <QThreadPool>
 
 #include <benchmark/benchmark.h>
 #include <immintrin.h>
@@ -23,6 +26,7 @@
 
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
+#include "render/bricks.h"
 #include "render/coarse.h"
 #include "render/mip.h"
 #include "render/scene.h"
@@ -287,12 +291,33 @@ void ceilingRender(const SliceDatas &set, const SceneView &v, QImage &out)
         t.join();
 }
 
-SliceDatas &filledSet(int n)
+// n slices of n x n grey pictures, slice j all of value j * 255 / (n - 1): seen
+// from the front every block can raise every ray that reaches it, so nothing is
+// passed over, the case the kernels alone decide.
+SliceDatas *risingSet(int n)
 {
-    static SliceDatas *small = nullptr, *big = nullptr;
-    SliceDatas *&s = n > volSide ? big : small;
+    auto *set = new SliceDatas;
+    for (int z = 0; z < n; ++z) {
+        auto *s = new SliceData;
+        QImage img(n, n, QImage::Format_Grayscale8);
+        img.fill(uint(z * 255 / std::max(1, n - 1)));
+        s->image = img;
+        s->computeImageMinMax();
+        set->slices.push_back(s);
+    }
+    set->width = set->height = n;
+    set->minV = 0;
+    set->maxV = 255;
+    set->loaded = true;
+    return set;
+}
+
+SliceDatas &filledSet(int n, bool rising)
+{
+    static SliceDatas *sets[2][2] = {};
+    SliceDatas *&s = sets[n > volSide][rising];
     if (!s)
-        s = phantomSet(n);
+        s = rising ? risingSet(n) : phantomSet(n);
     return *s;
 }
 
@@ -304,7 +329,8 @@ void filledCase(benchmark::State &state, int n)
 {
     const int size = int(state.range(0));
     const bool coarse = state.range(1) != 0;
-    SliceDatas &set = filledSet(n);
+    const bool rising = state.range(2) != 0;
+    SliceDatas &set = filledSet(n, rising);
     Scene sc;
     const double c = std::cos(M_PI / 6), s = std::sin(M_PI / 6);
     auto ry = [&](Vec3 v) { return Vec3{c * v.x - s * v.z, v.y, s * v.x + c * v.z}; };
@@ -360,8 +386,20 @@ void filledCase(benchmark::State &state, int n)
         if (state.iterations() > 0)
             state.counters["x ceiling"] = ms / double(state.iterations()) / ceilingMs;
     }
-    state.SetLabel(std::to_string(n) + " slices of " + std::to_string(n) + "^2, volume filling the picture"
-                   + (coarse ? ", coarse copy" : ""));
+    state.SetLabel(std::to_string(n) + " slices of " + std::to_string(n) + "^2" + (rising ? " rising" : " phantom")
+                   + ", volume filling the picture" + (coarse ? ", coarse copy" : ""));
+}
+
+// Making the value blocks of the phantom (once per load, on the first drawing).
+void BM_Bricks(benchmark::State &state)
+{
+    const int n = int(state.range(0));
+    SliceDatas &set = filledSet(n, false);
+    for (auto _ : state) {
+        const mip::ValueBricks b = mip::valueBricks(set.slices, n, n, std::max(1, QThreadPool::globalInstance()->maxThreadCount()));
+        benchmark::DoNotOptimize(b.hi.data());
+    }
+    state.SetLabel(std::to_string(n) + " slices of " + std::to_string(n) + "^2");
 }
 
 void BM_Filled(benchmark::State &state) { filledCase(state, volSide); }
@@ -374,10 +412,13 @@ BENCHMARK(BM_Render)->Args({0, 256, 1, 0})->Args({1, 256, 1, 0})->Args({0, 1024,
     ->Args({1, 256, 1, 1})->Args({1, 1024, 1, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Render)->Args({0, 256, 0, 0})->Args({1, 256, 0, 0})->Args({1, 1024, 0, 0})->Args({1, 256, 0, 1})
     ->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-// Args: picture size, coarse copy.
-BENCHMARK(BM_Filled)->Args({256, 0})->Args({1024, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_FilledBig)->Args({256, 0})->Args({1024, 0})->Args({256, 1})->Args({1024, 1})
+// Args: picture size, coarse copy, rising values (nothing to pass over) instead of the phantom.
+BENCHMARK(BM_Filled)->Args({256, 0, 0})->Args({1024, 0, 0})->Args({256, 0, 1})->Args({1024, 0, 1})
     ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FilledBig)->Args({256, 0, 0})->Args({1024, 0, 0})->Args({256, 1, 0})->Args({1024, 1, 0})
+    ->Args({256, 0, 1})->Args({1024, 0, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Bricks)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Bricks)->Name("BM_BricksBig")->Arg(1024)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv)
 {

@@ -51,44 +51,55 @@ void widenRow(int sw, T *lo, T *hi, Value value)
     }
 }
 
+// The lowest and highest stored value per block column of one block row of a
+// picture of T: column by column over the rows first (which vectorises), then
+// across each block's columns. Calls fold(block, lowest, highest).
+template <typename T, typename Fold>
+void scanBlockRow(const QImage &img, int sw, int y0, int y1, std::vector<T> &cl, std::vector<T> &ch, Fold fold)
+{
+    const T *first = reinterpret_cast<const T *>(img.constScanLine(y0));
+    std::copy(first, first + sw, cl.begin());
+    std::copy(first, first + sw, ch.begin());
+    for (int y = y0 + 1; y < y1; ++y) {
+        const T *line = reinterpret_cast<const T *>(img.constScanLine(y));
+        T *l = cl.data(), *h = ch.data();
+        for (int x = 0; x < sw; ++x) {
+            l[x] = line[x] < l[x] ? line[x] : l[x];
+            h[x] = line[x] > h[x] ? line[x] : h[x];
+        }
+    }
+    for (int x0 = 0, b = 0; x0 < sw; x0 += edge, ++b) {
+        const int x1 = std::min(sw, x0 + edge);
+        fold(b, *std::min_element(cl.begin() + x0, cl.begin() + x1), *std::max_element(ch.begin() + x0, ch.begin() + x1));
+    }
+}
+
 // Folds one slice into the bounds of the blocks of its layer (nbx x nby doubles).
 void widenSlice(const SliceData &sd, int sw, int sh, double *lo, double *hi, std::vector<double> &row)
 {
     const int nbx = (sw + edge - 1) / edge;
     const QImage &img = sd.image;
     if (sd.isImage && img.format() == QImage::Format_Grayscale8) {
-        std::vector<uchar> bl(static_cast<size_t>(nbx)), bh(static_cast<size_t>(nbx));
+        std::vector<uchar> cl(static_cast<size_t>(sw)), ch(static_cast<size_t>(sw));
         for (int y0 = 0; y0 < sh; y0 += edge) {
-            std::fill(bl.begin(), bl.end(), uchar(255));
-            std::fill(bh.begin(), bh.end(), uchar(0));
-            for (int y = y0; y < std::min(sh, y0 + edge); ++y) {
-                const uchar *line = img.constScanLine(y);
-                widenRow<uchar>(sw, bl.data(), bh.data(), [line](int x) { return line[x]; });
-            }
             double *l = lo + size_t(y0 / edge) * size_t(nbx), *h = hi + size_t(y0 / edge) * size_t(nbx);
-            for (int b = 0; b < nbx; ++b) {
-                l[b] = std::min(l[b], double(bl[size_t(b)]));
-                h[b] = std::max(h[b], double(bh[size_t(b)]));
-            }
+            scanBlockRow<uchar>(img, sw, y0, std::min(sh, y0 + edge), cl, ch, [&](int b, uchar a, uchar c) {
+                l[b] = std::min(l[b], double(a));
+                h[b] = std::max(h[b], double(c));
+            });
         }
         return;
     }
     if (sd.isImage && img.format() == QImage::Format_Grayscale16) {
         // Stored words, rescaled at the ends (the rescale is linear, so monotonic).
-        std::vector<quint16> wl(static_cast<size_t>(nbx)), wh(static_cast<size_t>(nbx));
+        std::vector<quint16> cl(static_cast<size_t>(sw)), ch(static_cast<size_t>(sw));
         for (int y0 = 0; y0 < sh; y0 += edge) {
-            std::fill(wl.begin(), wl.end(), quint16(65535));
-            std::fill(wh.begin(), wh.end(), quint16(0));
-            for (int y = y0; y < std::min(sh, y0 + edge); ++y) {
-                const auto *line = reinterpret_cast<const quint16 *>(img.constScanLine(y));
-                widenRow<quint16>(sw, wl.data(), wh.data(), [line](int x) { return line[x]; });
-            }
             double *l = lo + size_t(y0 / edge) * size_t(nbx), *h = hi + size_t(y0 / edge) * size_t(nbx);
-            for (int b = 0; b < nbx; ++b) {
-                const double a = sd.rescaled(wl[size_t(b)]), c = sd.rescaled(wh[size_t(b)]);
-                l[b] = std::min(l[b], std::min(a, c));
-                h[b] = std::max(h[b], std::max(a, c));
-            }
+            scanBlockRow<quint16>(img, sw, y0, std::min(sh, y0 + edge), cl, ch, [&](int b, quint16 a, quint16 c) {
+                const double va = sd.rescaled(a), vc = sd.rescaled(c);
+                l[b] = std::min(l[b], std::min(va, vc));
+                h[b] = std::max(h[b], std::max(va, vc));
+            });
         }
         return;
     }
