@@ -103,9 +103,13 @@ void drawFrame(QPainter &p, const SceneView &v, int frameW, int frameH, int ss, 
 // The whole picture: white, then per layer with slices the far frame, the volume
 // and the near frame. The painter stays open.
 void drawScene(QPainter &p, const Scene &s, int pw, int ph);
-// Frees the copies of a set that "Voxels" sampling keeps (the set re-cut across
-// columns or rows, about the set's own size); call before the set goes.
+// Frees what the drawing keeps of a set (the bounds of its blocks of values, and
+// the copies "Voxels" sampling re-cuts across columns or rows, about the set's own
+// size); call before the set goes.
 void forgetPlanes(const SliceDatas *set);
+// Makes ahead what drawing the scene's volumes will need of their sets and keeps
+// (value blocks, re-cut planes), so that the drawing itself takes only its own time.
+void prepareVolumes(const Scene &s);
 // Checks, once per opacity, how the raster engine blends a point: done on first
 // use, or here, in the thread that will not draw, before the scene is drawn on
 // another thread (several threads must not make the first check at once).

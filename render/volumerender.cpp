@@ -289,6 +289,12 @@ std::shared_ptr<const SetBricks> bricksOf(const SliceDatas &set)
     });
 }
 
+// A physical point (x, y, z) in a set's voxel grid: (x / sx, y / sy, z / sz).
+Vec3 voxelVector(const Vec3 &pt, const Spacing &sp)
+{
+    return Vec3{pt.x / sp.x, pt.y / sp.y, pt.z / sp.z};
+}
+
 }  // namespace
 
 namespace render {
@@ -296,6 +302,24 @@ namespace render {
 void forgetPlanes(const SliceDatas *set)
 {
     dropDerived(set, false);
+}
+
+void prepareVolumes(const Scene &s)
+{
+    for (const SceneLayer &layer : s.layers) {
+        if (layer.set == nullptr || !layer.showVolume)
+            continue;
+        const SliceDatas &set = *layer.set;
+        SliceDatas::ReadGuard guard(set);
+        if (set.slices.empty() || set.width <= 0 || set.height <= 0)
+            continue;
+        dropDerived(&set, true);
+        const int axis = s.view.sampling == Sampling::Voxels ? mip::stepAxis(voxelVector(s.view.nz, layer.spacing)) : 2;
+        if (axis == 2)
+            bricksOf(set);
+        else
+            planesAlong(set, axis);
+    }
 }
 
 void prepareBlends(const Scene &s)
@@ -326,11 +350,10 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
     // point (x, y, z) lies at (x / sx, y / sy, z / sz) and the cut is measured in
     // slice steps. Dividing by 1 changes no bit, so spacing 1, 1, 1 draws as before.
     const Spacing &sp = layer.spacing;
-    auto toVoxels = [&sp](const Vec3 &pt) { return Vec3{pt.x / sp.x, pt.y / sp.y, pt.z / sp.z}; };
-    pr.nx = toVoxels(v.nx);
-    pr.ny = toVoxels(v.ny);
-    pr.nz = toVoxels(v.nz);
-    pr.center = toVoxels(v.center);
+    pr.nx = voxelVector(v.nx, sp);
+    pr.ny = voxelVector(v.ny, sp);
+    pr.nz = voxelVector(v.nz, sp);
+    pr.center = voxelVector(v.center, sp);
     pr.csNz = Vec3{layer.csNz.x * sp.x / sp.z, layer.csNz.y * sp.y / sp.z, layer.csNz.z};
     pr.axis = v.sampling == Sampling::Voxels ? mip::stepAxis(pr.nz) : 2;
 
