@@ -587,9 +587,9 @@ struct RowSpan {
 };
 
 
-void columnBytesScalar(const Source &src, const qint32 *ci, const quint32 *off, Tile &tl, int k0)
+void columnBytesScalar(const Source &src, const qint32 *ci, const quint32 *off, Tile &tl, int kb, int ke)
 {
-    for (int k = k0; k < tl.n; ++k) {
+    for (int k = kb; k < ke; ++k) {
         if (ci[k] < 0)
             continue;
         const double q = src.qLut[src.bits[off[k]]];
@@ -600,12 +600,12 @@ void columnBytesScalar(const Source &src, const qint32 *ci, const quint32 *off, 
 
 #ifdef OXA_HAVE_X86
 __attribute__((target("avx512f,avx512vl"))) void columnBytesAvx512(const Source &src, const qint32 *ci,
-                                                                    const quint32 *off, Tile &tl)
+                                                                    const quint32 *off, Tile &tl, int kb, int ke)
 {
     const uchar *bits = src.bits;
     const double *lut = src.qLut;
-    const int n8 = tl.n & ~7;
-    for (int k = 0; k < n8; k += 8) {
+    const int n8 = kb + ((ke - kb) & ~7);
+    for (int k = kb; k < n8; k += 8) {
         const __mmask8 in = _mm256_cmpge_epi32_mask(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(ci + k)),
                                                     _mm256_setzero_si256());
         if (in == 0)
@@ -617,17 +617,17 @@ __attribute__((target("avx512f,avx512vl"))) void columnBytesAvx512(const Source 
         const __m512d u = _mm512_loadu_pd(tl.u + k);
         _mm512_storeu_pd(tl.u + k, _mm512_mask_mov_pd(u, _mm512_cmp_pd_mask(q, u, _CMP_GT_OQ), q));
     }
-    columnBytesScalar(src, ci, off, tl, n8);
+    columnBytesScalar(src, ci, off, tl, n8, ke);
 }
 #endif
 
-void columnBytes(const Source &src, const qint32 *ci, const quint32 *off, Tile &tl)
+void columnBytes(const Source &src, const qint32 *ci, const quint32 *off, Tile &tl, int kb, int ke)
 {
 #ifdef OXA_HAVE_X86
     if (haveAvx512())
-        return columnBytesAvx512(src, ci, off, tl);
+        return columnBytesAvx512(src, ci, off, tl, kb, ke);
 #endif
-    columnBytesScalar(src, ci, off, tl, 0);
+    columnBytesScalar(src, ci, off, tl, kb, ke);
 }
 
 // Looking straight along the stack without a cut, x + t * nz.x is x exactly
@@ -656,7 +656,8 @@ bool columnKernel(const Shared &sh, Tile &tl)
     // (in practice one pair for the whole set); 0 where a ray misses.
     alignas(64) quint32 off[tileN];
     qsizetype offBpl = -1, offStride = -1;
-    for (size_t j = 0; j < sh.src.size(); ++j) {
+    // Rays kb .. ke - 1 through slice j.
+    auto cast = [&](size_t j, int kb, int ke) {
         const Source &src = sh.src[j];
         if (src.mode == Mode::Byte) {
             if (src.bpl != offBpl || src.stride != offStride) {
@@ -665,24 +666,72 @@ bool columnKernel(const Shared &sh, Tile &tl)
                 for (int k = 0; k < tl.n; ++k)
                     off[k] = ci[k] < 0 ? 0u : quint32(ri[k] * offBpl + ci[k] * offStride);
             }
-            columnBytes(src, ci, off, tl);
-        } else {
-            for (int k = 0; k < tl.n; ++k) {
+            columnBytes(src, ci, off, tl, kb, ke);
+            return;
+        }
+        for (int k = kb; k < ke; ++k) {
+            if (ci[k] < 0)
+                continue;
+            double q;
+            if (src.mode == Mode::Word16) {
+                q = src.qLut[word16At(src, ri[k], ci[k])];
+            } else {
+                const double v = src.mode == Mode::Grid     ? src.rows[ri[k]][ci[k]]
+                                 : src.mode == Mode::Floats ? double(src.floats[qsizetype(ri[k]) * pr.sw + ci[k]])
+                                                            : src.slice->value(ci[k], ri[k]);
+                q = mapValue(v, pr.minTh, pr.maxTh);
+            }
+            const double u = tl.u[k];
+            tl.u[k] = u < q ? q : u;
+        }
+    };
+    const int ss = int(sh.src.size());
+    if (sh.bounds == nullptr) {
+        for (int j = 0; j < ss; ++j)
+            cast(size_t(j), 0, tl.n);
+        return true;
+    }
+    // A layer of value blocks at a time: the runs of rays whose blocks can raise
+    // them (each ray's column and row are known exactly), then the layer's slices.
+    constexpr int e = ValueBricks::edge;
+    constexpr int chunk = 16;
+    const ValueBricks &b = *sh.bricks;
+    int runA[tileN / chunk], runB[tileN / chunk];
+    for (int z0 = 0; z0 < ss; z0 += e) {
+        int runs = 0;
+        for (int ka = 0; ka < tl.n; ka += chunk) {
+            const int kz = std::min(tl.n, ka + chunk);
+            int xl = pr.sw, xh = -1, yl = pr.sh, yh = -1;
+            double least = HUGE_VAL;
+            for (int k = ka; k < kz; ++k) {
                 if (ci[k] < 0)
                     continue;
-                double q;
-                if (src.mode == Mode::Word16) {
-                    q = src.qLut[word16At(src, ri[k], ci[k])];
-                } else {
-                    const double v = src.mode == Mode::Grid     ? src.rows[ri[k]][ci[k]]
-                                     : src.mode == Mode::Floats ? double(src.floats[qsizetype(ri[k]) * pr.sw + ci[k]])
-                                                                : src.slice->value(ci[k], ri[k]);
-                    q = mapValue(v, pr.minTh, pr.maxTh);
-                }
-                const double u = tl.u[k];
-                tl.u[k] = u < q ? q : u;
+                xl = std::min(xl, ci[k]);
+                xh = std::max(xh, ci[k]);
+                yl = std::min(yl, ri[k]);
+                yh = std::max(yh, ri[k]);
+                least = std::min(least, tl.u[k]);
+            }
+            if (xh < 0)
+                continue;
+            double most = 0.0;
+            for (int by = yl / e; by <= yh / e; ++by) {
+                const double *line = sh.bounds + (size_t(z0 / e) * size_t(b.ny) + size_t(by)) * size_t(b.nx);
+                for (int bx = xl / e; bx <= xh / e; ++bx)
+                    most = std::max(most, line[bx]);
+            }
+            if (!(least < most))
+                continue;
+            if (runs > 0 && runB[runs - 1] == ka) {
+                runB[runs - 1] = kz;
+            } else {
+                runA[runs] = ka;
+                runB[runs++] = kz;
             }
         }
+        for (int j = z0; j < std::min(ss, z0 + e); ++j)
+            for (int r = 0; r < runs; ++r)
+                cast(size_t(j), runA[r], runB[r]);
     }
     return true;
 }

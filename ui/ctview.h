@@ -157,8 +157,6 @@ private:
     // the picture size, took longer than coarseFrameMs, sets of more than
     // coarseMinVoxels values are drawn from coarse copies; the release draws exactly.
     bool coarseWanted(int pw, int ph) const;
-    // Whether the last exact frame, scaled to pw x ph pixels, took longer than coarseFrameMs.
-    bool exactFramesSlow(int pw, int ph) const;
     std::unique_ptr<render::CoarseCopies> coarse_;
     bool coarseDrag_ = true;                   // the `coarse_drag` key
     qint64 coarseMinVoxels_ = qint64(1) << 26;

@@ -94,14 +94,11 @@ void CtView::paintPImg()
     paintPImg0(p, pImg.width(), pImg.height());
 }
 
-bool CtView::exactFramesSlow(int pw, int ph) const
-{
-    return coarseDrag_ && exactPixels_ > 0 && exactMs_ * (double(pw) * ph / double(exactPixels_)) > coarseFrameMs_;
-}
-
 bool CtView::coarseWanted(int pw, int ph) const
 {
-    return dragMode != 2 && exactFramesSlow(pw, ph);
+    if (!coarseDrag_ || dragMode == 2 || exactPixels_ <= 0)
+        return false;
+    return exactMs_ * (double(pw) * ph / double(exactPixels_)) > coarseFrameMs_;
 }
 
 void CtView::paintPImg0(QPainter &p, int pw, int ph)
@@ -109,7 +106,6 @@ void CtView::paintPImg0(QPainter &p, int pw, int ph)
     Scene sc = scene(pw, ph);
     const bool wantCoarse = coarseWanted(pw, ph);
     bool anyCoarse = false;
-    std::vector<const SliceDatas *> big;
     for (std::size_t i = 0; i < sc.layers.size(); ++i) {
         SceneLayer &layer = sc.layers[i];
         if (!layer.showVolume)
@@ -127,13 +123,12 @@ void CtView::paintPImg0(QPainter &p, int pw, int ph)
                 set.maxTh = layer.maxTh;
             }
         }
-        if (coarseDrag_ && sized && voxels > coarseMinVoxels_) {
-            big.push_back(layer.set);
-            if (wantCoarse) {
-                if (std::shared_ptr<const render::CoarseSet> c = coarse_->get(*layer.set)) {
-                    layer.coarse = std::move(c);
-                    anyCoarse = true;
-                }
+        // A big set's coarse copy is built in the background on the first drag whose
+        // exact frames are too slow; sets drawn quickly never take its memory.
+        if (wantCoarse && sized && voxels > coarseMinVoxels_) {
+            if (std::shared_ptr<const render::CoarseSet> c = coarse_->get(*layer.set)) {
+                layer.coarse = std::move(c);
+                anyCoarse = true;
             }
         }
     }
@@ -146,11 +141,6 @@ void CtView::paintPImg0(QPainter &p, int pw, int ph)
         exactPixels_ = qint64(pw) * ph;
     }
     coarseShown_ = anyCoarse;
-    // A big set's coarse copy is built in the background once its exact frames are
-    // too slow for drags at this size; sets drawn quickly never take the memory.
-    if (exactFramesSlow(pw, ph))
-        for (const SliceDatas *set : big)
-            coarse_->get(*set);
     p.end();
     dispA_->update();
 }
