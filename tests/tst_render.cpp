@@ -677,7 +677,7 @@ QTEST_MAIN(TestRender)
 void TestRender::blocksPassedOver_data()
 {
     QTest::addColumn<QList<int>>("kinds");
-    QTest::addColumn<int>("view");  // 0 oblique, 1 zoomed in, 2 from behind, 3 zoomed out and panned
+    QTest::addColumn<int>("view");  // 0 oblique, 1 zoomed in, 2 from behind, 3 zoomed out and panned, 4 from the front
     QTest::addColumn<int>("sampling");
     QTest::addColumn<bool>("cut");
     QTest::addColumn<double>("minPc");
@@ -694,6 +694,8 @@ void TestRender::blocksPassedOver_data()
     QTest::newRow("mixed formats oblique cut")
         << QList<int>{int(Kind::Grey), int(Kind::Grid), int(Kind::Grey16Rescaled), int(Kind::Floats), int(Kind::Indexed)}
         << 0 << 0 << true << 0.0 << 100.0;
+    QTest::newRow("grey from the front") << grey << 4 << 0 << false << 0.0 << 100.0;
+    QTest::newRow("16-bit from the front, top off") << QList<int>{int(Kind::Grey16)} << 4 << 0 << false << 0.0 << 70.0;
     QTest::newRow("grey voxels across columns") << grey << 1 << 1 << false << 0.0 << 100.0;
     QTest::newRow("floats voxels across rows, cut") << QList<int>{int(Kind::Floats)} << 3 << 1 << true << 0.0 << 100.0;
 }
@@ -721,7 +723,7 @@ void TestRender::blocksPassedOver()
     if (view == 2) {
         turn(w, w.ny, 2.6);
         turn(w, w.nx, 0.35);
-    } else {
+    } else if (view != 4) {
         turn(w, w.ny, sampling ? 1.2 : 0.5236);
         turn(w, w.nx, sampling && view == 3 ? 1.3 : 0.61);
     }
