@@ -731,6 +731,6 @@ void TestRender::blocksPassedOver()
     w.scale = view == 1 ? 0.3 : view == 3 ? 1.4 : 0.45;
     if (view == 3)
         w.center = Vec3{6.5, -4.25, 2.0};
-    const QString diff = comparePaths(w, 150, 131);
+    const QString diff = comparePaths(w, 300, 97);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
 }
