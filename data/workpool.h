@@ -7,8 +7,9 @@ class QThreadPool;
 
 // Work shared out over the process's thread pool (Qt's global one), so a frame
 // or a histogram no longer starts threads of its own. The calling thread takes
-// part, so the work gets done even while every pool thread is busy elsewhere (a
-// load decoding files), and the caller never waits behind that other work.
+// part, so the work gets done even while every pool thread is busy elsewhere (the
+// histogram of a load in another panel), and the caller never waits behind that
+// other work. Decoding files has a pool of its own (decodePool below).
 namespace workpool {
 
 // Runs work() on the calling thread and on up to `helpers` pool threads at once;
