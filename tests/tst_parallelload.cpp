@@ -461,19 +461,7 @@ void TestParallelLoad::readAheadIsBounded()
     QVERIFY(entered.tryAcquire(1, 60000));
     QThread::msleep(300); // room for the workers to run ahead as far as they may
 
-    QSet<QString> opened;
-    alignas(inotify_event) char buffer[8192];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        for (ssize_t i = 0; i < n;) {
-            const auto *ev = reinterpret_cast<const inotify_event *>(buffer + i);
-            if (ev->len > 0)
-                opened.insert(QString::fromLocal8Bit(ev->name));
-            i += ssize_t(sizeof(inotify_event) + ev->len);
-        }
-    }
+    const QSet<QString> opened = readAccess(fd).opened;
     close(fd);
     resume.release();
     QVERIFY(done.wait(60000));
