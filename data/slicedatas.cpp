@@ -1,6 +1,8 @@
 #include "data/slicedatas.h"
 
+#include <QRunnable>
 #include <QThread>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
@@ -10,7 +12,6 @@
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <utility>
 
 #if defined(__GLIBC__)
@@ -178,8 +179,9 @@ void storeHistogram(SliceDatas &set, Histogram &h)
 }
 
 // Hands the memory of a freed set back to the system. glibc keeps freed blocks in
-// the heap of the thread that allocated them, and the worker threads of the next load
-// may well take other heaps, so without this a reload could hold the old set's memory
+// the heap of the thread that allocated them, and the threads that decode the next
+// load (the decode pool's, which end when idle and start anew, and the loader's) may
+// well take other heaps, so without this a reload could hold the old set's memory
 // beside the new one. Other allocators are left as they are.
 void returnFreedMemory()
 {
@@ -188,29 +190,109 @@ void returnFreedMemory()
 #endif
 }
 
-// Decodes the files of one run ahead of the loader on worker threads of its own and
-// hands the slices over in list order. Workers never start a file more than `window`
-// places past the one the loader takes next, so at most that many decoded slices
-// wait beside the accepted ones. Without workers (one asked for, a single file, or
-// no thread could be started) take() decodes in the calling thread.
+// Orders what the loader wrote before putting a decode task on the pool (the task,
+// the run's state) before what the task reads: the pool does that too, but inside a
+// library the race checker cannot see into. Locked and unlocked by the loader before
+// each start, and first thing by each task.
+std::mutex decodeHandOver;
+
+class DecodeTask;
+
+// What the loader and the decode tasks of one run share, under mutex. Held by the
+// decoder and by every task, so a task that the pool starts only after the run has
+// stopped still finds it, sees `stopping` and returns without touching anything else.
+struct DecodeRun
+{
+    DecodeRun(const QStringList &fileList, SliceBudget *sliceBudget, int decodes)
+        : files(fileList), budget(sliceBudget), limit(decodes), window(2 * qsizetype(decodes)),
+          slices(std::size_t(fileList.size())), done(std::size_t(fileList.size()), 0)
+    {
+        // Tasks alive never outnumber limit, so adding one to the list never allocates.
+        queued.reserve(std::size_t(decodes));
+    }
+
+    // Decodes files in list order as long as they lie inside the window and fewer
+    // than limit decodes are running; returns at the window or when stopping.
+    void work(DecodeTask *task);
+
+    const QStringList files;
+    SliceBudget *const budget; // read only while a claimed file decodes
+    const int limit;           // decodes at once, the loader's own counted
+    const qsizetype window;    // files started past the one the loader takes next
+
+    std::mutex mutex;
+    std::condition_variable changed; // a file decoded, or a decode ended
+    std::vector<SliceFile> slices;
+    std::vector<char> done;
+    std::vector<DecodeTask *> queued; // on the pool, not yet running
+    qsizetype next = 0;               // the first file no one has started
+    qsizetype taken = 0;              // files handed to the loader so far
+    int tasks = 0;                    // on the pool, queued or running
+    int decoding = 0;                 // files started and not yet done
+    bool stopping = false;
+};
+
+// One decoding thread's turn on the pool: deleted by the pool after run(), or by the
+// loader when it takes the task back unstarted.
+class DecodeTask : public QRunnable
+{
+public:
+    explicit DecodeTask(std::shared_ptr<DecodeRun> run) : run_(std::move(run)) { setAutoDelete(true); }
+
+    void run() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(decodeHandOver);
+        }
+        run_->work(this);
+    }
+
+private:
+    std::shared_ptr<DecodeRun> run_;
+};
+
+void DecodeRun::work(DecodeTask *task)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    queued.erase(std::remove(queued.begin(), queued.end(), task), queued.end());
+    while (!stopping && next < files.size() && next < taken + window && decoding < limit) {
+        const qsizetype i = next++;
+        ++decoding;
+        lock.unlock();
+        SliceFile slice = readSliceFile(files.at(i), budget);
+        lock.lock();
+        slices[std::size_t(i)] = std::move(slice);
+        done[std::size_t(i)] = 1;
+        --decoding;
+        changed.notify_all();
+    }
+    --tasks;
+}
+
+// Decodes the files of one run ahead of the loader on the process's decode pool and
+// hands the slices over in list order. Lives in the loader's thread. No file is
+// started more than `window` places past the one the loader takes next, so at most
+// that many decoded slices wait beside the accepted ones, and no more than `workers`
+// files decode at once, the loader's own included. When the loader's turn comes to a
+// file no task has started, the loader decodes it itself: a load never waits for a
+// pool thread (all of them may be busy with other loads), and no pool thread ever
+// waits for the loader. Without workers (one asked for, or a single file) take()
+// decodes every file in the calling thread.
 class FileDecoder
 {
 public:
     FileDecoder(const QStringList &files, int workers, SliceBudget *budget) : files_(files), budget_(budget)
     {
-        const qsizetype threads = std::min<qsizetype>(workers, files.size());
-        if (threads < 2)
+        const qsizetype decodes = std::min<qsizetype>(workers, files.size());
+        if (decodes < 2)
             return;
         try {
-            slices_.resize(std::size_t(files.size()));
-            done_.assign(std::size_t(files.size()), 0);
-            window_ = 2 * threads;
-            threads_.reserve(std::size_t(threads));
-            for (qsizetype i = 0; i < threads; ++i)
-                threads_.emplace_back([this] { work(); });
+            run_ = std::make_shared<DecodeRun>(files, budget, int(decodes));
         } catch (const std::exception &) {
-            // Fewer threads than asked for, or none: those started do the work.
+            return; // decoded here, one by one
         }
+        std::lock_guard<std::mutex> lock(run_->mutex);
+        post();
     }
     ~FileDecoder() { stop(); }
     FileDecoder(const FileDecoder &) = delete;
@@ -219,63 +301,90 @@ public:
     // What files[i] gives; i = 0, 1, 2, ... in turn.
     SliceFile take(qsizetype i)
     {
-        if (threads_.empty())
+        if (!run_)
             return readSliceFile(files_.at(i), budget_);
-        std::unique_lock<std::mutex> lock(mutex_);
-        sliceReady_.wait(lock, [&] { return done_[std::size_t(i)] != 0; });
-        SliceFile slice = std::move(slices_[std::size_t(i)]);
-        taken_ = i + 1;
-        lock.unlock();
-        workReady_.notify_all();
+        DecodeRun &r = *run_;
+        std::unique_lock<std::mutex> lock(r.mutex);
+        SliceFile slice;
+        if (i >= r.next) {
+            // No task has started it: this thread is one of the decodes for the while.
+            r.next = i + 1;
+            ++r.decoding;
+            lock.unlock();
+            slice = readSliceFile(files_.at(i), budget_);
+            lock.lock();
+            --r.decoding;
+        } else {
+            r.changed.wait(lock, [&] { return r.done[std::size_t(i)] != 0; });
+            slice = std::move(r.slices[std::size_t(i)]);
+        }
+        r.taken = i + 1;
+        post();
         return slice;
     }
 
-    // Lets the decodes in progress finish, joins the workers; slices not taken are freed
-    // with the decoder.
+    // Takes the tasks still queued back from the pool and waits for the decodes in
+    // progress to finish; a task the pool starts after this returns ends at once.
+    // Slices not taken are freed here.
     void stop()
     {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
+        if (!run_)
+            return;
+        DecodeRun &r = *run_;
+        std::unique_lock<std::mutex> lock(r.mutex);
+        r.stopping = true;
+        QThreadPool *pool = workpool::decodePool();
+        for (DecodeTask *t : r.queued) {
+            if (pool->tryTake(t)) {
+                delete t;
+                --r.tasks;
+            }
         }
-        workReady_.notify_all();
-        for (std::thread &t : threads_)
-            t.join();
-        threads_.clear();
+        r.queued.clear();
+        r.changed.wait(lock, [&] { return r.decoding == 0; });
+        std::vector<SliceFile> untaken;
+        untaken.swap(r.slices);
+        lock.unlock();
+        run_.reset();
     }
 
 private:
-    void work()
+    // Puts tasks on the pool for the files a task could start now, as long as fewer
+    // than limit are there; called with the run's mutex held, from the loader's thread
+    // while it decodes nothing itself. Never throws: without a task the loader decodes
+    // the file itself when its turn comes.
+    void post()
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            workReady_.wait(lock, [&] {
-                return stopping_ || next_ >= files_.size() || next_ < taken_ + window_;
-            });
-            if (stopping_ || next_ >= files_.size())
+        DecodeRun &r = *run_;
+        const qsizetype open = std::min(r.files.size(), r.taken + r.window) - r.next;
+        QThreadPool *pool = workpool::decodePool();
+        // Tasks not decoding are about to start a file each.
+        while (!r.stopping && r.tasks < r.limit && r.tasks - r.decoding < open) {
+            DecodeTask *task = nullptr;
+            try {
+                task = new DecodeTask(run_);
+            } catch (const std::exception &) {
                 return;
-            const qsizetype i = next_++;
-            lock.unlock();
-            SliceFile slice = readSliceFile(files_.at(i), budget_);
-            lock.lock();
-            slices_[std::size_t(i)] = std::move(slice);
-            done_[std::size_t(i)] = 1;
-            sliceReady_.notify_one();
+            }
+            r.queued.push_back(task);
+            ++r.tasks;
+            {
+                std::lock_guard<std::mutex> handOverLock(decodeHandOver);
+            }
+            try {
+                pool->start(task);
+            } catch (const std::exception &) {
+                r.queued.pop_back();
+                --r.tasks;
+                delete task;
+                return;
+            }
         }
     }
 
     const QStringList &files_;
     SliceBudget *budget_;
-    std::mutex mutex_;
-    std::condition_variable workReady_;
-    std::condition_variable sliceReady_;
-    std::vector<SliceFile> slices_;
-    std::vector<char> done_;
-    qsizetype next_ = 0;  // the next file a worker starts
-    qsizetype taken_ = 0; // files handed to the loader so far
-    qsizetype window_ = 0;
-    bool stopping_ = false;
-    std::vector<std::thread> threads_;
+    std::shared_ptr<DecodeRun> run_;
 };
 
 // One accepted file of a load: how many slices it gave and what it says about
@@ -416,7 +525,7 @@ qint64 SliceDatas::memoryBudget() const
 int SliceDatas::workerCount() const
 {
     const int asked = loadWorkers_.load();
-    return std::clamp(asked > 0 ? asked : QThread::idealThreadCount(), 1, 64);
+    return std::clamp(asked > 0 ? asked : QThread::idealThreadCount(), 1, workpool::maxDecodeThreads);
 }
 
 LoadProgress SliceDatas::loadProgress() const

@@ -38,8 +38,8 @@ struct LoadProgress
 // thread (renderer, panel) reads the set under a ReadGuard; the loader builds
 // new slices apart and takes the write lock only to clear and to publish, so
 // a reader sees either the empty set or the finished one, never a half-loaded one.
-// A load decodes several files at once on short-lived worker threads of its own,
-// but accepts them, signals them and fixes the set's size strictly in list order.
+// A load decodes several files at once on the process's decode pool (and in its own
+// thread), but accepts them, signals them and fixes the set's size strictly in list order.
 class SliceDatas : public QObject
 {
     Q_OBJECT

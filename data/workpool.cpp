@@ -68,6 +68,18 @@ int threads()
     return std::max(1, QThreadPool::globalInstance()->maxThreadCount());
 }
 
+QThreadPool *decodePool()
+{
+    // Made on first use and destroyed with the other statics after main() returns;
+    // by then every load has stopped, so it only joins idle threads.
+    static QThreadPool *const pool = [] {
+        static QThreadPool p;
+        p.setMaxThreadCount(maxDecodeThreads);
+        return &p;
+    }();
+    return pool;
+}
+
 void run(int helpers, const std::function<void()> &work)
 {
     QThreadPool *pool = QThreadPool::globalInstance();

@@ -7,9 +7,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QThreadPool>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <random>
 
 #include <sys/inotify.h>
@@ -17,12 +20,14 @@
 
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
+#include "data/workpool.h"
 #include "loaderrig.h"
 
 // The loader with several decoding workers against the loader with one: the same
 // signals in the same order from the loader's own thread, the same set down to every
 // value and the histogram, for selections with failures, flat and odd-sized files;
-// interruption; and the bound on how far the workers read ahead.
+// interruption; the bound on how far the workers read ahead; and loads while the
+// pools' threads are all held by other work.
 
 namespace {
 
@@ -147,6 +152,74 @@ QList<int> expectedHistogram(const SliceDatas &set)
     return hist;
 }
 
+// Threads of a pool held by tasks that wait until let go, as other loads or frames
+// would hold them. Static, so the tasks find it without anything handed over.
+std::mutex holdMutex;
+std::condition_variable holdChanged;
+int threadsHeld = 0;
+bool holdOpen = false;
+
+// Returns once count more threads of pool are held.
+void holdThreads(QThreadPool *pool, int count)
+{
+    int target = 0;
+    {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        holdOpen = false;
+        target = threadsHeld + count;
+    }
+    for (int i = 0; i < count; ++i)
+        pool->start([] {
+            std::unique_lock<std::mutex> lock(holdMutex);
+            ++threadsHeld;
+            holdChanged.notify_all();
+            holdChanged.wait(lock, [] { return holdOpen; });
+            --threadsHeld;
+            holdChanged.notify_all();
+        });
+    std::unique_lock<std::mutex> lock(holdMutex);
+    holdChanged.wait(lock, [target] { return threadsHeld == target; });
+}
+
+// Lets every held thread go and waits until they are.
+void letThreadsGo()
+{
+    std::unique_lock<std::mutex> lock(holdMutex);
+    holdOpen = true;
+    holdChanged.notify_all();
+    holdChanged.wait(lock, [] { return threadsHeld == 0; });
+}
+
+// The files of a folder opened and closed, as inotify told since the last call.
+struct FileAccess
+{
+    QSet<QString> opened;
+    QSet<QString> closed;
+};
+
+FileAccess readAccess(int fd)
+{
+    FileAccess access;
+    alignas(inotify_event) char buffer[8192];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (ssize_t i = 0; i < n;) {
+            const auto *ev = reinterpret_cast<const inotify_event *>(buffer + i);
+            if (ev->len > 0) {
+                const QString name = QString::fromLocal8Bit(ev->name);
+                if (ev->mask & IN_OPEN)
+                    access.opened.insert(name);
+                if (ev->mask & (IN_CLOSE_NOWRITE | IN_CLOSE_WRITE))
+                    access.closed.insert(name);
+            }
+            i += ssize_t(sizeof(inotify_event) + ev->len);
+        }
+    }
+    return access;
+}
+
 } // namespace
 
 class TestParallelLoad : public QObject
@@ -165,6 +238,8 @@ private slots:
     void interruptedBeforeStart();
     void readAheadIsBounded_data();
     void readAheadIsBounded();
+    void busyPools_data();
+    void busyPools();
 
 private:
     QTemporaryDir dir_;
@@ -386,19 +461,7 @@ void TestParallelLoad::readAheadIsBounded()
     QVERIFY(entered.tryAcquire(1, 60000));
     QThread::msleep(300); // room for the workers to run ahead as far as they may
 
-    QSet<QString> opened;
-    alignas(inotify_event) char buffer[8192];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        for (ssize_t i = 0; i < n;) {
-            const auto *ev = reinterpret_cast<const inotify_event *>(buffer + i);
-            if (ev->len > 0)
-                opened.insert(QString::fromLocal8Bit(ev->name));
-            i += ssize_t(sizeof(inotify_event) + ev->len);
-        }
-    }
+    const QSet<QString> opened = readAccess(fd).opened;
     close(fd);
     resume.release();
     QVERIFY(done.wait(60000));
@@ -407,6 +470,116 @@ void TestParallelLoad::readAheadIsBounded()
     QVERIFY2(opened.size() <= bound,
              qPrintable(QStringLiteral("%1 files opened, at most %2 allowed").arg(opened.size()).arg(bound)));
     QCOMPARE(rig.rec.events.size(), 32);
+}
+
+void TestParallelLoad::busyPools_data()
+{
+    QTest::addColumn<int>("workers");
+    QTest::addColumn<int>("loads");
+    QTest::addColumn<bool>("holdDecodePool");
+    QTest::addColumn<bool>("holdSharedPool");
+    QTest::addColumn<int>("cancelAfter"); // 0: runs to the end
+    QTest::newRow("two workers, every decode thread held") << 2 << 1 << true << false << 0;
+    QTest::newRow("eight workers, every decode thread held") << 8 << 1 << true << false << 0;
+    QTest::newRow("two loads at once, every decode thread held") << 3 << 2 << true << false << 0;
+    QTest::newRow("two loads at once, both pools held") << 8 << 2 << true << true << 0;
+    QTest::newRow("two loads at once, pools free") << 8 << 2 << false << false << 0;
+    QTest::newRow("cancelled, every decode thread held") << 4 << 1 << true << false << 3;
+    QTest::newRow("cancelled, pools free") << 8 << 1 << false << false << 3;
+    QTest::newRow("two loads cancelled, pools free") << 8 << 2 << false << false << 5;
+}
+
+void TestParallelLoad::busyPools()
+{
+    QFETCH(int, workers);
+    QFETCH(int, loads);
+    QFETCH(bool, holdDecodePool);
+    QFETCH(bool, holdSharedPool);
+    QFETCH(int, cancelAfter);
+    // Each load its own files (pictures, grids, a failure among them), so that inotify
+    // tells them apart; the one-worker load of the same files is what each must give.
+    static int folders = 0;
+    QDir sub(dir_.filePath(QStringLiteral("busy%1").arg(++folders)));
+    QVERIFY(sub.mkpath(QStringLiteral(".")));
+    std::vector<QStringList> files(static_cast<std::size_t>(loads));
+    std::vector<QStringList> expectedEvents(static_cast<std::size_t>(loads));
+    std::vector<QStringList> expectedSet(static_cast<std::size_t>(loads));
+    for (int l = 0; l < loads; ++l) {
+        QStringList &f = files[std::size_t(l)];
+        for (int i = 0; i < 24; ++i) {
+            const QString name = QStringLiteral("%1-%2").arg(l).arg(i);
+            if (i == 7)
+                f << save(sub.filePath(name + QStringLiteral(".dat")), QByteArray("no grid\n"));
+            else if (i % 3 == 1)
+                f << save(sub.filePath(name + QStringLiteral(".dat")), rangeGrid(24, 16, i - 30.0 * l));
+            else
+                f << save(sub.filePath(name + QStringLiteral(".png")), greyPicture(24, 16, i + 50 * l));
+        }
+        // A cancelled load gives what the files it accepted give (none of them fails).
+        LoaderRig one(1);
+        QVERIFY(one.load(cancelAfter > 0 ? f.mid(0, cancelAfter) : f));
+        expectedEvents[std::size_t(l)] = one.rec.events;
+        SliceDatas::ReadGuard guard(one.set);
+        expectedSet[std::size_t(l)] = describe(one.set);
+    }
+
+    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(fd >= 0);
+    QVERIFY(inotify_add_watch(fd, QFile::encodeName(sub.path()).constData(), IN_OPEN | IN_CLOSE) >= 0);
+
+    // Two decode threads, both held: no task of a load can start until they are let go.
+    QThreadPool *decodePool = workpool::decodePool();
+    const int decodeThreads = decodePool->maxThreadCount();
+    if (holdDecodePool) {
+        decodePool->setMaxThreadCount(2);
+        holdThreads(decodePool, 2);
+    }
+    if (holdSharedPool)
+        holdThreads(QThreadPool::globalInstance(), workpool::threads());
+
+    std::vector<std::unique_ptr<LoaderRig>> rigs;
+    std::vector<std::unique_ptr<QSignalSpy>> finished;
+    std::atomic<int> accepted[2] = {};
+    for (int l = 0; l < loads; ++l) {
+        rigs.push_back(std::make_unique<LoaderRig>(workers));
+        LoaderRig &rig = *rigs.back();
+        if (cancelAfter > 0) {
+            QObject::connect(
+                &rig.set, &SliceDatas::loadedNewFile, &rig.set,
+                [&rig, &count = accepted[l], cancelAfter] {
+                    if (++count == cancelAfter)
+                        rig.set.cancelLoad();
+                },
+                Qt::DirectConnection);
+        }
+        finished.push_back(std::make_unique<QSignalSpy>(&rig.rec, &LoadRecorder::finished));
+    }
+    for (int l = 0; l < loads; ++l)
+        emit rigs[std::size_t(l)]->rec.select(files[std::size_t(l)]);
+    bool allFinished = true;
+    for (auto &spy : finished)
+        allFinished = (spy->count() > 0 || spy->wait(120000)) && allFinished;
+    // Every decode started has ended by the time its load finished.
+    const FileAccess atFinish = readAccess(fd);
+
+    letThreadsGo();
+    const bool poolDone = decodePool->waitForDone(60000);
+    decodePool->setMaxThreadCount(decodeThreads);
+    const FileAccess afterwards = readAccess(fd);
+    close(fd);
+
+    QVERIFY(allFinished);
+    QVERIFY(poolDone);
+    QCOMPARE(atFinish.closed, atFinish.opened);
+    // Nothing was left on the pool to open a file once the loads had finished.
+    QCOMPARE(afterwards.opened, QSet<QString>());
+    for (int l = 0; l < loads; ++l) {
+        const LoaderRig &rig = *rigs[std::size_t(l)];
+        QCOMPARE(rig.rec.events, expectedEvents[std::size_t(l)]);
+        SliceDatas::ReadGuard guard(rig.set);
+        QCOMPARE(describe(rig.set), expectedSet[std::size_t(l)]);
+        QCOMPARE(rig.foreignEmits.load(), 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestParallelLoad)
