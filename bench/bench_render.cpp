@@ -347,8 +347,10 @@ void filledCase(benchmark::State &state, int n)
     const SceneView v = render::fitted(sc, size, size);
     render::CoarseCopies copies;
     if (coarse) {
+        const auto b0 = std::chrono::steady_clock::now();
         copies.get(set);
         copies.waitForBuilds();
+        state.counters["copy ms"] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - b0).count();
         layer.coarse = copies.get(set);
         if (!layer.coarse) {
             state.SkipWithError("no coarse copy");

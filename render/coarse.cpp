@@ -37,6 +37,7 @@ std::shared_ptr<const CoarseSet> build(const SliceDatas &set, Stop stop)
     out->height = ch;
     std::vector<double> row(static_cast<size_t>(sw));
     std::vector<double> plane(size_t(cw) * size_t(ch));
+    std::vector<uchar> wide(static_cast<size_t>(sw));
     for (int k = 0; k < cs; ++k) {
         if (stop())
             return nullptr;
@@ -45,6 +46,38 @@ std::shared_ptr<const CoarseSet> build(const SliceDatas &set, Stop stop)
             SliceDatas::ReadGuard guard(set);
             if (set.generation != out->generation)
                 return nullptr;
+            // 8-bit grey slices straight from their bytes (the common big set): the same
+            // largest values, without going through doubles.
+            const int j1 = std::min(ss, 2 * k + 2);
+            bool grey = true;
+            for (int j = 2 * k; j < j1; ++j) {
+                const SliceData *s = set.slices[size_t(j)];
+                grey = grey && s->isImage && s->image.format() == QImage::Format_Grayscale8
+                       && s->image.width() >= sw && s->image.height() >= sh;
+            }
+            if (grey) {
+                QImage img(cw, ch, QImage::Format_Grayscale8);
+                if (img.isNull())
+                    return nullptr;
+                for (int y = 0; y < ch; ++y) {
+                    std::fill(wide.begin(), wide.end(), uchar(0));
+                    for (int j = 2 * k; j < j1; ++j)
+                        for (int yy = 2 * y; yy < std::min(sh, 2 * y + 2); ++yy) {
+                            const uchar *src = set.slices[size_t(j)]->image.constScanLine(yy);
+                            for (int x = 0; x < sw; ++x)
+                                wide[size_t(x)] = std::max(wide[size_t(x)], src[x]);
+                        }
+                    uchar *line = img.scanLine(y);
+                    for (int x = 0; x < cw; ++x)
+                        line[x] = std::max(wide[size_t(2 * x)], wide[size_t(std::min(sw - 1, 2 * x + 1))]);
+                }
+                auto slice = std::make_unique<SliceData>();
+                slice->image = img;
+                slice->computeImageMinMax();
+                out->slices.push_back(slice.get());
+                out->owned.push_back(std::move(slice));
+                continue;
+            }
             for (int j = 2 * k; j < std::min(ss, 2 * k + 2); ++j) {
                 const SliceData *s = set.slices[size_t(j)];
                 if (s->width < sw || s->height < sh)

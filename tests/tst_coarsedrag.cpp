@@ -83,6 +83,8 @@ private slots:
     void dragThenRelease_data();
     void dragThenRelease();
     void setGoesWhileItsCopyIsBuilt();
+    void copyHoldsTheLargestOfEight_data();
+    void copyHoldsTheLargestOfEight();
 };
 
 void TestCoarseDrag::dragThenRelease_data()
@@ -173,6 +175,61 @@ void TestCoarseDrag::setGoesWhileItsCopyIsBuilt()
     CtViewTestAccess::release(w);
     diff = fixtures::firstDifference(w.pImg, render::renderScene(w.scene(48, 48)));
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+void TestCoarseDrag::copyHoldsTheLargestOfEight_data()
+{
+    QTest::addColumn<int>("sw");
+    QTest::addColumn<int>("sh");
+    QTest::addColumn<int>("ss");
+    QTest::addColumn<int>("gridSlice");  // a slice of doubles in the set, or -1
+    QTest::newRow("8-bit, even sizes") << 24 << 16 << 10 << -1;
+    QTest::newRow("8-bit, odd sizes") << 23 << 17 << 9 << -1;
+    QTest::newRow("a grid slice among pictures") << 23 << 17 << 9 << 4;
+}
+
+// Each value of the coarse copy is the largest of the (up to) eight it stands for,
+// whether made straight from 8-bit pictures or through values.
+void TestCoarseDrag::copyHoldsTheLargestOfEight()
+{
+    QFETCH(int, sw);
+    QFETCH(int, sh);
+    QFETCH(int, ss);
+    QFETCH(int, gridSlice);
+    CtView w;
+    SlicesCtrl *panel = w.sCtrls.first();
+    fillSet(panel, sw, sh, ss);
+    SliceDatas &set = panel->sliceDatas;
+    if (gridSlice >= 0) {
+        SliceData *s = set.slices[size_t(gridSlice)];
+        s->values.assign(size_t(sh), std::vector<double>(size_t(sw)));
+        for (int y = 0; y < sh; ++y)
+            for (int x = 0; x < sw; ++x)
+                s->values[size_t(y)][size_t(x)] = s->value(x, y) + 0.5;
+        s->image = QImage();
+        s->isImage = false;
+        ++set.generation;
+    }
+    render::CoarseCopies copies;
+    copies.get(set);
+    copies.waitForBuilds();
+    const std::shared_ptr<const render::CoarseSet> c = copies.get(set);
+    QVERIFY(c);
+    QCOMPARE(int(c->slices.size()), (ss + 1) / 2);
+    QCOMPARE(c->width, (sw + 1) / 2);
+    QCOMPARE(c->height, (sh + 1) / 2);
+    for (int k = 0; k < (ss + 1) / 2; ++k)
+        for (int y = 0; y < c->height; ++y)
+            for (int x = 0; x < c->width; ++x) {
+                double most = -HUGE_VAL;
+                for (int j = 2 * k; j < std::min(ss, 2 * k + 2); ++j)
+                    for (int yy = 2 * y; yy < std::min(sh, 2 * y + 2); ++yy)
+                        for (int xx = 2 * x; xx < std::min(sw, 2 * x + 2); ++xx)
+                            most = std::max(most, set.slices[size_t(j)]->value(xx, yy));
+                if (c->slices[size_t(k)]->value(x, y) != most)
+                    QFAIL(qPrintable(QStringLiteral("(%1, %2) of coarse slice %3: %4, not %5")
+                                         .arg(x).arg(y).arg(k).arg(c->slices[size_t(k)]->value(x, y)).arg(most)));
+            }
 }
 
 QTEST_MAIN(TestCoarseDrag)
