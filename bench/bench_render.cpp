@@ -151,15 +151,32 @@ void BM_Render(benchmark::State &state)
                    + (raster ? "raster" : "per-point"));
 }
 
-// The phantom as a set of n slices of n x n grey pictures, row by row: each
-// ellipsoid covers one run of every row it crosses, so even 1 GiB is made in seconds.
-SliceDatas *phantomSet(int n)
+// A set of n slices of n x n grey pictures, slice z drawn by fill(z, picture).
+template <typename Fill>
+SliceDatas *greySet(int n, Fill fill)
 {
     auto *set = new SliceDatas;
-    std::vector<int> row(size_t(n), 0);
     for (int z = 0; z < n; ++z) {
         auto *s = new SliceData;
         QImage img(n, n, QImage::Format_Grayscale8);
+        fill(z, img);
+        s->image = img;
+        s->computeImageMinMax();
+        set->slices.push_back(s);
+    }
+    set->width = set->height = n;
+    set->minV = 0;
+    set->maxV = 255;
+    set->loaded = true;
+    return set;
+}
+
+// The phantom, row by row: each ellipsoid covers one run of every row it crosses,
+// so even 1 GiB is made in seconds.
+SliceDatas *phantomSet(int n)
+{
+    std::vector<int> row(size_t(n), 0);
+    return greySet(n, [&](int z, QImage &img) {
         const double pz = 2.0 * z / n - 1;
         for (int y = 0; y < n; ++y) {
             const double py = 2.0 * y / n - 1;
@@ -179,15 +196,7 @@ SliceDatas *phantomSet(int n)
             for (int x = 0; x < n; ++x)
                 line[x] = uchar(std::clamp(row[size_t(x)] * 2, 0, 255));
         }
-        s->image = img;
-        s->computeImageMinMax();
-        set->slices.push_back(s);
-    }
-    set->width = set->height = n;
-    set->minV = 0;
-    set->maxV = 255;
-    set->loaded = true;
-    return set;
+    });
 }
 
 // The ceiling: every ray in single precision, with no care for exactness, cut or
@@ -296,20 +305,7 @@ void ceilingRender(const SliceDatas &set, const SceneView &v, QImage &out)
 // passed over, the case the kernels alone decide.
 SliceDatas *risingSet(int n)
 {
-    auto *set = new SliceDatas;
-    for (int z = 0; z < n; ++z) {
-        auto *s = new SliceData;
-        QImage img(n, n, QImage::Format_Grayscale8);
-        img.fill(uint(z * 255 / std::max(1, n - 1)));
-        s->image = img;
-        s->computeImageMinMax();
-        set->slices.push_back(s);
-    }
-    set->width = set->height = n;
-    set->minV = 0;
-    set->maxV = 255;
-    set->loaded = true;
-    return set;
+    return greySet(n, [n](int z, QImage &img) { img.fill(uint(z * 255 / std::max(1, n - 1))); });
 }
 
 SliceDatas &filledSet(int n, bool rising)

@@ -187,6 +187,46 @@ struct Shared {
     // With value blocks: their layout and what each can give at most (brickBounds).
     const ValueBricks *bricks = nullptr;
     const double *bounds = nullptr;
+
+    // The most the blocks of layer z0 / edge holding columns x0 .. x1 and rows
+    // y0 .. y1 (all within the slices) can give.
+    double blocksGive(int z0, int x0, int x1, int y0, int y1) const
+    {
+        constexpr int e = ValueBricks::edge;
+        double most = 0.0;
+        for (int by = y0 / e; by <= y1 / e; ++by) {
+            const double *line = bounds + (size_t(z0 / e) * size_t(bricks->ny) + size_t(by)) * size_t(bricks->nx);
+            for (int bx = x0 / e; bx <= x1 / e; ++bx)
+                most = std::max(most, line[bx]);
+        }
+        return most;
+    }
+};
+
+// Whether any of rays k0 .. k1 - 1 holds less than `most` so far.
+inline bool anyBelow(const double *u, int k0, int k1, double most)
+{
+    for (int k = k0; k < k1; ++k)
+        if (u[k] < most)
+            return true;
+    return false;
+}
+
+// Runs of rays of a tile, as [a, b) pairs; a run starting where the last one
+// ends extends it.
+template <int N>
+struct Runs {
+    int a[N], b[N];
+    int n = 0;
+    void add(int ka, int kb)
+    {
+        if (n > 0 && b[n - 1] == ka) {
+            b[n - 1] = kb;
+        } else {
+            a[n] = ka;
+            b[n++] = kb;
+        }
+    }
 };
 
 inline quint16 word16At(const Source &src, int ri, int ci)
@@ -566,24 +606,14 @@ struct RowSpan {
             if (vh[2] > sh.bLow)
                 return true;
         }
-        constexpr int e = ValueBricks::edge;
+        // The columns and rows the samples can truncate to.
         const int size[2] = {pr.sw, pr.sh};
         int cLo[2], cHi[2];
         for (int i = 0; i < 2; ++i) {
-            cLo[i] = vl[i] <= 0.0 ? 0 : int(std::min(vl[i], double(size[i] - 1))) / e;
-            cHi[i] = vh[i] >= size[i] - 1 ? (size[i] - 1) / e : int(std::max(vh[i], 0.0)) / e;
+            cLo[i] = vl[i] <= 0.0 ? 0 : int(std::min(vl[i], double(size[i] - 1)));
+            cHi[i] = vh[i] >= size[i] - 1 ? size[i] - 1 : int(std::max(vh[i], 0.0));
         }
-        const ValueBricks &b = *sh.bricks;
-        double most = 0.0;
-        for (int by = cLo[1]; by <= cHi[1]; ++by) {
-            const double *line = sh.bounds + (size_t(z0 / e) * size_t(b.ny) + size_t(by)) * size_t(b.nx);
-            for (int bx = cLo[0]; bx <= cHi[0]; ++bx)
-                most = std::max(most, line[bx]);
-        }
-        for (int k = k0 + ca; k < k0 + cb; ++k)
-            if (tl.u[k] < most)
-                return true;
-        return false;
+        return anyBelow(tl.u, k0 + ca, k0 + cb, sh.blocksGive(z0, cLo[0], cHi[0], cLo[1], cHi[1]));
     }
 };
 
@@ -696,10 +726,8 @@ bool columnKernel(const Shared &sh, Tile &tl)
     // them (each ray's column and row are known exactly), then the layer's slices.
     constexpr int e = ValueBricks::edge;
     constexpr int chunk = 16;
-    const ValueBricks &b = *sh.bricks;
-    int runA[tileN / chunk], runB[tileN / chunk];
     for (int z0 = 0; z0 < ss; z0 += e) {
-        int runs = 0;
+        Runs<tileN / chunk> runs;
         for (int ka = 0; ka < tl.n; ka += chunk) {
             const int kz = std::min(tl.n, ka + chunk);
             int xl = pr.sw, xh = -1, yl = pr.sh, yh = -1;
@@ -713,26 +741,12 @@ bool columnKernel(const Shared &sh, Tile &tl)
                 yh = std::max(yh, ri[k]);
                 least = std::min(least, tl.u[k]);
             }
-            if (xh < 0)
-                continue;
-            double most = 0.0;
-            for (int by = yl / e; by <= yh / e; ++by) {
-                const double *line = sh.bounds + (size_t(z0 / e) * size_t(b.ny) + size_t(by)) * size_t(b.nx);
-                for (int bx = xl / e; bx <= xh / e; ++bx)
-                    most = std::max(most, line[bx]);
-            }
-            if (!(least < most))
-                continue;
-            if (runs > 0 && runB[runs - 1] == ka) {
-                runB[runs - 1] = kz;
-            } else {
-                runA[runs] = ka;
-                runB[runs++] = kz;
-            }
+            if (xh >= 0 && least < sh.blocksGive(z0, xl, xh, yl, yh))
+                runs.add(ka, kz);
         }
         for (int j = z0; j < std::min(ss, z0 + e); ++j)
-            for (int r = 0; r < runs; ++r)
-                cast(size_t(j), runA[r], runB[r]);
+            for (int r = 0; r < runs.n; ++r)
+                cast(size_t(j), runs.a[r], runs.b[r]);
     }
     return true;
 }
@@ -791,28 +805,19 @@ void renderTile(const Shared &sh, const quint8 *premul, uchar *dest, qsizetype b
             // then its slices for those runs only.
             constexpr int e = ValueBricks::edge;
             constexpr int chunk = 16;
-            int runA[tileH][tileW / chunk], runB[tileH][tileW / chunk], runs[tileH];
             for (int z0 = 0; z0 < ss; z0 += e) {
                 const int z1 = std::min(ss, z0 + e) - 1;
-                for (int dy = 0; dy < chh; ++dy) {
-                    runs[dy] = 0;
+                Runs<tileW / chunk> runs[tileH];
+                for (int dy = 0; dy < chh; ++dy)
                     for (int ca = 0; ca < cw; ca += chunk) {
                         const int cb = std::min(cw, ca + chunk);
-                        if (!rows[dy].mayRaise(sh, tl, ca, cb, z0, z1))
-                            continue;
-                        const int k = dy * cw;
-                        if (runs[dy] > 0 && runB[dy][runs[dy] - 1] == k + ca) {
-                            runB[dy][runs[dy] - 1] = k + cb;
-                        } else {
-                            runA[dy][runs[dy]] = k + ca;
-                            runB[dy][runs[dy]++] = k + cb;
-                        }
+                        if (rows[dy].mayRaise(sh, tl, ca, cb, z0, z1))
+                            runs[dy].add(dy * cw + ca, dy * cw + cb);
                     }
-                }
                 for (int j = z0; j <= z1; ++j)
                     for (int dy = 0; dy < chh; ++dy)
-                        for (int r = 0; r < runs[dy]; ++r)
-                            cast(j, dy, runA[dy][r], runB[dy][r]);
+                        for (int r = 0; r < runs[dy].n; ++r)
+                            cast(j, dy, runs[dy].a[r], runs[dy].b[r]);
             }
         }
     }

@@ -217,23 +217,19 @@ struct SetBricks {
 
 // What the drawing derives from a set and keeps between drawings (re-cut planes,
 // value blocks): the last few, newest first, each for the set as it was at its
-// generation. An entry of an earlier generation is never handed out.
+// generation. Entries of a set's earlier generations are dropped when the set is
+// next looked up, and never handed out.
 template <typename T>
 class SetCache
 {
 public:
     explicit SetCache(std::size_t kept) : kept_(kept) {}
 
-    // Drops the entries of one set: all of them, or those of its earlier slices (then
-    // the caller holds the set's read lock, since its generation is read).
-    void drop(const SliceDatas *set, bool onlyStale)
+    // Drops every entry of one set.
+    void drop(const SliceDatas *set)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        items_.erase(std::remove_if(items_.begin(), items_.end(),
-                                    [set, onlyStale](const auto &p) {
-                                        return p->set == set && (!onlyStale || p->generation != set->generation);
-                                    }),
-                     items_.end());
+        dropIf([set](const T &p) { return p.set == set; });
     }
 
     // The entry for set and axis, made by make() when there is none. The caller holds
@@ -242,6 +238,7 @@ public:
     std::shared_ptr<const T> get(const SliceDatas &set, int axis, Make make)
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        dropIf([&set](const T &p) { return p.set == &set && p.generation != set.generation; });
         for (std::size_t i = 0; i < items_.size(); ++i) {
             const auto &p = items_[i];
             if (p->set == &set && p->axis == axis && p->generation == set.generation) {
@@ -256,6 +253,13 @@ public:
     }
 
 private:
+    template <typename Pred>
+    void dropIf(Pred pred)
+    {
+        items_.erase(std::remove_if(items_.begin(), items_.end(), [&pred](const auto &p) { return pred(*p); }),
+                     items_.end());
+    }
+
     std::size_t kept_;
     std::mutex mutex_;
     std::vector<std::shared_ptr<const T>> items_;
@@ -265,11 +269,6 @@ private:
 SetCache<Planes> planesCache(2);
 SetCache<SetBricks> bricksCache(8);
 
-void dropDerived(const SliceDatas *set, bool onlyStale)
-{
-    planesCache.drop(set, onlyStale);
-    bricksCache.drop(set, onlyStale);
-}
 
 // The caller holds the set's read lock.
 std::shared_ptr<const Planes> planesAlong(const SliceDatas &set, int axis)
@@ -295,13 +294,20 @@ Vec3 voxelVector(const Vec3 &pt, const Spacing &sp)
     return Vec3{pt.x / sp.x, pt.y / sp.y, pt.z / sp.z};
 }
 
+// The axis the samples of a set of this spacing step along in view v (see mip::Params::axis).
+int samplingAxis(const SceneView &v, const Spacing &sp)
+{
+    return v.sampling == Sampling::Voxels ? mip::stepAxis(voxelVector(v.nz, sp)) : 2;
+}
+
 }  // namespace
 
 namespace render {
 
 void forgetPlanes(const SliceDatas *set)
 {
-    dropDerived(set, false);
+    planesCache.drop(set);
+    bricksCache.drop(set);
 }
 
 void prepareVolumes(const Scene &s)
@@ -313,8 +319,7 @@ void prepareVolumes(const Scene &s)
         SliceDatas::ReadGuard guard(set);
         if (set.slices.empty() || set.width <= 0 || set.height <= 0)
             continue;
-        dropDerived(&set, true);
-        const int axis = s.view.sampling == Sampling::Voxels ? mip::stepAxis(voxelVector(s.view.nz, layer.spacing)) : 2;
+        const int axis = samplingAxis(s.view, layer.spacing);
         if (axis == 2)
             bricksOf(set);
         else
@@ -355,10 +360,9 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
     pr.nz = voxelVector(v.nz, sp);
     pr.center = voxelVector(v.center, sp);
     pr.csNz = Vec3{layer.csNz.x * sp.x / sp.z, layer.csNz.y * sp.y / sp.z, layer.csNz.z};
-    pr.axis = v.sampling == Sampling::Voxels ? mip::stepAxis(pr.nz) : 2;
+    pr.axis = samplingAxis(v, sp);
 
     SliceDatas::ReadGuard guard(set);
-    dropDerived(&set, true);
     const std::vector<SliceData *> &slices = set.slices;
     pr.B = layer.cutPos / 100.0 * double(slices.size());
     if (ph <= 0)

@@ -138,8 +138,12 @@ void CtView::addSliceSet()
     // Files dropped on the panel load into it; a finished load may fit the view.
     s->installEventFilter(this);
     s->setAcceptDrops(true);
-    // A set emptied for a reload lets its coarse copy go at once, not after the load.
-    connect(&s->sliceDatas, &SliceDatas::cleared, this, [this, set = &s->sliceDatas]() { coarse_->forget(set); });
+    // A set emptied for a reload lets its coarse copy and what the drawing kept of it
+    // (value blocks, re-cut planes) go at once, not after the load.
+    connect(&s->sliceDatas, &SliceDatas::cleared, this, [this, set = &s->sliceDatas]() {
+        coarse_->forget(set);
+        render::forgetPlanes(set);
+    });
     connect(&s->sliceDatas, &SliceDatas::loadFilesFinished, this, [this]() {
         // A session being opened restores its own view instead.
         if (fitOnLoad_->isChecked() && pendingSets == 0)

@@ -60,12 +60,16 @@ Scene CtView::scene(int pw, int ph) const
     return sc;
 }
 
-// The set keeps the window it was last drawn with (the histogram shows it).
-static void noteWindow(SliceDatas &set, const SceneLayer &layer)
+// A set with slices keeps the window it was last drawn with (the histogram shows
+// it). Returns how many values the set holds.
+static qint64 noteWindow(SliceDatas &set, const SceneLayer &layer)
 {
     SliceDatas::ReadGuard guard(set);
+    if (set.width <= 0 || set.height <= 0)
+        return 0;
     set.minTh = layer.minTh;
     set.maxTh = layer.maxTh;
+    return qint64(set.width) * set.height * qint64(set.slices.size());
 }
 
 void CtView::paintADataSet(QPainter &p, SlicesCtrl *sCtrl, int sw, int sh, int pw, int ph)
@@ -110,22 +114,10 @@ void CtView::paintPImg0(QPainter &p, int pw, int ph)
         SceneLayer &layer = sc.layers[i];
         if (!layer.showVolume)
             continue;
-        bool sized;
-        qint64 voxels;
-        {
-            SliceDatas &set = sCtrls[qsizetype(i)]->sliceDatas;
-            SliceDatas::ReadGuard guard(set);
-            sized = set.width > 0 && set.height > 0;
-            voxels = qint64(set.width) * set.height * qint64(set.slices.size());
-            // The set keeps the window it was last drawn with (the histogram shows it).
-            if (sized) {
-                set.minTh = layer.minTh;
-                set.maxTh = layer.maxTh;
-            }
-        }
+        const qint64 voxels = noteWindow(sCtrls[qsizetype(i)]->sliceDatas, layer);
         // A big set's coarse copy is built in the background on the first drag whose
         // exact frames are too slow; sets drawn quickly never take its memory.
-        if (wantCoarse && sized && voxels > coarseMinVoxels_) {
+        if (wantCoarse && voxels > coarseMinVoxels_) {
             if (std::shared_ptr<const render::CoarseSet> c = coarse_->get(*layer.set)) {
                 layer.coarse = std::move(c);
                 anyCoarse = true;
