@@ -33,16 +33,16 @@ float floatAbove(double v)
     return f;
 }
 
-// Widens lo[b] and hi[b] of the nbx blocks a row crosses by the row's values,
-// read through value(x) for x = 0 .. sw - 1 (NaN widens nothing).
-template <typename T, typename Value>
-void widenRow(int sw, T *lo, T *hi, Value value)
+// Widens lo[b] and hi[b] of the blocks a row crosses by the row's values, read
+// through value(x) for x = 0 .. sw - 1 (NaN widens nothing).
+template <typename Value>
+void widenRow(int sw, double *lo, double *hi, Value value)
 {
     for (int x0 = 0, b = 0; x0 < sw; x0 += edge, ++b) {
         const int x1 = std::min(sw, x0 + edge);
-        T l = lo[b], h = hi[b];
+        double l = lo[b], h = hi[b];
         for (int x = x0; x < x1; ++x) {
-            const T v = value(x);
+            const double v = value(x);
             l = v < l ? v : l;
             h = v > h ? v : h;
         }
@@ -51,26 +51,35 @@ void widenRow(int sw, T *lo, T *hi, Value value)
     }
 }
 
-// The lowest and highest stored value per block column of one block row of a
-// picture of T: column by column over the rows first (which vectorises), then
-// across each block's columns. Calls fold(block, lowest, highest).
-template <typename T, typename Fold>
-void scanBlockRow(const QImage &img, int sw, int y0, int y1, std::vector<T> &cl, std::vector<T> &ch, Fold fold)
+// Folds a grey picture of T into the bounds of its layer's blocks (nbx per block
+// row): per block row, the lowest and highest stored value of each column over the
+// rows first (which vectorises), then across each block's columns, each end taken
+// to a value by toValue (monotonic, increasing or decreasing).
+template <typename T, typename ToValue>
+void widenPicture(const QImage &img, int sw, int sh, double *lo, double *hi, ToValue toValue)
 {
-    const T *first = reinterpret_cast<const T *>(img.constScanLine(y0));
-    std::copy(first, first + sw, cl.begin());
-    std::copy(first, first + sw, ch.begin());
-    for (int y = y0 + 1; y < y1; ++y) {
-        const T *line = reinterpret_cast<const T *>(img.constScanLine(y));
-        T *l = cl.data(), *h = ch.data();
-        for (int x = 0; x < sw; ++x) {
-            l[x] = line[x] < l[x] ? line[x] : l[x];
-            h[x] = line[x] > h[x] ? line[x] : h[x];
+    const int nbx = (sw + edge - 1) / edge;
+    std::vector<T> cl(static_cast<size_t>(sw)), ch(static_cast<size_t>(sw));
+    for (int y0 = 0; y0 < sh; y0 += edge) {
+        const T *first = reinterpret_cast<const T *>(img.constScanLine(y0));
+        std::copy(first, first + sw, cl.begin());
+        std::copy(first, first + sw, ch.begin());
+        for (int y = y0 + 1; y < std::min(sh, y0 + edge); ++y) {
+            const T *line = reinterpret_cast<const T *>(img.constScanLine(y));
+            T *l = cl.data(), *h = ch.data();
+            for (int x = 0; x < sw; ++x) {
+                l[x] = line[x] < l[x] ? line[x] : l[x];
+                h[x] = line[x] > h[x] ? line[x] : h[x];
+            }
         }
-    }
-    for (int x0 = 0, b = 0; x0 < sw; x0 += edge, ++b) {
-        const int x1 = std::min(sw, x0 + edge);
-        fold(b, *std::min_element(cl.begin() + x0, cl.begin() + x1), *std::max_element(ch.begin() + x0, ch.begin() + x1));
+        double *l = lo + size_t(y0 / edge) * size_t(nbx), *h = hi + size_t(y0 / edge) * size_t(nbx);
+        for (int x0 = 0, b = 0; x0 < sw; x0 += edge, ++b) {
+            const int x1 = std::min(sw, x0 + edge);
+            const double va = toValue(*std::min_element(cl.begin() + x0, cl.begin() + x1));
+            const double vc = toValue(*std::max_element(ch.begin() + x0, ch.begin() + x1));
+            l[b] = std::min(l[b], std::min(va, vc));
+            h[b] = std::max(h[b], std::max(va, vc));
+        }
     }
 }
 
@@ -78,43 +87,23 @@ void scanBlockRow(const QImage &img, int sw, int y0, int y1, std::vector<T> &cl,
 void widenSlice(const SliceData &sd, int sw, int sh, double *lo, double *hi, std::vector<double> &row)
 {
     const int nbx = (sw + edge - 1) / edge;
-    const QImage &img = sd.image;
-    if (sd.isImage && img.format() == QImage::Format_Grayscale8) {
-        std::vector<uchar> cl(static_cast<size_t>(sw)), ch(static_cast<size_t>(sw));
-        for (int y0 = 0; y0 < sh; y0 += edge) {
-            double *l = lo + size_t(y0 / edge) * size_t(nbx), *h = hi + size_t(y0 / edge) * size_t(nbx);
-            scanBlockRow<uchar>(img, sw, y0, std::min(sh, y0 + edge), cl, ch, [&](int b, uchar a, uchar c) {
-                l[b] = std::min(l[b], double(a));
-                h[b] = std::max(h[b], double(c));
-            });
-        }
-        return;
-    }
-    if (sd.isImage && img.format() == QImage::Format_Grayscale16) {
-        // Stored words, rescaled at the ends (the rescale is linear, so monotonic).
-        std::vector<quint16> cl(static_cast<size_t>(sw)), ch(static_cast<size_t>(sw));
-        for (int y0 = 0; y0 < sh; y0 += edge) {
-            double *l = lo + size_t(y0 / edge) * size_t(nbx), *h = hi + size_t(y0 / edge) * size_t(nbx);
-            scanBlockRow<quint16>(img, sw, y0, std::min(sh, y0 + edge), cl, ch, [&](int b, quint16 a, quint16 c) {
-                const double va = sd.rescaled(a), vc = sd.rescaled(c);
-                l[b] = std::min(l[b], std::min(va, vc));
-                h[b] = std::max(h[b], std::max(va, vc));
-            });
-        }
-        return;
-    }
+    if (sd.isImage && sd.image.format() == QImage::Format_Grayscale8)
+        return widenPicture<uchar>(sd.image, sw, sh, lo, hi, [](uchar v) { return double(v); });
+    // Stored words, rescaled at the ends (the rescale is linear).
+    if (sd.isImage && sd.image.format() == QImage::Format_Grayscale16)
+        return widenPicture<quint16>(sd.image, sw, sh, lo, hi, [&sd](quint16 v) { return sd.rescaled(v); });
     for (int y = 0; y < sh; ++y) {
         double *l = lo + size_t(y / edge) * size_t(nbx), *h = hi + size_t(y / edge) * size_t(nbx);
         if (!sd.isImage && !sd.floats.empty()) {
             const float *line = sd.floats.data() + size_t(y) * size_t(sd.width);
-            widenRow<double>(sw, l, h, [line](int x) { return double(line[x]); });
+            widenRow(sw, l, h, [line](int x) { return double(line[x]); });
         } else if (!sd.isImage) {
             const double *line = sd.values[size_t(y)].data();
-            widenRow<double>(sw, l, h, [line](int x) { return line[x]; });
+            widenRow(sw, l, h, [line](int x) { return line[x]; });
         } else {
             row.resize(std::max(row.size(), size_t(sd.width)));
             sd.rowValues(y, row.data());
-            widenRow<double>(sw, l, h, [&row](int x) { return row[size_t(x)]; });
+            widenRow(sw, l, h, [&row](int x) { return row[size_t(x)]; });
         }
     }
 }
