@@ -11,7 +11,7 @@ CfgStore cfg;
 
 // Book-keeping of one top-level readFile call and the INCLUDEs below it.
 struct CfgStore::ReadState {
-    QStringList openPaths; // canonical paths of the files being read, outermost first
+    QStringList openPaths;  // canonical paths of the files being read, outermost first
     int includedFiles = 0;
 };
 
@@ -28,7 +28,7 @@ bool isOption(const QString &arg)
     return arg.startsWith(u'-');
 }
 
-} // namespace
+}  // namespace
 
 qsizetype CfgTable::indexOf(const QString &key) const
 {
@@ -209,8 +209,7 @@ bool CfgStore::hasExactKey(const QString &key) const
     return exact.indexOf(key) >= 0;
 }
 
-void CfgStore::appendLine(const QString &key, const QString &value, const QString &tail,
-                          const QString &comment)
+void CfgStore::appendLine(const QString &key, const QString &value, const QString &tail, const QString &comment)
 {
     set(key, value, tail, comment);
     if (cfgFile.isEmpty())

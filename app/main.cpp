@@ -16,7 +16,7 @@
 namespace {
 // How long closing waits for the loaders to stop before the process leaves anyway.
 constexpr int loaderGraceMs = 700;
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {
@@ -51,8 +51,7 @@ int main(int argc, char *argv[])
 
     // The forms translate their texts while they are built, so the translator
     // goes in before the window.
-    if (chooseJapanese(cfg, baseName)
-        && loadJapaneseTranslation(translator, QCoreApplication::applicationDirPath()))
+    if (chooseJapanese(cfg, baseName) && loadJapaneseTranslation(translator, QCoreApplication::applicationDirPath()))
         QCoreApplication::installTranslator(&translator);
 
     CtView w(dataRoot, nullptr);

@@ -174,11 +174,26 @@ void writeMovie(const QString &output, const std::vector<Scene> &frames)
     const QString pad = QStringLiteral("pad=ceil(iw/2)*2:ceil(ih/2)*2:color=white");
     QStringList args{"-v", "error", "-y", "-framerate", "25", "-i", dir.filePath("frame_%06d.png")};
     if (suffix == QLatin1String("gif"))
-        args << "-vf" << "split[a][b];[a]palettegen[p];[b][p]paletteuse" << "-loop" << "0";
+        args << "-vf"
+             << "split[a][b];[a]palettegen[p];[b][p]paletteuse"
+             << "-loop"
+             << "0";
     else if (suffix == QLatin1String("webm"))
-        args << "-vf" << pad << "-c:v" << "libvpx-vp9" << "-b:v" << "0" << "-crf" << "30" << "-pix_fmt" << "yuv420p";
+        args << "-vf" << pad << "-c:v"
+             << "libvpx-vp9"
+             << "-b:v"
+             << "0"
+             << "-crf"
+             << "30"
+             << "-pix_fmt"
+             << "yuv420p";
     else
-        args << "-vf" << pad << "-c:v" << "libx264" << "-pix_fmt" << "yuv420p" << "-crf" << "18";
+        args << "-vf" << pad << "-c:v"
+             << "libx264"
+             << "-pix_fmt"
+             << "yuv420p"
+             << "-crf"
+             << "18";
     args << output;
     QProcess proc;
     proc.setProcessChannelMode(QProcess::MergedChannels);
@@ -197,16 +212,21 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     const QCommandLineOption outputOpt({"o", "output"}, "Picture to write; the suffix picks the format.", "FILE");
     const QCommandLineOption sessionOpt("session", "Draw a saved session instead of FILE...", "FILE");
     const QCommandLineOption sizeOpt("size", "Picture size (default: the session's, else 256x256).", "WxH");
-    const QCommandLineOption turnOpt("turn", "Turn the view by AX and AY degrees about the picture's vertical and "
-                                             "horizontal axes.", "AX,AY");
+    const QCommandLineOption turnOpt("turn",
+                                     "Turn the view by AX and AY degrees about the picture's vertical and "
+                                     "horizontal axes.",
+                                     "AX,AY");
     const QCommandLineOption fitOpt("fit", "Choose zoom and pan so that every set fills the picture.");
     const QCommandLineOption samplingOpt("sampling", "slices (default, or the session's) or voxels.", "RULE");
-    const QCommandLineOption turntableOpt("turntable", "Write N pictures turning once around the vertical axis "
-                                                       "(FILE_000.png ...), or one movie for .mp4, .webm, .gif.", "N");
+    const QCommandLineOption turntableOpt("turntable",
+                                          "Write N pictures turning once around the vertical axis "
+                                          "(FILE_000.png ...), or one movie for .mp4, .webm, .gif.",
+                                          "N");
     const QCommandLineOption infoOpt("info", "Write no picture; print what each set holds as JSON.");
     const QCommandLineOption helpOpt({"h", "help"}, "Show this help.");
     const QCommandLineOption versionOpt("version", "Show the version.");
-    parser.addOptions({outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, infoOpt, helpOpt, versionOpt});
+    parser.addOptions(
+        {outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, infoOpt, helpOpt, versionOpt});
     parser.addPositionalArgument("FILE", "Slice files of one set, in stack order.", "[FILE...]");
     if (!parser.parse(args))
         throw Failure{parser.errorText(), 2};
@@ -237,7 +257,9 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
             throw Failure{QStringLiteral("--size takes WxH, such as 512x512"), 2};
         if (!render::pictureSizeOk(width, height))
             throw Failure{QStringLiteral("picture size %1 refused: each side 1 to 32767 and at most 268435456 "
-                                         "pixels").arg(parser.value(sizeOpt)), 2};
+                                         "pixels")
+                              .arg(parser.value(sizeOpt)),
+                          2};
     }
     double ax = 0.0, ay = 0.0;
     if (parser.isSet(turnOpt) && !parseTurn(parser.value(turnOpt), ax, ay))
@@ -310,7 +332,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
             SliceDatas::ReadGuard guard(*layer.set);
             if (layer.set->loaded)
                 layer.spacing = Spacing{fieldValue(layer.set->spacing.x), fieldValue(layer.set->spacing.y),
-                                     fieldValue(layer.set->spacing.z)};
+                                        fieldValue(layer.set->spacing.z)};
         }
         scene.layers.push_back(layer);
         fixedDir.push_back(false);

@@ -166,29 +166,30 @@ QByteArray sessionToJson(const Session &s, const QDir &base)
         o.insert("files", files);
         o.insert("spacing", QJsonArray{set.spacing.x, set.spacing.y, set.spacing.z});
         o.insert("range", QJsonArray{set.rangeMin, set.rangeMax});
-        o.insert("thresholds", QJsonObject{{"values", QJsonArray{set.minTh, set.maxTh}},
-                                           {"percent", QJsonArray{set.minPC, set.maxPC}}});
+        o.insert(
+            "thresholds",
+            QJsonObject{{"values", QJsonArray{set.minTh, set.maxTh}}, {"percent", QJsonArray{set.minPC, set.maxPC}}});
         o.insert("volumeColor", colorName(set.vColor));
         o.insert("sectionColor", colorName(set.sColor));
         o.insert("opacity", set.alpha);
         o.insert("showVolume", set.showVolume);
         o.insert("showFrame", set.showFrame);
         o.insert("showCrossSection", set.showCSection);
-        o.insert("crossSection", QJsonObject{{"position", set.cutPos},
-                                             {"normal", vecJson(set.csNz)},
-                                             {"fixedDirection", set.fixDir}});
+        o.insert("crossSection",
+                 QJsonObject{{"position", set.cutPos}, {"normal", vecJson(set.csNz)}, {"fixedDirection", set.fixDir}});
         sets.append(o);
     }
     QJsonObject root;
     root.insert("format", QLatin1String(formatTag));
     root.insert("version", Session::formatVersion);
     root.insert("picture", QJsonObject{{"width", s.width}, {"height", s.height}});
-    root.insert("view", QJsonObject{{"nx", vecJson(s.view.nx)},
-                                    {"ny", vecJson(s.view.ny)},
-                                    {"nz", vecJson(s.view.nz)},
-                                    {"center", vecJson(s.view.center)},
-                                    {"scale", s.view.scale},
-                                    {"sampling", s.view.sampling == Sampling::Voxels ? "voxels" : "slices"}});
+    root.insert("view",
+                QJsonObject{{"nx", vecJson(s.view.nx)},
+                            {"ny", vecJson(s.view.ny)},
+                            {"nz", vecJson(s.view.nz)},
+                            {"center", vecJson(s.view.center)},
+                            {"scale", s.view.scale},
+                            {"sampling", s.view.sampling == Sampling::Voxels ? "voxels" : "slices"}});
     root.insert("linkCrossSection", s.linkCSection);
     root.insert("sets", sets);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
@@ -259,8 +260,8 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
         }
         const QJsonObject o = sets.at(i).toObject();
         r.onlyKeys(o, path,
-                   {"files", "spacing", "range", "thresholds", "volumeColor", "sectionColor", "opacity",
-                    "showVolume", "showFrame", "showCrossSection", "crossSection"});
+                   {"files", "spacing", "range", "thresholds", "volumeColor", "sectionColor", "opacity", "showVolume",
+                    "showFrame", "showCrossSection", "crossSection"});
         SessionSet set;
         const QJsonValue files = r.member(o, path, "files");
         if (!files.isUndefined() && !files.isArray())

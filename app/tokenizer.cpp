@@ -33,11 +33,11 @@ void logQuoting(const char *message, const QString &line)
     qDebug() << QString::fromLatin1(message).arg(line);
 }
 
-} // namespace
+}  // namespace
 
 QString splitComment(const QString &lineIn, QString &comment)
 {
-    const QString line = lineIn; // comment may be the very string passed as the line
+    const QString line = lineIn;  // comment may be the very string passed as the line
     bool quoted = false;
     for (qsizetype i = 0; i < line.size(); ++i) {
         const QChar c = line.at(i);
@@ -64,7 +64,7 @@ bool isBlankLine(const QString &line)
 
 QString takeItem(const QString &lineIn, QString &item)
 {
-    const QString line = lineIn; // item may be the very string passed as the line
+    const QString line = lineIn;  // item may be the very string passed as the line
     item.clear();
     if (line.isEmpty())
         return QString();

@@ -36,8 +36,7 @@ constexpr int gridCount = 64;
 
 enum SetKind { pngSet, xyvSet, rangeSet };
 
-struct SliceSet
-{
+struct SliceSet {
     QStringList files;
     qint64 bytes = 0;
 };
@@ -110,8 +109,7 @@ public:
         if (!dir_.mkpath(QStringLiteral(".")))
             qFatal("cannot make %s", qPrintable(dir_.path()));
         const bool reuse = !kept.isEmpty() && dir_.exists(QStringLiteral("complete"));
-        std::fprintf(stderr, "%s the slice sets in %s ...\n", reuse ? "using" : "generating",
-                     qPrintable(dir_.path()));
+        std::fprintf(stderr, "%s the slice sets in %s ...\n", reuse ? "using" : "generating", qPrintable(dir_.path()));
         if (reuse) {
             for (int z = 0; z < pngCount; ++z)
                 add(pngSet, dir_.filePath(QStringLiteral("slice%1.png").arg(z, 3, 10, QLatin1Char('0'))));
@@ -229,7 +227,7 @@ void BM_GridParse(benchmark::State &state)
     setCounters(state, files.size(), bytes);
 }
 
-} // namespace
+}  // namespace
 
 // Loads before the timing starts fault the set's memory in once, so that every
 // variant is timed in the same steady state, whatever ran before it.
@@ -253,8 +251,9 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    std::fprintf(stderr, "set: 0 = %d PNG slices, 1 = %d XYV grids, 2 = %d range grids, all %d x %d; "
-                         "workers: 0 = one per core (%d)\n",
+    std::fprintf(stderr,
+                 "set: 0 = %d PNG slices, 1 = %d XYV grids, 2 = %d range grids, all %d x %d; "
+                 "workers: 0 = one per core (%d)\n",
                  pngCount, gridCount, gridCount, side, side, QThread::idealThreadCount());
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -43,12 +43,15 @@ constexpr int volSide = 256;
 
 // Ellipsoids of several intensities, after the usual head phantom layout:
 // centre, half axes and the value each adds.
-struct E { double cx, cy, cz, a, b, c; int v; };
+struct E {
+    double cx, cy, cz, a, b, c;
+    int v;
+};
 const E es[] = {
-    {0, 0, 0, 0.69, 0.92, 0.81, 100},   {0, -0.0184, 0, 0.6624, 0.874, 0.78, -60},
-    {0.22, 0, 0, 0.11, 0.31, 0.22, -20}, {-0.22, 0, 0, 0.16, 0.41, 0.28, -20},
-    {0, 0.35, -0.15, 0.21, 0.25, 0.41, 30}, {0, 0.1, 0.25, 0.046, 0.046, 0.05, 60},
-    {0, -0.1, 0.25, 0.046, 0.046, 0.05, 60}, {-0.08, -0.605, 0, 0.046, 0.023, 0.05, 80},
+    {0, 0, 0, 0.69, 0.92, 0.81, 100},          {0, -0.0184, 0, 0.6624, 0.874, 0.78, -60},
+    {0.22, 0, 0, 0.11, 0.31, 0.22, -20},       {-0.22, 0, 0, 0.16, 0.41, 0.28, -20},
+    {0, 0.35, -0.15, 0.21, 0.25, 0.41, 30},    {0, 0.1, 0.25, 0.046, 0.046, 0.05, 60},
+    {0, -0.1, 0.25, 0.046, 0.046, 0.05, 60},   {-0.08, -0.605, 0, 0.046, 0.023, 0.05, 80},
     {0.06, -0.605, 0, 0.023, 0.046, 0.02, 80},
 };
 
@@ -145,15 +148,14 @@ void BM_Render(benchmark::State &state)
         benchmark::DoNotOptimize(f.view.pImg.constBits());
     }
     mip::setRasterPathEnabled(true);
-    state.counters["samples/s"] = benchmark::Counter(double(size) * size * volSide * state.iterations(),
-                                                     benchmark::Counter::kIsRate);
+    state.counters["samples/s"] =
+        benchmark::Counter(double(size) * size * volSide * state.iterations(), benchmark::Counter::kIsRate);
     state.SetLabel(std::string(grid ? "grid" : "picture") + (oblique ? " oblique " : " initial ")
                    + (raster ? "raster" : "per-point"));
 }
 
 // A set of n slices of n x n grey pictures, slice z drawn by fill(z, picture).
-template <typename Fill>
-SliceDatas *greySet(int n, Fill fill)
+template <typename Fill> SliceDatas *greySet(int n, Fill fill)
 {
     auto *set = new SliceDatas;
     for (int z = 0; z < n; ++z) {
@@ -204,8 +206,8 @@ SliceDatas *phantomSet(int n)
 // slices in turn and, for each, every one of its rays (so a slice's rows are read
 // while they are in cache), keeps the largest byte, then colours it through a table.
 // Sixteen rays at a time with AVX-512 where the processor has it.
-void ceilingSlice(const uchar *slice, qsizetype bpl, float j, float fsw, float fsh, float nzx, float nzy,
-                  float invz, const float *ox, const float *oy, const float *oz, int *best, int m)
+void ceilingSlice(const uchar *slice, qsizetype bpl, float j, float fsw, float fsh, float nzx, float nzy, float invz,
+                  const float *ox, const float *oy, const float *oz, int *best, int m)
 {
     for (int i = 0; i < m; ++i) {
         const float t = (j - oz[i]) * invz;
@@ -222,15 +224,13 @@ void ceilingSlice(const uchar *slice, qsizetype bpl, float j, float fsw, float f
 // The same, sixteen rays at a time: each byte comes from the aligned word that holds
 // it (never past the end of a picture, whose size is a multiple of four bytes).
 __attribute__((target("avx512f"))) void ceilingSliceAvx512(const uchar *slice, qsizetype bpl, float j, float fsw,
-                                                            float fsh, float nzx, float nzy, float invz,
-                                                            const float *ox, const float *oy, const float *oz,
-                                                            int *best, int m)
+                                                           float fsh, float nzx, float nzy, float invz, const float *ox,
+                                                           const float *oy, const float *oz, int *best, int m)
 {
     const __m512 vj = _mm512_set1_ps(j), vinvz = _mm512_set1_ps(invz), vnzx = _mm512_set1_ps(nzx),
                  vnzy = _mm512_set1_ps(nzy), vlow = _mm512_set1_ps(-1.0f), vsw = _mm512_set1_ps(fsw),
                  vsh = _mm512_set1_ps(fsh);
-    const __m512i vbpl = _mm512_set1_epi32(int(bpl)), three = _mm512_set1_epi32(3),
-                  bytes = _mm512_set1_epi32(0xff);
+    const __m512i vbpl = _mm512_set1_epi32(int(bpl)), three = _mm512_set1_epi32(3), bytes = _mm512_set1_epi32(0xff);
     for (int i = 0; i < m; i += 16) {
         const __mmask16 lanes = m - i >= 16 ? __mmask16(0xffff) : __mmask16((1u << (m - i)) - 1);
         const __m512 t = _mm512_mul_ps(_mm512_sub_ps(vj, _mm512_maskz_loadu_ps(lanes, oz + i)), vinvz);
@@ -240,12 +240,12 @@ __attribute__((target("avx512f"))) void ceilingSliceAvx512(const uchar *slice, q
         in = _mm512_mask_cmp_ps_mask(in, fx, vsw, _CMP_LT_OQ);
         in = _mm512_mask_cmp_ps_mask(in, fy, vlow, _CMP_GT_OQ);
         in = _mm512_mask_cmp_ps_mask(in, fy, vsh, _CMP_LT_OQ);
-        const __m512i idx = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_cvttps_epi32(fy), vbpl),
-                                             _mm512_cvttps_epi32(fx));
-        const __m512i word = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), in,
-                                                         _mm512_andnot_si512(three, idx), slice, 1);
-        const __m512i v = _mm512_and_si512(
-            _mm512_srlv_epi32(word, _mm512_slli_epi32(_mm512_and_si512(idx, three), 3)), bytes);
+        const __m512i idx =
+            _mm512_add_epi32(_mm512_mullo_epi32(_mm512_cvttps_epi32(fy), vbpl), _mm512_cvttps_epi32(fx));
+        const __m512i word =
+            _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), in, _mm512_andnot_si512(three, idx), slice, 1);
+        const __m512i v =
+            _mm512_and_si512(_mm512_srlv_epi32(word, _mm512_slli_epi32(_mm512_and_si512(idx, three), 3)), bytes);
         _mm512_mask_storeu_epi32(best + i, lanes, _mm512_max_epi32(_mm512_maskz_loadu_epi32(lanes, best + i), v));
     }
 }
@@ -286,8 +286,8 @@ void ceilingRender(const SliceDatas &set, const SceneView &v, QImage &out)
                 best[size_t(i)] = 0;
             }
             for (int j = 0; j < ss; ++j)
-                (avx512 ? ceilingSliceAvx512 : ceilingSlice)(bits[size_t(j)], bpl, float(j), fsw, fsh, nzx, nzy, invz, ox.data(), oy.data(),
-                             oz.data(), best.data(), m);
+                (avx512 ? ceilingSliceAvx512 : ceilingSlice)(bits[size_t(j)], bpl, float(j), fsw, fsh, nzx, nzy, invz,
+                                                             ox.data(), oy.data(), oz.data(), best.data(), m);
             for (int i = 0; i < m; ++i)
                 reinterpret_cast<QRgb *>(out.scanLine(r0 + i / pw))[i % pw] = lut[best[size_t(i)]];
         }
@@ -346,7 +346,8 @@ void filledCase(benchmark::State &state, int n)
         const auto b0 = std::chrono::steady_clock::now();
         copies.get(set);
         copies.waitForBuilds();
-        state.counters["copy ms"] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - b0).count();
+        state.counters["copy ms"] =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - b0).count();
         layer.coarse = copies.get(set);
         if (!layer.coarse) {
             state.SkipWithError("no coarse copy");
@@ -359,8 +360,8 @@ void filledCase(benchmark::State &state, int n)
     for (int i = 0; i < (coarse ? 0 : 3); ++i) {
         const auto t0 = std::chrono::steady_clock::now();
         ceilingRender(set, v, ceiling);
-        ceilingMs = std::min(ceilingMs, std::chrono::duration<double, std::milli>(
-                                            std::chrono::steady_clock::now() - t0).count());
+        ceilingMs = std::min(ceilingMs,
+                             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     }
     benchmark::DoNotOptimize(ceiling.constBits());
 
@@ -376,8 +377,7 @@ void filledCase(benchmark::State &state, int n)
         benchmark::DoNotOptimize(picture.constBits());
     }
     const double samples = double(size) * size * double(coarse ? layer.coarse->slices.size() : size_t(n));
-    state.counters["samples/s"] = benchmark::Counter(samples * double(state.iterations()),
-                                                     benchmark::Counter::kIsRate);
+    state.counters["samples/s"] = benchmark::Counter(samples * double(state.iterations()), benchmark::Counter::kIsRate);
     if (!coarse) {
         state.counters["ceiling ms"] = ceilingMs;
         state.counters["ceiling samples/s"] = samples / (ceilingMs / 1000.0);
@@ -394,27 +394,59 @@ void BM_Bricks(benchmark::State &state)
     const int n = int(state.range(0));
     SliceDatas &set = filledSet(n, false);
     for (auto _ : state) {
-        const mip::ValueBricks b = mip::valueBricks(set.slices, n, n, std::max(1, QThreadPool::globalInstance()->maxThreadCount()));
+        const mip::ValueBricks b =
+            mip::valueBricks(set.slices, n, n, std::max(1, QThreadPool::globalInstance()->maxThreadCount()));
         benchmark::DoNotOptimize(b.hi.data());
     }
     state.SetLabel(std::to_string(n) + " slices of " + std::to_string(n) + "^2");
 }
 
-void BM_Filled(benchmark::State &state) { filledCase(state, volSide); }
-void BM_FilledBig(benchmark::State &state) { filledCase(state, 1024); }
+void BM_Filled(benchmark::State &state)
+{
+    filledCase(state, volSide);
+}
+void BM_FilledBig(benchmark::State &state)
+{
+    filledCase(state, 1024);
+}
 
 }  // namespace
 
 // Args: oblique, picture size, raster path, grid slices.
-BENCHMARK(BM_Render)->Args({0, 256, 1, 0})->Args({1, 256, 1, 0})->Args({0, 1024, 1, 0})->Args({1, 1024, 1, 0})
-    ->Args({1, 256, 1, 1})->Args({1, 1024, 1, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Render)->Args({0, 256, 0, 0})->Args({1, 256, 0, 0})->Args({1, 1024, 0, 0})->Args({1, 256, 0, 1})
-    ->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Render)
+    ->Args({0, 256, 1, 0})
+    ->Args({1, 256, 1, 0})
+    ->Args({0, 1024, 1, 0})
+    ->Args({1, 1024, 1, 0})
+    ->Args({1, 256, 1, 1})
+    ->Args({1, 1024, 1, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_Render)
+    ->Args({0, 256, 0, 0})
+    ->Args({1, 256, 0, 0})
+    ->Args({1, 1024, 0, 0})
+    ->Args({1, 256, 0, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 // Args: picture size, coarse copy, rising values (nothing to pass over) instead of the phantom.
-BENCHMARK(BM_Filled)->Args({256, 0, 0})->Args({1024, 0, 0})->Args({256, 0, 1})->Args({1024, 0, 1})
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_FilledBig)->Args({256, 0, 0})->Args({1024, 0, 0})->Args({256, 1, 0})->Args({1024, 1, 0})
-    ->Args({256, 0, 1})->Args({1024, 0, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Filled)
+    ->Args({256, 0, 0})
+    ->Args({1024, 0, 0})
+    ->Args({256, 0, 1})
+    ->Args({1024, 0, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_FilledBig)
+    ->Args({256, 0, 0})
+    ->Args({1024, 0, 0})
+    ->Args({256, 1, 0})
+    ->Args({1024, 1, 0})
+    ->Args({256, 0, 1})
+    ->Args({1024, 0, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_Bricks)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Bricks)->Name("BM_BricksBig")->Arg(1024)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -68,8 +68,8 @@ bool makeSlices(const QString &dir, int n, const QString &format)
             }
         }
         // Stored without compression: the files are made quickly and read quickly.
-        if (!img.save(QStringLiteral("%1/slice%2.%3").arg(dir).arg(z, 4, 10, QLatin1Char('0')).arg(format),
-                      nullptr, 100))
+        if (!img.save(QStringLiteral("%1/slice%2.%3").arg(dir).arg(z, 4, 10, QLatin1Char('0')).arg(format), nullptr,
+                      100))
             return false;
     }
     return true;
@@ -112,8 +112,9 @@ int main(int argc, char **argv)
         app.processEvents();
         w.fitView();
         CtViewTestAccess::waitForCopies(w);
-        std::printf("load %d: %zu slices in %.0f ms, then drawn in %.0f ms: resident %.0f MiB, peak resident %.0f MiB\n", i, set.slices.size(), loadMs,
-                    CtViewTestAccess::exactMs(w), statusMiB("VmRSS:"), statusMiB("VmHWM:"));
+        std::printf(
+            "load %d: %zu slices in %.0f ms, then drawn in %.0f ms: resident %.0f MiB, peak resident %.0f MiB\n", i,
+            set.slices.size(), loadMs, CtViewTestAccess::exactMs(w), statusMiB("VmRSS:"), statusMiB("VmHWM:"));
         std::fflush(stdout);
     }
     return 0;

@@ -64,8 +64,7 @@ double numberOr(DcmDataset &ds, const DcmTagKey &key, unsigned long pos, double 
     return ok ? v : fallback;
 }
 
-struct PixelLayout
-{
+struct PixelLayout {
     int rows = 0;
     int columns = 0;
     int frames = 1;
@@ -115,9 +114,9 @@ bool readLayout(DcmDataset &ds, PixelLayout &l, QString &reason)
     l.isFloat = ds.tagExists(DCM_FloatPixelData) && !ds.tagExists(DCM_PixelData);
     reason = QString::fromLatin1(skipReason::notSlices);
     if (!ds.tagExists(DCM_PixelData) && !l.isFloat)
-        return false; // a report, a structured document: no picture
-    const bool grey = photometric == "MONOCHROME1" || photometric == "MONOCHROME2"
-                      || (photometric.empty() && samples == 1);
+        return false;  // a report, a structured document: no picture
+    const bool grey =
+        photometric == "MONOCHROME1" || photometric == "MONOCHROME2" || (photometric.empty() && samples == 1);
     if (!grey || samples != 1)
         return false;
     if (l.isFloat) {
@@ -222,8 +221,8 @@ bool readFrames(DcmDataset &ds, const PixelLayout &l, SliceFile &out)
         return false;
     for (int f = 0; f < l.frames; ++f) {
         const qint64 keeps = l.bitsStored <= 16
-                                 ? perFrame * 2
-                                 : perFrame * qint64(sizeof(double)) + qint64(l.rows) * qint64(sizeof(std::vector<double>));
+            ? perFrame * 2
+            : perFrame * qint64(sizeof(double)) + qint64(l.rows) * qint64(sizeof(std::vector<double>));
         if (!reserveSliceMemory(keeps))
             return false;
         auto s = std::make_unique<SliceData>();
@@ -271,7 +270,7 @@ bool readFrames(DcmDataset &ds, const PixelLayout &l, SliceFile &out)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 bool looksLikeDicom(const QByteArray &head)
 {
@@ -288,8 +287,7 @@ bool readDicomFile(const QString &fname, const QByteArray &head, SliceFile &out)
         const qint64 fileSize = QFileInfo(fname).size();
         DcmFileFormat ff;
         const QByteArray native = QFile::encodeName(fname);
-        if (ff.loadFile(OFFilename(native.constData()), EXS_Unknown, EGL_noChange, maxHeaderElement,
-                        ERM_autoDetect)
+        if (ff.loadFile(OFFilename(native.constData()), EXS_Unknown, EGL_noChange, maxHeaderElement, ERM_autoDetect)
                 .bad()) {
             out.reason = QString::fromLatin1(skipReason::unreadable);
             return true;

@@ -72,7 +72,7 @@ bool isControl(char32_t cp)
     return cp < 0x20 || cp == 0x7f || (cp >= 0x80 && cp <= 0x9f) || cp == 0x2028 || cp == 0x2029;
 }
 
-} // namespace
+}  // namespace
 
 namespace nativename {
 
@@ -139,7 +139,7 @@ QString displayName(const QString &name)
     return escaped(bytes.isEmpty() ? QFile::encodeName(name) : bytes);
 }
 
-} // namespace nativename
+}  // namespace nativename
 
 NativeFileAlias::NativeFileAlias(const QString &name) : path_(name)
 {

@@ -27,7 +27,7 @@ QString escaped(const QByteArray &bytes);
 // it stands for none.
 QString displayName(const QString &name);
 
-} // namespace nativename
+}  // namespace nativename
 
 // A file opened by the bytes resolve() finds for a name Qt cannot open, named for
 // Qt's readers through the descriptor's own path ("/proc/self/fd/N"). Other names,

@@ -140,14 +140,12 @@ bool makeGrid(SliceData &s, qint64 w, qint64 h)
 }
 
 // What a grid reader carries from one line to the next.
-struct RangeGridState
-{
+struct RangeGridState {
     qint64 x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     bool made = false;
 };
 
-struct XyvGridState
-{
+struct XyvGridState {
     qint64 w = 0, h = 0;
     qint64 originX = 0, originY = 0;
     bool made = false;
@@ -225,8 +223,7 @@ void xyvGridLine(SliceData &s, XyvGridState &st, QString &line)
 
 enum : unsigned char { itemByte, blankByte, oddByte };
 
-struct ByteClasses
-{
+struct ByteClasses {
     unsigned char of[256];
 };
 
@@ -249,8 +246,7 @@ constexpr ByteClasses xyvGridBytes = makeByteClasses(true);
 
 // The first four items of a line and the number of items, as QString::simplified and
 // split(' ') give them: an empty line has one empty item.
-struct AsciiItems
-{
+struct AsciiItems {
     const char *begin[4] = {};
     const char *end[4] = {};
     int count = 0;
@@ -308,7 +304,7 @@ int asciiInt(const char *p, const char *e)
         const unsigned digit = unsigned(uchar(*p)) - '0';
         if (digit > 9)
             return 0;
-        if (v <= (std::uint64_t(1) << 32)) // stays past the int range once there, without overflow
+        if (v <= (std::uint64_t(1) << 32))  // stays past the int range once there, without overflow
             v = v * 10 + digit;
     }
     if (negative)
@@ -337,8 +333,7 @@ bool asciiCoordinate(const char *p, const char *e, qint64 &out)
     }
     double v = 0.0;
     const std::from_chars_result r = std::from_chars(p, e, v);
-    if (r.ec != std::errc() || r.ptr != e || !(v >= double(INT_MIN) && v <= double(INT_MAX)) ||
-        v != std::trunc(v))
+    if (r.ec != std::errc() || r.ptr != e || !(v >= double(INT_MIN) && v <= double(INT_MAX)) || v != std::trunc(v))
         return false;
     out = qint64(v);
     return true;
@@ -400,8 +395,8 @@ void rangeGridAsciiLine(SliceData &s, RangeGridState &st, const AsciiItems &item
     qint64 column = 0;
     qint64 row = 0;
     const double v = asciiValue(items.begin[2], items.end[2]);
-    const bool whole = asciiCoordinate(items.begin[0], items.end[0], column) &&
-                       asciiCoordinate(items.begin[1], items.end[1], row);
+    const bool whole =
+        asciiCoordinate(items.begin[0], items.end[0], column) && asciiCoordinate(items.begin[1], items.end[1], row);
     rangeGridRecord(s, st, column, row, whole ? &v : nullptr);
 }
 
@@ -434,8 +429,8 @@ void xyvGridAsciiLine(SliceData &s, XyvGridState &st, const AsciiItems &items)
     }
     qint64 x = 0;
     qint64 y = 0;
-    if (items.count < 2 || !asciiCoordinate(items.begin[0], items.end[0], x) ||
-        !asciiCoordinate(items.begin[1], items.end[1], y))
+    if (items.count < 2 || !asciiCoordinate(items.begin[0], items.end[0], x)
+        || !asciiCoordinate(items.begin[1], items.end[1], y))
         return;
     if (items.count < 3) {
         xyvGridRecord(s, st, x, y, nullptr);
@@ -577,8 +572,8 @@ private:
     QFile &file_;
     std::vector<char> &buf_;
     std::size_t pos_ = 0;  // start of the lines not yet handed out
-    std::size_t scan_ = 0; // searched for a line feed up to here
-    std::size_t fill_ = 0; // end of the bytes read
+    std::size_t scan_ = 0;  // searched for a line feed up to here
+    std::size_t fill_ = 0;  // end of the bytes read
     bool eof_ = false;
     bool tooLong_ = false;
 };
@@ -590,8 +585,8 @@ private:
 // made. False also for an over-long line, as in GridLineReader. Returns nothing when
 // a line is too long to hold, so that the reference reader takes over.
 template <class Record, class AsciiLine, class TextLine>
-std::optional<bool> parseGridText(SliceData &s, GridLines &lines, qint64 skip, const ByteClasses &bytes,
-                                  Record record, AsciiLine asciiLine, TextLine textLine, const bool &made)
+std::optional<bool> parseGridText(SliceData &s, GridLines &lines, qint64 skip, const ByteClasses &bytes, Record record,
+                                  AsciiLine asciiLine, TextLine textLine, const bool &made)
 {
     const qint64 limit = SliceData::maxGridLineLength;
     const char *b = nullptr;
@@ -614,7 +609,7 @@ std::optional<bool> parseGridText(SliceData &s, GridLines &lines, qint64 skip, c
         while (e > b && e[-1] == '\r')
             --e;
         if (!terminated && e == b)
-            break; // only CRs after the last line feed: no line
+            break;  // only CRs after the last line feed: no line
         if (e - b <= limit) {
             if (quickRecord(b, e, bytes, x, y, v)) {
                 record(x, y, v);
@@ -627,7 +622,7 @@ std::optional<bool> parseGridText(SliceData &s, GridLines &lines, qint64 skip, c
         }
         QString line = decodeLine(b, lineEnd, terminated);
         if (!terminated && line.isEmpty())
-            break; // an unfinished sequence at the end of the file is no line
+            break;  // an unfinished sequence at the end of the file is no line
         if (line.size() > limit) {
             resetGrid(s);
             return false;
@@ -664,8 +659,7 @@ bool readGridFast(SliceData &s, const QString &fname, GridFormat format)
     qint64 skip = 0;
     if (headSize >= 3 && std::memcmp(head, "\xEF\xBB\xBF", 3) == 0)
         skip = 3;
-    const bool tagged =
-        headSize - skip >= tagSize && std::memcmp(head + skip, tag, std::size_t(tagSize)) == 0;
+    const bool tagged = headSize - skip >= tagSize && std::memcmp(head + skip, tag, std::size_t(tagSize)) == 0;
     if (!tagged || !file.seek(0))
         return reference();
 
@@ -674,15 +668,13 @@ bool readGridFast(SliceData &s, const QString &fname, GridFormat format)
     if (range) {
         RangeGridState st;
         made = parseGridText(
-            s, lines, skip, rangeGridBytes,
-            [&](qint64 x, qint64 y, double v) { rangeGridRecord(s, st, x, y, &v); },
+            s, lines, skip, rangeGridBytes, [&](qint64 x, qint64 y, double v) { rangeGridRecord(s, st, x, y, &v); },
             [&](const AsciiItems &items) { rangeGridAsciiLine(s, st, items); },
             [&](QString &line) { rangeGridLine(s, st, line); }, st.made);
     } else {
         XyvGridState st;
         made = parseGridText(
-            s, lines, skip, xyvGridBytes,
-            [&](qint64 x, qint64 y, double v) { xyvGridRecord(s, st, x, y, &v); },
+            s, lines, skip, xyvGridBytes, [&](qint64 x, qint64 y, double v) { xyvGridRecord(s, st, x, y, &v); },
             [&](const AsciiItems &items) { xyvGridAsciiLine(s, st, items); },
             [&](QString &line) { xyvGridLine(s, st, line); }, st.made);
     }
@@ -721,7 +713,7 @@ bool readGridByLines(SliceData &s, const QString &fname, QLatin1String tag, Line
     try {
         GridLineReader in(file);
         QString line;
-        in.next(line); // an over-long first line comes back empty and fails the tag test
+        in.next(line);  // an over-long first line comes back empty and fails the tag test
         if (line.left(tag.size()) != tag)
             return false;
 
@@ -739,7 +731,7 @@ bool readGridByLines(SliceData &s, const QString &fname, QLatin1String tag, Line
 }
 
 
-} // namespace
+}  // namespace
 
 void SliceData::rowValues(int y, double *dst) const
 {
@@ -884,8 +876,7 @@ void SliceData::computeImageMinMax()
     // value: keep that byte alone, one per pixel, instead of the whole colour (a
     // colour picture shrinks to a quarter). Sixteen-bit grey keeps its words, and
     // pictures of eight bits or less (palette, black and white) are small already.
-    const bool toBytes = image.format() != QImage::Format_Grayscale16 && image.depth() > 8 && width > 0
-                         && height > 0;
+    const bool toBytes = image.format() != QImage::Format_Grayscale16 && image.depth() > 8 && width > 0 && height > 0;
     QImage bytes;
     if (toBytes)
         bytes = QImage(width, height, QImage::Format_Grayscale8);
@@ -911,8 +902,8 @@ namespace {
 
 quint32 readBe32(const char *p)
 {
-    return (quint32(uchar(p[0])) << 24) | (quint32(uchar(p[1])) << 16) | (quint32(uchar(p[2])) << 8) |
-           quint32(uchar(p[3]));
+    return (quint32(uchar(p[0])) << 24) | (quint32(uchar(p[1])) << 16) | (quint32(uchar(p[2])) << 8)
+        | quint32(uchar(p[3]));
 }
 
 // Apple icon files hold blocks (type, length, data) and a table of contents listing
@@ -975,11 +966,11 @@ bool safeToDecode(const QString &fname)
         return false;
     QFile file(fname);
     if (!file.open(QIODevice::ReadOnly))
-        return true; // the decoder finds out for itself
+        return true;  // the decoder finds out for itself
     return iconLengthsFit(file);
 }
 
-} // namespace
+}  // namespace
 
 bool SliceData::load(const QString &name)
 {

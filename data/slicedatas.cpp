@@ -35,8 +35,7 @@ quint64 nextGeneration()
 const double largestDouble = std::numeric_limits<double>::max();
 const QRgb histBarColor = qRgb(0, 220, 160);
 
-struct Histogram
-{
+struct Histogram {
     QList<int> counts;
     double binWidth = 1.0;
     double maxCount = 0.0;
@@ -44,8 +43,7 @@ struct Histogram
 };
 
 // The bin of a value: bins centred on minV, minV + binWidth, ..., maxV.
-struct Binning
-{
+struct Binning {
     double lower;
     double binWidth;
     int bins;
@@ -64,14 +62,13 @@ struct Binning
 };
 
 // Adds every value of slices[first .. last) to counts (one entry per bin).
-void countValues(const std::vector<SliceData *> &slices, std::size_t first, std::size_t last, int width,
-                 int height, const Binning &binOf, std::vector<int> &counts)
+void countValues(const std::vector<SliceData *> &slices, std::size_t first, std::size_t last, int width, int height,
+                 const Binning &binOf, std::vector<int> &counts)
 {
     std::vector<double> row;
     for (std::size_t i = first; i < last; ++i) {
         const SliceData *s = slices[i];
-        if (s->isImage && s->image.format() == QImage::Format_Grayscale8 && s->width == width &&
-            s->height == height) {
+        if (s->isImage && s->image.format() == QImage::Format_Grayscale8 && s->width == width && s->height == height) {
             // A grey byte is the value itself: count the 256 levels, then bin each level once.
             std::int64_t levels[4][256] = {};
             for (int y = 0; y < height; ++y) {
@@ -108,16 +105,16 @@ void countValues(const std::vector<SliceData *> &slices, std::size_t first, std:
 // run it without holding the set's lock. The slices are shared out in up to
 // `workers` parts over the process's pool; the counts are whole numbers, so the sum
 // is the same in any order.
-Histogram computeHistogram(const std::vector<SliceData *> &slices, int width, int height, double minV,
-                           double maxV, int bins, int barHeight, int workers)
+Histogram computeHistogram(const std::vector<SliceData *> &slices, int width, int height, double minV, double maxV,
+                           int bins, int barHeight, int workers)
 {
     Histogram h;
     h.counts.fill(0, bins);
     h.binWidth = (maxV - minV) / (bins - 1);
     const Binning binOf{minV - h.binWidth * 0.5, h.binWidth, bins};
 
-    const std::size_t parts = std::clamp<std::size_t>(std::size_t(std::max(workers, 1)), 1,
-                                                      std::max<std::size_t>(slices.size(), 1));
+    const std::size_t parts =
+        std::clamp<std::size_t>(std::size_t(std::max(workers, 1)), 1, std::max<std::size_t>(slices.size(), 1));
     auto bound = [&](std::size_t p) { return slices.size() * p / parts; };
     std::vector<std::vector<int>> partCounts(parts, std::vector<int>(std::size_t(bins), 0));
     std::vector<char> partFailed(parts, 0);
@@ -201,8 +198,7 @@ class DecodeTask;
 // What the loader and the decode tasks of one run share, under mutex. Held by the
 // decoder and by every task, so a task that the pool starts only after the run has
 // stopped still finds it, sees `stopping` and returns without touching anything else.
-struct DecodeRun
-{
+struct DecodeRun {
     DecodeRun(const QStringList &fileList, SliceBudget *sliceBudget, int decodes)
         : files(fileList), budget(sliceBudget), limit(decodes), window(2 * qsizetype(decodes)),
           slices(std::size_t(fileList.size())), done(std::size_t(fileList.size()), 0)
@@ -216,19 +212,19 @@ struct DecodeRun
     void work(DecodeTask *task);
 
     const QStringList files;
-    SliceBudget *const budget; // read only while a claimed file decodes
-    const int limit;           // decodes at once, the loader's own counted
-    const qsizetype window;    // files started past the one the loader takes next
+    SliceBudget *const budget;  // read only while a claimed file decodes
+    const int limit;  // decodes at once, the loader's own counted
+    const qsizetype window;  // files started past the one the loader takes next
 
     std::mutex mutex;
-    std::condition_variable changed; // a file decoded, or a decode ended
+    std::condition_variable changed;  // a file decoded, or a decode ended
     std::vector<SliceFile> slices;
     std::vector<char> done;
-    std::vector<DecodeTask *> queued; // on the pool, not yet running
-    qsizetype next = 0;               // the first file no one has started
-    qsizetype taken = 0;              // files handed to the loader so far
-    int tasks = 0;                    // on the pool, queued or running
-    int decoding = 0;                 // files started and not yet done
+    std::vector<DecodeTask *> queued;  // on the pool, not yet running
+    qsizetype next = 0;  // the first file no one has started
+    qsizetype taken = 0;  // files handed to the loader so far
+    int tasks = 0;  // on the pool, queued or running
+    int decoding = 0;  // files started and not yet done
     bool stopping = false;
 };
 
@@ -289,7 +285,7 @@ public:
         try {
             run_ = std::make_shared<DecodeRun>(files, budget, int(decodes));
         } catch (const std::exception &) {
-            return; // decoded here, one by one
+            return;  // decoded here, one by one
         }
         std::lock_guard<std::mutex> lock(run_->mutex);
         post();
@@ -389,8 +385,7 @@ private:
 
 // One accepted file of a load: how many slices it gave and what it says about
 // spacing and placement.
-struct AcceptedFile
-{
+struct AcceptedFile {
     std::size_t sliceCount = 0;
     bool hasSpacing = false;
     Spacing spacing;
@@ -435,8 +430,7 @@ void stackByPosition(std::vector<std::unique_ptr<SliceData>> &slices, QStringLis
     order.reserve(meta.size());
     for (std::size_t i = 0; i < meta.size(); ++i)
         order.emplace_back(dot3(meta[i].dicom.position, normal), i);
-    std::stable_sort(order.begin(), order.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::stable_sort(order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     std::vector<std::unique_ptr<SliceData>> sorted;
     QStringList sortedNames;
     sorted.reserve(slices.size());
@@ -453,7 +447,7 @@ void stackByPosition(std::vector<std::unique_ptr<SliceData>> &slices, QStringLis
         spacing.z = first.sliceGap;
 }
 
-} // namespace
+}  // namespace
 
 SliceDatas::SliceDatas(QObject *parent) : QObject(parent)
 {
@@ -639,8 +633,7 @@ void SliceDatas::filesSelected(QStringList files)
         for (const auto &s : accepted)
             newSlices.push_back(s.get());
         if (anyAccepted)
-            h = computeHistogram(newSlices, setWidth, setHeight, setMinV, setMaxV, histBins, histHeight,
-                                 workers);
+            h = computeHistogram(newSlices, setWidth, setHeight, setMinV, setMaxV, histBins, histHeight, workers);
     } catch (const std::exception &) {
         // Out of memory while finishing: end in the failed state rather than half-made.
         newSlices.clear();
@@ -673,9 +666,9 @@ void SliceDatas::filesSelected(QStringList files)
         }
     }
     for (auto &s : accepted)
-        s.release(); // now owned by slices
+        s.release();  // now owned by slices
     for (SliceData *s : newSlices)
-        delete s; // whatever the set held before; empty after clear()
+        delete s;  // whatever the set held before; empty after clear()
 
     running_.store(false);
     emit loadFilesFinished();

@@ -18,16 +18,14 @@ class SliceData;
 
 // A file a load left out, with the reason in English (the panel translates it in
 // the context "SlicesCtrl").
-struct SkippedFile
-{
+struct SkippedFile {
     QString file;
     QString reason;
 };
 
 // How far the running load is: files done of files chosen. running is false
 // between loads.
-struct LoadProgress
-{
+struct LoadProgress {
     bool running = false;
     int done = 0;
     int total = 0;
@@ -51,7 +49,8 @@ public:
     class ReadGuard
     {
     public:
-        explicit ReadGuard(const SliceDatas &set) : lock_(set.rwLock) {}
+        explicit ReadGuard(const SliceDatas &set) : lock_(set.rwLock) { }
+
     private:
         std::shared_lock<std::shared_mutex> lock_;
     };

@@ -19,8 +19,7 @@ namespace {
 
 // The budget of the read running in this thread, what it reserved so far, and
 // whether a reservation was refused.
-struct ReadAccount
-{
+struct ReadAccount {
     SliceBudget *budget = nullptr;
     qint64 reserved = 0;
     bool refused = false;
@@ -41,7 +40,7 @@ private:
     ReadAccount *previous_;
 };
 
-} // namespace
+}  // namespace
 
 bool SliceBudget::reserve(qint64 bytes)
 {
@@ -163,7 +162,7 @@ void readFile(const QString &name, SliceFile &out)
         out.reason = QString::fromLatin1(skipReason::notSlices);
 }
 
-} // namespace
+}  // namespace
 
 SliceFile readSliceFile(const QString &fname, SliceBudget *budget) noexcept
 {

@@ -19,7 +19,7 @@ inline constexpr const char *flat = QT_TRANSLATE_NOOP("SlicesCtrl", "all values 
 inline constexpr const char *notSlices = QT_TRANSLATE_NOOP("SlicesCtrl", "not a slice file we can read");
 inline constexpr const char *unreadable = QT_TRANSLATE_NOOP("SlicesCtrl", "unreadable");
 inline constexpr const char *noMemory = QT_TRANSLATE_NOOP("SlicesCtrl", "not enough memory for this slice");
-} // namespace skipReason
+}  // namespace skipReason
 
 // The memory one load may give its slices, shared by the threads that decode its
 // files: every slice is reserved before it is allocated, and a reservation that
@@ -27,7 +27,7 @@ inline constexpr const char *noMemory = QT_TRANSLATE_NOOP("SlicesCtrl", "not eno
 class SliceBudget
 {
 public:
-    explicit SliceBudget(qint64 limitBytes) : limit_(limitBytes) {}
+    explicit SliceBudget(qint64 limitBytes) : limit_(limitBytes) { }
     bool reserve(qint64 bytes);
     void release(qint64 bytes);
 
@@ -46,21 +46,19 @@ qint64 sliceBytes(const SliceData &s);
 bool reserveSliceMemory(qint64 bytes);
 
 // Where a DICOM slice lies, for stacking a series by position.
-struct DicomPlacement
-{
+struct DicomPlacement {
     QString seriesUid;
-    bool hasGeometry = false; // position and orientation both given
+    bool hasGeometry = false;  // position and orientation both given
     double position[3] = {0, 0, 0};
     double rowDir[3] = {0, 0, 0};
     double colDir[3] = {0, 0, 0};
-    double sliceGap = 0.0;    // spacing between slices or slice thickness, 0 when not given
+    double sliceGap = 0.0;  // spacing between slices or slice thickness, 0 when not given
 };
 
 // What one file gives a load: its slices in file order (several for a multi-page
 // TIFF or a multi-frame DICOM file), the spacing where the file says it, and for
 // a file that gives nothing the reason.
-struct SliceFile
-{
+struct SliceFile {
     std::vector<std::unique_ptr<SliceData>> slices;
     bool hasSpacing = false;
     Spacing spacing;

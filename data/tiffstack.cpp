@@ -58,9 +58,7 @@ int mapProc(thandle_t, void **, toff_t *)
     return 0;
 }
 
-void unmapProc(thandle_t, void *, toff_t)
-{
-}
+void unmapProc(thandle_t, void *, toff_t) { }
 
 int quietHandler(TIFF *, void *, const char *, const char *, va_list)
 {
@@ -75,8 +73,7 @@ constexpr tmsize_t maxTiffAlloc = tmsize_t(256) << 20;
 constexpr tmsize_t maxTiffAlloc = tmsize_t(4) << 20;
 #endif
 
-struct TiffCloser
-{
+struct TiffCloser {
     void operator()(TIFF *t) const { TIFFClose(t); }
 };
 using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
@@ -91,16 +88,15 @@ TiffPtr openTiff(QFile &file)
     TIFFOpenOptionsSetWarningHandlerExtR(opts, quietHandler, nullptr);
     // "h": no memory mapping (the procedures above refuse it anyway); "c" is not
     // given, so strips and tiles are checked against the file's size.
-    TIFF *t = TIFFClientOpenExt("slice", "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc,
-                                mapProc, unmapProc, opts);
+    TIFF *t = TIFFClientOpenExt("slice", "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
+                                unmapProc, opts);
     TIFFOpenOptionsFree(opts);
     return TiffPtr(t);
 }
 
 enum class SampleKind { unsupported, rgba8, u8, s8, u16, s16, u32, s32, f32, f64 };
 
-struct PageInfo
-{
+struct PageInfo {
     uint32_t width = 0;
     uint32_t height = 0;
     uint16_t bits = 1;
@@ -130,8 +126,8 @@ PageInfo pageInfo(TIFF *t)
 // less besides goes through libtiff's RGBA conversion (palette, colour, bilevel).
 SampleKind sampleKind(const PageInfo &p)
 {
-    const bool grey = p.samples == 1
-                      && (p.photometric == PHOTOMETRIC_MINISBLACK || p.photometric == PHOTOMETRIC_MINISWHITE);
+    const bool grey =
+        p.samples == 1 && (p.photometric == PHOTOMETRIC_MINISBLACK || p.photometric == PHOTOMETRIC_MINISWHITE);
     if (grey) {
         if (p.format == SAMPLEFORMAT_IEEEFP) {
             if (p.bits == 32)
@@ -220,8 +216,7 @@ bool readRawPage(TIFF *t, const PageInfo &p, int bytes, std::vector<unsigned cha
     return true;
 }
 
-template <typename T>
-T sampleAt(const unsigned char *p)
+template <typename T> T sampleAt(const unsigned char *p)
 {
     T v;
     std::memcpy(&v, p, sizeof v);
@@ -376,8 +371,7 @@ void readSpacing(TIFF *t, SliceFile &out)
     QString unit;
     double zStep = 0.0;
     char *desc = nullptr;
-    if (TIFFGetField(t, TIFFTAG_IMAGEDESCRIPTION, &desc) == 1 && desc
-        && std::strncmp(desc, "ImageJ=", 7) == 0) {
+    if (TIFFGetField(t, TIFFTAG_IMAGEDESCRIPTION, &desc) == 1 && desc && std::strncmp(desc, "ImageJ=", 7) == 0) {
         const QStringList lines = QString::fromUtf8(desc, qsizetype(strnlen(desc, 1 << 16))).split(QLatin1Char('\n'));
         for (const QString &line : lines) {
             const qsizetype eq = line.indexOf(QLatin1Char('='));
@@ -392,7 +386,7 @@ void readSpacing(TIFF *t, SliceFile &out)
         }
     }
 
-    double perUnit = 0.0; // millimetres per unit of the resolution, 0 when unitless
+    double perUnit = 0.0;  // millimetres per unit of the resolution, 0 when unitless
     if (!unit.isEmpty())
         perUnit = millimetresPer(unit);
     else if (hasUnit && resUnit == RESUNIT_INCH)
@@ -418,14 +412,14 @@ void readSpacing(TIFF *t, SliceFile &out)
         out.spacingUnit = QStringLiteral("mm");
 }
 
-} // namespace
+}  // namespace
 
 bool looksLikeTiff(const QByteArray &head)
 {
     if (head.size() < 4)
         return false;
     return head.startsWith(QByteArrayLiteral("II*\0")) || head.startsWith(QByteArrayLiteral("MM\0*"))
-           || head.startsWith(QByteArrayLiteral("II+\0")) || head.startsWith(QByteArrayLiteral("MM\0+"));
+        || head.startsWith(QByteArrayLiteral("II+\0")) || head.startsWith(QByteArrayLiteral("MM\0+"));
 }
 
 bool readTiffStack(const QString &fname, const QByteArray &head, SliceFile &out) noexcept
@@ -438,14 +432,13 @@ bool readTiffStack(const QString &fname, const QByteArray &head, SliceFile &out)
             return false;
         TiffPtr t = openTiff(file);
         if (!t)
-            return false; // not a TIFF that libtiff takes: the picture readers may try
+            return false;  // not a TIFF that libtiff takes: the picture readers may try
         const tdir_t pages = TIFFNumberOfDirectories(t.get());
         if (!TIFFSetDirectory(t.get(), 0))
             return false;
         const PageInfo first = pageInfo(t.get());
-        if (pages <= 1 && first.bits <= 8 && first.format != SAMPLEFORMAT_INT
-            && first.format != SAMPLEFORMAT_IEEEFP)
-            return false; // an ordinary picture, read as pictures are
+        if (pages <= 1 && first.bits <= 8 && first.format != SAMPLEFORMAT_INT && first.format != SAMPLEFORMAT_IEEEFP)
+            return false;  // an ordinary picture, read as pictures are
         readSpacing(t.get(), out);
         long long points = 0;
         for (tdir_t d = 0; d < pages; ++d) {
@@ -453,7 +446,7 @@ bool readTiffStack(const QString &fname, const QByteArray &head, SliceFile &out)
                 break;
             const PageInfo p = pageInfo(t.get());
             if (p.reduced)
-                continue; // a thumbnail beside the real pages
+                continue;  // a thumbnail beside the real pages
             if (!sliceSizeAllowed(p.width, p.height))
                 continue;
             points += qint64(p.width) * qint64(p.height);
@@ -464,7 +457,7 @@ bool readTiffStack(const QString &fname, const QByteArray &head, SliceFile &out)
         }
         if (out.slices.empty())
             out.reason = QString::fromLatin1(sampleKind(first) == SampleKind::unsupported ? skipReason::notSlices
-                                                                                           : skipReason::unreadable);
+                                                                                          : skipReason::unreadable);
     } catch (...) {
         out.slices.clear();
         out.reason = QString::fromLatin1(skipReason::unreadable);

@@ -34,8 +34,7 @@ struct Latch {
 class Helper : public QRunnable
 {
 public:
-    Helper(const std::function<void()> &work, std::shared_ptr<Latch> latch)
-        : work_(work), latch_(std::move(latch))
+    Helper(const std::function<void()> &work, std::shared_ptr<Latch> latch) : work_(work), latch_(std::move(latch))
     {
         // Ours to delete: the pool reads this before run() and never touches the
         // helper after it, so it can be taken back or deleted by the caller.

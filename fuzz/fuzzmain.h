@@ -48,8 +48,7 @@ inline void makeScratch()
 
 // Runs f with the scratch folder as the current directory, then goes back, so that
 // paths given on the command line (a crash file to replay) keep their meaning.
-template <typename F>
-int inScratch(F f)
+template <typename F> int inScratch(F f)
 {
     char here[4096];
     if (!getcwd(here, sizeof here))
@@ -77,6 +76,6 @@ inline void start(int *argc, char ***argv, App app)
     }
 }
 
-} // namespace oxafuzz
+}  // namespace oxafuzz
 
 #endif

@@ -22,8 +22,7 @@ namespace oxafuzz {
 
 // What a read leaves in a slice, with the values folded into one 64-bit digest, so
 // that only one grid (up to SliceData::maxGridPoints values) is held at a time.
-struct GridOutcome
-{
+struct GridOutcome {
     bool ok = false;
     bool isImage = false;
     int width = 0;
@@ -82,8 +81,7 @@ inline GridOutcome readGrid(const QString &fname, bool range, bool fast)
 
 [[noreturn]] inline void gridDiffFailed(const char *format, const char *what)
 {
-    std::fprintf(stderr, "oxa fuzz check failed: %s grid, fast and reference readers differ in %s\n", format,
-                 what);
+    std::fprintf(stderr, "oxa fuzz check failed: %s grid, fast and reference readers differ in %s\n", format, what);
     std::fflush(stderr);
     std::abort();
 }
@@ -122,6 +120,6 @@ inline int runGridDiff(const std::uint8_t *data, std::size_t size)
     return 0;
 }
 
-} // namespace oxafuzz
+}  // namespace oxafuzz
 
 #endif

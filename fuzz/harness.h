@@ -59,15 +59,15 @@ inline QByteArray &checkContext()
     std::abort();
 }
 
-#define OXA_FUZZ_CHECK(cond)                                                                           \
-    do {                                                                                               \
-        if (!(cond))                                                                                   \
-            ::oxafuzz::fail(#cond);                                                                    \
+#define OXA_FUZZ_CHECK(cond)                                                                                           \
+    do {                                                                                                               \
+        if (!(cond))                                                                                                   \
+            ::oxafuzz::fail(#cond);                                                                                    \
     } while (0)
 
 // Debug lines of the readers (quoting messages, unopenable includes) are part of what
 // runs, but printing them would slow fuzzing down tenfold.
-inline void silentHandler(QtMsgType, const QMessageLogContext &, const QString &) {}
+inline void silentHandler(QtMsgType, const QMessageLogContext &, const QString &) { }
 
 inline bool writeFile(const char *name, const char *data, std::size_t size)
 {
@@ -205,7 +205,7 @@ inline int runGrid(Grid which, const std::uint8_t *data, std::size_t size)
     const QString fname = QString::fromLatin1(name);
     const bool ok = which == Grid::Range ? s.readRangeGrid(fname) : s.readXyvGrid(fname);
     if (!ok && s.width == 0 && s.height == 0 && s.minV == 0.0 && s.maxV == 1.0)
-        return 0; // no tag: untouched
+        return 0;  // no tag: untouched
     checkGridSlice(s, ok);
     return 0;
 }
@@ -347,6 +347,6 @@ inline int runDicom(const std::uint8_t *data, std::size_t size)
     return 0;
 }
 
-} // namespace oxafuzz
+}  // namespace oxafuzz
 
 #endif

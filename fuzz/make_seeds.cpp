@@ -54,10 +54,9 @@ void pictures(const QString &dir)
         QImage::Format format;
         const char *name;
     } formats[] = {
-        {QImage::Format_Grayscale8, "grey8"},   {QImage::Format_Grayscale16, "grey16"},
-        {QImage::Format_RGB32, "rgb32"},        {QImage::Format_ARGB32, "argb32"},
-        {QImage::Format_Indexed8, "indexed8"},  {QImage::Format_Mono, "mono"},
-        {QImage::Format_RGBA64, "rgba64"},      {QImage::Format_RGB888, "rgb888"},
+        {QImage::Format_Grayscale8, "grey8"}, {QImage::Format_Grayscale16, "grey16"}, {QImage::Format_RGB32, "rgb32"},
+        {QImage::Format_ARGB32, "argb32"},    {QImage::Format_Indexed8, "indexed8"},  {QImage::Format_Mono, "mono"},
+        {QImage::Format_RGBA64, "rgba64"},    {QImage::Format_RGB888, "rgb888"},
     };
     const QList<QByteArray> writers = QImageWriter::supportedImageFormats();
     for (const QByteArray &suffix : writers) {
@@ -70,8 +69,7 @@ void pictures(const QString &dir)
             QImageWriter writer(&buffer, suffix);
             if (!writer.write(sample(f.format, 5, 4)) || bytes.isEmpty())
                 continue;
-            put(dir, QStringLiteral("%1_%2").arg(QString::fromLatin1(suffix), QString::fromLatin1(f.name)),
-                bytes);
+            put(dir, QStringLiteral("%1_%2").arg(QString::fromLatin1(suffix), QString::fromLatin1(f.name)), bytes);
             if (suffix == "png") {
                 // The same picture cut short, and with its data damaged.
                 put(dir, QStringLiteral("png_%1_cut").arg(QString::fromLatin1(f.name)), bytes.left(bytes.size() / 2));
@@ -94,9 +92,9 @@ void pictures(const QString &dir)
 const char *const rangeGrids[] = {
     "#MOLK-VEDez\n# Range_X0 : 0\n# Range_Y0 : 0\n# Range_X1 : 3\n# Range_Y1 : 2\n0 0 1.5\n3 2 -0.25\n",
     ("#MOLK-VEDez\r\n# Range_X0 : 1\r\n# Range_Y0 : 1\r\n# Range_X1 : 4\r\n# Range_Y1 : 2\r\n"
-    "1 1 7\r\n4 1 8\r\n2 0 1e300\r\n"),
+     "1 1 7\r\n4 1 8\r\n2 0 1e300\r\n"),
     ("\xef\xbb\xbf#MOLK-VEDez extra\n\n# Range_X1 : 2147483647\n# Range_Y1 : 1\n"
-    "# Range_X0 : -2147483648\n0 0 1\n"),
+     "# Range_X0 : -2147483648\n0 0 1\n"),
     "#MOLK-VEDez\n0 0 5\n# Range_X1 x 2\n# Range_Y1 x 2\n\t1\t1\t2.5e-3  junk\n#x 1 2\n2,2,9\n1 1 nan\n",
     // At and one past the row and point limits of fuzz builds (2^10 rows, 2^16 points).
     "#MOLK-VEDez\n# Range_X1 : 1\n# Range_Y1 : 1023\n1 1023 3\n0 0 -3\n",
@@ -108,7 +106,7 @@ const char *const rangeGrids[] = {
 
 const char *const xyvGrids[] = {
     ("## 240301\n# Format1 : XYV\n# Format2 : SPACE-Separated\n# X-NUM 3\n# Y-NUM 3\n"
-    "10,20,0.5\n11 20 0.75\n10 21 1.0\n11 21 2.0\n"),
+     "10,20,0.5\n11 20 0.75\n10 21 1.0\n11 21 2.0\n"),
     "## 2403011\r\n# Y-NUM 4\r\n# X-NUM 5\r\n\r\n-5,-5,1\r\n-2,-3,4e2\r\n# X-NUM 9\r\n-6 -5 3\r\n",
     "## 240301\n#X-NUM 3\n# X-NUM 2147483647\n# Y-NUM 2\n7\n2147483647 -2147483648 1\n0 0 2\n",
     "## 240301\n# X-NUM 3.0\n# Y-NUM -1\n# X-NUM 0\n# Y-NUM 4294967296\n1 1 1\n",
@@ -156,8 +154,8 @@ void tiffs(const QString &dir)
     const struct {
         int bits, format;
         const char *name;
-    } kinds[] = {{8, 1, "u8"}, {8, 2, "s8"}, {16, 1, "u16"}, {16, 2, "s16"}, {32, 1, "u32"},
-                 {32, 2, "s32"}, {32, 3, "f32"}, {64, 3, "f64"}};
+    } kinds[] = {{8, 1, "u8"},   {8, 2, "s8"},   {16, 1, "u16"}, {16, 2, "s16"},
+                 {32, 1, "u32"}, {32, 2, "s32"}, {32, 3, "f32"}, {64, 3, "f64"}};
     for (const auto &k : kinds) {
         scanwriters::writeTiff(dir + QStringLiteral("/stack_%1.tif").arg(QLatin1String(k.name)),
                                {page(k.bits, k.format, 1), page(k.bits, k.format, 2)});
@@ -175,8 +173,10 @@ void dicoms(const QString &dir)
     const struct {
         Compression compression;
         const char *name;
-    } kinds[] = {{Compression::None, "plain"}, {Compression::Rle, "rle"},
-                 {Compression::JpegLossless, "jpeg"}, {Compression::JpegLs, "jpegls"}};
+    } kinds[] = {{Compression::None, "plain"},
+                 {Compression::Rle, "rle"},
+                 {Compression::JpegLossless, "jpeg"},
+                 {Compression::JpegLs, "jpegls"}};
     for (const auto &k : kinds) {
         for (int frames : {1, 2}) {
             scanwriters::DicomImage d;
@@ -194,7 +194,7 @@ void dicoms(const QString &dir)
     }
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -35,8 +35,7 @@ float floatAbove(double v)
 
 // Widens lo[b] and hi[b] of the blocks a row crosses by the row's values, read
 // through value(x) for x = 0 .. sw - 1 (NaN widens nothing).
-template <typename Value>
-void widenRow(int sw, double *lo, double *hi, Value value)
+template <typename Value> void widenRow(int sw, double *lo, double *hi, Value value)
 {
     for (int x0 = 0, b = 0; x0 < sw; x0 += edge, ++b) {
         const int x1 = std::min(sw, x0 + edge);

@@ -18,8 +18,7 @@ CoarseSet::~CoarseSet() = default;
 namespace {
 
 // Builds the copy slice by slice; stops early when `stop` says so.
-template <typename Stop>
-std::shared_ptr<const CoarseSet> build(const SliceDatas &set, Stop stop)
+template <typename Stop> std::shared_ptr<const CoarseSet> build(const SliceDatas &set, Stop stop)
 {
     auto out = std::make_shared<CoarseSet>();
     int sw, sh, ss;
@@ -52,8 +51,8 @@ std::shared_ptr<const CoarseSet> build(const SliceDatas &set, Stop stop)
             bool grey = true;
             for (int j = 2 * k; j < j1; ++j) {
                 const SliceData *s = set.slices[size_t(j)];
-                grey = grey && s->isImage && s->image.format() == QImage::Format_Grayscale8
-                       && s->image.width() >= sw && s->image.height() >= sh;
+                grey = grey && s->isImage && s->image.format() == QImage::Format_Grayscale8 && s->image.width() >= sw
+                    && s->image.height() >= sh;
             }
             if (grey) {
                 QImage img(cw, ch, QImage::Format_Grayscale8);

@@ -19,7 +19,7 @@ namespace render {
 // from the set as it was at `generation`.
 struct CoarseSet {
     quint64 generation = 0;
-    int width = 0;   // slice size
+    int width = 0;  // slice size
     int height = 0;
     std::vector<std::unique_ptr<SliceData>> owned;
     std::vector<SliceData *> slices;

@@ -44,12 +44,9 @@ void drawFrame(QPainter &p, const SceneView &v, int frameW, int frameH, int ss, 
         int edges[4][2];
     };
     const Face faces[6] = {
-        {-hz * nz.z, {{A, B}, {A, C}, {D, B}, {D, C}}},
-        {-hy * nz.y, {{A, B}, {A, E}, {F, B}, {F, E}}},
-        {-hx * nz.x, {{A, C}, {A, E}, {G, C}, {G, E}}},
-        {+hx * nz.x, {{H, D}, {H, F}, {B, D}, {B, F}}},
-        {+hy * nz.y, {{H, G}, {H, D}, {C, G}, {C, D}}},
-        {+hz * nz.z, {{H, G}, {H, F}, {E, G}, {E, F}}},
+        {-hz * nz.z, {{A, B}, {A, C}, {D, B}, {D, C}}}, {-hy * nz.y, {{A, B}, {A, E}, {F, B}, {F, E}}},
+        {-hx * nz.x, {{A, C}, {A, E}, {G, C}, {G, E}}}, {+hx * nz.x, {{H, D}, {H, F}, {B, D}, {B, F}}},
+        {+hy * nz.y, {{H, G}, {H, D}, {C, G}, {C, D}}}, {+hz * nz.z, {{H, G}, {H, F}, {E, G}, {E, F}}},
     };
     const int halfW = frameW / 2;
     const int halfH = frameH / 2;

@@ -65,8 +65,7 @@ namespace {
 
 // The samples of pixel (c, r) along a stack of ss planes of sw x sh values, read
 // through value(plane, column, row): castPixel's arithmetic for every orientation.
-template <typename Value>
-QColor castRay(const Params &pr, int ss, int c, int r, Value value)
+template <typename Value> QColor castRay(const Params &pr, int ss, int c, int r, Value value)
 {
     const double a = c - pr.pw / 2.0;
     const double b = r - pr.ph / 2.0;
@@ -157,10 +156,10 @@ namespace {
 
 // How the kernels read one slice's values.
 enum class Mode {
-    Byte,     // a byte per sample at bits + ri * bpl + ci * stride, mapped through qLut
-    Grid,     // doubles through row pointers, mapped by the window formula
-    Word16,   // a 16-bit word per sample at bits + ri * bpl + ci * 2, mapped through qLut
-    Floats,   // floats at floats[ri * sw + ci], mapped by the window formula
+    Byte,  // a byte per sample at bits + ri * bpl + ci * stride, mapped through qLut
+    Grid,  // doubles through row pointers, mapped by the window formula
+    Word16,  // a 16-bit word per sample at bits + ri * bpl + ci * 2, mapped through qLut
+    Floats,  // floats at floats[ri * sw + ci], mapped by the window formula
     Generic,  // SliceData::value, for every other picture format
 };
 
@@ -169,9 +168,9 @@ struct Source {
     const uchar *bits = nullptr;
     int bpl = 0;
     int stride = 1;
-    const double *qLut = nullptr;        // 256 mapped values for Mode::Byte, 65536 for Mode::Word16
-    const double *const *rows = nullptr; // for Mode::Grid
-    const float *floats = nullptr;       // for Mode::Floats
+    const double *qLut = nullptr;  // 256 mapped values for Mode::Byte, 65536 for Mode::Word16
+    const double *const *rows = nullptr;  // for Mode::Grid
+    const float *floats = nullptr;  // for Mode::Floats
     const SliceData *slice = nullptr;
     bool madd16 = false;  // rows, columns, bpl and stride all fit 16-bit lanes
 };
@@ -214,8 +213,7 @@ inline bool anyBelow(const double *u, int k0, int k1, double most)
 
 // Runs of rays of a tile, as [a, b) pairs; a run starting where the last one
 // ends extends it.
-template <int N>
-struct Runs {
+template <int N> struct Runs {
     int a[N], b[N];
     int n = 0;
     void add(int ka, int kb)
@@ -253,8 +251,7 @@ struct Tile {
 
 // Scalar kernel over pixels k0 .. n - 1 of a tile for slice j; the arithmetic
 // is castPixel's, sample by sample.
-template <bool Cut>
-void kernelScalar(const Shared &sh, const Source &src, double zj, Tile &tl, int kb, int ke)
+template <bool Cut> void kernelScalar(const Shared &sh, const Source &src, double zj, Tile &tl, int kb, int ke)
 {
     const Params &pr = *sh.pr;
     const double nzz = pr.nz.z, nzx = pr.nz.x, nzy = pr.nz.y;
@@ -305,8 +302,8 @@ void kernelScalar(const Shared &sh, const Source &src, double zj, Tile &tl, int 
 // fused multiply-add: the target enables AVX2 alone). Samples are read with
 // plain loads, which beat gather instructions on current cores.
 template <bool Cut, Mode M>
-__attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &src, double zj, Tile &tl,
-                                                int kb, int ke)
+__attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &src, double zj, Tile &tl, int kb,
+                                                int ke)
 {
     const Params &pr = *sh.pr;
     const __m256d vzj = _mm256_set1_pd(zj);
@@ -341,9 +338,9 @@ __attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &
         const __m256d y = _mm256_add_pd(_mm256_loadu_pd(tl.p0y + k), _mm256_mul_pd(t, vnzy));
         __m256d fx = _mm256_add_pd(vhw, x);
         __m256d fy = _mm256_add_pd(vhh, y);
-        __m256d in = _mm256_and_pd(
-            _mm256_and_pd(_mm256_cmp_pd(fx, vloX, _CMP_GT_OQ), _mm256_cmp_pd(fx, vsw, _CMP_LT_OQ)),
-            _mm256_and_pd(_mm256_cmp_pd(fy, vloY, _CMP_GT_OQ), _mm256_cmp_pd(fy, vsh, _CMP_LT_OQ)));
+        __m256d in =
+            _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(fx, vloX, _CMP_GT_OQ), _mm256_cmp_pd(fx, vsw, _CMP_LT_OQ)),
+                          _mm256_and_pd(_mm256_cmp_pd(fy, vloY, _CMP_GT_OQ), _mm256_cmp_pd(fy, vsh, _CMP_LT_OQ)));
         __m256d d = zero;
         if (Cut) {
             const __m256d z = _mm256_add_pd(pz, _mm256_mul_pd(t, vnzz));
@@ -392,10 +389,8 @@ __attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &
 // 0 .. n - 1 exactly when the double lay in (-1, n), and the conversion gives
 // an out-of-range marker for NaN and for values beyond the int range.
 template <bool Cut>
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) void kernelAvx512Byte(const Shared &sh,
-                                                                                     const Source &src,
-                                                                                     double zj, Tile &tl,
-                                                                                     int kb, int ke)
+__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) void kernelAvx512Byte(const Shared &sh, const Source &src,
+                                                                                    double zj, Tile &tl, int kb, int ke)
 {
     const Params &pr = *sh.pr;
     const __m512d vzj = _mm512_set1_pd(zj);
@@ -448,13 +443,15 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) void kernelAvx512B
         // Read the offsets back from memory: eight plain loads are cheaper than
         // the lane extractions the compiler would otherwise emit.
         asm volatile("" : : "r"(o) : "memory");
-        const __m512d q = _mm512_maskz_mov_pd(
-            in, _mm512_set_pd(lut[bits[o[7]]], lut[bits[o[6]]], lut[bits[o[5]]], lut[bits[o[4]]],
-                              lut[bits[o[3]]], lut[bits[o[2]]], lut[bits[o[1]]], lut[bits[o[0]]]));
+        const __m512d q =
+            _mm512_maskz_mov_pd(in,
+                                _mm512_set_pd(lut[bits[o[7]]], lut[bits[o[6]]], lut[bits[o[5]]], lut[bits[o[4]]],
+                                              lut[bits[o[3]]], lut[bits[o[2]]], lut[bits[o[1]]], lut[bits[o[0]]]));
         const __m512d u = _mm512_loadu_pd(tl.u + k);
         _mm512_storeu_pd(tl.u + k, _mm512_mask_mov_pd(u, _mm512_cmp_pd_mask(q, u, _CMP_GT_OQ), q));
         if (Cut) {
-            const __mmask8 slab = in & _mm512_cmp_pd_mask(d, vBlo, _CMP_GT_OQ) & _mm512_cmp_pd_mask(d, vBhi, _CMP_LT_OQ);
+            const __mmask8 slab =
+                in & _mm512_cmp_pd_mask(d, vBlo, _CMP_GT_OQ) & _mm512_cmp_pd_mask(d, vBhi, _CMP_LT_OQ);
             _mm512_storeu_pd(tl.s + k, _mm512_mask_mov_pd(_mm512_loadu_pd(tl.s + k), slab, q));
         }
     }
@@ -464,7 +461,7 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) void kernelAvx512B
 bool haveAvx512()
 {
     static const bool yes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")
-                            && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
+        && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
     return yes;
 }
 
@@ -475,8 +472,7 @@ bool haveAvx2()
 }
 #endif
 
-template <bool Cut>
-void runKernel(const Shared &sh, const Source &src, double zj, Tile &tl, int kb, int ke)
+template <bool Cut> void runKernel(const Shared &sh, const Source &src, double zj, Tile &tl, int kb, int ke)
 {
 #ifdef OXA_HAVE_X86
     if (src.mode == Mode::Byte && src.madd16 && haveAvx512())
@@ -498,7 +494,7 @@ void runKernel(const Shared &sh, const Source &src, double zj, Tile &tl, int kb,
 // relative margin far above any rounding, so no sampling ray is ever left out.
 struct RowSpan {
     int k0 = 0, cw = 0;
-    bool all = false;          // the bounds could not be worked out: every pixel
+    bool all = false;  // the bounds could not be worked out: every pixel
     double f0[3] = {}, fj[3] = {}, slope[3] = {}, inv[3] = {};  // fx, fy, d
     double lo[3] = {}, hi[3] = {};
     double margin = 0.0;
@@ -523,9 +519,10 @@ struct RowSpan {
                 f[e][jj][0] = sh.hw + x;
                 f[e][jj][1] = sh.hh + y;
                 f[e][jj][2] = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
-                mag = std::max(mag, (std::fabs(tl.p0x[k]) + std::fabs(tl.p0y[k]) + std::fabs(tl.p0z[k]) + sh.hw
-                                     + sh.hh + std::fabs(t) * (std::fabs(pr.nz.x) + std::fabs(pr.nz.y) + std::fabs(pr.nz.z)))
-                                        * (1.0 + std::fabs(pr.csNz.x) + std::fabs(pr.csNz.y) + std::fabs(pr.csNz.z)));
+                mag = std::max(mag,
+                               (std::fabs(tl.p0x[k]) + std::fabs(tl.p0y[k]) + std::fabs(tl.p0z[k]) + sh.hw + sh.hh
+                                + std::fabs(t) * (std::fabs(pr.nz.x) + std::fabs(pr.nz.y) + std::fabs(pr.nz.z)))
+                                   * (1.0 + std::fabs(pr.csNz.x) + std::fabs(pr.csNz.y) + std::fabs(pr.csNz.z)));
             }
         }
         const double m = 1e-7 * (1.0 + mag);
@@ -537,7 +534,8 @@ struct RowSpan {
             fj[i] = (f[0][1][i] - f[0][0][i]) / steps;
             slope[i] = f[1][0][i] - f[0][0][i];
             inv[i] = slope[i] != 0.0 ? 1.0 / slope[i] : 0.0;
-            all = all || !std::isfinite(f0[i]) || !std::isfinite(fj[i]) || !std::isfinite(slope[i]) || !std::isfinite(inv[i]);
+            all = all || !std::isfinite(f0[i]) || !std::isfinite(fj[i]) || !std::isfinite(slope[i])
+                || !std::isfinite(inv[i]);
         }
         lo[0] = pr.loX - m;
         hi[0] = pr.sw + m;
@@ -631,7 +629,7 @@ void columnBytesScalar(const Source &src, const qint32 *ci, const quint32 *off, 
 
 #ifdef OXA_HAVE_X86
 __attribute__((target("avx512f,avx512vl"))) void columnBytesAvx512(const Source &src, const qint32 *ci,
-                                                                    const quint32 *off, Tile &tl, int kb, int ke)
+                                                                   const quint32 *off, Tile &tl, int kb, int ke)
 {
     const uchar *bits = src.bits;
     const double *lut = src.qLut;
@@ -642,9 +640,10 @@ __attribute__((target("avx512f,avx512vl"))) void columnBytesAvx512(const Source 
         if (in == 0)
             continue;
         const quint32 *o = off + k;
-        const __m512d q = _mm512_maskz_mov_pd(
-            in, _mm512_set_pd(lut[bits[o[7]]], lut[bits[o[6]]], lut[bits[o[5]]], lut[bits[o[4]]],
-                              lut[bits[o[3]]], lut[bits[o[2]]], lut[bits[o[1]]], lut[bits[o[0]]]));
+        const __m512d q =
+            _mm512_maskz_mov_pd(in,
+                                _mm512_set_pd(lut[bits[o[7]]], lut[bits[o[6]]], lut[bits[o[5]]], lut[bits[o[4]]],
+                                              lut[bits[o[3]]], lut[bits[o[2]]], lut[bits[o[1]]], lut[bits[o[0]]]));
         const __m512d u = _mm512_loadu_pd(tl.u + k);
         _mm512_storeu_pd(tl.u + k, _mm512_mask_mov_pd(u, _mm512_cmp_pd_mask(q, u, _CMP_GT_OQ), q));
     }
@@ -707,9 +706,9 @@ bool columnKernel(const Shared &sh, Tile &tl)
             if (src.mode == Mode::Word16) {
                 q = src.qLut[word16At(src, ri[k], ci[k])];
             } else {
-                const double v = src.mode == Mode::Grid     ? src.rows[ri[k]][ci[k]]
-                                 : src.mode == Mode::Floats ? double(src.floats[qsizetype(ri[k]) * pr.sw + ci[k]])
-                                                            : src.slice->value(ci[k], ri[k]);
+                const double v = src.mode == Mode::Grid ? src.rows[ri[k]][ci[k]]
+                    : src.mode == Mode::Floats          ? double(src.floats[qsizetype(ri[k]) * pr.sw + ci[k]])
+                                                        : src.slice->value(ci[k], ri[k]);
                 q = mapValue(v, pr.minTh, pr.maxTh);
             }
             const double u = tl.u[k];
@@ -839,8 +838,8 @@ void renderTile(const Shared &sh, const quint8 *premul, uchar *dest, qsizetype b
                 continue;  // transparent white: the engine draws nothing
             }
             const quint32 src = alpha | quint32(premul[strengthComponent(base->red(), w)]) << 16
-                                | quint32(premul[strengthComponent(base->green(), w)]) << 8
-                                | quint32(premul[strengthComponent(base->blue(), w)]);
+                | quint32(premul[strengthComponent(base->green(), w)]) << 8
+                | quint32(premul[strengthComponent(base->blue(), w)]);
             line[dx] = src + byteMul(line[dx], keep);
         }
     }

@@ -21,11 +21,11 @@ struct ValueBricks;
 struct Params {
     Vec3 nx, ny, nz, center;
     double scale = 1.0;
-    int sw = 0, sh = 0;   // slice width and height
-    int pw = 0, ph = 0;   // picture width and height
+    int sw = 0, sh = 0;  // slice width and height
+    int pw = 0, ph = 0;  // picture width and height
     double minTh = 0.0, maxTh = 1.0;
     bool cut = false;
-    double B = 0.0;       // cut plane distance from the volume centre along csNz
+    double B = 0.0;  // cut plane distance from the volume centre along csNz
     Vec3 csNz;
     QColor vColor, sColor;
     int alpha = 255;
@@ -101,8 +101,8 @@ inline quint32 byteMul(quint32 x, quint32 a)
 // alone. Uses up to `threads` threads. With `bricks`, the value bounds of these
 // slices (valueBricks), groups of rays pass over the blocks that cannot change
 // them; the picture is the same with or without.
-void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *premul,
-                uchar *dest, qsizetype bpl, int threads, const ValueBricks *bricks = nullptr);
+void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *premul, uchar *dest,
+                qsizetype bpl, int threads, const ValueBricks *bricks = nullptr);
 
 }  // namespace mip
 

@@ -46,7 +46,7 @@ struct SceneLayer {
     bool showFrame = true;
     bool cut = false;
     int cutPos = 0;  // -100 .. 100: the cut plane lies cutPos / 100 * slices from the centre
-    Vec3 csNz;       // normal of the cut plane
+    Vec3 csNz;  // normal of the cut plane
     Spacing spacing;  // voxel size along columns, rows and the stack
     // A coarse copy of the set to draw the volume from instead, quicker and not
     // exact; used only while it was made from the set's current slices, on the
@@ -57,7 +57,7 @@ struct SceneLayer {
 // Everything a picture is drawn from. Layers are drawn in order, later over earlier.
 struct Scene {
     SceneView view;
-    int width = 256;   // picture size in pixels
+    int width = 256;  // picture size in pixels
     int height = 256;
     // The picture size the frames are centred on: width and height, except when
     // the window writes an SVG at a size typed after its picture was last drawn.

@@ -32,8 +32,8 @@ double percentFromValue(double low, double high, double v)
 {
     const double offset = v - low;
     const double span = high - low;
-    if ((std::isfinite(offset) && std::isfinite(span)) || !std::isfinite(low) || !std::isfinite(high) ||
-        !std::isfinite(v))
+    if ((std::isfinite(offset) && std::isfinite(span)) || !std::isfinite(low) || !std::isfinite(high)
+        || !std::isfinite(v))
         return offset / span * 100;
     return (v / 2 - low / 2) / (high / 2 - low / 2) * 100;
 }

@@ -83,15 +83,15 @@ bool allOpaque(const QImage &img)
 QImage *rasterTarget(QPainter &p, int pw, int ph, int alpha)
 {
     QPaintDevice *dev = p.device();
-    if (!mip::rasterPathEnabled() || dev == nullptr || dev->devType() != QInternal::Image
-        || p.paintEngine() == nullptr || p.paintEngine()->type() != QPaintEngine::Raster)
+    if (!mip::rasterPathEnabled() || dev == nullptr || dev->devType() != QInternal::Image || p.paintEngine() == nullptr
+        || p.paintEngine()->type() != QPaintEngine::Raster)
         return nullptr;
     QImage *img = static_cast<QImage *>(dev);
     if (img->format() != QImage::Format_ARGB32 || img->width() != pw || img->height() != ph || !img->isDetached())
         return nullptr;
     if (p.compositionMode() != QPainter::CompositionMode_SourceOver || p.hasClipping()
-        || !p.combinedTransform().isIdentity() || p.opacity() != 1.0
-        || (p.renderHints() & QPainter::Antialiasing) || alpha < 0 || alpha > 255)
+        || !p.combinedTransform().isIdentity() || p.opacity() != 1.0 || (p.renderHints() & QPainter::Antialiasing)
+        || alpha < 0 || alpha > 255)
         return nullptr;
     if (!allOpaque(*img))
         return nullptr;
@@ -131,8 +131,8 @@ std::shared_ptr<const Planes> cutPlanes(const SliceDatas &set, int axis)
     bool words = true, floats = true, bytes = true;
     for (const SliceData *sd : set.slices) {
         words = words && sd->isImage && sd->image.format() == QImage::Format_Grayscale16
-                && sd->storedBias == first.storedBias && sd->rescaleSlope == first.rescaleSlope
-                && sd->rescaleIntercept == first.rescaleIntercept;
+            && sd->storedBias == first.storedBias && sd->rescaleSlope == first.rescaleSlope
+            && sd->rescaleIntercept == first.rescaleIntercept;
         floats = floats && !sd->isImage && !sd->floats.empty();
         bytes = bytes && sd->isImage && sd->image.format() != QImage::Format_Grayscale16;
     }
@@ -219,11 +219,10 @@ struct SetBricks {
 // value blocks): the last few, newest first, each for the set as it was at its
 // generation. Entries of a set's earlier generations are dropped when the set is
 // next looked up, and never handed out.
-template <typename T>
-class SetCache
+template <typename T> class SetCache
 {
 public:
-    explicit SetCache(std::size_t kept) : kept_(kept) {}
+    explicit SetCache(std::size_t kept) : kept_(kept) { }
 
     // Drops every entry of one set.
     void drop(const SliceDatas *set)
@@ -234,8 +233,7 @@ public:
 
     // The entry for set and axis, made by make() when there is none. The caller holds
     // the set's read lock.
-    template <typename Make>
-    std::shared_ptr<const T> get(const SliceDatas &set, int axis, Make make)
+    template <typename Make> std::shared_ptr<const T> get(const SliceDatas &set, int axis, Make make)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         dropIf([&set](const T &p) { return p.set == &set && p.generation != set.generation; });
@@ -253,8 +251,7 @@ public:
     }
 
 private:
-    template <typename Pred>
-    void dropIf(Pred pred)
+    template <typename Pred> void dropIf(Pred pred)
     {
         items_.erase(std::remove_if(items_.begin(), items_.end(), [&pred](const auto &p) { return pred(*p); }),
                      items_.end());

@@ -70,8 +70,7 @@ private:
     QSemaphore holding;
 };
 
-struct LoaderRig
-{
+struct LoaderRig {
     SliceDatas set;
     QThread thread;
     LoadRecorder rec;
@@ -123,8 +122,7 @@ struct LoaderRig
         parker.release();
         const bool finished = done.wait(timeoutMs);
         // The parker goes home before the run starts; wait for that before it is destroyed.
-        return QTest::qWaitFor([&parker] { return parker.thread() == QThread::currentThread(); }, 10000) &&
-               finished;
+        return QTest::qWaitFor([&parker] { return parker.thread() == QThread::currentThread(); }, 10000) && finished;
     }
 };
 

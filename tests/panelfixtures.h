@@ -38,6 +38,6 @@ inline void typeInto(QLineEdit *edit, const QString &text)
     QTest::keyClick(edit, Qt::Key_Return);
 }
 
-} // namespace fixtures
+}  // namespace fixtures
 
 #endif

@@ -45,6 +45,6 @@ inline bool writeGarbage(const QString &path)
     return f.write("this is not a slice\n1 2 3\n") > 0;
 }
 
-} // namespace fixtures
+}  // namespace fixtures
 
 #endif

@@ -65,6 +65,6 @@ private:
     std::vector<const char *> ptrs;
 };
 
-} // namespace fixtures
+}  // namespace fixtures
 
 #endif

@@ -16,10 +16,10 @@
 
 namespace {
 
-int sharedCounter = 0;                 // the racy variable: a plain int, no lock
-std::atomic<bool> slotRan{false};      // stored with release; read relaxed in the racy run
+int sharedCounter = 0;  // the racy variable: a plain int, no lock
+std::atomic<bool> slotRan{false};  // stored with release; read relaxed in the racy run
 
-} // namespace
+}  // namespace
 
 // Lives in the worker thread; its slot is reached through Qt's queued call.
 class CanaryWorker : public QObject

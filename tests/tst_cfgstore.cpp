@@ -14,8 +14,8 @@
 
 namespace {
 
-using fixtures::MessageLog;
 using fixtures::Argv;
+using fixtures::MessageLog;
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -49,7 +49,7 @@ void checkUpperMirrorsExact(const CfgStore &s)
 const QString cantOpen = QStringLiteral("Can't open config file : ");
 const QString notRegular = QStringLiteral("Can't open config file, not a regular file : ");
 
-} // namespace
+}  // namespace
 
 class TestCfgStore : public QObject
 {
@@ -123,34 +123,31 @@ void TestCfgStore::fileLines_data()
 
     QTest::newRow("key and value") << QByteArray("key value\n") << QStringList{"key"} << QStringList{"value"}
                                    << QStringList{" value"};
-    QTest::newRow("key only") << QByteArray("lonely") << QStringList{"lonely"} << QStringList{""}
-                              << QStringList{""};
+    QTest::newRow("key only") << QByteArray("lonely") << QStringList{"lonely"} << QStringList{""} << QStringList{""};
     QTest::newRow("extra items stay in the tail")
-        << QByteArray("k v extra  more\n") << QStringList{"k"} << QStringList{"v"}
-        << QStringList{" v extra  more"};
+        << QByteArray("k v extra  more\n") << QStringList{"k"} << QStringList{"v"} << QStringList{" v extra  more"};
     QTest::newRow("quoted path with space and comment")
         << QByteArray("DataRoot \"/my data/ct\" # where the scans are\n") << QStringList{"DataRoot"}
         << QStringList{"/my data/ct"} << QStringList{" \"/my data/ct\" "};
-    QTest::newRow("apostrophe hides hash")
-        << QByteArray("x 'it # not a comment\n") << QStringList{"x"} << QStringList{"'it"}
-        << QStringList{" 'it # not a comment"};
+    QTest::newRow("apostrophe hides hash") << QByteArray("x 'it # not a comment\n") << QStringList{"x"}
+                                           << QStringList{"'it"} << QStringList{" 'it # not a comment"};
     QTest::newRow("quoted key") << QByteArray("\"my key\" v\n") << QStringList{"my key"} << QStringList{"v"}
                                 << QStringList{" v"};
     QTest::newRow("leading white space") << QByteArray("  \tk v\n") << QStringList{"k"} << QStringList{"v"}
                                          << QStringList{" v"};
     QTest::newRow("blank and comment lines")
-        << QByteArray("   \n\t\t\n\xe3\x80\x80\xe3\x80\x80\n# note\n  # indented note\n\n")
-        << QStringList{} << QStringList{} << QStringList{};
+        << QByteArray("   \n\t\t\n\xe3\x80\x80\xe3\x80\x80\n# note\n  # indented note\n\n") << QStringList{}
+        << QStringList{} << QStringList{};
     QTest::newRow("ideographic space is part of an item")
-        << QByteArray("a\xe3\x80\x80" "b c\n") << QStringList{QString::fromUtf8("a\u3000b")}
-        << QStringList{"c"} << QStringList{" c"};
-    QTest::newRow("later line wins, first order kept")
-        << QByteArray("a 1\nb 2\na 3 x\n") << QStringList{"a", "b"} << QStringList{"3", "2"}
-        << QStringList{" 3 x", " 2"};
-    QTest::newRow("crlf line ends") << QByteArray("a 1\r\nb 2\r\n") << QStringList{"a", "b"}
-                                    << QStringList{"1", "2"} << QStringList{" 1", " 2"};
-    QTest::newRow("no final line end") << QByteArray("a 1\nb 2") << QStringList{"a", "b"}
-                                       << QStringList{"1", "2"} << QStringList{" 1", " 2"};
+        << QByteArray("a\xe3\x80\x80"
+                      "b c\n")
+        << QStringList{QString::fromUtf8("a\u3000b")} << QStringList{"c"} << QStringList{" c"};
+    QTest::newRow("later line wins, first order kept") << QByteArray("a 1\nb 2\na 3 x\n") << QStringList{"a", "b"}
+                                                       << QStringList{"3", "2"} << QStringList{" 3 x", " 2"};
+    QTest::newRow("crlf line ends") << QByteArray("a 1\r\nb 2\r\n") << QStringList{"a", "b"} << QStringList{"1", "2"}
+                                    << QStringList{" 1", " 2"};
+    QTest::newRow("no final line end") << QByteArray("a 1\nb 2") << QStringList{"a", "b"} << QStringList{"1", "2"}
+                                       << QStringList{" 1", " 2"};
     QTest::newRow("utf-8 text") << QByteArray("\xe5\x90\x8d\xe5\x89\x8d \xe5\x80\xa4\n")
                                 << QStringList{QString::fromUtf8("名前")} << QStringList{QString::fromUtf8("値")}
                                 << QStringList{QString::fromUtf8(" 値")};
@@ -159,8 +156,8 @@ void TestCfgStore::fileLines_data()
         utf16.append(c);
         utf16.append('\0');
     }
-    QTest::newRow("utf-16 with byte-order mark") << utf16 << QStringList{"lang"} << QStringList{"English"}
-                                                 << QStringList{" English"};
+    QTest::newRow("utf-16 with byte-order mark")
+        << utf16 << QStringList{"lang"} << QStringList{"English"} << QStringList{" English"};
     QTest::newRow("option keys in a file") << QByteArray("-d /data\n-j\n") << QStringList{"-d", "-j"}
                                            << QStringList{"/data", ""} << QStringList{" /data", ""};
 }
@@ -263,7 +260,7 @@ void TestCfgStore::manyKeysKeepOrderAndLaterWins()
     // letter case spread through the file and through an included file.
     QByteArray main;
     QByteArray extra;
-    QStringList exactKeys; // the k keys in the order they first come
+    QStringList exactKeys;  // the k keys in the order they first come
     for (int i = 0; i < 3000; i += 3)
         extra += "k" + QByteArray::number(i) + " x" + QByteArray::number(i) + " tail\n";
     for (int i = 0; i < 3000; ++i) {
@@ -501,28 +498,24 @@ void TestCfgStore::parseArgs_data()
     QTest::addColumn<QStringList>("vals");
     QTest::addColumn<QStringList>("tails");
 
-    QTest::newRow("program only") << QStringList{"/usr/bin/Oxa"} << QStringList{} << QStringList{}
-                                  << QStringList{};
+    QTest::newRow("program only") << QStringList{"/usr/bin/Oxa"} << QStringList{} << QStringList{} << QStringList{};
     QTest::newRow("option with value and tail")
         << QStringList{"Oxa", "-c", "a", "b"} << QStringList{"-c"} << QStringList{"a"} << QStringList{"a b"};
     QTest::newRow("option followed by option")
-        << QStringList{"Oxa", "-d", "-x"} << QStringList{"-d", "-x"} << QStringList{"", ""}
-        << QStringList{"", ""};
+        << QStringList{"Oxa", "-d", "-x"} << QStringList{"-d", "-x"} << QStringList{"", ""} << QStringList{"", ""};
     QTest::newRow("stray words before options")
         << QStringList{"Oxa", "one", "two", "-e"} << QStringList{"-e"} << QStringList{""} << QStringList{""};
-    QTest::newRow("dash alone and double dash")
-        << QStringList{"Oxa", "-", "x", "--y", "z"} << QStringList{"-", "--y"} << QStringList{"x", "z"}
-        << QStringList{"x", "z"};
+    QTest::newRow("dash alone and double dash") << QStringList{"Oxa", "-", "x", "--y", "z"} << QStringList{"-", "--y"}
+                                                << QStringList{"x", "z"} << QStringList{"x", "z"};
     QTest::newRow("empty argument is no option")
         << QStringList{"Oxa", "", "-e", "", "v"} << QStringList{"-e"} << QStringList{""} << QStringList{" v"};
     QTest::newRow("repeated option, later wins")
-        << QStringList{"Oxa", "-c", "a", "-c", "b", "c"} << QStringList{"-c"} << QStringList{"b"}
-        << QStringList{"b c"};
+        << QStringList{"Oxa", "-c", "a", "-c", "b", "c"} << QStringList{"-c"} << QStringList{"b"} << QStringList{"b c"};
     QTest::newRow("letter case gives two exact keys")
         << QStringList{"Oxa", "-C", "x", "-c", "y"} << QStringList{"-C", "-c"} << QStringList{"x", "y"}
         << QStringList{"x", "y"};
-    QTest::newRow("utf-8 value") << QStringList{"Oxa", "-d", QString::fromUtf8("/データ/ct")}
-                                 << QStringList{"-d"} << QStringList{QString::fromUtf8("/データ/ct")}
+    QTest::newRow("utf-8 value") << QStringList{"Oxa", "-d", QString::fromUtf8("/データ/ct")} << QStringList{"-d"}
+                                 << QStringList{QString::fromUtf8("/データ/ct")}
                                  << QStringList{QString::fromUtf8("/データ/ct")};
 }
 
@@ -551,8 +544,7 @@ void TestCfgStore::initPicksFileName_data()
     QTest::newRow("default file") << QStringList{"Oxa"} << true << "config.cfg";
     QTest::newRow("-c") << QStringList{"Oxa", "-c", "a.cfg"} << true << "a.cfg";
     QTest::newRow("-C") << QStringList{"Oxa", "-C", "a.cfg"} << true << "a.cfg";
-    QTest::newRow("-config wins over -c") << QStringList{"Oxa", "-config", "b.cfg", "-c", "a.cfg"} << true
-                                          << "b.cfg";
+    QTest::newRow("-config wins over -c") << QStringList{"Oxa", "-config", "b.cfg", "-c", "a.cfg"} << true << "b.cfg";
     QTest::newRow("-c without value reads nothing") << QStringList{"Oxa", "-c"} << true << "";
     QTest::newRow("readNow false reads nothing") << QStringList{"Oxa", "-c", "a.cfg"} << false << "";
 }

@@ -58,7 +58,7 @@ Ranges ranges(const ChCoord &c)
     return Ranges{c.valX0, c.valX1, c.valY0, c.valY1};
 }
 
-} // namespace
+}  // namespace
 
 class TestChCoord : public QObject
 {
@@ -262,8 +262,7 @@ void TestChCoord::rectangleZoom_data()
     QTest::newRow("up and left") << QPoint(50, 40) << QPoint(10, 10) << 0 << true << false;
     QTest::newRow("up and right mirrors y") << QPoint(10, 40) << QPoint(50, 10) << 0 << true << true;
     QTest::newRow("down and left mirrors y") << QPoint(50, 10) << QPoint(10, 40) << 0 << true << true;
-    QTest::newRow("with shift no zoom") << QPoint(10, 10) << QPoint(50, 40) << int(Qt::ShiftModifier) << false
-                                        << false;
+    QTest::newRow("with shift no zoom") << QPoint(10, 10) << QPoint(50, 40) << int(Qt::ShiftModifier) << false << false;
     QTest::newRow("with meta still zooms")
         << QPoint(10, 10) << QPoint(50, 40) << int(Qt::MetaModifier) << true << false;
 }

@@ -40,8 +40,7 @@ void TestCmdLineFiles::sliceFileArguments_data()
         << QStringList{"Oxa", "a.png", "sub/b.dat"} << QStringList{"/start/here/a.png", "/start/here/sub/b.dat"};
     QTest::newRow("absolute name kept") << QStringList{"Oxa", "/data/x.png"} << QStringList{"/data/x.png"};
     QTest::newRow("dot and dot-dot resolved")
-        << QStringList{"Oxa", "./a.png", "../other/b.png"}
-        << QStringList{"/start/here/a.png", "/start/other/b.png"};
+        << QStringList{"Oxa", "./a.png", "../other/b.png"} << QStringList{"/start/here/a.png", "/start/other/b.png"};
     QTest::newRow("order as given, not sorted")
         << QStringList{"Oxa", "z.png", "a.png", "m.png"}
         << QStringList{"/start/here/z.png", "/start/here/a.png", "/start/here/m.png"};
@@ -49,10 +48,9 @@ void TestCmdLineFiles::sliceFileArguments_data()
         << QStringList{"Oxa", "a.png", "-e", "b.png"} << QStringList{"/start/here/a.png"};
     QTest::newRow("option first: no files") << QStringList{"Oxa", "-e", "a.png"} << none;
     QTest::newRow("option value is no file") << QStringList{"Oxa", "-d", "dir", "a.png"} << none;
-    QTest::newRow("a lone dash is an option") << QStringList{"Oxa", "a.png", "-", "b.png"}
-                                              << QStringList{"/start/here/a.png"};
-    QTest::newRow("empty argument left out")
-        << QStringList{"Oxa", "", "a.png"} << QStringList{"/start/here/a.png"};
+    QTest::newRow("a lone dash is an option")
+        << QStringList{"Oxa", "a.png", "-", "b.png"} << QStringList{"/start/here/a.png"};
+    QTest::newRow("empty argument left out") << QStringList{"Oxa", "", "a.png"} << QStringList{"/start/here/a.png"};
     QTest::newRow("name with blanks") << QStringList{"Oxa", "ct scan 1.png"}
                                       << QStringList{"/start/here/ct scan 1.png"};
     QTest::newRow("UTF-8 name") << QStringList{"Oxa", QString::fromUtf8("断面.png")}

@@ -228,7 +228,11 @@ void TestCoarseDrag::copyHoldsTheLargestOfEight()
                             most = std::max(most, set.slices[size_t(j)]->value(xx, yy));
                 if (c->slices[size_t(k)]->value(x, y) != most)
                     QFAIL(qPrintable(QStringLiteral("(%1, %2) of coarse slice %3: %4, not %5")
-                                         .arg(x).arg(y).arg(k).arg(c->slices[size_t(k)]->value(x, y)).arg(most)));
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(k)
+                                         .arg(c->slices[size_t(k)]->value(x, y))
+                                         .arg(most)));
             }
 }
 

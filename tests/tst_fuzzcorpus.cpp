@@ -45,8 +45,7 @@ void addInputs(const QString &target, bool withGridSamples)
 
 // Runs f with a fresh scratch folder as the current directory (the harness writes
 // the input there, and the configuration reader resolves INCLUDE names against it).
-template <typename F>
-void inScratch(F f)
+template <typename F> void inScratch(F f)
 {
     QTemporaryDir scratch;
     QVERIFY(scratch.isValid());
@@ -57,7 +56,7 @@ void inScratch(F f)
     QVERIFY(QDir::setCurrent(here));
 }
 
-} // namespace
+}  // namespace
 
 class TestFuzzCorpus : public QObject
 {

@@ -62,11 +62,16 @@ QString difference(const SliceData &fast, const SliceData &ref)
 {
     if (fast.width != ref.width || fast.height != ref.height)
         return QStringLiteral("size %1 x %2, reference %3 x %4")
-            .arg(fast.width).arg(fast.height).arg(ref.width).arg(ref.height);
+            .arg(fast.width)
+            .arg(fast.height)
+            .arg(ref.width)
+            .arg(ref.height);
     if (bitsOf(fast.minV) != bitsOf(ref.minV) || bitsOf(fast.maxV) != bitsOf(ref.maxV))
         return QStringLiteral("range %1 .. %2, reference %3 .. %4")
-            .arg(fast.minV, 0, 'g', 17).arg(fast.maxV, 0, 'g', 17)
-            .arg(ref.minV, 0, 'g', 17).arg(ref.maxV, 0, 'g', 17);
+            .arg(fast.minV, 0, 'g', 17)
+            .arg(fast.maxV, 0, 'g', 17)
+            .arg(ref.minV, 0, 'g', 17)
+            .arg(ref.maxV, 0, 'g', 17);
     if (fast.isImage != ref.isImage)
         return QStringLiteral("isImage differs");
     if (fast.values.size() != ref.values.size())
@@ -74,11 +79,14 @@ QString difference(const SliceData &fast, const SliceData &ref)
     for (std::size_t y = 0; y < ref.values.size(); ++y) {
         if (fast.values[y].size() != ref.values[y].size())
             return QStringLiteral("row %1 has %2 values, reference %3")
-                .arg(y).arg(fast.values[y].size()).arg(ref.values[y].size());
+                .arg(y)
+                .arg(fast.values[y].size())
+                .arg(ref.values[y].size());
         for (std::size_t x = 0; x < ref.values[y].size(); ++x) {
             if (bitsOf(fast.values[y][x]) != bitsOf(ref.values[y][x]))
                 return QStringLiteral("at (%1, %2): %3, reference %4")
-                    .arg(x).arg(y)
+                    .arg(x)
+                    .arg(y)
                     .arg(fast.values[y][x], 0, 'g', 17)
                     .arg(ref.values[y][x], 0, 'g', 17);
         }
@@ -128,20 +136,117 @@ QString escaped(const QByteArray &bytes)
 
 // Items where a byte parser could part from QString::toInt and toDouble.
 const char *const numberTokens[] = {
-    "5", "+5", "-5", "+-5", "-+5", "--5", "++5", "+", "-", ".", ".5", "5.", "+.5", "-.5", "+5.", "5.e1",
-    ".e5", "007", "-007", "+007", "00.5", "0x10", "0X10", "0x1p3", "1e5", "1E5", "1e+05", "1E+05", "1e-05",
-    "1e", "1e+", "1e-", "e5", "1e5.5", "1.5.5", "1d5", "1f", "5x", "x5", "1_0", "nan", "NaN", "NAN", "-nan",
-    "+nan", "nan(1)", "inf", "INF", "-inf", "+inf", "infinity", "-Infinity", "1e999", "-1e999", "1e-400",
-    "-1e-400", "0e-400", "-0", "-0.0", "+0", "0", "0e99999999999", "1e99999999999", "1e-99999999999",
-    "1e0000000000000000000000005", "4.9e-324", "2e-324", "-2e-324", "3e-324", "2.4703282292062328e-324",
-    "2.4703282292062327e-324", "2.2250738585072011e-308", "1.7976931348623157e308", "1.7976931348623159e308",
-    "0.1", "0.30000000000000004", "123456789012345678901234567890", "2147483647", "2147483648",
-    "-2147483648", "-2147483649", "4294967298", "99999999999999999999", "00000000000000000000000000000000002",
-    "1,5", "1,000", "3,", ",3", "#", "#1", "1.0", "2e1", "-3.0e0", "+2.", "1.5", "0.5e1", "2147483647.0",
-    "2147483648.0", "-2147483648.0", "-2147483649.0", "1e10", "-0e5", "0x1", "\xef\xbc\x93", "\xd9\xa3", "1\xc2\xa0", "2\xe3\x80\x80" "3",
+    "5",
+    "+5",
+    "-5",
+    "+-5",
+    "-+5",
+    "--5",
+    "++5",
+    "+",
+    "-",
+    ".",
+    ".5",
+    "5.",
+    "+.5",
+    "-.5",
+    "+5.",
+    "5.e1",
+    ".e5",
+    "007",
+    "-007",
+    "+007",
+    "00.5",
+    "0x10",
+    "0X10",
+    "0x1p3",
+    "1e5",
+    "1E5",
+    "1e+05",
+    "1E+05",
+    "1e-05",
+    "1e",
+    "1e+",
+    "1e-",
+    "e5",
+    "1e5.5",
+    "1.5.5",
+    "1d5",
+    "1f",
+    "5x",
+    "x5",
+    "1_0",
+    "nan",
+    "NaN",
+    "NAN",
+    "-nan",
+    "+nan",
+    "nan(1)",
+    "inf",
+    "INF",
+    "-inf",
+    "+inf",
+    "infinity",
+    "-Infinity",
+    "1e999",
+    "-1e999",
+    "1e-400",
+    "-1e-400",
+    "0e-400",
+    "-0",
+    "-0.0",
+    "+0",
+    "0",
+    "0e99999999999",
+    "1e99999999999",
+    "1e-99999999999",
+    "1e0000000000000000000000005",
+    "4.9e-324",
+    "2e-324",
+    "-2e-324",
+    "3e-324",
+    "2.4703282292062328e-324",
+    "2.4703282292062327e-324",
+    "2.2250738585072011e-308",
+    "1.7976931348623157e308",
+    "1.7976931348623159e308",
+    "0.1",
+    "0.30000000000000004",
+    "123456789012345678901234567890",
+    "2147483647",
+    "2147483648",
+    "-2147483648",
+    "-2147483649",
+    "4294967298",
+    "99999999999999999999",
+    "00000000000000000000000000000000002",
+    "1,5",
+    "1,000",
+    "3,",
+    ",3",
+    "#",
+    "#1",
+    "1.0",
+    "2e1",
+    "-3.0e0",
+    "+2.",
+    "1.5",
+    "0.5e1",
+    "2147483647.0",
+    "2147483648.0",
+    "-2147483648.0",
+    "-2147483649.0",
+    "1e10",
+    "-0e5",
+    "0x1",
+    "\xef\xbc\x93",
+    "\xd9\xa3",
+    "1\xc2\xa0",
+    "2\xe3\x80\x80"
+    "3",
 };
 
-} // namespace
+}  // namespace
 
 void TestGridFast::initTestCase()
 {
@@ -167,12 +272,18 @@ void TestGridFast::wholeFiles_data()
     row("byte-order mark", "\xef\xbb\xbf" + rangeHead + "1 1 2\n");
     row("byte-order mark, xyv", "\xef\xbb\xbf" + xyvHead + "1 1 2\n");
     row("two byte-order marks", "\xef\xbb\xbf\xef\xbb\xbf" + rangeHead + "1 1 2\n");
-    row("byte-order mark inside the file", rangeHead + "\xef\xbb\xbf" "1 1 2\n2 2 3\n");
-    row("byte-order mark before a record item", xyvHead + "1 \xef\xbb\xbf" "1 2\n2 2 3\n");
+    row("byte-order mark inside the file",
+        rangeHead
+            + "\xef\xbb\xbf"
+              "1 1 2\n2 2 3\n");
+    row("byte-order mark before a record item",
+        xyvHead
+            + "1 \xef\xbb\xbf"
+              "1 2\n2 2 3\n");
     const QString utf16Text = QStringLiteral("#MOLK-VEDez\n# Range_X1 : 1\n# Range_Y1 : 1\n0 0 1\n1 1 2\n");
     row("UTF-16 file with its mark",
-        QByteArray("\xff\xfe", 2) +
-            QByteArray(reinterpret_cast<const char *>(utf16Text.utf16()), 2 * utf16Text.size()));
+        QByteArray("\xff\xfe", 2)
+            + QByteArray(reinterpret_cast<const char *>(utf16Text.utf16()), 2 * utf16Text.size()));
     row("UTF-16 big endian mark", QByteArray("\xfe\xff\0#\0M", 6));
     row("CR LF everywhere", "#MOLK-VEDez\r\n# Range_X1 : 1\r\n# Range_Y1 : 1\r\n0 0 1\r\n1 1 2\r\n");
     row("CR LF, xyv", "## 240301\r\n# X-NUM 3\r\n# Y-NUM 3\r\n0,0,1\r\n1 1 2\r\n");
@@ -200,16 +311,31 @@ void TestGridFast::wholeFiles_data()
     row("NUL inside a record", range2 + QByteArray("0 0 1\n1 1 2\0\n1 0 5\n", 18));
     row("NUL as an item", range2 + QByteArray("0 0 1\n1 1 \0\n", 12));
     row("NUL in the tag line", QByteArray("#MOLK-VEDez\0\n", 13) + range2.mid(12) + "0 0 1\n1 1 2\n");
-    row("vertical tab and form feed separate", range2 + "0\x0b" "0\x0c" "1\n1 1 2\n");
-    row("other control bytes do not separate", range2 + "0 0 1\n1 1\x1c" "2\n1\x1f 1 3\n1 0 4\x7f\n");
-    row("no-break space separates", range2 + "0\xc2\xa0" "0 1\n1 1 2\n");
-    row("ideographic space separates", range2 + "0 0\xe3\x80\x80" "1\n1 1 2\n");
-    row("next-line character separates", range2 + "0 0\xc2\x85" "1\n1 1 2\n");
+    row("vertical tab and form feed separate",
+        range2
+            + "0\x0b"
+              "0\x0c"
+              "1\n1 1 2\n");
+    row("other control bytes do not separate",
+        range2
+            + "0 0 1\n1 1\x1c"
+              "2\n1\x1f 1 3\n1 0 4\x7f\n");
+    row("no-break space separates",
+        range2
+            + "0\xc2\xa0"
+              "0 1\n1 1 2\n");
+    row("ideographic space separates",
+        range2
+            + "0 0\xe3\x80\x80"
+              "1\n1 1 2\n");
+    row("next-line character separates",
+        range2
+            + "0 0\xc2\x85"
+              "1\n1 1 2\n");
     row("ideographic space before a count", "## 240301\n#\xe3\x80\x80X-NUM 3\n# Y-NUM 3\n0 0 1\n1 1 2\n");
     row("ideographic space ends a count line", "## 240301\n# X-NUM 3\xe3\x80\x80\n# Y-NUM 3\n0 0 1\n1 1 2\n");
     row("Japanese comment in the header",
-        "#MOLK-VEDez \xe6\xb8\xac\xe5\xae\x9a\n# \xe8\xa9\xa6\xe6\x96\x99 A\n" + range2.mid(12) +
-            "0 0 1\n1 1 2\n");
+        "#MOLK-VEDez \xe6\xb8\xac\xe5\xae\x9a\n# \xe8\xa9\xa6\xe6\x96\x99 A\n" + range2.mid(12) + "0 0 1\n1 1 2\n");
     row("accented letter in a value", range2 + "0 0 1\n1 1 2\xc3\xa9\n");
     row("fullwidth digits", range2 + "0 0 1\n\xef\xbc\x91 1 2\n1 1 \xef\xbc\x93\n");
     row("invalid byte in a record", range2 + "0 0 1\n1 1 2\xff\n1 0 3\n");
@@ -219,8 +345,14 @@ void TestGridFast::wholeFiles_data()
     row("unfinished sequence alone after the records", range2 + "0 0 1\n1 1 2\n\xe2");
     row("CR inside a sequence", range2 + "0 0 1\n1 1 2\xe3\r\x80\x80\n");
     row("CR inside a sequence at the end", range2 + "0 0 1\n1 1 2\xe3\x80\r");
-    row("surrogate encoded in UTF-8", range2 + "0 0 1\n1 1\xed\xa0\x80" "2\n");
-    row("overlong slash", range2 + "0 0 1\n1 1\xc0\xaf" "2\n");
+    row("surrogate encoded in UTF-8",
+        range2
+            + "0 0 1\n1 1\xed\xa0\x80"
+              "2\n");
+    row("overlong slash",
+        range2
+            + "0 0 1\n1 1\xc0\xaf"
+              "2\n");
     row("four-byte character", range2 + "0 0 1\n1 1 2\xf0\x9f\x98\x80\n");
     row("comma separated in the range format", range2 + "0,0,1\n1 1 2\n0 0 1,5\n");
     row("comma separated in the xyv format", xyv2 + "0,0,1\n1,,1,,,2,\n,1,0,3\n");
@@ -228,8 +360,7 @@ void TestGridFast::wholeFiles_data()
     row("glued hash word", range2 + "0 0 1\n#note 1 2\n1 1 2\n");
     row("hash alone as a record", xyv2 + "0 0 1\n#\n1 1 2\n");
     row("counts with signs and zeros", "## 240301\n# X-NUM +003\n# Y-NUM 0003\n0 0 1\n1 1 2\n");
-    row("ranges with signs",
-        "#MOLK-VEDez\n# Range_X0 : -0\n# Range_X1 : +1\n# Range_Y1 : 01\n0 0 1\n1 1 2\n");
+    row("ranges with signs", "#MOLK-VEDez\n# Range_X0 : -0\n# Range_X1 : +1\n# Range_Y1 : 01\n0 0 1\n1 1 2\n");
     row("count line of four items", "## 240301\n# X-NUM 3 4\n# Y-NUM 3\n0 0 1\n1 1 2\n");
 }
 
@@ -267,13 +398,21 @@ void TestGridFast::separatorsAndLineEnds_data()
     QTest::addColumn<QByteArray>("separator");
     QTest::addColumn<QByteArray>("lineEnd");
     const QList<QPair<const char *, QByteArray>> separators{
-        {"blank", " "}, {"blanks", "   "}, {"tab", "\t"}, {"tab and blanks", " \t \t"},
-        {"comma", ","}, {"comma and blank", ", "}, {"two commas", ",,"}, {"vertical tab", "\x0b"},
-        {"form feed", "\x0c"}, {"no-break space", "\xc2\xa0"}, {"ideographic space", "\xe3\x80\x80"},
+        {"blank", " "},
+        {"blanks", "   "},
+        {"tab", "\t"},
+        {"tab and blanks", " \t \t"},
+        {"comma", ","},
+        {"comma and blank", ", "},
+        {"two commas", ",,"},
+        {"vertical tab", "\x0b"},
+        {"form feed", "\x0c"},
+        {"no-break space", "\xc2\xa0"},
+        {"ideographic space", "\xe3\x80\x80"},
     };
     const QList<QPair<const char *, QByteArray>> lineEnds{
-        {"LF", "\n"}, {"CR LF", "\r\n"}, {"CR CR LF", "\r\r\n"}, {"LF CR", "\n\r"}, {"blank LF", " \n"},
-        {"tab CR LF", "\t\r\n"}, {"comma LF", ",\n"},
+        {"LF", "\n"},        {"CR LF", "\r\n"},       {"CR CR LF", "\r\r\n"}, {"LF CR", "\n\r"},
+        {"blank LF", " \n"}, {"tab CR LF", "\t\r\n"}, {"comma LF", ",\n"},
     };
     for (const auto &s : separators) {
         for (const auto &e : lineEnds)
@@ -294,12 +433,11 @@ void TestGridFast::separatorsAndLineEnds()
     records += s + e;
     records += "#" + s + "Range_X1" + s + ":" + s + "9" + e;
     records += "0" + s + "2" + s + "7";
-    const QByteArray header = "# Range_X0" + s + ":" + s + "0" + e +
-                              "#" + s + "Range_Y1" + s + ":" + s + "2" + e +
-                              "#" + s + "Range_X1" + s + ":" + s + "3" + e;
+    const QByteArray header = "# Range_X0" + s + ":" + s + "0" + e + "#" + s + "Range_Y1" + s + ":" + s + "2" + e + "#"
+        + s + "Range_X1" + s + ":" + s + "3" + e;
     const QByteArray xyvCounts = "#" + s + "X-NUM" + s + "5" + e + "#" + s + "Y-NUM" + s + "4" + e;
-    for (const QByteArray &content : {"#MOLK-VEDez" + e + header + records,
-                                      "## 240301" + e + xyvCounts + "0 0 0.5" + e + records}) {
+    for (const QByteArray &content :
+         {"#MOLK-VEDez" + e + header + records, "## 240301" + e + xyvCounts + "0 0 0.5" + e + records}) {
         const QString diff = compareReaders(writeFile(content));
         if (!diff.isEmpty())
             QFAIL(qPrintable(diff + QLatin1String(" for ") + escaped(content)));
@@ -315,8 +453,7 @@ void TestGridFast::lineLengthLimit_data()
     QTest::newRow("record at the limit") << range2 + "0 0 1\n" + padded(limit) + "\n";
     QTest::newRow("record one past the limit") << range2 + "0 0 1\n" + padded(limit + 1) + "\n";
     QTest::newRow("record at the limit plus CR LF") << range2 + "0 0 1\n" + padded(limit) + "\r\n";
-    QTest::newRow("record past the limit by its CR only")
-        << range2 + "0 0 1\n" + padded(limit) + "\r\r\n1 0 4\n";
+    QTest::newRow("record past the limit by its CR only") << range2 + "0 0 1\n" + padded(limit) + "\r\r\n1 0 4\n";
     QTest::newRow("last line at the limit") << range2 + "0 0 1\n" + padded(limit);
     QTest::newRow("last line past the limit") << range2 + "0 0 1\n" + padded(limit + 1);
     QTest::newRow("tag line at the limit")
@@ -329,17 +466,15 @@ void TestGridFast::lineLengthLimit_data()
     QTest::newRow("multi-byte line past the limit")
         << range2 + "0 0 1\n1 1 2 " + QByteArray(limit - 7, 'x') + "\xc3\xa9\xc3\xa9\n";
     QTest::newRow("multi-byte tag line within the limit")
-        << "#MOLK-VEDez" + QByteArray(limit - 12, 'x') + "\xc3\xa9\xc3\xa9\n" + range2.mid(12) +
-               "0 0 1\n1 1 2\n";
+        << "#MOLK-VEDez" + QByteArray(limit - 12, 'x') + "\xc3\xa9\xc3\xa9\n" + range2.mid(12) + "0 0 1\n1 1 2\n";
     QTest::newRow("CRs inside a line past the limit in bytes")
         << range2 + "0 0 1\n1 1 2" + QByteArray(limit - 6, ' ') + "\r\r\r\r x\n";
     // Lines longer than the fast reader holds at once: it hands the file to the reference reader.
     QTest::newRow("five million CRs make an empty line")
         << range2 + "0 0 1\n" + QByteArray(5000000, '\r') + "\n1 1 2\n";
-    QTest::newRow("five million CRs in the tag line") << "#MOLK-VEDez" + QByteArray(5000000, '\r') + "\n" +
-                                                             range2.mid(12) + "0 0 1\n1 1 2\n";
-    QTest::newRow("five million bytes without a line feed")
-        << range2 + "0 0 1\n1 1 2\n" + QByteArray(5000000, '7');
+    QTest::newRow("five million CRs in the tag line")
+        << "#MOLK-VEDez" + QByteArray(5000000, '\r') + "\n" + range2.mid(12) + "0 0 1\n1 1 2\n";
+    QTest::newRow("five million bytes without a line feed") << range2 + "0 0 1\n1 1 2\n" + QByteArray(5000000, '7');
 }
 
 void TestGridFast::lineLengthLimit()
@@ -357,7 +492,7 @@ namespace {
 class GridGenerator
 {
 public:
-    explicit GridGenerator(std::uint32_t seed) : rng_(seed) {}
+    explicit GridGenerator(std::uint32_t seed) : rng_(seed) { }
 
     QByteArray file(bool range)
     {
@@ -486,8 +621,7 @@ private:
     {
         QByteArray s = chance(10) ? pick({"#x", "", "##"}) : QByteArray("#");
         s += sep();
-        s += pick({"Range_X0", "Range_Y0", "Range_X1", "Range_Y1", "Range_X1", "Range_Y1", "range_x1",
-                   "Note"});
+        s += pick({"Range_X0", "Range_Y0", "Range_X1", "Range_Y1", "Range_X1", "Range_Y1", "range_x1", "Note"});
         if (!chance(10))
             s += sep() + pick({":", "=", "is"});
         s += sep() + intItem(-2, 6);
@@ -510,7 +644,7 @@ private:
     std::mt19937 rng_;
 };
 
-} // namespace
+}  // namespace
 
 void TestGridFast::generatedFiles_data()
 {

@@ -51,13 +51,16 @@ void compareGrid(const SliceData &s, int width, int height, const QString &point
         for (int x = 0; x < width; ++x) {
             if (s.value(x, y) != expected[size_t(y)][size_t(x)])
                 QFAIL(qPrintable(QStringLiteral("at (%1, %2): got %3, expected %4")
-                                     .arg(x).arg(y).arg(s.value(x, y)).arg(expected[size_t(y)][size_t(x)])));
+                                     .arg(x)
+                                     .arg(y)
+                                     .arg(s.value(x, y))
+                                     .arg(expected[size_t(y)][size_t(x)])));
         }
     }
 }
 
-void addRow(const char *name, const QByteArray &content, bool ok, int width = 0, int height = 0,
-            double minV = largest, double maxV = -largest, const QString &points = QString())
+void addRow(const char *name, const QByteArray &content, bool ok, int width = 0, int height = 0, double minV = largest,
+            double maxV = -largest, const QString &points = QString())
 {
     QTest::newRow(name) << content << ok << width << height << minV << maxV << points;
 }
@@ -77,7 +80,7 @@ const QByteArray rangeHead = "#MOLK-VEDez\n# Range_X0 : 0\n# Range_Y0 : 0\n# Ran
 const QByteArray xyvHead = "## 240301\n# X-NUM 3\n# Y-NUM 3\n";
 const char garbage[] = "#MOLK-VEDez\n# Range_X1 : 1\n\x00\x01\xff\xfe\x80 1 2\n\x00\x00";
 
-} // namespace
+}  // namespace
 
 QString TestGridReaders::writeFile(const QByteArray &content)
 {
@@ -116,77 +119,66 @@ void TestGridReaders::rangeGrid_data()
            true, 4, 3, -0.25, 1.5, "0,0,1.5 3,2,-0.25");
     addRow("byte-order mark before the tag", "\xEF\xBB\xBF" + rangeHead + "1 1 2\n2 2 3", true, 4, 3, 2, 3,
            "1,1,2 2,2,3");
-    addRow("tag followed by more text",
-           "#MOLK-VEDez version 2\n# Range_X1 : 1\n# Range_Y1 : 1\n0 0 1\n1 1 2\n", true, 2, 2, 1, 2,
-           "0,0,1 1,1,2");
+    addRow("tag followed by more text", "#MOLK-VEDez version 2\n# Range_X1 : 1\n# Range_Y1 : 1\n0 0 1\n1 1 2\n", true,
+           2, 2, 1, 2, "0,0,1 1,1,2");
     addRow("tag cut short", "#MOLK-VEDe\n# Range_X1 : 1\n# Range_Y1 : 1\n0 0 1\n", false);
     addRow("tag in other case", "#molk-vedez\n# Range_X1 : 1\n# Range_Y1 : 1\n0 0 1\n", false);
     addRow("tag after a blank line", "\n#MOLK-VEDez\n# Range_X1 : 1\n# Range_Y1 : 1\n0 0 1\n", false);
-    addRow("records before the ranges are lost",
-           "#MOLK-VEDez\n1 1 9\n# Range_X1 : 1\n# Range_Y1 : 1\n0 0 1\n1 0 2\n", true, 2, 2, 1, 2,
-           "0,0,1 1,0,2");
+    addRow("records before the ranges are lost", "#MOLK-VEDez\n1 1 9\n# Range_X1 : 1\n# Range_Y1 : 1\n0 0 1\n1 0 2\n",
+           true, 2, 2, 1, 2, "0,0,1 1,0,2");
     addRow("last range at zero never makes the grid",
            "#MOLK-VEDez\n# Range_X0 : -3\n# Range_X1 : 0\n# Range_Y1 : 2\n0 0 1\n1 1 2\n", false);
     addRow("range start enters the size only",
-           "#MOLK-VEDez\n# Range_X0 : 1\n# Range_X1 : 4\n# Range_Y1 : 1\n0 0 1\n3 1 2\n4 1 99\n", true, 4, 2,
-           1, 2, "0,0,1 3,1,2");
-    addRow("range line without the unread item has no effect",
-           "#MOLK-VEDez\n# Range_X1 3\n# Range_Y1 : 2\n0 0 1\n", false);
+           "#MOLK-VEDez\n# Range_X0 : 1\n# Range_X1 : 4\n# Range_Y1 : 1\n0 0 1\n3 1 2\n4 1 99\n", true, 4, 2, 1, 2,
+           "0,0,1 3,1,2");
+    addRow("range line without the unread item has no effect", "#MOLK-VEDez\n# Range_X1 3\n# Range_Y1 : 2\n0 0 1\n",
+           false);
     addRow("unknown key and short comment lines have no effect",
-           rangeHead + "# Range_Z1 : 9\n# Range_X1\n#\n# note\n0 0 1\n1 2 3\n", true, 4, 3, 1, 3,
-           "0,0,1 1,2,3");
+           rangeHead + "# Range_Z1 : 9\n# Range_X1\n#\n# note\n0 0 1\n1 2 3\n", true, 4, 3, 1, 3, "0,0,1 1,2,3");
     addRow("key case matters", "#MOLK-VEDez\n# range_x1 : 3\n# Range_Y1 : 2\n0 0 1\n", false);
-    addRow("later range line overrides",
-           "#MOLK-VEDez\n# Range_X1 : 9\n# Range_Y1 : 1\n# Range_X1 : 1\n0 0 1\n1 1 2\n", true, 2, 2, 1, 2,
-           "0,0,1 1,1,2");
-    addRow("range lines after the grid change nothing", rangeHead + "0 0 1\n# Range_X1 : 9\n3 2 2\n5 0 4\n",
-           true, 4, 3, 1, 2, "0,0,1 3,2,2");
-    addRow("glued hash word is a record line that is skipped", rangeHead + "2 2 5\n#comment without blank\n",
-           true, 4, 3, 5, 5, "2,2,5");
+    addRow("later range line overrides", "#MOLK-VEDez\n# Range_X1 : 9\n# Range_Y1 : 1\n# Range_X1 : 1\n0 0 1\n1 1 2\n",
+           true, 2, 2, 1, 2, "0,0,1 1,1,2");
+    addRow("range lines after the grid change nothing", rangeHead + "0 0 1\n# Range_X1 : 9\n3 2 2\n5 0 4\n", true, 4, 3,
+           1, 2, "0,0,1 3,2,2");
+    addRow("glued hash word is a record line that is skipped", rangeHead + "2 2 5\n#comment without blank\n", true, 4,
+           3, 5, 5, "2,2,5");
     addRow("comma separated record is one item", rangeHead + "1,1,7\n2 1 3\n", true, 4, 3, 3, 3, "2,1,3");
     addRow("empty lines before the ranges and among the records",
-           "#MOLK-VEDez\n\n# Range_X1 : 1\n\n# Range_Y1 : 1\n# Range_X0 : 0\n0 0 4\n\n1 1 5\n\n", true, 2, 2,
-           4, 5, "0,0,4 1,1,5");
+           "#MOLK-VEDez\n\n# Range_X1 : 1\n\n# Range_Y1 : 1\n# Range_X0 : 0\n0 0 4\n\n1 1 5\n\n", true, 2, 2, 4, 5,
+           "0,0,4 1,1,5");
     addRow("grid made by an empty line stores nothing", rangeHead + "\n", true, 4, 3, largest, -largest, "");
     addRow("tabs and runs of blanks", rangeHead + "\t1 \t 2\t\t6.5   \n", true, 4, 3, 6.5, 6.5, "1,2,6.5");
-    addRow("whole numbers with point or exponent are coordinates",
-           rangeHead + "1.0 2 5\n3 1e0 6\n-0.0 +2.e0 7\n", true, 4, 3, 5, 7, "1,2,5 3,1,6 0,2,7");
-    addRow("coordinates that are not whole skip the record",
-           rangeHead + "1.5 2 5\n3 abc 6\n0x1 0 8\n1 1 2\n", true, 4, 3, 2, 2, "1,1,2");
-    addRow("coordinate beyond 32 bits skips the record", rangeHead + "4294967297 1 5\n2 2 6\n1e10 0 9\n",
-           true, 4, 3, 6, 6, "2,2,6");
-    addRow("signs and exponents", rangeHead + "+1 +2 +2.5e1\n2 0 -1E-1\n", true, 4, 3, -0.1, 25,
-           "1,2,25 2,0,-0.1");
-    addRow("items after the third are ignored", rangeHead + "1 1 2 9 9 9\n2 2 3 x\n", true, 4, 3, 2, 3,
-           "1,1,2 2,2,3");
+    addRow("whole numbers with point or exponent are coordinates", rangeHead + "1.0 2 5\n3 1e0 6\n-0.0 +2.e0 7\n", true,
+           4, 3, 5, 7, "1,2,5 3,1,6 0,2,7");
+    addRow("coordinates that are not whole skip the record", rangeHead + "1.5 2 5\n3 abc 6\n0x1 0 8\n1 1 2\n", true, 4,
+           3, 2, 2, "1,1,2");
+    addRow("coordinate beyond 32 bits skips the record", rangeHead + "4294967297 1 5\n2 2 6\n1e10 0 9\n", true, 4, 3, 6,
+           6, "2,2,6");
+    addRow("signs and exponents", rangeHead + "+1 +2 +2.5e1\n2 0 -1E-1\n", true, 4, 3, -0.1, 25, "1,2,25 2,0,-0.1");
+    addRow("items after the third are ignored", rangeHead + "1 1 2 9 9 9\n2 2 3 x\n", true, 4, 3, 2, 3, "1,1,2 2,2,3");
     addRow("short record lines store nothing", rangeHead + "1 1\n2\n2 2 3\n", true, 4, 3, 3, 3, "2,2,3");
-    addRow("later record overwrites, both enter the range", rangeHead + "1 1 5\n1 1 -3\n", true, 4, 3, -3, 5,
-           "1,1,-3");
+    addRow("later record overwrites, both enter the range", rangeHead + "1 1 5\n1 1 -3\n", true, 4, 3, -3, 5, "1,1,-3");
     addRow("records outside the grid are neither stored nor counted",
-           rangeHead + "4 0 100\n0 3 -100\n-1 0 50\n0 -1 -50\n2147483647 2 7\n1 1 2\n2 1 3\n", true, 4, 3, 2,
-           3, "1,1,2 2,1,3");
+           rangeHead + "4 0 100\n0 3 -100\n-1 0 50\n0 -1 -50\n2147483647 2 7\n1 1 2\n2 1 3\n", true, 4, 3, 2, 3,
+           "1,1,2 2,1,3");
     addRow("non-finite and unreadable values read as zero",
-           rangeHead + "0 0 nan\n1 0 inf\n2 0 -inf\n3 0 1e999\n0 1 abc\n1 1 1,5\n2 2 7\n", true, 4, 3, 0, 7,
-           "2,2,7");
+           rangeHead + "0 0 nan\n1 0 inf\n2 0 -inf\n3 0 1e999\n0 1 abc\n1 1 1,5\n2 2 7\n", true, 4, 3, 0, 7, "2,2,7");
     addRow("one value everywhere listed", rangeHead + "0 0 2\n3 2 2\n", true, 4, 3, 2, 2, "0,0,2 3,2,2");
-    addRow("wide but small grid", "#MOLK-VEDez\n# Range_X1 : 65535\n# Range_Y1 : 1\n65535 1 3\n0 0 1\n", true,
-           65536, 2, 1, 3, "65535,1,3 0,0,1");
+    addRow("wide but small grid", "#MOLK-VEDez\n# Range_X1 : 65535\n# Range_Y1 : 1\n65535 1 3\n0 0 1\n", true, 65536, 2,
+           1, 3, "65535,1,3 0,0,1");
 
     // Hostile headers: the grid is never made and nothing is allocated for it.
-    addRow("last column at the int limit",
-           "#MOLK-VEDez\n# Range_X1 : 2147483647\n# Range_Y1 : 1\n0 0 1\n1 1 2\n", false);
-    addRow("range spanning the whole int range",
-           "#MOLK-VEDez\n# Range_X0 : -2147483648\n# Range_X1 : 2147483647\n# Range_Y1 : 1\n0 0 1\n1 1 2\n",
+    addRow("last column at the int limit", "#MOLK-VEDez\n# Range_X1 : 2147483647\n# Range_Y1 : 1\n0 0 1\n1 1 2\n",
            false);
+    addRow("range spanning the whole int range",
+           "#MOLK-VEDez\n# Range_X0 : -2147483648\n# Range_X1 : 2147483647\n# Range_Y1 : 1\n0 0 1\n1 1 2\n", false);
     addRow("width fits an int but the points are too many",
            "#MOLK-VEDez\n# Range_X0 : -2147483645\n# Range_X1 : 1\n# Range_Y1 : 1\n0 0 1\n", false);
-    addRow("huge point count", "#MOLK-VEDez\n# Range_X1 : 100000\n# Range_Y1 : 100000\n0 0 1\n1 1 2\n",
-           false);
+    addRow("huge point count", "#MOLK-VEDez\n# Range_X1 : 100000\n# Range_Y1 : 100000\n0 0 1\n1 1 2\n", false);
     addRow("too many rows", "#MOLK-VEDez\n# Range_X1 : 1\n# Range_Y1 : 2000000\n0 0 1\n1 1 2\n", false);
-    addRow("start above the end", "#MOLK-VEDez\n# Range_X0 : 10\n# Range_X1 : 3\n# Range_Y1 : 2\n0 0 1\n",
+    addRow("start above the end", "#MOLK-VEDez\n# Range_X0 : 10\n# Range_X1 : 3\n# Range_Y1 : 2\n0 0 1\n", false);
+    addRow("range beyond 32 bits reads as zero", "#MOLK-VEDez\n# Range_X1 : 4294967299\n# Range_Y1 : 1\n0 0 1\n1 1 2\n",
            false);
-    addRow("range beyond 32 bits reads as zero",
-           "#MOLK-VEDez\n# Range_X1 : 4294967299\n# Range_Y1 : 1\n0 0 1\n1 1 2\n", false);
     addRow("huge range fixed before a later record",
            "#MOLK-VEDez\n# Range_X1 : 2147483647\n# Range_Y1 : 2147483647\n0 0 9\n# Range_X1 : 1\n# Range_Y1 "
            ": 1\n"
@@ -228,69 +220,64 @@ void TestGridReaders::xyvGrid_data()
            "## 240301\n# Format1 : XYV\n# Format2 : SPACE-Separated\n# X-NUM 3\n# Y-NUM 3\n"
            "10 20 0.5\n11 20 0.75\n10 21 1.0\n11 21 2.0\n",
            true, 2, 2, 0.5, 2, samplePoints);
-    addRow("commas, tabs and blanks mixed",
-           xyvHead + "10,20,0.5\n11\t20 ,0.75\n10 ,, 21\t1.0\n 11,21, 2.0,\n", true, 2, 2, 0.5, 2,
-           samplePoints);
+    addRow("commas, tabs and blanks mixed", xyvHead + "10,20,0.5\n11\t20 ,0.75\n10 ,, 21\t1.0\n 11,21, 2.0,\n", true, 2,
+           2, 0.5, 2, samplePoints);
     addRow("CR LF line ends and byte-order mark",
            "\xEF\xBB\xBF## 240301\r\n# X-NUM 3\r\n# Y-NUM 3\r\n10,20,0.5\r\n11 20 0.75\r\n10 21 1.0\r\n11 21 "
            "2.0\r\n",
            true, 2, 2, 0.5, 2, samplePoints);
-    addRow("tag followed by another digit", "## 2403012\n# X-NUM 3\n# Y-NUM 3\n0 0 1\n1 1 2\n", true, 2, 2, 1,
-           2, "0,0,1 1,1,2");
+    addRow("tag followed by another digit", "## 2403012\n# X-NUM 3\n# Y-NUM 3\n0 0 1\n1 1 2\n", true, 2, 2, 1, 2,
+           "0,0,1 1,1,2");
     addRow("tag of eight characters", "## 24030\n# X-NUM 3\n# Y-NUM 3\n0 0 1\n1 1 2\n", false);
     addRow("range grid tag", "#MOLK-VEDez\n# X-NUM 3\n# Y-NUM 3\n0 0 1\n1 1 2\n", false);
-    addRow("counts in either order, count minus one", "## 240301\n# Y-NUM 4\n#X X-NUM 513\n0 0 1\n510 2 2\n",
-           true, 512, 3, 1, 2, "0,0,1 510,2,2");
+    addRow("counts in either order, count minus one", "## 240301\n# Y-NUM 4\n#X X-NUM 513\n0 0 1\n510 2 2\n", true, 512,
+           3, 1, 2, "0,0,1 510,2,2");
     addRow("hash glued to the key is no count line", "## 240301\n#X-NUM 3\n# Y-NUM 3\n0 0 1\n1 1 2\n", false);
-    addRow("count line with an extra item has no effect", "## 240301\n# X-NUM : 3\n# Y-NUM 3\n0 0 1\n1 1 2\n",
-           false);
+    addRow("count line with an extra item has no effect", "## 240301\n# X-NUM : 3\n# Y-NUM 3\n0 0 1\n1 1 2\n", false);
     addRow("key case matters", "## 240301\n# x-num 3\n# Y-NUM 3\n0 0 1\n1 1 2\n", false);
     addRow("count of one fails", "## 240301\n# X-NUM 1\n# Y-NUM 3\n0 0 1\n1 1 2\n", false);
     addRow("decimal count reads as zero", "## 240301\n# X-NUM 3.0\n# Y-NUM 3\n0 0 1\n1 1 2\n", false);
     addRow("missing count", "## 240301\n# X-NUM 3\n0 0 1\n1 1 2\n", false);
-    addRow("later count overrides before the grid",
-           "## 240301\n# X-NUM 9\n# Y-NUM 3\n# X-NUM 3\n0 0 1\n1 1 2\n", true, 2, 2, 1, 2, "0,0,1 1,1,2");
-    addRow("records before the counts are lost", "## 240301\n5 5 9\n# X-NUM 3\n# Y-NUM 3\n0 0 1\n1 1 2\n",
-           true, 2, 2, 1, 2, "0,0,1 1,1,2");
-    addRow("count line after the grid is ignored", xyvHead + "0 0 1\n# X-NUM 10\n# Y-NUM 10\n1 1 2\n5 5 7\n",
-           true, 2, 2, 1, 2, "0,0,1 1,1,2");
-    addRow("one-item line before the first record is skipped", xyvHead + "\n7\n5 5 1\n6 6 2\n", true, 2, 2, 1,
-           2, "0,0,1 1,1,2");
+    addRow("later count overrides before the grid", "## 240301\n# X-NUM 9\n# Y-NUM 3\n# X-NUM 3\n0 0 1\n1 1 2\n", true,
+           2, 2, 1, 2, "0,0,1 1,1,2");
+    addRow("records before the counts are lost", "## 240301\n5 5 9\n# X-NUM 3\n# Y-NUM 3\n0 0 1\n1 1 2\n", true, 2, 2,
+           1, 2, "0,0,1 1,1,2");
+    addRow("count line after the grid is ignored", xyvHead + "0 0 1\n# X-NUM 10\n# Y-NUM 10\n1 1 2\n5 5 7\n", true, 2,
+           2, 1, 2, "0,0,1 1,1,2");
+    addRow("one-item line before the first record is skipped", xyvHead + "\n7\n5 5 1\n6 6 2\n", true, 2, 2, 1, 2,
+           "0,0,1 1,1,2");
     addRow("two-item line sets the origin", xyvHead + "5 5\n6 6 2\n5 6 3\n", true, 2, 2, 2, 3, "1,1,2 0,1,3");
     addRow("format lines and comments have no effect",
            "## 240301\n# Format1 : ABC\n# Format2 : TAB\n#\n# any text here\n# X-NUM 3\n# Y-NUM 3\n1 1 2\n2 "
            "2 4\n",
            true, 2, 2, 2, 4, "0,0,2 1,1,4");
     addRow("records beside the origin are outside",
-           xyvHead + "10 20 1\n9 20 -5\n10 19 -6\n12 20 50\n10 22 60\n11 21 2\n", true, 2, 2, 1, 2,
+           xyvHead + "10 20 1\n9 20 -5\n10 19 -6\n12 20 50\n10 22 60\n11 21 2\n", true, 2, 2, 1, 2, "0,0,1 1,1,2");
+    addRow("whole numbers with point or exponent are coordinates", xyvHead + "10.0 2e1 1\n11 20.0 5\n1.1e1 21 6\n",
+           true, 2, 2, 1, 6, "0,0,1 1,0,5 1,1,6");
+    addRow("coordinates that are not whole skip the record", xyvHead + "0 0 1\nabc 1 5\n1 1.5 6\n1e10 0 7\n1 1 2\n",
+           true, 2, 2, 1, 2, "0,0,1 1,1,2");
+    addRow("a record that is not whole never gives the origin", xyvHead + "0.5 0 9\n5 5 1\n6 6 2\n", true, 2, 2, 1, 2,
            "0,0,1 1,1,2");
-    addRow("whole numbers with point or exponent are coordinates",
-           xyvHead + "10.0 2e1 1\n11 20.0 5\n1.1e1 21 6\n", true, 2, 2, 1, 6, "0,0,1 1,0,5 1,1,6");
-    addRow("coordinates that are not whole skip the record",
-           xyvHead + "0 0 1\nabc 1 5\n1 1.5 6\n1e10 0 7\n1 1 2\n", true, 2, 2, 1, 2, "0,0,1 1,1,2");
-    addRow("a record that is not whole never gives the origin",
-           xyvHead + "0.5 0 9\n5 5 1\n6 6 2\n", true, 2, 2, 1, 2, "0,0,1 1,1,2");
     addRow("non-finite and unreadable values read as zero",
            xyvHead + "0 0 nan\n1 0 -inf\n0 1 1e999\n1 1 x\n1 1 NaN\n0 0 3\n", true, 2, 2, 0, 3, "0,0,3");
-    addRow("items after the third are ignored", xyvHead + "0 0 1 99 99\n1 1 2 x\n", true, 2, 2, 1, 2,
-           "0,0,1 1,1,2");
-    addRow("later record overwrites, both enter the range", xyvHead + "0 0 8\n0 0 -1\n1 1 2\n", true, 2, 2,
-           -1, 8, "0,0,-1 1,1,2");
+    addRow("items after the third are ignored", xyvHead + "0 0 1 99 99\n1 1 2 x\n", true, 2, 2, 1, 2, "0,0,1 1,1,2");
+    addRow("later record overwrites, both enter the range", xyvHead + "0 0 8\n0 0 -1\n1 1 2\n", true, 2, 2, -1, 8,
+           "0,0,-1 1,1,2");
     addRow("extreme origin is computed without overflow",
-           xyvHead + "2147483647 2147483647 1\n-2147483648 -2147483648 99\n-2147483648 2147483647 98\n", true,
-           2, 2, 1, 1, "0,0,1");
+           xyvHead + "2147483647 2147483647 1\n-2147483648 -2147483648 99\n-2147483648 2147483647 98\n", true, 2, 2, 1,
+           1, "0,0,1");
 
     // Hostile counts: the grid is never made and nothing is allocated for it.
     addRow("negative count", "## 240301\n# X-NUM -5\n# Y-NUM 3\n0 0 1\n1 1 2\n", false);
     addRow("most negative count", "## 240301\n# X-NUM -2147483648\n# Y-NUM -2147483648\n0 0 1\n", false);
-    addRow("both counts at the int limit",
-           "## 240301\n# X-NUM 2147483647\n# Y-NUM 2147483647\n0 0 1\n1 1 2\n", false);
+    addRow("both counts at the int limit", "## 240301\n# X-NUM 2147483647\n# Y-NUM 2147483647\n0 0 1\n1 1 2\n", false);
     addRow("count beyond 32 bits reads as zero", "## 240301\n# X-NUM 2147483648\n# Y-NUM 3\n0 0 1\n", false);
     addRow("huge point count", "## 240301\n# X-NUM 100000\n# Y-NUM 100000\n0 0 1\n1 1 2\n", false);
     addRow("too many rows", "## 240301\n# X-NUM 3\n# Y-NUM 3000000\n0 0 1\n1 1 2\n", false);
     addRow("huge counts fixed before the first record",
-           "## 240301\n# X-NUM 2147483647\n# Y-NUM 2147483647\n9 9 9\n# X-NUM 3\n# Y-NUM 3\n0 0 1\n1 1 2\n",
-           true, 2, 2, 1, 2, "0,0,1 1,1,2");
+           "## 240301\n# X-NUM 2147483647\n# Y-NUM 2147483647\n9 9 9\n# X-NUM 3\n# Y-NUM 3\n0 0 1\n1 1 2\n", true, 2, 2,
+           1, 2, "0,0,1 1,1,2");
     addRow("empty file", "", false);
     addRow("header only", xyvHead, false);
 }
@@ -358,14 +345,12 @@ void TestGridReaders::overLongLineFails_data()
     const QByteArray longItem(SliceData::maxGridLineLength + 10, '7');
     const QByteArray longBlanks(SliceData::maxGridLineLength + 10, ' ');
     QTest::newRow("range grid, long record") << rangeHead + "0 0 1\n1 1 " + longItem + "\n2 2 3\n" << true;
-    QTest::newRow("range grid, long first line") << "#MOLK-VEDez" + longBlanks +
-                                                        "\n# Range_X1 : 3\n# Range_Y1 : 2\n"
-                                                        "0 0 1\n1 1 2\n"
-                                                 << true;
+    QTest::newRow("range grid, long first line") << "#MOLK-VEDez" + longBlanks
+            + "\n# Range_X1 : 3\n# Range_Y1 : 2\n"
+              "0 0 1\n1 1 2\n" << true;
     QTest::newRow("xyv grid, blanks without end") << xyvHead + "0 0 1\n1 1 2\n" + longBlanks << false;
-    QTest::newRow("xyv grid, long count line")
-        << "## 240301\n# X-NUM 3" + longBlanks + "\n# Y-NUM 3\n0 0 1\n1 1 2\n"
-        << false;
+    QTest::newRow("xyv grid, long count line") << "## 240301\n# X-NUM 3" + longBlanks + "\n# Y-NUM 3\n0 0 1\n1 1 2\n"
+                                               << false;
 }
 
 void TestGridReaders::overLongLineFails()

@@ -64,12 +64,14 @@ QString columnMismatch(const QImage &img, int x, QRgb want)
     for (int y = 0; y < img.height(); ++y)
         if (img.pixel(x, y) != want)
             return QStringLiteral("(%1, %2) is #%3, not #%4")
-                .arg(x).arg(y).arg(img.pixel(x, y) & 0xffffff, 6, 16, QLatin1Char('0'))
+                .arg(x)
+                .arg(y)
+                .arg(img.pixel(x, y) & 0xffffff, 6, 16, QLatin1Char('0'))
                 .arg(want & 0xffffff, 6, 16, QLatin1Char('0'));
     return QString();
 }
 
-} // namespace
+}  // namespace
 
 class TestHistogram : public QObject
 {
@@ -198,8 +200,8 @@ void TestHistogram::lineChoice_data()
     QTest::newRow("left with Shift") << 20.0 << 80.0 << 40 << left << int(Qt::ShiftModifier) << -1;
     QTest::newRow("left with Control") << 20.0 << 80.0 << 40 << left << int(Qt::ControlModifier) << -1;
     QTest::newRow("left with Alt") << 20.0 << 80.0 << 40 << left << int(Qt::AltModifier) << -1;
-    QTest::newRow("left with Shift and Control") << 20.0 << 80.0 << 40 << left
-                                                 << int(Qt::ShiftModifier | Qt::ControlModifier) << -1;
+    QTest::newRow("left with Shift and Control")
+        << 20.0 << 80.0 << 40 << left << int(Qt::ShiftModifier | Qt::ControlModifier) << -1;
 }
 
 void TestHistogram::lineChoice()

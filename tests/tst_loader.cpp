@@ -33,12 +33,11 @@ QString savePicture(const QTemporaryDir &dir, const QString &name, const QImage 
 QString saveGrid(const QTemporaryDir &dir, const QString &name, int width, int height, int seed)
 {
     QByteArray text = "#MOLK-VEDez\n# Range_X0 : 0\n# Range_Y0 : 0\n";
-    text += "# Range_X1 : " + QByteArray::number(width - 1) +
-            "\n# Range_Y1 : " + QByteArray::number(height - 1) + "\n";
+    text += "# Range_X1 : " + QByteArray::number(width - 1) + "\n# Range_Y1 : " + QByteArray::number(height - 1) + "\n";
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            text += QByteArray::number(x) + ' ' + QByteArray::number(y) + ' ' +
-                    QByteArray::number(seed + x / 4.0 - y) + '\n';
+            text += QByteArray::number(x) + ' ' + QByteArray::number(y) + ' ' + QByteArray::number(seed + x / 4.0 - y)
+                + '\n';
     const QString path = dir.filePath(name);
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
@@ -77,15 +76,14 @@ QString setProblem(const SliceDatas &set)
     if (set.width <= 0 || set.height <= 0)
         return QStringLiteral("slices in a set of size %1 x %2").arg(set.width).arg(set.height);
     if (!(set.minV < set.maxV) || set.minTh != set.minV || set.maxTh != set.maxV)
-        return QStringLiteral("range %1..%2, window %3..%4")
-            .arg(set.minV)
-            .arg(set.maxV)
-            .arg(set.minTh)
-            .arg(set.maxTh);
+        return QStringLiteral("range %1..%2, window %3..%4").arg(set.minV).arg(set.maxV).arg(set.minTh).arg(set.maxTh);
     for (const SliceData *s : set.slices) {
         if (s->width != set.width || s->height != set.height)
             return QStringLiteral("slice %1 x %2 in a set of %3 x %4")
-                .arg(s->width).arg(s->height).arg(set.width).arg(set.height);
+                .arg(s->width)
+                .arg(s->height)
+                .arg(set.width)
+                .arg(set.height);
         for (const auto &[x, y] : {std::pair{0, 0}, std::pair{set.width - 1, set.height - 1}}) {
             const double v = s->value(x, y);
             if (v < set.minV || v > set.maxV)
@@ -96,11 +94,14 @@ QString setProblem(const SliceDatas &set)
         return QStringLiteral("no histogram");
     if (histSum(set) != set.width * set.height * int(set.slices.size()))
         return QStringLiteral("histogram of %1 values for %2 slices of %3 x %4")
-            .arg(histSum(set)).arg(set.slices.size()).arg(set.width).arg(set.height);
+            .arg(histSum(set))
+            .arg(set.slices.size())
+            .arg(set.width)
+            .arg(set.height);
     return QString();
 }
 
-} // namespace
+}  // namespace
 
 class TestLoader : public QObject
 {
@@ -318,12 +319,7 @@ void TestLoader::readersNeverSeeHalfLoadedSet()
     const QString flat = savePicture(dir_, QStringLiteral("flat24.png"), flatImg);
     const QString bad = saveText(dir_, QStringLiteral("bad.dat"), "nothing\n");
     const QList<QStringList> runs{
-        good,
-        {bad, small, good[0], good[1]},
-        {flat, good[2]},
-        {bad},
-        {good[4], good[3], small, good[1]},
-        {small},
+        good, {bad, small, good[0], good[1]}, {flat, good[2]}, {bad}, {good[4], good[3], small, good[1]}, {small},
     };
 
     LoaderRig rig;

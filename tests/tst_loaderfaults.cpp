@@ -47,14 +47,15 @@ QByteArray readBytes(const QString &path)
 // only a few hundred bytes of them: its header asks for the whole picture at once.
 QByteArray declaredPng(quint32 width, quint32 height)
 {
-    return pngbytes::declared(width, height, qCompress(QByteArray(4096, '\0')).mid(4)); // zlib stream without Qt's length
+    return pngbytes::declared(width, height,
+                              qCompress(QByteArray(4096, '\0')).mid(4));  // zlib stream without Qt's length
 }
 
 const QByteArray rangeGrid = "#MOLK-VEDez\n# Range_X0 : 0\n# Range_Y0 : 0\n# Range_X1 : 31\n# Range_Y1 : 31\n"
                              "0 0 1.5\n3 2 -0.25\n31 31 7\n";
 const QByteArray xyvGrid = "## 240301\n# X-NUM 33\n# Y-NUM 33\n10,20,0.5\n11 20 0.75\n41 51 2.0\n";
 
-} // namespace
+}  // namespace
 
 class TestLoaderFaults : public QObject
 {
@@ -374,7 +375,7 @@ QByteArray iconFile(const QByteArray &png, quint32 tocListed, quint32 blockLengt
     return out;
 }
 
-} // namespace
+}  // namespace
 
 // Qt's icon reader allocates whatever length the file declares before reading (a
 // table entry of length 0 asks for 8 GiB): such a file is not decoded, while a
@@ -443,7 +444,7 @@ void TestLoaderFaults::closePanelWhileLoading()
     QTRY_VERIFY_WITH_TIMEOUT(accepted.loadAcquire() > 0, 60000);
     delete panel;
     QVERIFY(QApplication::topLevelWidgets().isEmpty());
-    QCoreApplication::processEvents(); // nothing queued for the panel may arrive now
+    QCoreApplication::processEvents();  // nothing queued for the panel may arrive now
 }
 
 // Two selections queued behind a parked loader thread: the panel goes before
@@ -480,8 +481,7 @@ void TestLoaderFaults::closeWindowWhileLoading()
     QObject ctx;
     for (SlicesCtrl *panel : window->sCtrls) {
         connect(&panel->sliceDatas, &SliceDatas::loadedNewFile, &ctx, [&accepted] { accepted.ref(); });
-        QMetaObject::invokeMethod(&panel->sliceDatas, "filesSelected", Qt::QueuedConnection,
-                                  Q_ARG(QStringList, files));
+        QMetaObject::invokeMethod(&panel->sliceDatas, "filesSelected", Qt::QueuedConnection, Q_ARG(QStringList, files));
     }
     QTRY_VERIFY_WITH_TIMEOUT(accepted.loadAcquire() > 0, 60000);
     QSignalSpy finishing(window, &CtView::finishing);

@@ -32,8 +32,7 @@ QColor swatchColor(const QLabel *label)
 class MarkingTranslator : public QTranslator
 {
 public:
-    QString translate(const char *context, const char *sourceText, const char * = nullptr,
-                      int = -1) const override
+    QString translate(const char *context, const char *sourceText, const char * = nullptr, int = -1) const override
     {
         return QStringLiteral("{%1}").arg(QLatin1String(context)) + QString::fromUtf8(sourceText);
     }
@@ -44,7 +43,7 @@ public:
 struct RedrawProbe {
     const CtView &w;
     qint64 lastKey;
-    explicit RedrawProbe(const CtView &view) : w(view), lastKey(view.pImg.cacheKey()) {}
+    explicit RedrawProbe(const CtView &view) : w(view), lastKey(view.pImg.cacheKey()) { }
     bool redrawnSinceLastLook()
     {
         const qint64 key = w.pImg.cacheKey();
@@ -54,7 +53,7 @@ struct RedrawProbe {
     }
 };
 
-} // namespace
+}  // namespace
 
 class TestMainWindow : public QObject
 {
@@ -252,10 +251,9 @@ void TestMainWindow::textsAreTranslated()
         QCOMPARE(p->showB_->text(), QStringLiteral("{SlicesCtrl}Show Setup 1"));
         QVERIFY(p->label_8->whatsThis().startsWith(QStringLiteral("{SlicesCtrl}<html>")));
         QVERIFY(p->alpha_->whatsThis().startsWith(QStringLiteral("{SlicesCtrl}<html>")));
-        const QList<QWidget *> texts = {p->showVolume_, p->showCSection_, p->showFrame_, p->label_7,
-                                        p->label_2, p->label_4, p->label_5, p->label_6, p->label_3,
-                                        p->label, p->csFixDir_, p->selectB_, p->selVColor_,
-                                        p->selSColor_, p->label_8};
+        const QList<QWidget *> texts = {p->showVolume_, p->showCSection_, p->showFrame_, p->label_7,    p->label_2,
+                                        p->label_4,     p->label_5,       p->label_6,    p->label_3,    p->label,
+                                        p->csFixDir_,   p->selectB_,      p->selVColor_, p->selSColor_, p->label_8};
         for (QWidget *t : texts) {
             const QString text = t->property("text").toString();
             QVERIFY2(text.startsWith(QStringLiteral("{SlicesCtrl}")), qPrintable(t->objectName() + ": " + text));
@@ -291,14 +289,17 @@ void TestMainWindow::destroyDuringLongLoad()
     QAtomicInt sawInterruption = 0;
     // Runs in the loader thread: hold the load after its first file until the
     // window is being destroyed.
-    connect(&p->sliceDatas, &SliceDatas::loadedNewFile, &p->sliceDatas, [&](const QString &) {
-        if (accepted.fetchAndAddOrdered(1) == 0) {
-            QDeadlineTimer deadline(30000);
-            while (!QThread::currentThread()->isInterruptionRequested() && !deadline.hasExpired())
-                QThread::msleep(1);
-            sawInterruption = QThread::currentThread()->isInterruptionRequested() ? 1 : 0;
-        }
-    }, Qt::DirectConnection);
+    connect(
+        &p->sliceDatas, &SliceDatas::loadedNewFile, &p->sliceDatas,
+        [&](const QString &) {
+            if (accepted.fetchAndAddOrdered(1) == 0) {
+                QDeadlineTimer deadline(30000);
+                while (!QThread::currentThread()->isInterruptionRequested() && !deadline.hasExpired())
+                    QThread::msleep(1);
+                sawInterruption = QThread::currentThread()->isInterruptionRequested() ? 1 : 0;
+            }
+        },
+        Qt::DirectConnection);
     QTest::mouseClick(p->selectB_, Qt::LeftButton);
     emit p->fileDialog->filesSelected(files);
     QTRY_COMPARE(p->nameList_->count(), 1);
@@ -341,7 +342,7 @@ QStringList writeRamps(const QTemporaryDir &dir, int count)
     }
     return files;
 }
-} // namespace
+}  // namespace
 
 void TestMainWindow::removePanel_data()
 {
@@ -374,14 +375,17 @@ void TestMainWindow::removePanel()
     QAtomicInt sawInterruption = 0;
     if (loading) {
         // Runs in the loader thread: hold the load after its first file until released.
-        connect(&p->sliceDatas, &SliceDatas::loadedNewFile, &p->sliceDatas, [&](const QString &) {
-            if (accepted.fetchAndAddOrdered(1) == 0) {
-                QDeadlineTimer deadline(30000);
-                while (!release.loadAcquire() && !deadline.hasExpired())
-                    QThread::msleep(1);
-                sawInterruption = QThread::currentThread()->isInterruptionRequested() ? 1 : 0;
-            }
-        }, Qt::DirectConnection);
+        connect(
+            &p->sliceDatas, &SliceDatas::loadedNewFile, &p->sliceDatas,
+            [&](const QString &) {
+                if (accepted.fetchAndAddOrdered(1) == 0) {
+                    QDeadlineTimer deadline(30000);
+                    while (!release.loadAcquire() && !deadline.hasExpired())
+                        QThread::msleep(1);
+                    sawInterruption = QThread::currentThread()->isInterruptionRequested() ? 1 : 0;
+                }
+            },
+            Qt::DirectConnection);
         QVERIFY(fixtures::loadThroughDialog(*w.sCtrls.at(0), {files.first()}));
         QTest::mouseClick(p->selectB_, Qt::LeftButton);
         emit p->fileDialog->filesSelected(files);
@@ -430,12 +434,15 @@ void TestMainWindow::stopLoadersIsBounded()
     SlicesCtrl *p = w.sCtrls.at(1);
     QAtomicInt release = 0;
     QAtomicInt held = 0;
-    connect(&p->sliceDatas, &SliceDatas::loadedNewFile, &p->sliceDatas, [&](const QString &) {
-        held = 1;
-        QDeadlineTimer deadline(30000);
-        while (!release.loadAcquire() && !deadline.hasExpired())
-            QThread::msleep(1);
-    }, Qt::DirectConnection);
+    connect(
+        &p->sliceDatas, &SliceDatas::loadedNewFile, &p->sliceDatas,
+        [&](const QString &) {
+            held = 1;
+            QDeadlineTimer deadline(30000);
+            while (!release.loadAcquire() && !deadline.hasExpired())
+                QThread::msleep(1);
+        },
+        Qt::DirectConnection);
     QTest::mouseClick(p->selectB_, Qt::LeftButton);
     emit p->fileDialog->filesSelected(files);
     QTRY_COMPARE(held.loadAcquire(), 1);

@@ -34,12 +34,12 @@ void sendMouse(QWidget *w, QEvent::Type type, QPointF pos, Qt::MouseButton butto
 void sendWheel(QWidget *w, QPoint angleDelta)
 {
     const QPointF pos(5, 5);
-    QWheelEvent e(pos, w->mapToGlobal(pos), QPoint(), angleDelta, Qt::NoButton, Qt::NoModifier,
-                  Qt::NoScrollPhase, false);
+    QWheelEvent e(pos, w->mapToGlobal(pos), QPoint(), angleDelta, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                  false);
     QApplication::sendEvent(w, &e);
 }
 
-} // namespace
+}  // namespace
 
 class TestMouseC : public QObject
 {
@@ -68,26 +68,25 @@ void TestMouseC::pressRecord_data()
     QTest::addColumn<bool>("alt");
 
     const int none = Qt::NoModifier;
-    QTest::newRow("left at a fractional point") << QPointF(10.7, 20.9) << int(Qt::LeftButton) << none
-                                                << QPoint(10, 20) << true << false << false << false << false;
+    QTest::newRow("left at a fractional point") << QPointF(10.7, 20.9) << int(Qt::LeftButton) << none << QPoint(10, 20)
+                                                << true << false << false << false << false;
     QTest::newRow("negative fractions truncate toward zero")
-        << QPointF(-0.5, -1.7) << int(Qt::LeftButton) << none << QPoint(0, -1) << true << false << false
-        << false << false;
-    QTest::newRow("right with shift") << QPointF(3, 4) << int(Qt::RightButton) << int(Qt::ShiftModifier)
-                                      << QPoint(3, 4) << false << true << true << false << false;
+        << QPointF(-0.5, -1.7) << int(Qt::LeftButton) << none << QPoint(0, -1) << true << false << false << false
+        << false;
+    QTest::newRow("right with shift") << QPointF(3, 4) << int(Qt::RightButton) << int(Qt::ShiftModifier) << QPoint(3, 4)
+                                      << false << true << true << false << false;
     QTest::newRow("left with control") << QPointF(3, 4) << int(Qt::LeftButton) << int(Qt::ControlModifier)
                                        << QPoint(3, 4) << true << false << false << true << false;
-    QTest::newRow("left with alt") << QPointF(3, 4) << int(Qt::LeftButton) << int(Qt::AltModifier)
-                                   << QPoint(3, 4) << true << false << false << false << true;
+    QTest::newRow("left with alt") << QPointF(3, 4) << int(Qt::LeftButton) << int(Qt::AltModifier) << QPoint(3, 4)
+                                   << true << false << false << false << true;
     QTest::newRow("shift and control set no flag")
-        << QPointF(3, 4) << int(Qt::LeftButton) << int(Qt::ShiftModifier | Qt::ControlModifier)
-        << QPoint(3, 4) << true << false << false << false << false;
+        << QPointF(3, 4) << int(Qt::LeftButton) << int(Qt::ShiftModifier | Qt::ControlModifier) << QPoint(3, 4) << true
+        << false << false << false << false;
     QTest::newRow("shift with keypad is not shift alone")
-        << QPointF(3, 4) << int(Qt::LeftButton) << int(Qt::ShiftModifier | Qt::KeypadModifier) << QPoint(3, 4)
-        << true << false << false << false << false;
+        << QPointF(3, 4) << int(Qt::LeftButton) << int(Qt::ShiftModifier | Qt::KeypadModifier) << QPoint(3, 4) << true
+        << false << false << false << false;
     QTest::newRow("middle button is neither left nor right")
-        << QPointF(3, 4) << int(Qt::MiddleButton) << none << QPoint(3, 4) << false << false << false << false
-        << false;
+        << QPointF(3, 4) << int(Qt::MiddleButton) << none << QPoint(3, 4) << false << false << false << false << false;
 }
 
 void TestMouseC::pressRecord()

@@ -70,23 +70,23 @@ QString save(const QString &path, const QImage &img)
 
 QByteArray rangeGrid(int width, int height, double seed)
 {
-    QByteArray text = "#MOLK-VEDez\n# Range_X1 : " + QByteArray::number(width - 1) +
-                      "\n# Range_Y1 : " + QByteArray::number(height - 1) + "\n";
+    QByteArray text = "#MOLK-VEDez\n# Range_X1 : " + QByteArray::number(width - 1)
+        + "\n# Range_Y1 : " + QByteArray::number(height - 1) + "\n";
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            text += QByteArray::number(x) + ' ' + QByteArray::number(y) + ' ' +
-                    QByteArray::number(seed + x * 0.25 - y * 1.5, 'g', 17) + '\n';
+            text += QByteArray::number(x) + ' ' + QByteArray::number(y) + ' '
+                + QByteArray::number(seed + x * 0.25 - y * 1.5, 'g', 17) + '\n';
     return text;
 }
 
 QByteArray xyvGrid(int width, int height, double seed)
 {
-    QByteArray text = "## 240301\n# X-NUM " + QByteArray::number(width + 1) + "\n# Y-NUM " +
-                      QByteArray::number(height + 1) + "\n";
+    QByteArray text =
+        "## 240301\n# X-NUM " + QByteArray::number(width + 1) + "\n# Y-NUM " + QByteArray::number(height + 1) + "\n";
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            text += QByteArray::number(x + 5) + ',' + QByteArray::number(y - 3) + ',' +
-                    QByteArray::number(seed - x * 0.125 + y * y, 'g', 17) + '\n';
+            text += QByteArray::number(x + 5) + ',' + QByteArray::number(y - 3) + ','
+                + QByteArray::number(seed - x * 0.125 + y * y, 'g', 17) + '\n';
     return text;
 }
 
@@ -113,9 +113,8 @@ QStringList describe(const SliceDatas &set)
         counts << QString::number(c);
     out << QStringLiteral("counts ") + counts.join(QLatin1Char(' '));
     out << QStringLiteral("histogram picture %1")
-               .arg(set.histImage.isNull()
-                        ? 0
-                        : qHashBits(set.histImage.constBits(), size_t(set.histImage.sizeInBytes())));
+               .arg(set.histImage.isNull() ? 0
+                                           : qHashBits(set.histImage.constBits(), size_t(set.histImage.sizeInBytes())));
     for (const SliceData *s : set.slices) {
         QString line = QStringLiteral("slice image %1 %2 x %3 range %4 %5 values")
                            .arg(s->isImage)
@@ -191,8 +190,7 @@ void letThreadsGo()
 }
 
 // The files of a folder opened and closed, as inotify told since the last call.
-struct FileAccess
-{
+struct FileAccess {
     QSet<QString> opened;
     QSet<QString> closed;
 };
@@ -220,7 +218,7 @@ FileAccess readAccess(int fd)
     return access;
 }
 
-} // namespace
+}  // namespace
 
 class TestParallelLoad : public QObject
 {
@@ -243,7 +241,7 @@ private slots:
 
 private:
     QTemporaryDir dir_;
-    QStringList pool_; // good files of 24 x 16 of every kind
+    QStringList pool_;  // good files of 24 x 16 of every kind
     QString flat_, small_, garbage_, missing_, emptyGrid_;
 };
 
@@ -285,14 +283,11 @@ void TestParallelLoad::sameAsOneWorker_data()
     const QStringList &p = pool_;
     QTest::newRow("pictures and grids") << p;
     QTest::newRow("backwards") << QStringList(p.rbegin(), p.rend());
-    QTest::newRow("failures among them")
-        << QStringList{garbage_, p[0], missing_, p[1], emptyGrid_, p[2], garbage_};
+    QTest::newRow("failures among them") << QStringList{garbage_, p[0], missing_, p[1], emptyGrid_, p[2], garbage_};
     QTest::newRow("flat first file fixes the size") << QStringList{flat_, p[0], p[1]};
     QTest::newRow("small first file fixes the size") << QStringList{small_, p[0], small_, p[3]};
-    QTest::newRow("failed first file does not fix it")
-        << QStringList{garbage_, missing_, small_, p[0], small_};
-    QTest::newRow("other sizes and flat ones dropped")
-        << QStringList{p[4], small_, flat_, p[5], small_, flat_, p[6]};
+    QTest::newRow("failed first file does not fix it") << QStringList{garbage_, missing_, small_, p[0], small_};
+    QTest::newRow("other sizes and flat ones dropped") << QStringList{p[4], small_, flat_, p[5], small_, flat_, p[6]};
     QTest::newRow("all fail") << QStringList{garbage_, missing_, emptyGrid_, garbage_};
     QTest::newRow("one file") << QStringList{p[2]};
     QTest::newRow("no file") << QStringList();
@@ -459,7 +454,7 @@ void TestParallelLoad::readAheadIsBounded()
     QSignalSpy done(&rig.rec, &LoadRecorder::finished);
     emit rig.rec.select(files);
     QVERIFY(entered.tryAcquire(1, 60000));
-    QThread::msleep(300); // room for the workers to run ahead as far as they may
+    QThread::msleep(300);  // room for the workers to run ahead as far as they may
 
     const QSet<QString> opened = readAccess(fd).opened;
     close(fd);
@@ -478,7 +473,7 @@ void TestParallelLoad::busyPools_data()
     QTest::addColumn<int>("loads");
     QTest::addColumn<bool>("holdDecodePool");
     QTest::addColumn<bool>("holdSharedPool");
-    QTest::addColumn<int>("cancelAfter"); // 0: runs to the end
+    QTest::addColumn<int>("cancelAfter");  // 0: runs to the end
     QTest::newRow("two workers, every decode thread held") << 2 << 1 << true << false << 0;
     QTest::newRow("eight workers, every decode thread held") << 8 << 1 << true << false << 0;
     QTest::newRow("two loads at once, every decode thread held") << 3 << 2 << true << false << 0;

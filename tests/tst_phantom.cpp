@@ -160,8 +160,7 @@ void TestPhantom::vesselHeaders_data()
     QTest::newRow("first slice, range grid")
         << 0 << QByteArray("#MOLK-VEDez\n# Range_X0 : 0\n# Range_Y0 : 0\n# Range_X1 : 95\n# Range_Y1 : 95\n0 0 ");
     QTest::newRow("second slice, XYV grid with counts one above the size")
-        << 1
-        << QByteArray("## 240301\n# Format1 : XYV\n# Format2 : SPACE-Separated\n# X-NUM 97\n# Y-NUM 97\n100 200 ");
+        << 1 << QByteArray("## 240301\n# Format1 : XYV\n# Format2 : SPACE-Separated\n# X-NUM 97\n# Y-NUM 97\n100 200 ");
     QTest::newRow("last slice, XYV grid") << 47 << QByteArray("## 240301\n");
 }
 

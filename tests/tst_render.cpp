@@ -45,7 +45,8 @@ double voxel(int x, int y, int z, int sw, int sh, int ss, quint32 seed)
 // over many blocks of values, but must never pass over a dot or the cut face.
 double dots(int x, int y, int z, int, int, int ss, quint32 seed)
 {
-    const quint32 h = ((quint32(x) * 73856093u) ^ (quint32(y) * 19349663u) ^ (quint32(z) * 83492791u) ^ seed) * 2654435761u;
+    const quint32 h =
+        ((quint32(x) * 73856093u) ^ (quint32(y) * 19349663u) ^ (quint32(z) * 83492791u) ^ seed) * 2654435761u;
     return 20 + ss - z + ((h >> 7) % 1009 == 0 ? 90.0 + (h >> 16) % 140 : 0.0);
 }
 
@@ -167,7 +168,10 @@ QString firstDifference(const QImage &a, const QImage &b)
         for (int x = 0; x < a.width(); ++x)
             if (a.pixel(x, y) != b.pixel(x, y))
                 return QStringLiteral("pixel (%1, %2): raster %3, reference %4")
-                    .arg(x).arg(y).arg(a.pixel(x, y), 8, 16, QLatin1Char('0')).arg(b.pixel(x, y), 8, 16, QLatin1Char('0'));
+                    .arg(x)
+                    .arg(y)
+                    .arg(a.pixel(x, y), 8, 16, QLatin1Char('0'))
+                    .arg(b.pixel(x, y), 8, 16, QLatin1Char('0'));
     return QString();
 }
 
@@ -246,29 +250,40 @@ void TestRender::rasterMatchesReference_data()
     QTest::newRow("grey initial even") << grey << 32 << 32 << 16 << 40 << 36 << 0 << false << 0 << 255 << 0.0 << 100.0;
     QTest::newRow("grey oblique odd") << grey << 31 << 27 << 13 << 45 << 39 << 1 << false << 0 << 255 << 0.0 << 100.0;
     QTest::newRow("grey oblique cut 0") << grey << 32 << 30 << 20 << 48 << 40 << 1 << true << 0 << 255 << 0.0 << 100.0;
-    QTest::newRow("grey oblique cut -30 a128") << grey << 33 << 30 << 21 << 48 << 41 << 1 << true << -30 << 128 << 0.0 << 100.0;
-    QTest::newRow("grey oblique cut 100") << grey << 24 << 24 << 12 << 37 << 33 << 1 << true << 100 << 128 << 10.0 << 90.0;
-    QTest::newRow("grey oblique cut -100") << grey << 24 << 24 << 12 << 37 << 33 << 1 << true << -100 << 255 << 0.0 << 100.0;
+    QTest::newRow("grey oblique cut -30 a128")
+        << grey << 33 << 30 << 21 << 48 << 41 << 1 << true << -30 << 128 << 0.0 << 100.0;
+    QTest::newRow("grey oblique cut 100")
+        << grey << 24 << 24 << 12 << 37 << 33 << 1 << true << 100 << 128 << 10.0 << 90.0;
+    QTest::newRow("grey oblique cut -100")
+        << grey << 24 << 24 << 12 << 37 << 33 << 1 << true << -100 << 255 << 0.0 << 100.0;
     QTest::newRow("grey alpha 0") << grey << 24 << 24 << 12 << 30 << 30 << 1 << false << 0 << 0 << 0.0 << 100.0;
     QTest::newRow("grey edge-on") << grey << 24 << 24 << 12 << 30 << 30 << 2 << true << 20 << 255 << 0.0 << 100.0;
     QTest::newRow("grey zoomed panned") << grey << 40 << 40 << 18 << 50 << 44 << 3 << true << 50 << 200 << 20.0 << 70.0;
     QTest::newRow("grey all vanish") << grey << 24 << 24 << 12 << 30 << 30 << 1 << false << 0 << 255 << 200.0 << 300.0;
-    QTest::newRow("grey degenerate window") << grey << 24 << 24 << 12 << 30 << 30 << 1 << true << 10 << 255 << 50.0 << 50.0;
-    QTest::newRow("grey reversed window") << grey << 24 << 24 << 12 << 30 << 30 << 1 << true << 10 << 255 << 80.0 << 20.0;
+    QTest::newRow("grey degenerate window")
+        << grey << 24 << 24 << 12 << 30 << 30 << 1 << true << 10 << 255 << 50.0 << 50.0;
+    QTest::newRow("grey reversed window")
+        << grey << 24 << 24 << 12 << 30 << 30 << 1 << true << 10 << 255 << 80.0 << 20.0;
     QTest::newRow("grid initial") << grid << 30 << 26 << 10 << 33 << 29 << 0 << false << 0 << 255 << 0.0 << 100.0;
     QTest::newRow("grid oblique cut") << grid << 29 << 26 << 11 << 35 << 31 << 1 << true << 15 << 128 << 5.0 << 95.0;
     QTest::newRow("grid zoomed") << grid << 29 << 26 << 11 << 35 << 31 << 3 << false << 0 << 77 << 0.0 << 100.0;
-    QTest::newRow("indexed oblique cut") << int(Kind::Indexed) << 28 << 28 << 14 << 33 << 33 << 1 << true << -10 << 255 << 0.0 << 100.0;
-    QTest::newRow("rgb32 oblique") << int(Kind::Rgb32) << 28 << 28 << 14 << 33 << 33 << 1 << false << 0 << 180 << 0.0 << 100.0;
-    QTest::newRow("argb32 premultiplied oblique cut") << int(Kind::Argb32Pm) << 28 << 28 << 14 << 33 << 33 << 1 << true << 20 << 255 << 0.0 << 100.0;
+    QTest::newRow("indexed oblique cut") << int(Kind::Indexed) << 28 << 28 << 14 << 33 << 33 << 1 << true << -10 << 255
+                                         << 0.0 << 100.0;
+    QTest::newRow("rgb32 oblique") << int(Kind::Rgb32) << 28 << 28 << 14 << 33 << 33 << 1 << false << 0 << 180 << 0.0
+                                   << 100.0;
+    QTest::newRow("argb32 premultiplied oblique cut")
+        << int(Kind::Argb32Pm) << 28 << 28 << 14 << 33 << 33 << 1 << true << 20 << 255 << 0.0 << 100.0;
     const int g16 = int(Kind::Grey16), g16r = int(Kind::Grey16Rescaled), fl = int(Kind::Floats);
     QTest::newRow("16-bit initial") << g16 << 32 << 30 << 16 << 40 << 36 << 0 << false << 0 << 255 << 0.0 << 100.0;
     QTest::newRow("16-bit oblique cut") << g16 << 31 << 27 << 13 << 45 << 39 << 1 << true << -30 << 128 << 10.0 << 90.0;
-    QTest::newRow("16-bit rescaled initial") << g16r << 30 << 26 << 10 << 33 << 29 << 0 << false << 0 << 255 << 0.0 << 100.0;
-    QTest::newRow("16-bit rescaled zoomed cut") << g16r << 29 << 26 << 11 << 35 << 31 << 3 << true << 40 << 200 << 20.0 << 70.0;
+    QTest::newRow("16-bit rescaled initial")
+        << g16r << 30 << 26 << 10 << 33 << 29 << 0 << false << 0 << 255 << 0.0 << 100.0;
+    QTest::newRow("16-bit rescaled zoomed cut")
+        << g16r << 29 << 26 << 11 << 35 << 31 << 3 << true << 40 << 200 << 20.0 << 70.0;
     QTest::newRow("floats initial") << fl << 30 << 26 << 10 << 33 << 29 << 0 << false << 0 << 255 << 0.0 << 100.0;
     QTest::newRow("floats oblique cut") << fl << 29 << 26 << 11 << 35 << 31 << 1 << true << 15 << 128 << 5.0 << 95.0;
-    QTest::newRow("rgb888 oblique cut") << int(Kind::Rgb888) << 28 << 28 << 14 << 33 << 33 << 3 << true << 40 << 255 << 0.0 << 100.0;
+    QTest::newRow("rgb888 oblique cut") << int(Kind::Rgb888) << 28 << 28 << 14 << 33 << 33 << 3 << true << 40 << 255
+                                        << 0.0 << 100.0;
 }
 
 void TestRender::rasterMatchesReference()
@@ -500,10 +515,14 @@ void TestRender::nullAndHugePictures_data()
 {
     QTest::addColumn<QString>("width");
     QTest::addColumn<QString>("height");
-    QTest::newRow("zero") << "0" << "256";
-    QTest::newRow("negative") << "-5" << "256";
-    QTest::newRow("not a number") << "abc" << "256";
-    QTest::newRow("too large") << "100000" << "100000";
+    QTest::newRow("zero") << "0"
+                          << "256";
+    QTest::newRow("negative") << "-5"
+                              << "256";
+    QTest::newRow("not a number") << "abc"
+                                  << "256";
+    QTest::newRow("too large") << "100000"
+                               << "100000";
 }
 
 void TestRender::nullAndHugePictures()
@@ -521,7 +540,7 @@ void TestRender::nullAndHugePictures()
 void TestRender::voxelSampling_data()
 {
     QTest::addColumn<int>("kind");
-    QTest::addColumn<double>("yaw");    // turn about the picture's vertical axis
+    QTest::addColumn<double>("yaw");  // turn about the picture's vertical axis
     QTest::addColumn<double>("pitch");  // then about its horizontal axis
     QTest::addColumn<bool>("cut");
     QTest::addColumn<int>("alpha");
@@ -689,10 +708,12 @@ void TestRender::blocksPassedOver_data()
     QTest::newRow("grey from behind, bottom off") << grey << 2 << 0 << false << 30.0 << 100.0;
     QTest::newRow("grey oblique cut") << grey << 0 << 0 << true << 0.0 << 100.0;
     QTest::newRow("grid zoomed out, cut") << QList<int>{int(Kind::Grid)} << 3 << 0 << true << 10.0 << 90.0;
-    QTest::newRow("16-bit rescaled from behind") << QList<int>{int(Kind::Grey16Rescaled)} << 2 << 0 << false << 0.0 << 100.0;
+    QTest::newRow("16-bit rescaled from behind")
+        << QList<int>{int(Kind::Grey16Rescaled)} << 2 << 0 << false << 0.0 << 100.0;
     QTest::newRow("indexed zoomed in") << QList<int>{int(Kind::Indexed)} << 1 << 0 << false << 0.0 << 100.0;
     QTest::newRow("mixed formats oblique cut")
-        << QList<int>{int(Kind::Grey), int(Kind::Grid), int(Kind::Grey16Rescaled), int(Kind::Floats), int(Kind::Indexed)}
+        << QList<int>{int(Kind::Grey), int(Kind::Grid), int(Kind::Grey16Rescaled), int(Kind::Floats),
+                      int(Kind::Indexed)}
         << 0 << 0 << true << 0.0 << 100.0;
     QTest::newRow("grey from the front") << grey << 4 << 0 << false << 0.0 << 100.0;
     QTest::newRow("16-bit from the front, top off") << QList<int>{int(Kind::Grey16)} << 4 << 0 << false << 0.0 << 70.0;

@@ -116,27 +116,28 @@ void TestRenderCommand::matchesWindow_data()
         w.imgPixWidth_->setText("77");
         w.imgPixHeight_->setText("45");
     });
-    QTest::newRow("grids with rounded range") << "grids" << QStringList{"--size", "64x64"} << WindowChange([](CtView &w) {
-        w.imgPixWidth_->setText("64");
-        w.imgPixHeight_->setText("64");
-    });
+    QTest::newRow("grids with rounded range")
+        << "grids" << QStringList{"--size", "64x64"} << WindowChange([](CtView &w) {
+               w.imgPixWidth_->setText("64");
+               w.imgPixHeight_->setText("64");
+           });
     QTest::newRow("head turned") << "head" << QStringList{"--turn", "30,-20"} << WindowChange([](CtView &w) {
         CtViewTestAccess::updateNvs(w, w.ny, 30 * pi / 180);
         CtViewTestAccess::updateNvs(w, w.nx, -20 * pi / 180);
     });
-    QTest::newRow("CT series, thick slices, turned") << "ct" << QStringList{"--turn", "70,-30", "--size", "96x80"}
-                                                     << WindowChange([](CtView &w) {
-                                                            w.imgPixWidth_->setText("96");
-                                                            w.imgPixHeight_->setText("80");
-                                                            CtViewTestAccess::updateNvs(w, w.ny, 70 * pi / 180);
-                                                            CtViewTestAccess::updateNvs(w, w.nx, -30 * pi / 180);
-                                                        });
-    QTest::newRow("head from the side, voxels") << "head" << QStringList{"--turn", "80,5", "--sampling", "voxels"}
-                                                << WindowChange([](CtView &w) {
-                                                       w.sampling_->setCurrentIndex(1);
-                                                       CtViewTestAccess::updateNvs(w, w.ny, 80 * pi / 180);
-                                                       CtViewTestAccess::updateNvs(w, w.nx, 5 * pi / 180);
-                                                   });
+    QTest::newRow("CT series, thick slices, turned")
+        << "ct" << QStringList{"--turn", "70,-30", "--size", "96x80"} << WindowChange([](CtView &w) {
+               w.imgPixWidth_->setText("96");
+               w.imgPixHeight_->setText("80");
+               CtViewTestAccess::updateNvs(w, w.ny, 70 * pi / 180);
+               CtViewTestAccess::updateNvs(w, w.nx, -30 * pi / 180);
+           });
+    QTest::newRow("head from the side, voxels")
+        << "head" << QStringList{"--turn", "80,5", "--sampling", "voxels"} << WindowChange([](CtView &w) {
+               w.sampling_->setCurrentIndex(1);
+               CtViewTestAccess::updateNvs(w, w.ny, 80 * pi / 180);
+               CtViewTestAccess::updateNvs(w, w.nx, 5 * pi / 180);
+           });
 }
 
 // The files loaded into the window's first panel, the options done by hand.
@@ -215,8 +216,7 @@ void TestRenderCommand::info()
     QCOMPARE(o["height"].toInt(), 30);
     QCOMPARE(o["min"].toDouble(), 0.0);
     QCOMPARE(o["max"].toDouble(), 220.0);
-    QCOMPARE(o["files"].toArray().toVariantList(),
-             QVariantList({ramps[0], ramps[1], ramps[2]}));
+    QCOMPARE(o["files"].toArray().toVariantList(), QVariantList({ramps[0], ramps[1], ramps[2]}));
     const QJsonArray skipped = o["skipped"].toArray();
     QCOMPARE(skipped.size(), 2);
     QCOMPARE(skipped[0].toObject()["file"].toString(), flat);
@@ -249,8 +249,7 @@ void TestRenderCommand::refusals_data()
     QTest::newRow("unknown sampling") << QStringList{"RAMP", "--sampling", "rays", "-o", "OUT.png"} << 2
                                       << "--sampling";
     QTest::newRow("unknown picture type") << QStringList{"RAMP", "-o", "OUT.xyz"} << 2 << "xyz";
-    QTest::newRow("files and session") << QStringList{"RAMP", "--session", "x.oxa", "-o", "OUT.png"} << 2
-                                       << "not both";
+    QTest::newRow("files and session") << QStringList{"RAMP", "--session", "x.oxa", "-o", "OUT.png"} << 2 << "not both";
     QTest::newRow("no readable slice") << QStringList{"GARBAGE", "-o", "OUT.png"} << 1 << "no readable slice";
     QTest::newRow("unwritable output") << QStringList{"RAMP", "-o", "missing/folder/OUT.png"} << 1 << "cannot write";
     QTest::newRow("missing session") << QStringList{"--session", "none.oxa", "-o", "OUT.png"} << 1

@@ -33,8 +33,7 @@ using scanwriters::TiffPage;
 namespace {
 
 // Samples of one kind as bytes: value i of each page is f(page, i).
-template <typename T, typename F>
-TiffPage tiffPage(int w, int h, int sampleFormat, F f, int page)
+template <typename T, typename F> TiffPage tiffPage(int w, int h, int sampleFormat, F f, int page)
 {
     TiffPage p;
     p.width = w;
@@ -70,7 +69,7 @@ DicomImage ctSlice(int w, int h, int k, double z)
     d.intercept = -1000.0;
     d.stored.resize(std::size_t(w) * h);
     for (int i = 0; i < w * h; ++i)
-        d.stored[std::size_t(i)] = -300 + k * 10 + i; // several negative stored values
+        d.stored[std::size_t(i)] = -300 + k * 10 + i;  // several negative stored values
     d.position[0] = -5.0;
     d.position[1] = 7.0;
     d.position[2] = z;
@@ -81,7 +80,7 @@ DicomImage ctSlice(int w, int h, int k, double z)
     return d;
 }
 
-} // namespace
+}  // namespace
 
 class TestScanFiles : public QObject
 {
@@ -117,7 +116,7 @@ void TestScanFiles::sixteenBitEndToEnd()
     QFETCH(QString, kind);
     QTemporaryDir dir;
     const int w = 40, h = 30;
-    auto valueAt = [](int i) { return 128 + (i * 1747) % 2064; }; // 128 .. 2191, first pixel 128
+    auto valueAt = [](int i) { return 128 + (i * 1747) % 2064; };  // 128 .. 2191, first pixel 128
     QString path;
     if (kind == "png") {
         QImage img(w, h, QImage::Format_Grayscale16);
@@ -127,7 +126,8 @@ void TestScanFiles::sixteenBitEndToEnd()
         path = dir.filePath("ct16.png");
         QVERIFY(img.save(path, "PNG"));
     } else {
-        TiffPage p = tiffPage<quint16>(w, h, 1, [&](int, int i) { return i == w * h - 1 ? 2191 : valueAt(i); }, 0);
+        TiffPage p = tiffPage<quint16>(
+            w, h, 1, [&](int, int i) { return i == w * h - 1 ? 2191 : valueAt(i); }, 0);
         path = dir.filePath("ct16.tif");
         QVERIFY(scanwriters::writeTiff(path, {p}));
     }
@@ -157,7 +157,7 @@ void TestScanFiles::sixteenBitEndToEnd()
 void TestScanFiles::tiffStack_data()
 {
     QTest::addColumn<QList<TiffPage>>("pages");
-    QTest::addColumn<QList<double>>("expected"); // every value of the set, slice after slice
+    QTest::addColumn<QList<double>>("expected");  // every value of the set, slice after slice
     QTest::addColumn<QByteArray>("description");
     QTest::addColumn<double>("xres");
     QTest::addColumn<int>("resUnit");
@@ -215,7 +215,7 @@ void TestScanFiles::tiffStack_data()
         };
         auto [p, e] = rows(float(), 3, value);
         for (int k = 0; k < 3; ++k)
-            e[k * w * h + 3] = e[k * w * h + 4] = 0.0; // non-finite samples read as 0
+            e[k * w * h + 3] = e[k * w * h + 4] = 0.0;  // non-finite samples read as 0
         QTest::newRow("32-bit float, non-finite as 0") << p << e << QByteArray() << 0.0 << 1 << 1.0 << 1.0 << QString();
     }
     {
@@ -279,7 +279,7 @@ void TestScanFiles::dicomSeriesStackedByPosition()
     QFETCH(bool, tilted);
     QTemporaryDir dir;
     const int w = 6, h = 4;
-    const int order[] = {3, 0, 4, 1, 2}; // list position -> slice index
+    const int order[] = {3, 0, 4, 1, 2};  // list position -> slice index
     QStringList files;
     QStringList stacked(5);
     for (int n = 0; n < 5; ++n) {
@@ -303,12 +303,12 @@ void TestScanFiles::dicomSeriesStackedByPosition()
     }
     LoaderRig rig;
     QVERIFY(rig.load(files));
-    QCOMPARE(rig.rec.events, expectedEvents(files)); // signals in list order
+    QCOMPARE(rig.rec.events, expectedEvents(files));  // signals in list order
     QCOMPARE(rig.set.acceptedFiles, stacked);
     QCOMPARE(int(rig.set.slices.size()), 5);
     for (int k = 0; k < 5; ++k) {
         const SliceData *s = rig.set.slices[std::size_t(k)];
-        QCOMPARE(s->image.format(), QImage::Format_Grayscale16); // two bytes per point
+        QCOMPARE(s->image.format(), QImage::Format_Grayscale16);  // two bytes per point
         for (int i = 0; i < w * h; ++i)
             QCOMPARE(s->value(i % w, i / w), (-300 + k * 10 + i) * 2.0 - 1000.0);
     }
@@ -330,7 +330,8 @@ void TestScanFiles::mixedListKeepsOrder()
     const QString tif = dir.filePath("b.tif");
     QList<TiffPage> pages;
     for (int k = 0; k < 3; ++k)
-        pages << tiffPage<quint16>(w, h, 1, [](int p, int i) { return 1000 * (p + 1) + i; }, k);
+        pages << tiffPage<quint16>(
+            w, h, 1, [](int p, int i) { return 1000 * (p + 1) + i; }, k);
     QVERIFY(scanwriters::writeTiff(tif, pages));
     const QString grid = dir.filePath("c.dat");
     {
@@ -338,7 +339,8 @@ void TestScanFiles::mixedListKeepsOrder()
         QVERIFY(f.open(QIODevice::WriteOnly));
         QByteArray text = "#MOLK-VEDez\n# Range_X0 = 0\n# Range_Y0 = 0\n# Range_X1 = 5\n# Range_Y1 = 3\n";
         for (int i = 0; i < w * h; ++i)
-            text += QByteArray::number(i % w) + " " + QByteArray::number(i / w) + " " + QByteArray::number(-7 - i) + "\n";
+            text +=
+                QByteArray::number(i % w) + " " + QByteArray::number(i / w) + " " + QByteArray::number(-7 - i) + "\n";
         f.write(text);
     }
     const QString dcm = dir.filePath("d.dcm");
@@ -377,7 +379,8 @@ void TestScanFiles::hugeDeclaredSizesRefused()
     QString path;
     if (kind == "tiff") {
         path = dir.filePath("huge.tif");
-        TiffPage p = tiffPage<quint16>(4, 4, 1, [](int, int i) { return i; }, 0);
+        TiffPage p = tiffPage<quint16>(
+            4, 4, 1, [](int, int i) { return i; }, 0);
         QVERIFY(scanwriters::writeTiff(path, {p, p}));
         // Both pages' widths and heights patched to 100000 (tags 256 and 257, type LONG or SHORT).
         QFile f(path);
@@ -425,7 +428,7 @@ void TestScanFiles::memoryBudget_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<qint64>("budget");
-    QTest::addColumn<int>("accepted"); // of five files, in list order
+    QTest::addColumn<int>("accepted");  // of five files, in list order
     // A 40 x 30 grey picture holds 1200 bytes, a grid of 40 x 30 doubles 10320.
     QTest::newRow("pictures, room for three") << "png" << qint64(3 * 1200 + 100) << 3;
     QTest::newRow("pictures, room for all") << "png" << qint64(5 * 1200) << 5;
@@ -450,7 +453,8 @@ void TestScanFiles::memoryBudget()
         } else if (kind == "tiff") {
             QList<TiffPage> pages;
             for (int k = 0; k < 3; ++k)
-                pages << tiffPage<quint16>(40, 30, 1, [i](int p, int n) { return i * 100 + p + n; }, k);
+                pages << tiffPage<quint16>(
+                    40, 30, 1, [i](int p, int n) { return i * 100 + p + n; }, k);
             QVERIFY(scanwriters::writeTiff(path, pages));
         } else {
             QFile f(path);
@@ -602,7 +606,7 @@ void TestScanFiles::samplesLoad()
         SliceDatas::ReadGuard g(panel.sliceDatas);
         QCOMPARE(panel.sliceDatas.slices[30]->value(64, 64), double(phantom::tiffValue(30, 64, 64)));
         QCOMPARE(panel.sliceDatas.minV, 0.0);
-        QVERIFY(panel.sliceDatas.maxV >= 20000.0); // the skull, far above the 8-bit range
+        QVERIFY(panel.sliceDatas.maxV >= 20000.0);  // the skull, far above the 8-bit range
     }
 }
 

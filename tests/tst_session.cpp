@@ -146,8 +146,8 @@ void TestSession::roundTrip()
 
 void TestSession::refused_data()
 {
-    QTest::addColumn<QByteArray>("edit");   // "key=json" replaces one value of a good session
-    QTest::addColumn<QString>("reason");    // a part of the message
+    QTest::addColumn<QByteArray>("edit");  // "key=json" replaces one value of a good session
+    QTest::addColumn<QString>("reason");  // a part of the message
 
     QTest::newRow("not JSON") << QByteArray("!{") << "not a session file";
     QTest::newRow("another format") << QByteArray("format=\"something\"") << "not a session file";
@@ -161,7 +161,8 @@ void TestSession::refused_data()
                                                     "\"center\":[0,0,0],\"scale\":1,\"sampling\":\"rays\"}")
                                       << "view.sampling";
     QTest::newRow("zero zoom") << QByteArray("view={\"nx\":[1,0,0],\"ny\":[0,1,0],\"nz\":[0,0,1],"
-                                             "\"center\":[0,0,0],\"scale\":0}") << "view.scale";
+                                             "\"center\":[0,0,0],\"scale\":0}")
+                               << "view.scale";
     QTest::newRow("deep nesting") << QByteArray("sets=" + QByteArray(5000, '[') + QByteArray(5000, ']'))
                                   << "not a session file";
     QTest::newRow("set not an object") << QByteArray("sets=[7]") << "sets[0]";

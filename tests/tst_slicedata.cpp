@@ -116,7 +116,11 @@ void compareWithPixel(const SliceData &s, const QImage &img)
             const double expected = pictureValue(img, x, y);
             if (s.value(x, y) != expected || row[size_t(x)] != expected)
                 QFAIL(qPrintable(QStringLiteral("at (%1, %2) value gives %3, rowValues %4, pixel %5 (0x%6)")
-                                     .arg(x).arg(y).arg(s.value(x, y)).arg(row[size_t(x)]).arg(expected)
+                                     .arg(x)
+                                     .arg(y)
+                                     .arg(s.value(x, y))
+                                     .arg(row[size_t(x)])
+                                     .arg(expected)
                                      .arg(img.pixel(x, y), 8, 16, QLatin1Char('0'))));
         }
     }
@@ -162,7 +166,7 @@ int barTop(const SliceDatas &set, int bin)
     return top;
 }
 
-} // namespace
+}  // namespace
 
 void TestSliceData::freshSlice()
 {
@@ -306,8 +310,7 @@ void TestSliceData::loadPicture_data()
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 16; ++x)
             redGreen.setPixel(x, y, qRgb(x * 16, y * 32, 77));
-    QTest::newRow("red and green vary, blue constant")
-        << redGreen << "rg.png" << QByteArray("PNG") << 77.0 << 77.0;
+    QTest::newRow("red and green vary, blue constant") << redGreen << "rg.png" << QByteArray("PNG") << 77.0 << 77.0;
 
     QImage indexed(16, 8, QImage::Format_Indexed8);
     indexed.setColorTable({qRgb(200, 0, 5), qRgb(0, 0, 250), qRgb(9, 9, 100)});
@@ -333,8 +336,7 @@ void TestSliceData::loadPicture_data()
     onePixel.fill(qRgb(1, 2, 3));
     QTest::newRow("one pixel") << onePixel << "one.png" << QByteArray("PNG") << 3.0 << 3.0;
 
-    QTest::newRow("picture in a file named .dat")
-        << grey << "slice.dat" << QByteArray("PNG") << 10.0 << 200.0;
+    QTest::newRow("picture in a file named .dat") << grey << "slice.dat" << QByteArray("PNG") << 10.0 << 200.0;
 }
 
 void TestSliceData::loadPicture()
@@ -377,9 +379,9 @@ quint32 crc32(const QByteArray &bytes)
 // bytes in the gzip format, as a compressed drawing (.svgz) is stored.
 QByteArray gzipped(const QByteArray &bytes)
 {
-    const QByteArray z = qCompress(bytes, 9); // 4 bytes of size, then a zlib stream
+    const QByteArray z = qCompress(bytes, 9);  // 4 bytes of size, then a zlib stream
     QByteArray out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
-    out += z.mid(6, z.size() - 10); // the raw deflate data between zlib's header and checksum
+    out += z.mid(6, z.size() - 10);  // the raw deflate data between zlib's header and checksum
     auto le32 = [&out](quint32 v) {
         for (int i = 0; i < 4; ++i)
             out += char((v >> (8 * i)) & 0xff);
@@ -393,7 +395,7 @@ const QByteArray svgDrawing = "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.
                               "height=\"32\"><rect x=\"1\" y=\"1\" width=\"30\" height=\"20\" "
                               "fill=\"#0000c0\" opacity=\"0.5\"/></svg>\n";
 
-} // namespace
+}  // namespace
 
 // Vector drawings are not measurement pictures, and rendering one can take minutes:
 // they are refused by what the content is, whatever the file is called, while a
@@ -403,7 +405,7 @@ void TestSliceData::vectorDrawingIsNoSlice_data()
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("loads");
-    QTest::addColumn<bool>("qtReads"); // whether Qt's image reader alone would decode it
+    QTest::addColumn<bool>("qtReads");  // whether Qt's image reader alone would decode it
     QTest::newRow("SVG") << "d.svg" << svgDrawing << false << true;
     QTest::newRow("SVG named .png") << "d.png" << svgDrawing << false << true;
     QTest::newRow("SVG without XML line named .dat") << "d.dat" << svgDrawing.mid(22) << false << true;
@@ -479,10 +481,10 @@ void TestSliceData::histogram()
     expected[0] = 2;  // 0, 0.49
     expected[1] = 3;  // 0.5, 0.51, 1
     expected[5] = 1;  // 4.9
-    expected[10] = 1; // 10
-    expected[25] = 1; // 24.5
-    expected[48] = 1; // 48.4
-    expected[49] = 3; // 48.6, 49, 49
+    expected[10] = 1;  // 10
+    expected[25] = 1;  // 24.5
+    expected[48] = 1;  // 48.4
+    expected[49] = 3;  // 48.6, 49, 49
     QCOMPARE(set.hist, expected);
     QCOMPARE(set.histMaxCount, 3.0);
 
@@ -495,7 +497,7 @@ void TestSliceData::histogram()
         QVERIFY2(top <= exactTop + 1e-9 && top > exactTop - 1, qPrintable(QString::number(i)));
     }
     QCOMPARE(barTop(set, 1), 0);  // the fullest bin reaches row 0
-    QCOMPARE(barTop(set, 2), 99); // an empty bin keeps its bottom pixel
+    QCOMPARE(barTop(set, 2), 99);  // an empty bin keeps its bottom pixel
 }
 
 void TestSliceData::histogramEnds_data()

@@ -30,11 +30,11 @@ QColor swatchColor(const QLabel *label)
 
 QStringList fieldTexts(const SlicesCtrl &p)
 {
-    return {p.rMinV_->text(), p.minTh_->text(), p.minThPC_->text(),
+    return {p.rMinV_->text(),   p.minTh_->text(), p.minThPC_->text(),
             p.maxThPC_->text(), p.maxTh_->text(), p.rMaxV_->text()};
 }
 
-} // namespace
+}  // namespace
 
 class TestSlicesCtrl : public QObject
 {
@@ -143,13 +143,34 @@ void TestSlicesCtrl::derivePercentToValue_data()
     QTest::addColumn<QString>("rMax");
     QTest::addColumn<QString>("percent");
     QTest::addColumn<QString>("value");
-    QTest::newRow("quarter of 0..200") << "0" << "200" << "25" << "50";
-    QTest::newRow("offset range") << "10" << "200" << "25" << "57.5";
-    QTest::newRow("negative range") << "-1" << "1" << "75" << "0.5";
-    QTest::newRow("six digits") << "0" << "1" << "33.33333333" << "0.333333";
-    QTest::newRow("large values in exponent form") << "0" << "1e7" << "12.3456789" << "1.23457e+06";
-    QTest::newRow("beyond 100 is not clamped") << "0" << "10" << "150" << "15";
-    QTest::newRow("text reads as 0") << "5" << "15" << "abc" << "5";
+    QTest::newRow("quarter of 0..200") << "0"
+                                       << "200"
+                                       << "25"
+                                       << "50";
+    QTest::newRow("offset range") << "10"
+                                  << "200"
+                                  << "25"
+                                  << "57.5";
+    QTest::newRow("negative range") << "-1"
+                                    << "1"
+                                    << "75"
+                                    << "0.5";
+    QTest::newRow("six digits") << "0"
+                                << "1"
+                                << "33.33333333"
+                                << "0.333333";
+    QTest::newRow("large values in exponent form") << "0"
+                                                   << "1e7"
+                                                   << "12.3456789"
+                                                   << "1.23457e+06";
+    QTest::newRow("beyond 100 is not clamped") << "0"
+                                               << "10"
+                                               << "150"
+                                               << "15";
+    QTest::newRow("text reads as 0") << "5"
+                                     << "15"
+                                     << "abc"
+                                     << "5";
 }
 
 void TestSlicesCtrl::derivePercentToValue()
@@ -179,11 +200,26 @@ void TestSlicesCtrl::deriveValueToPercent_data()
     QTest::addColumn<QString>("rMax");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("percent");
-    QTest::newRow("quarter of 0..200") << "0" << "200" << "50" << "25";
-    QTest::newRow("offset range") << "10" << "200" << "57.5" << "25";
-    QTest::newRow("thirds to six digits") << "0" << "3" << "1" << "33.3333";
-    QTest::newRow("below the range") << "0" << "10" << "-5" << "-50";
-    QTest::newRow("equal range fields") << "4" << "4" << "5" << "inf";
+    QTest::newRow("quarter of 0..200") << "0"
+                                       << "200"
+                                       << "50"
+                                       << "25";
+    QTest::newRow("offset range") << "10"
+                                  << "200"
+                                  << "57.5"
+                                  << "25";
+    QTest::newRow("thirds to six digits") << "0"
+                                          << "3"
+                                          << "1"
+                                          << "33.3333";
+    QTest::newRow("below the range") << "0"
+                                     << "10"
+                                     << "-5"
+                                     << "-50";
+    QTest::newRow("equal range fields") << "4"
+                                        << "4"
+                                        << "5"
+                                        << "inf";
 }
 
 void TestSlicesCtrl::deriveValueToPercent()
@@ -248,15 +284,24 @@ void TestSlicesCtrl::opacityFixup_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<int>("alpha");
-    QTest::newRow("negative") << "-5" << "0" << 0;
-    QTest::newRow("too large") << "300" << "255" << 255;
-    QTest::newRow("just too large") << "256" << "255" << 255;
-    QTest::newRow("top") << "255" << "255" << 255;
-    QTest::newRow("zero") << "0" << "0" << 0;
-    QTest::newRow("middle") << "128" << "128" << 128;
-    QTest::newRow("letters stay") << "abc" << "abc" << 0;
-    QTest::newRow("beyond int stays") << "99999999999" << "99999999999" << 0;
-    QTest::newRow("decimal stays") << "12.5" << "12.5" << 0;
+    QTest::newRow("negative") << "-5"
+                              << "0" << 0;
+    QTest::newRow("too large") << "300"
+                               << "255" << 255;
+    QTest::newRow("just too large") << "256"
+                                    << "255" << 255;
+    QTest::newRow("top") << "255"
+                         << "255" << 255;
+    QTest::newRow("zero") << "0"
+                          << "0" << 0;
+    QTest::newRow("middle") << "128"
+                            << "128" << 128;
+    QTest::newRow("letters stay") << "abc"
+                                  << "abc" << 0;
+    QTest::newRow("beyond int stays") << "99999999999"
+                                      << "99999999999" << 0;
+    QTest::newRow("decimal stays") << "12.5"
+                                   << "12.5" << 0;
 }
 
 void TestSlicesCtrl::opacityFixup()
@@ -381,8 +426,8 @@ void TestSlicesCtrl::colorDialog()
     QVERIFY(first);
     QCOMPARE(first->parent(), &p);
     QCOMPARE(first->currentColor(), start);
-    QCOMPARE(first->windowTitle(), volume ? QStringLiteral("Select Volume Color")
-                                          : QStringLiteral("Select Section Color"));
+    QCOMPARE(first->windowTitle(),
+             volume ? QStringLiteral("Select Volume Color") : QStringLiteral("Select Section Color"));
     QVERIFY(first->isVisible());
     QVERIFY(!first->isModal());
 
@@ -563,14 +608,17 @@ void TestSlicesCtrl::destroyDuringLoadInterrupts()
     QAtomicInt sawInterruption = 0;
     // Runs in the loader thread: hold the load after its first file until the
     // owner has asked the thread to stop.
-    connect(&p->sliceDatas, &SliceDatas::loadedNewFile, &p->sliceDatas, [&](const QString &) {
-        if (accepted.fetchAndAddOrdered(1) == 0) {
-            QDeadlineTimer deadline(30000);
-            while (!QThread::currentThread()->isInterruptionRequested() && !deadline.hasExpired())
-                QThread::msleep(1);
-            sawInterruption = QThread::currentThread()->isInterruptionRequested() ? 1 : 0;
-        }
-    }, Qt::DirectConnection);
+    connect(
+        &p->sliceDatas, &SliceDatas::loadedNewFile, &p->sliceDatas,
+        [&](const QString &) {
+            if (accepted.fetchAndAddOrdered(1) == 0) {
+                QDeadlineTimer deadline(30000);
+                while (!QThread::currentThread()->isInterruptionRequested() && !deadline.hasExpired())
+                    QThread::msleep(1);
+                sawInterruption = QThread::currentThread()->isInterruptionRequested() ? 1 : 0;
+            }
+        },
+        Qt::DirectConnection);
 
     QTest::mouseClick(p->selectB_, Qt::LeftButton);
     emit p->fileDialog->filesSelected(files);
@@ -591,11 +639,11 @@ bool writeTwoValueGrid(const QString &path, double lo, double hi)
         return false;
     const QByteArray l = QByteArray::number(lo, 'g', 17);
     const QByteArray h = QByteArray::number(hi, 'g', 17);
-    const QByteArray text = "#MOLK-VEDez\n# Range_X1 : 1\n# Range_Y1 : 1\n0 0 " + l + "\n1 0 " + h +
-                            "\n0 1 " + l + "\n1 1 " + h + "\n";
+    const QByteArray text =
+        "#MOLK-VEDez\n# Range_X1 : 1\n# Range_Y1 : 1\n0 0 " + l + "\n1 0 " + h + "\n0 1 " + l + "\n1 1 " + h + "\n";
     return f.write(text) == text.size();
 }
-} // namespace
+}  // namespace
 
 // Six digits cannot tell the ends of these ranges apart (or overflow the span); the
 // thresholds are derived from the exact range all the same, and a later load of an
@@ -652,12 +700,9 @@ void TestSlicesCtrl::nonFinitePercentStartsOver_data()
     QTest::addColumn<bool>("high");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QStringList>("texts");
-    QTest::newRow("low percent nan") << false << "nan"
-                                     << QStringList({"10", "10", "0", "100", "210", "210"});
-    QTest::newRow("high percent inf") << true << "inf"
-                                      << QStringList({"10", "10", "0", "100", "210", "210"});
-    QTest::newRow("finite percent is kept") << false << "25"
-                                            << QStringList({"10", "60", "25", "100", "210", "210"});
+    QTest::newRow("low percent nan") << false << "nan" << QStringList({"10", "10", "0", "100", "210", "210"});
+    QTest::newRow("high percent inf") << true << "inf" << QStringList({"10", "10", "0", "100", "210", "210"});
+    QTest::newRow("finite percent is kept") << false << "25" << QStringList({"10", "60", "25", "100", "210", "210"});
 }
 
 void TestSlicesCtrl::nonFinitePercentStartsOver()
@@ -706,8 +751,7 @@ void TestSlicesCtrl::oddFileNames_data()
     QTest::addColumn<QByteArrayList>("names");
     QTest::addColumn<QStringList>("shown");
     QTest::newRow("newline in the name") << QByteArrayList{"two\nlines.png"} << QStringList{"two\\nlines.png"};
-    QTest::newRow("tab and escape character")
-        << QByteArrayList{"a\tb\x1b.png"} << QStringList{"a\\tb\\x1b.png"};
+    QTest::newRow("tab and escape character") << QByteArrayList{"a\tb\x1b.png"} << QStringList{"a\\tb\\x1b.png"};
     QTest::newRow("byte that is not UTF-8") << QByteArrayList{"bad\xff.png"} << QStringList{"bad\\xff.png"};
     QTest::newRow("cut sequence, then Japanese")
         << QByteArrayList{"\xe6\x97\xa5\xe6\x9c.png"} << QStringList{"\u65e5\\xe6\\x9c.png"};

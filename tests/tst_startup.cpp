@@ -25,8 +25,8 @@
 
 namespace {
 
-using fixtures::MessageLog;
 using fixtures::Argv;
+using fixtures::MessageLog;
 
 // A store filled as start-up fills it: the command line first, then the file.
 void fillStore(CfgStore &store, const QStringList &args, const QByteArray &fileText)
@@ -51,7 +51,7 @@ const QString japaneseOpacityHelp = QString::fromUtf8(
     "<html><head/><body><p>描画対象の透明さ/不透明さの度合い</p><p>255 : 完全に不透明(背後にあるものは全く見えません)"
     "</p><p>0 : 完全に透明(描画対象自身が全く見えなくなります)</p></body></html>");
 
-} // namespace
+}  // namespace
 
 class TestStartup : public QObject
 {
@@ -111,20 +111,25 @@ void TestStartup::dataRoot_data()
 
     const QString app = QStringLiteral("/opt/oxa");
     QTest::newRow("default") << QStringList{} << QByteArray() << app << "aa";
-    QTest::newRow("DataRoot entry") << QStringList{} << QByteArray("DataRoot /scans\n") << "/scans" << "/scans";
+    QTest::newRow("DataRoot entry") << QStringList{} << QByteArray("DataRoot /scans\n") << "/scans"
+                                    << "/scans";
     QTest::newRow("quoted DataRoot with space")
-        << QStringList{} << QByteArray("DataRoot \"/my scans\" # here\n") << "/my scans" << "/my scans";
-    QTest::newRow("relative DataRoot kept as written")
-        << QStringList{} << QByteArray("DataRoot ../x\n") << "../x" << "../x";
+        << QStringList{} << QByteArray("DataRoot \"/my scans\" # here\n") << "/my scans"
+        << "/my scans";
+    QTest::newRow("relative DataRoot kept as written") << QStringList{} << QByteArray("DataRoot ../x\n") << "../x"
+                                                       << "../x";
     QTest::newRow("DATAROOT is another key") << QStringList{} << QByteArray("DATAROOT /x\n") << app << "aa";
-    QTest::newRow("-d wins over DataRoot")
-        << QStringList{"-d", "/arg"} << QByteArray("DataRoot /file\n") << "/arg" << "/file";
-    QTest::newRow("-d first value only") << QStringList{"-d", "dirA", "dirB"} << QByteArray() << "dirA" << "aa";
-    QTest::newRow("-d without value") << QStringList{"-d", "-e"} << QByteArray() << "" << "aa";
+    QTest::newRow("-d wins over DataRoot") << QStringList{"-d", "/arg"} << QByteArray("DataRoot /file\n") << "/arg"
+                                           << "/file";
+    QTest::newRow("-d first value only") << QStringList{"-d", "dirA", "dirB"} << QByteArray() << "dirA"
+                                         << "aa";
+    QTest::newRow("-d without value") << QStringList{"-d", "-e"} << QByteArray() << ""
+                                      << "aa";
     QTest::newRow("-D is not -d") << QStringList{"-D", "/x"} << QByteArray() << app << "aa";
     QTest::newRow("file -d beats option -d") << QStringList{"-d", "/arg"} << QByteArray("-d /file\n") << "/file"
                                              << "aa";
-    QTest::newRow("DataRoot without value") << QStringList{} << QByteArray("DataRoot\n") << "" << "";
+    QTest::newRow("DataRoot without value") << QStringList{} << QByteArray("DataRoot\n") << ""
+                                            << "";
 }
 
 void TestStartup::dataRoot()
@@ -219,9 +224,9 @@ void TestStartup::logLinesQuoteStrings()
     logReadResult(true, QStringLiteral("config.cfg"));
     logReadResult(false, QStringLiteral("a \"b\\c.cfg"));
     logDataRoot(QStringLiteral("/data"), QStringLiteral("aa"));
-    QCOMPARE(MessageLog::lines(), (QStringList{"read Ok true \"config.cfg\"",
-                                               "read Ok false \"a \\\"b\\\\c.cfg\"",
-                                               "data root \"/data\" \"aa\""}));
+    QCOMPARE(MessageLog::lines(),
+             (QStringList{"read Ok true \"config.cfg\"", "read Ok false \"a \\\"b\\\\c.cfg\"",
+                          "data root \"/data\" \"aa\""}));
 }
 
 void TestStartup::embeddedTranslation_data()
@@ -230,16 +235,25 @@ void TestStartup::embeddedTranslation_data()
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("japanese");
 
-    QTest::newRow("Save Image") << "CtView" << "Save Image" << QString::fromUtf8("画像保存");
+    QTest::newRow("Save Image") << "CtView"
+                                << "Save Image" << QString::fromUtf8("画像保存");
     QTest::newRow("tool tip with line feed")
-        << "CtView" << "Supported File Types are : %1\n and also SVG."
+        << "CtView"
+        << "Supported File Types are : %1\n and also SVG."
         << QString::fromUtf8("<html><head/><body><p>下記の拡張子のファイルに加えて SVG ファイルが利用可能です</p>"
                              "<p>%1</p></body></html>");
-    QTest::newRow("Show Setup") << "SlicesCtrl" << "Show Setup %1" << QString::fromUtf8("設定%1表示");
-    QTest::newRow("trailing space kept") << "SlicesCtrl" << "Color Scale: " << QString::fromUtf8("色スケール");
-    QTest::newRow("untranslated Load Slices") << "SlicesCtrl" << "Load Slices" << "Load Slices";
-    QTest::newRow("LoadSlices Select") << "LoadSlices" << "Select" << QString::fromUtf8("選択");
-    QTest::newRow("not in the table") << "SlicesCtrl" << "Data Files (*.dat *.png)" << "";
+    QTest::newRow("Show Setup") << "SlicesCtrl"
+                                << "Show Setup %1" << QString::fromUtf8("設定%1表示");
+    QTest::newRow("trailing space kept") << "SlicesCtrl"
+                                         << "Color Scale: " << QString::fromUtf8("色スケール");
+    QTest::newRow("untranslated Load Slices") << "SlicesCtrl"
+                                              << "Load Slices"
+                                              << "Load Slices";
+    QTest::newRow("LoadSlices Select") << "LoadSlices"
+                                       << "Select" << QString::fromUtf8("選択");
+    QTest::newRow("not in the table") << "SlicesCtrl"
+                                      << "Data Files (*.dat *.png)"
+                                      << "";
 }
 
 void TestStartup::embeddedTranslation()
@@ -302,16 +316,15 @@ void TestStartup::closingWindowEndsEventLoop()
 void TestStartup::programLog_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QStringList>("files"); // name, content, name, content, ...
+    QTest::addColumn<QStringList>("files");  // name, content, name, content, ...
     QTest::addColumn<bool>("startElsewhere");
-    QTest::addColumn<QStringList>("expected"); // %APP% stands for the program's directory
+    QTest::addColumn<QStringList>("expected");  // %APP% stands for the program's directory
 
     const QStringList noArgs;
     const QStringList noFiles;
-    QTest::newRow("no configuration file")
-        << noArgs << noFiles << false
-        << QStringList{"Can't open config file :  \"config.cfg\"", "read Ok false \"config.cfg\"",
-                       "data root \"%APP%\" \"aa\""};
+    QTest::newRow("no configuration file") << noArgs << noFiles << false
+                                           << QStringList{"Can't open config file :  \"config.cfg\"",
+                                                          "read Ok false \"config.cfg\"", "data root \"%APP%\" \"aa\""};
     QTest::newRow("started from another directory")
         << noArgs << noFiles << true
         << QStringList{"Can't open config file :  \"config.cfg\"", "read Ok false \"config.cfg\"",
@@ -319,13 +332,11 @@ void TestStartup::programLog_data()
     QTest::newRow("config.cfg beside the program")
         << noArgs << QStringList{"config.cfg", "DataRoot \"/scans/my data\" # ct\n"} << true
         << QStringList{"read Ok true \"config.cfg\"", "data root \"/scans/my data\" \"/scans/my data\""};
-    QTest::newRow("-C names the file")
-        << QStringList{"-C", "other.cfg"} << QStringList{"other.cfg", "DataRoot /o\n"} << false
-        << QStringList{"read Ok true \"other.cfg\"", "data root \"/o\" \"/o\""};
+    QTest::newRow("-C names the file") << QStringList{"-C", "other.cfg"} << QStringList{"other.cfg", "DataRoot /o\n"}
+                                       << false << QStringList{"read Ok true \"other.cfg\"", "data root \"/o\" \"/o\""};
     QTest::newRow("-config wins over -c")
         << QStringList{"-c", "a.cfg", "-config", "b.cfg"} << QStringList{"a.cfg", "DataRoot /a\n"} << false
-        << QStringList{"Can't open config file :  \"b.cfg\"", "read Ok false \"b.cfg\"",
-                       "data root \"%APP%\" \"aa\""};
+        << QStringList{"Can't open config file :  \"b.cfg\"", "read Ok false \"b.cfg\"", "data root \"%APP%\" \"aa\""};
     QTest::newRow("-d wins over DataRoot")
         << QStringList{"-d", "/x"} << QStringList{"config.cfg", "DataRoot /y\n"} << false
         << QStringList{"read Ok true \"config.cfg\"", "data root \"/x\" \"/y\""};
@@ -335,10 +346,9 @@ void TestStartup::programLog_data()
     QTest::newRow("file line -c changes nothing")
         << noArgs << QStringList{"config.cfg", "-c other.cfg\n"} << false
         << QStringList{"read Ok true \"config.cfg\"", "data root \"%APP%\" \"aa\""};
-    QTest::newRow("-d without value")
-        << QStringList{"-d", "-e"} << noFiles << false
-        << QStringList{"Can't open config file :  \"config.cfg\"", "read Ok false \"config.cfg\"",
-                       "data root \"\" \"aa\""};
+    QTest::newRow("-d without value") << QStringList{"-d", "-e"} << noFiles << false
+                                      << QStringList{"Can't open config file :  \"config.cfg\"",
+                                                     "read Ok false \"config.cfg\"", "data root \"\" \"aa\""};
     QTest::newRow("include beside the program")
         << noArgs << QStringList{"config.cfg", "include extra.cfg\n", "extra.cfg", "DataRoot a\"b\n"} << false
         << QStringList{"read Ok true \"config.cfg\"", "data root \"a\\\"b\" \"a\\\"b\""};

@@ -16,8 +16,7 @@ namespace {
 
 void sendMove(QWidget *w, QPoint pos, Qt::KeyboardModifiers mods)
 {
-    QMouseEvent e(QEvent::MouseMove, QPointF(pos), w->mapToGlobal(QPointF(pos)), Qt::NoButton, Qt::NoButton,
-                  mods);
+    QMouseEvent e(QEvent::MouseMove, QPointF(pos), w->mapToGlobal(QPointF(pos)), Qt::NoButton, Qt::NoButton, mods);
     QApplication::sendEvent(w, &e);
 }
 
@@ -69,7 +68,7 @@ QString firstDifference(const QImage &img, const QRect &area, QColor expected)
     return QString();
 }
 
-} // namespace
+}  // namespace
 
 class TestSurfaces : public QObject
 {
@@ -267,8 +266,7 @@ void TestSurfaces::enterAndLeave()
     QStringList log;
     connect(&mouse, &MouseC::mEntered, this, [&] { log << QStringLiteral("entered %1").arg(mouse.inside); });
     connect(&mouse, &MouseC::mLeaved, this, [&] { log << QStringLiteral("leaved %1").arg(mouse.inside); });
-    connect(&mouse, &MouseC::mEnterLeave, this,
-            [&](bool f) { log << QStringLiteral("enterLeave %1").arg(f); });
+    connect(&mouse, &MouseC::mEnterLeave, this, [&](bool f) { log << QStringLiteral("enterLeave %1").arg(f); });
 
     const QPointF at(5, 5);
     QEnterEvent enter(at, at, w->mapToGlobal(at));

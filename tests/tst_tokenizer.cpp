@@ -10,12 +10,10 @@ namespace {
 
 using fixtures::MessageLog;
 
-const QString notEndedMsg =
-    QStringLiteral("\"In a line [%1] item is started from quote but not ended by quote\"");
-const QString notStartedMsg =
-    QStringLiteral("\"In a line [%1] item is started from not quote but ended by quote\"");
+const QString notEndedMsg = QStringLiteral("\"In a line [%1] item is started from quote but not ended by quote\"");
+const QString notStartedMsg = QStringLiteral("\"In a line [%1] item is started from not quote but ended by quote\"");
 
-} // namespace
+}  // namespace
 
 class TestTokenizer : public QObject
 {
@@ -42,37 +40,78 @@ void TestTokenizer::takeItem_data()
     QTest::addColumn<QStringList>("messages");
 
     const QStringList none;
-    QTest::newRow("empty line") << "" << "" << "" << none;
-    QTest::newRow("spaces only") << "    " << "" << "" << none;
-    QTest::newRow("ascii white space only") << " \t\v\f\r\n" << "" << "" << none;
+    QTest::newRow("empty line") << ""
+                                << ""
+                                << "" << none;
+    QTest::newRow("spaces only") << "    "
+                                 << ""
+                                 << "" << none;
+    QTest::newRow("ascii white space only") << " \t\v\f\r\n"
+                                            << ""
+                                            << "" << none;
     QTest::newRow("ideographic spaces are item characters")
         << QString::fromUtf8("\u3000\u3000") << QString::fromUtf8("\u3000\u3000") << "" << none;
     QTest::newRow("no-break space is an item character")
         << QString::fromUtf8("a\u00a0b c") << QString::fromUtf8("a\u00a0b") << " c" << none;
     QTest::newRow("ideographic space does not split")
         << QString::fromUtf8("key\u3000val rest") << QString::fromUtf8("key\u3000val") << " rest" << none;
-    QTest::newRow("plain items") << "key value" << "key" << " value" << none;
-    QTest::newRow("leading white space") << " \t key\tvalue x" << "key" << "\tvalue x" << none;
-    QTest::newRow("single item") << "key" << "key" << "" << none;
-    QTest::newRow("single item with leading space") << "   key" << "key" << "" << none;
-    QTest::newRow("item before carriage return") << "a\rb" << "a" << "\rb" << none;
-    QTest::newRow("quoted item with space") << "\"a b\" c" << "a b" << " c" << none;
-    QTest::newRow("quoted item after space") << "  \"C:/My Data\"  x" << "C:/My Data" << "  x" << none;
-    QTest::newRow("empty quotes") << "\"\" x" << "" << " x" << none;
-    QTest::newRow("empty quotes at end") << "\"\"" << "" << "" << none;
-    QTest::newRow("quote then letters") << "\"ab\"cd e" << "ab" << "cd e" << none;
-    QTest::newRow("quoted hash and apostrophe") << "\"it's #1\" z" << "it's #1" << " z" << none;
-    QTest::newRow("quote in the middle") << "a\"b c" << "a\"b" << " c" << none;
-    QTest::newRow("apostrophes are plain") << "'a b'" << "'a" << " b'" << none;
-    QTest::newRow("second item quoted") << "a \"b c\"" << "a" << " \"b c\"" << none;
-    QTest::newRow("lone quote") << "\"" << "" << "" << QStringList{notEndedMsg.arg("\\\"")};
-    QTest::newRow("unclosed quote") << "  \"ab c" << "ab c" << ""
-                                    << QStringList{notEndedMsg.arg("  \\\"ab c")};
-    QTest::newRow("ends in quote then text") << "ab\" c" << "ab\"" << " c"
-                                             << QStringList{notStartedMsg.arg("ab\\\" c")};
-    QTest::newRow("ends in quote at end of line") << " ab\"" << "ab\"" << ""
-                                                  << QStringList{notStartedMsg.arg(" ab\\\"")};
-    QTest::newRow("quote only at end of later item") << "ab cd\"" << "ab" << " cd\"" << none;
+    QTest::newRow("plain items") << "key value"
+                                 << "key"
+                                 << " value" << none;
+    QTest::newRow("leading white space") << " \t key\tvalue x"
+                                         << "key"
+                                         << "\tvalue x" << none;
+    QTest::newRow("single item") << "key"
+                                 << "key"
+                                 << "" << none;
+    QTest::newRow("single item with leading space") << "   key"
+                                                    << "key"
+                                                    << "" << none;
+    QTest::newRow("item before carriage return") << "a\rb"
+                                                 << "a"
+                                                 << "\rb" << none;
+    QTest::newRow("quoted item with space") << "\"a b\" c"
+                                            << "a b"
+                                            << " c" << none;
+    QTest::newRow("quoted item after space") << "  \"C:/My Data\"  x"
+                                             << "C:/My Data"
+                                             << "  x" << none;
+    QTest::newRow("empty quotes") << "\"\" x"
+                                  << ""
+                                  << " x" << none;
+    QTest::newRow("empty quotes at end") << "\"\""
+                                         << ""
+                                         << "" << none;
+    QTest::newRow("quote then letters") << "\"ab\"cd e"
+                                        << "ab"
+                                        << "cd e" << none;
+    QTest::newRow("quoted hash and apostrophe") << "\"it's #1\" z"
+                                                << "it's #1"
+                                                << " z" << none;
+    QTest::newRow("quote in the middle") << "a\"b c"
+                                         << "a\"b"
+                                         << " c" << none;
+    QTest::newRow("apostrophes are plain") << "'a b'"
+                                           << "'a"
+                                           << " b'" << none;
+    QTest::newRow("second item quoted") << "a \"b c\""
+                                        << "a"
+                                        << " \"b c\"" << none;
+    QTest::newRow("lone quote") << "\""
+                                << ""
+                                << "" << QStringList{notEndedMsg.arg("\\\"")};
+    QTest::newRow("unclosed quote") << "  \"ab c"
+                                    << "ab c"
+                                    << "" << QStringList{notEndedMsg.arg("  \\\"ab c")};
+    QTest::newRow("ends in quote then text") << "ab\" c"
+                                             << "ab\""
+                                             << " c" << QStringList{notStartedMsg.arg("ab\\\" c")};
+    QTest::newRow("ends in quote at end of line") << " ab\""
+                                                  << "ab\""
+                                                  << "" << QStringList{notStartedMsg.arg(" ab\\\"")};
+    QTest::newRow("quote only at end of later item") << "ab cd\""
+                                                     << "ab"
+                                                     << " cd\"" << none;
 }
 
 void TestTokenizer::takeItem()
@@ -97,9 +136,9 @@ void TestTokenizer::takeItemMessageEscapesQuotes()
     QString item;
     ::takeItem(QStringLiteral("\"C:\\dir"), item);
     QCOMPARE(item, QStringLiteral("C:\\dir"));
-    QCOMPARE(MessageLog::lines(),
-             QStringList{QStringLiteral(
-                 "\"In a line [\\\"C:\\\\dir] item is started from quote but not ended by quote\"")});
+    QCOMPARE(
+        MessageLog::lines(),
+        QStringList{QStringLiteral("\"In a line [\\\"C:\\\\dir] item is started from quote but not ended by quote\"")});
 }
 
 void TestTokenizer::takeItemWithLineAsItem()
@@ -155,7 +194,7 @@ QString logged(const QString &message)
     return out.trimmed();
 }
 
-} // namespace
+}  // namespace
 
 void TestTokenizer::takeItemWhiteSpaceAsPattern_data()
 {
@@ -175,8 +214,8 @@ void TestTokenizer::takeItemWhiteSpaceAsPattern_data()
 
     // Random lines over the characters that matter: the six white-space characters,
     // other control and Unicode spaces, quotes, letters, surrogate halves and pairs.
-    const char16_t alphabet[] = {u' ', u'\t', u'\n', 0x0b, 0x0c, u'\r', 0x1c, 0x1f, 0x85, 0xa0, 0x2000,
-                                 0x3000, 0xfeff, u'"', u'\'', u'#', u'a', u'Z', 0xd83d, 0xde00};
+    const char16_t alphabet[] = {u' ',   u'\t',  u'\n',  0x0b, 0x0c,  u'\r', 0x1c, 0x1f, 0x85,   0xa0,
+                                 0x2000, 0x3000, 0xfeff, u'"', u'\'', u'#',  u'a', u'Z', 0xd83d, 0xde00};
     QRandomGenerator rng(20261207);
     QStringList random;
     for (int n = 0; n < 20000; ++n) {
@@ -217,20 +256,48 @@ void TestTokenizer::splitComment_data()
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("comment");
 
-    QTest::newRow("no comment keeps old text") << "a b" << "a b" << "old";
-    QTest::newRow("empty line") << "" << "" << "old";
-    QTest::newRow("comment untrimmed") << "a b # c d " << "a b " << " c d ";
-    QTest::newRow("hash first") << "#x" << "" << "x";
-    QTest::newRow("hash last") << "a#" << "a" << "";
-    QTest::newRow("first hash wins") << "a#b#c" << "a" << "b#c";
-    QTest::newRow("hash inside double quotes") << "a \"#b\" # c" << "a \"#b\" " << " c";
-    QTest::newRow("hash inside apostrophes") << "a '#b' #c" << "a '#b' " << "c";
-    QTest::newRow("hash after lone apostrophe") << "x 'it # not a comment" << "x 'it # not a comment" << "old";
-    QTest::newRow("hash after lone double quote") << "x \"it # no" << "x \"it # no" << "old";
-    QTest::newRow("apostrophe closed by double quote") << "a 'b\" # c" << "a 'b\" " << " c";
-    QTest::newRow("double quote closed by apostrophe") << "a \"b' #c" << "a \"b' " << "c";
-    QTest::newRow("hash after matched pair") << "\"a\"#c" << "\"a\"" << "c";
-    QTest::newRow("three quotes leave quoting on") << "'a' 'b #c" << "'a' 'b #c" << "old";
+    QTest::newRow("no comment keeps old text") << "a b"
+                                               << "a b"
+                                               << "old";
+    QTest::newRow("empty line") << ""
+                                << ""
+                                << "old";
+    QTest::newRow("comment untrimmed") << "a b # c d "
+                                       << "a b "
+                                       << " c d ";
+    QTest::newRow("hash first") << "#x"
+                                << ""
+                                << "x";
+    QTest::newRow("hash last") << "a#"
+                               << "a"
+                               << "";
+    QTest::newRow("first hash wins") << "a#b#c"
+                                     << "a"
+                                     << "b#c";
+    QTest::newRow("hash inside double quotes") << "a \"#b\" # c"
+                                               << "a \"#b\" "
+                                               << " c";
+    QTest::newRow("hash inside apostrophes") << "a '#b' #c"
+                                             << "a '#b' "
+                                             << "c";
+    QTest::newRow("hash after lone apostrophe") << "x 'it # not a comment"
+                                                << "x 'it # not a comment"
+                                                << "old";
+    QTest::newRow("hash after lone double quote") << "x \"it # no"
+                                                  << "x \"it # no"
+                                                  << "old";
+    QTest::newRow("apostrophe closed by double quote") << "a 'b\" # c"
+                                                       << "a 'b\" "
+                                                       << " c";
+    QTest::newRow("double quote closed by apostrophe") << "a \"b' #c"
+                                                       << "a \"b' "
+                                                       << "c";
+    QTest::newRow("hash after matched pair") << "\"a\"#c"
+                                             << "\"a\""
+                                             << "c";
+    QTest::newRow("three quotes leave quoting on") << "'a' 'b #c"
+                                                   << "'a' 'b #c"
+                                                   << "old";
 }
 
 void TestTokenizer::splitComment()

@@ -19,8 +19,7 @@ const double pi = 3.141592653589793;
 
 void sendMove(QWidget *w, QPoint pos, Qt::MouseButtons buttons)
 {
-    QMouseEvent e(QEvent::MouseMove, QPointF(pos), w->mapToGlobal(QPointF(pos)), Qt::NoButton, buttons,
-                  Qt::NoModifier);
+    QMouseEvent e(QEvent::MouseMove, QPointF(pos), w->mapToGlobal(QPointF(pos)), Qt::NoButton, buttons, Qt::NoModifier);
     QApplication::sendEvent(w, &e);
 }
 
@@ -76,10 +75,10 @@ bool finite(const Vec3 &v)
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
-#define COMPARE_VEC(actual, expected)                                                                        \
+#define COMPARE_VEC(actual, expected)                                                                                  \
     QVERIFY2(near(actual, expected), qPrintable(show(actual) + " != " + show(expected)))
 
-} // namespace
+}  // namespace
 
 class TestViewGeometry : public QObject
 {
@@ -305,12 +304,12 @@ void TestViewGeometry::panUsesTruncatedPictureExtent_data()
         << right << none << QSize(3, 1) << QPoint(0, 50) << QPoint(100, 50) << 0.5 << -1.0 << 0.0;
     QTest::newRow("left edge to right edge, shift and left button")
         << left << shift << QSize(3, 1) << QPoint(0, 50) << QPoint(100, 50) << 0.5 << -1.0 << 0.0;
-    QTest::newRow("top to bottom") << right << none << QSize(1, 3) << QPoint(50, 0) << QPoint(50, 100) << 0.5
-                                   << 0.0 << -1.0;
-    QTest::newRow("half way at scale 2") << right << none << QSize(3, 3) << QPoint(25, 25) << QPoint(75, 75)
-                                         << 2.0 << -3.0 << -3.0;
-    QTest::newRow("picture too small to move") << right << none << QSize(1, 1) << QPoint(1, 1)
-                                               << QPoint(100, 100) << 0.5 << 0.0 << 0.0;
+    QTest::newRow("top to bottom") << right << none << QSize(1, 3) << QPoint(50, 0) << QPoint(50, 100) << 0.5 << 0.0
+                                   << -1.0;
+    QTest::newRow("half way at scale 2") << right << none << QSize(3, 3) << QPoint(25, 25) << QPoint(75, 75) << 2.0
+                                         << -3.0 << -3.0;
+    QTest::newRow("picture too small to move")
+        << right << none << QSize(1, 1) << QPoint(1, 1) << QPoint(100, 100) << 0.5 << 0.0 << 0.0;
 }
 
 void TestViewGeometry::panUsesTruncatedPictureExtent()

@@ -70,8 +70,9 @@ void TestViews::fitFillsThePicture()
     w.lookAlong(side);
     const QRect area = drawnArea(w.pImg);
     QVERIFY(!area.isEmpty());
-    QVERIFY2(QRect(0, 0, 160, 120).contains(area), qPrintable(QStringLiteral("%1 %2 %3 %4")
-        .arg(area.x()).arg(area.y()).arg(area.width()).arg(area.height())));
+    QVERIFY2(
+        QRect(0, 0, 160, 120).contains(area),
+        qPrintable(QStringLiteral("%1 %2 %3 %4").arg(area.x()).arg(area.y()).arg(area.width()).arg(area.height())));
     const double fill = std::max(area.width() / 160.0, area.height() / 120.0);
     QVERIFY2(fill > 0.9 && fill < 0.99, qPrintable(QString::number(fill)));
 }

@@ -31,8 +31,8 @@ int main(int argc, char *argv[])
     QDir(partial).removeRecursively();
 
     QString error;
-    if (!phantom::writeHead(QDir(partial).filePath(QStringLiteral("head")), phantom::headSlices,
-                            phantom::headSize, &error)
+    if (!phantom::writeHead(QDir(partial).filePath(QStringLiteral("head")), phantom::headSlices, phantom::headSize,
+                            &error)
         || !phantom::writeVessels(QDir(partial).filePath(QStringLiteral("vessels")), &error)
         || !phantom::writeCtSeries(QDir(partial).filePath(QStringLiteral("ct")), &error)
         || !phantom::writeHeadTiff(QDir(partial).filePath(QStringLiteral("head16.tif")), &error)) {

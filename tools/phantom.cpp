@@ -92,16 +92,16 @@ double flow(double d2, double radius, double peak)
     return d2 < r2 ? peak * (1.0 - d2 / r2) : 0.0;
 }
 
-} // namespace
+}  // namespace
 
 const std::array<Ellipsoid, 10> &headEllipsoids()
 {
     //                                  A     a       b      c      x0     y0      z0    phi theta psi
     static const std::array<Ellipsoid, 10> list{{
-        {1.0, 0.6900, 0.920, 0.810, 0.00, 0.0000, 0.00, 0.0, 0.0, 0.0},   // skull
-        {-0.8, 0.6624, 0.874, 0.780, 0.00, -0.0184, 0.00, 0.0, 0.0, 0.0}, // brain
-        {-0.2, 0.1100, 0.310, 0.220, 0.22, 0.0000, 0.00, -18.0, 0.0, 10.0}, // right ventricle
-        {-0.2, 0.1600, 0.410, 0.280, -0.22, 0.0000, 0.00, 18.0, 0.0, 10.0}, // left ventricle
+        {1.0, 0.6900, 0.920, 0.810, 0.00, 0.0000, 0.00, 0.0, 0.0, 0.0},  // skull
+        {-0.8, 0.6624, 0.874, 0.780, 0.00, -0.0184, 0.00, 0.0, 0.0, 0.0},  // brain
+        {-0.2, 0.1100, 0.310, 0.220, 0.22, 0.0000, 0.00, -18.0, 0.0, 10.0},  // right ventricle
+        {-0.2, 0.1600, 0.410, 0.280, -0.22, 0.0000, 0.00, 18.0, 0.0, 10.0},  // left ventricle
         {0.1, 0.2100, 0.250, 0.410, 0.00, 0.3500, -0.15, 0.0, 0.0, 0.0},
         {0.1, 0.0460, 0.046, 0.050, 0.00, 0.1000, 0.25, 0.0, 0.0, 0.0},
         {0.1, 0.0460, 0.046, 0.050, 0.00, -0.1000, 0.25, 0.0, 0.0, 0.0},
@@ -248,7 +248,7 @@ double densityAt(int k, int slices, int size, int c, int r)
     const double x = (2.0 * c + 1.0) / size - 1.0;
     return headDensity(x, y, z);
 }
-} // namespace
+}  // namespace
 
 int ctValue(int k, int c, int r)
 {
@@ -307,8 +307,8 @@ bool writeHeadTiff(const QString &path, QString *error)
                 out[r * tiffSize + c] = quint16(tiffValue(k, c, r));
         pages.append(page);
     }
-    const QByteArray description = "ImageJ=1.54f\nimages=" + QByteArray::number(tiffSlices) + "\nslices="
-                                   + QByteArray::number(tiffSlices) + "\nunit=mm\nspacing=1.5\n";
+    const QByteArray description = "ImageJ=1.54f\nimages=" + QByteArray::number(tiffSlices)
+        + "\nslices=" + QByteArray::number(tiffSlices) + "\nunit=mm\nspacing=1.5\n";
     return scanwriters::writeTiff(path, pages, description, 1.0 / 0.75, 1.0 / 0.75, 1, error);
 }
 
@@ -341,4 +341,4 @@ QStringList vesselsFiles(const QString &dir)
     return out;
 }
 
-} // namespace phantom
+}  // namespace phantom

@@ -100,6 +100,6 @@ bool writeVessels(const QString &dir, QString *error = nullptr);
 QStringList headFiles(const QString &dir, int slices = headSlices);
 QStringList vesselsFiles(const QString &dir);
 
-} // namespace phantom
+}  // namespace phantom
 
 #endif

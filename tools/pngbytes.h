@@ -53,6 +53,6 @@ inline QByteArray declared(quint32 width, quint32 height, const QByteArray &idat
     return png;
 }
 
-} // namespace pngbytes
+}  // namespace pngbytes
 
 #endif

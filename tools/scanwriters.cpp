@@ -39,7 +39,7 @@ QByteArray numbers(std::initializer_list<double> values)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 bool writeTiff(const QString &path, const QList<TiffPage> &pages, const QByteArray &description, double xres,
                double yres, int resUnit, QString *error)
@@ -159,12 +159,11 @@ bool writeDicom(const QString &path, const DicomImage &image, QString *error)
         params = &jpegLsParams;
         break;
     }
-    if (xfer != EXS_LittleEndianExplicit
-        && (ds->chooseRepresentation(xfer, params).bad() || !ds->canWriteXfer(xfer)))
+    if (xfer != EXS_LittleEndianExplicit && (ds->chooseRepresentation(xfer, params).bad() || !ds->canWriteXfer(xfer)))
         return fail(error, QStringLiteral("cannot compress %1").arg(path));
     if (ff.saveFile(QFile::encodeName(path).constData(), xfer).bad())
         return fail(error, QStringLiteral("cannot write %1").arg(path));
     return true;
 }
 
-} // namespace scanwriters
+}  // namespace scanwriters

@@ -14,32 +14,30 @@ namespace scanwriters {
 
 // One TIFF page of single-channel samples: width * height samples, row by row,
 // in host byte order, each bits / 8 bytes wide.
-struct TiffPage
-{
+struct TiffPage {
     int width = 0;
     int height = 0;
     int bits = 16;
-    int sampleFormat = 1; // 1 unsigned integer, 2 signed integer, 3 floating point
+    int sampleFormat = 1;  // 1 unsigned integer, 2 signed integer, 3 floating point
     QByteArray samples;
 };
 
 // Writes the pages as one file, page after page. description (when not empty) is
 // the first page's description; xres and yres (when positive) its resolution in
 // pixels per unit, resUnit the TIFF resolution unit (1 none, 2 inch, 3 cm).
-bool writeTiff(const QString &path, const QList<TiffPage> &pages, const QByteArray &description = {},
-               double xres = 0.0, double yres = 0.0, int resUnit = 1, QString *error = nullptr);
+bool writeTiff(const QString &path, const QList<TiffPage> &pages, const QByteArray &description = {}, double xres = 0.0,
+               double yres = 0.0, int resUnit = 1, QString *error = nullptr);
 
 // Transfer syntax of a written DICOM file: uncompressed little endian, or one of the
 // lossless compressions.
 enum class Compression { None, Rle, JpegLossless, JpegLs };
 
 // One grey DICOM image of one frame (or several: frames * width * height values).
-struct DicomImage
-{
+struct DicomImage {
     int width = 0;
     int height = 0;
     int frames = 1;
-    std::vector<int> stored; // stored values, 16 bits (signed when isSigned)
+    std::vector<int> stored;  // stored values, 16 bits (signed when isSigned)
     bool isSigned = false;
     double slope = 1.0;
     double intercept = 0.0;
@@ -47,9 +45,9 @@ struct DicomImage
     double position[3] = {0, 0, 0};
     double rowDir[3] = {1, 0, 0};
     double colDir[3] = {0, 1, 0};
-    double rowSpacing = 1.0;    // PixelSpacing: between rows, then between columns
+    double rowSpacing = 1.0;  // PixelSpacing: between rows, then between columns
     double columnSpacing = 1.0;
-    double thickness = 0.0;     // 0: not written
+    double thickness = 0.0;  // 0: not written
     QString seriesUid = QStringLiteral("2.25.1");
     QString instanceUid = QStringLiteral("2.25.2");
     int instanceNumber = 1;
@@ -58,6 +56,6 @@ struct DicomImage
 
 bool writeDicom(const QString &path, const DicomImage &image, QString *error = nullptr);
 
-} // namespace scanwriters
+}  // namespace scanwriters
 
 #endif

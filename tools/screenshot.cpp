@@ -73,8 +73,8 @@ QTextStream &err()
 }
 
 const QStringList scenes = {
-    QStringLiteral("start"), QStringLiteral("turned"), QStringLiteral("overlay"), QStringLiteral("fit"),
-    QStringLiteral("side"), QStringLiteral("follow"), QStringLiteral("savefail"), QStringLiteral("skipped"),
+    QStringLiteral("start"), QStringLiteral("turned"), QStringLiteral("overlay"),  QStringLiteral("fit"),
+    QStringLiteral("side"),  QStringLiteral("follow"), QStringLiteral("savefail"), QStringLiteral("skipped"),
 };
 
 // Counts the loads that have finished and been handled by their panels (their
@@ -259,7 +259,7 @@ QStringList skippedSceneFiles(const QString &samples, const QString &scans)
     return files;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {

@@ -24,13 +24,13 @@ void CtView::showAboutD()
     for (const QString &l : std::as_const(licences))
         items += QStringLiteral("<li>%1</li>").arg(l.toHtmlEscaped());
 
-    const QString text =
-        QStringLiteral("<h3>Oxa %1</h3><p>%2</p><p>%3</p><p>%4</p><ul>%5</ul>")
-            .arg(oxaVersion().toHtmlEscaped(),
-                 tr("A viewer for stacks of two-dimensional measurement slices.").toHtmlEscaped(),
-                 tr("Qt %1 (built with Qt %2)").arg(QString::fromLatin1(qVersion()),
-                                                     QStringLiteral(QT_VERSION_STR)).toHtmlEscaped(),
-                 tr("Libraries and their licences:").toHtmlEscaped(), items);
+    const QString text = QStringLiteral("<h3>Oxa %1</h3><p>%2</p><p>%3</p><p>%4</p><ul>%5</ul>")
+                             .arg(oxaVersion().toHtmlEscaped(),
+                                  tr("A viewer for stacks of two-dimensional measurement slices.").toHtmlEscaped(),
+                                  tr("Qt %1 (built with Qt %2)")
+                                      .arg(QString::fromLatin1(qVersion()), QStringLiteral(QT_VERSION_STR))
+                                      .toHtmlEscaped(),
+                                  tr("Libraries and their licences:").toHtmlEscaped(), items);
 
     // Non-modal like the other dialogs: the window stays usable while it is open.
     if (aboutBox)

@@ -205,8 +205,8 @@ void CtView::fitPanelColumn()
     slicesScroll_->setMinimumHeight(std::min(contentHeight, firstHeight) + frame);
     // Panels are never cut at the side: the column is at least as wide as they need,
     // with room for the scroll bar.
-    slicesScroll_->setMinimumWidth(slicesCtrls_->minimumSizeHint().width() + frame +
-                                   slicesScroll_->verticalScrollBar()->sizeHint().width());
+    slicesScroll_->setMinimumWidth(slicesCtrls_->minimumSizeHint().width() + frame
+                                   + slicesScroll_->verticalScrollBar()->sizeHint().width());
 }
 
 int CtView::imgPixWidth() const

@@ -158,12 +158,12 @@ private:
     // coarseMinVoxels values are drawn from coarse copies; the release draws exactly.
     bool coarseWanted(int pw, int ph) const;
     std::unique_ptr<render::CoarseCopies> coarse_;
-    bool coarseDrag_ = true;                   // the `coarse_drag` key
+    bool coarseDrag_ = true;  // the `coarse_drag` key
     qint64 coarseMinVoxels_ = qint64(1) << 26;
     double coarseFrameMs_ = 40.0;
-    double exactMs_ = 0.0;                     // the last frame drawn exactly, and its size
+    double exactMs_ = 0.0;  // the last frame drawn exactly, and its size
     qint64 exactPixels_ = 0;
-    bool coarseShown_ = false;                 // the picture is a coarse one
+    bool coarseShown_ = false;  // the picture is a coarse one
 
     // Tests reach the private slots through this one door.
     friend struct CtViewTestAccess;

@@ -149,8 +149,7 @@ void CtView::draw(QPainter *p)
     }
     if (!any || pImg.isNull())
         return;
-    p->drawImage(QRect(0, 0, dispA_->width(), dispA_->height()), pImg,
-                 QRect(0, 0, pImg.width(), pImg.height()));
+    p->drawImage(QRect(0, 0, dispA_->width(), dispA_->height()), pImg, QRect(0, 0, pImg.width(), pImg.height()));
 }
 
 void CtView::showSaveImageD()
@@ -227,9 +226,9 @@ void CtView::reportSave(const QString &fname, const QString &why)
     if (!why.isEmpty()) {
         qWarning() << "not saved:" << fname << why;
         delete saveMessage;
-        saveMessage = new QMessageBox(QMessageBox::Warning, tr("Save Image"),
-                                      tr("The picture could not be saved to %1:\n%2").arg(fname, why),
-                                      QMessageBox::Ok, this);
+        saveMessage =
+            new QMessageBox(QMessageBox::Warning, tr("Save Image"),
+                            tr("The picture could not be saved to %1:\n%2").arg(fname, why), QMessageBox::Ok, this);
         saveMessage->setModal(false);
         saveMessage->show();
     }

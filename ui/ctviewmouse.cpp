@@ -14,8 +14,7 @@ const double pi = 3.141592653589793;
 // edges and 1 at the right and top edges. On a display one pixel wide or high
 // the mapper's pixel extent is zero and the division gives no number; that
 // axis then keeps its last value, so such a display reads as no movement.
-void normalisedPointer(ChCoord *coord, const MouseC *mouse, double lastX, double lastY, double &a,
-                       double &b)
+void normalisedPointer(ChCoord *coord, const MouseC *mouse, double lastX, double lastY, double &a, double &b)
 {
     coord->setRange(0, 0, 1, 1);
     a = coord->pixToX(mouse->pos.x());
@@ -26,7 +25,7 @@ void normalisedPointer(ChCoord *coord, const MouseC *mouse, double lastX, double
         b = lastY;
 }
 
-} // namespace
+}  // namespace
 
 // Turns nx, ny and nz by -th about rax (right-hand rule); rax must be a unit vector.
 // Emits newNz even when th is 0, then redraws.

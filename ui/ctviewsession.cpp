@@ -173,8 +173,7 @@ bool CtView::openSession(const QString &fname)
                 emit sessionOpened();
         }));
         ++pendingSets;
-        QMetaObject::invokeMethod(&c->sliceDatas, "filesSelected", Qt::QueuedConnection,
-                                  Q_ARG(QStringList, set.files));
+        QMetaObject::invokeMethod(&c->sliceDatas, "filesSelected", Qt::QueuedConnection, Q_ARG(QStringList, set.files));
     }
     paintPImg();
 

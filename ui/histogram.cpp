@@ -29,7 +29,7 @@ void drawThresholdLine(QPainter *p, double x, int h)
     const int column = static_cast<int>(x);
     p->drawLine(column, 0, column, h);
 }
-} // namespace
+}  // namespace
 
 // Paints the set's histogram picture stretched over dispH_ and the two red
 // threshold lines; before the first successful load the label stays white.

@@ -52,7 +52,7 @@ QPixmap colorSwatch(const QColor &col)
     pm.fill(col);
     return pm;
 }
-} // namespace
+}  // namespace
 
 SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
 {
@@ -62,7 +62,7 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
 
     closeB_ = new QToolButton(this);
     closeB_->setObjectName(QStringLiteral("closeB_"));
-    closeB_->setText(QStringLiteral("\u00d7")); // a multiplication sign, the usual close cross
+    closeB_->setText(QStringLiteral("\u00d7"));  // a multiplication sign, the usual close cross
     closeB_->setAutoRaise(true);
     closeB_->setFixedSize(18, 18);
     // Every panel keeps the button's room, shown or not, so the panels line up.
@@ -201,7 +201,8 @@ void SlicesCtrl::explainControls()
     showB_->setToolTip(showTip);
     showB2_->setToolTip(showTip);
     showVolume_->setToolTip(tr("Draws the set's maximum-intensity projection"));
-    showCSection_->setToolTip(tr("Cuts the set at the cross-section plane and shows the cut face in the section colour"));
+    showCSection_->setToolTip(
+        tr("Cuts the set at the cross-section plane and shows the cut face in the section colour"));
     showFrame_->setToolTip(tr("Draws the set's bounding box"));
     rMinV_->setToolTip(tr("The value at 0 % of the colour scale (the set's smallest value after a load)"));
     rMaxV_->setToolTip(tr("The value at 100 % of the colour scale (the set's largest value after a load)"));
@@ -624,9 +625,7 @@ void SlicesCtrl::showSkipped(const QList<SkippedFile> &skipped)
     QStringList lines;
     for (qsizetype i = 0; i < n && i < maxSkippedLines; ++i) {
         const SkippedFile &f = skipped.at(i);
-        lines << tr("%1: %2")
-                     .arg(QDir::toNativeSeparators(f.file), tr(f.reason.toUtf8().constData()))
-                     .toHtmlEscaped();
+        lines << tr("%1: %2").arg(QDir::toNativeSeparators(f.file), tr(f.reason.toUtf8().constData())).toHtmlEscaped();
     }
     if (n > maxSkippedLines)
         lines << tr("and %1 more").arg(n - maxSkippedLines).toHtmlEscaped();

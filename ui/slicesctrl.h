@@ -137,7 +137,7 @@ private:
 
     QTimer progressTimer;
     QStringList listedFiles;  // the files of nameList_, in the order they were listed
-    QString spacingUnit;      // of the last load that accepted a file
+    QString spacingUnit;  // of the last load that accepted a file
     bool hasSlices = false;
     int sliceCount = 0;
     int sliceWidth = 0;
@@ -151,8 +151,7 @@ private:
     // Writes x ('g', 6 digits) and remembers it exactly behind that text.
     void writeField(QLineEdit *edit, double x);
     double fieldValue(const QLineEdit *edit) const;
-    struct WrittenNumber
-    {
+    struct WrittenNumber {
         QString text;
         double value;
     };

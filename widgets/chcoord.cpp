@@ -5,7 +5,7 @@
 
 #include "widgets/mousec.h"
 
-ChCoord::ChCoord(QObject *parent) : QObject(parent) {}
+ChCoord::ChCoord(QObject *parent) : QObject(parent) { }
 
 void ChCoord::setPixRange(double x0, double y0, double x1, double y1)
 {

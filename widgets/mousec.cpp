@@ -13,9 +13,9 @@ QPoint truncatedPos(const QMouseEvent *e)
     return QPoint(static_cast<int>(p.x()), static_cast<int>(p.y()));
 }
 
-} // namespace
+}  // namespace
 
-MouseC::MouseC(QObject *parent) : QObject(parent) {}
+MouseC::MouseC(QObject *parent) : QObject(parent) { }
 
 void MouseC::recMove(QMouseEvent *e)
 {
