@@ -20,6 +20,7 @@
 
 #include "app/session.h"
 #include "data/slicedatas.h"
+#include "render/renderer.h"
 #include "render/scene.h"
 
 namespace {
@@ -31,29 +32,6 @@ struct Failure {
     QString message;
     int status = 1;
 };
-
-// The number a panel field shows for x: at most six significant digits.
-double fieldValue(double x)
-{
-    return QString::number(x, 'g', 6).toDouble();
-}
-
-// The window a panel arrives at after loading a set into it, from its fields'
-// starting percentages (0 % and 100 %): the range written into its fields (kept
-// exact behind their text), each threshold derived from its percentage and the
-// percentage again from the threshold.
-void windowAfterLoad(const SliceDatas &set, SceneLayer &layer)
-{
-    double minPC = 0.0, maxPC = 100.0, rMin = 0.0, rMax = 0.0;
-    if (set.loaded && std::isfinite(set.minV) && std::isfinite(set.maxV)) {
-        rMin = set.minV;
-        rMax = set.maxV;
-        minPC = render::percentFromValue(rMin, rMax, render::valueFromPercent(rMin, rMax, minPC));
-        maxPC = render::percentFromValue(rMin, rMax, render::valueFromPercent(rMin, rMax, maxPC));
-    }
-    layer.minTh = render::thresholdFromPercent(rMin, rMax, minPC);
-    layer.maxTh = render::thresholdFromPercent(rMin, rMax, maxPC);
-}
 
 // One loaded set and what the load said about its files.
 struct LoadedSet {
@@ -152,14 +130,14 @@ QString frameName(const QString &output, int k, int n)
     return fi.dir().filePath(name);
 }
 
-void writeOrFail(const QString &fname, const Scene &scene)
+void writeOrFail(render::Renderer &renderer, const QString &fname, const Scene &scene)
 {
     QString why;
-    if (!render::writeScene(fname, scene, &why))
+    if (!renderer.writeScene(fname, scene, &why))
         throw Failure{QStringLiteral("cannot write %1: %2").arg(fname, why)};
 }
 
-void writeMovie(const QString &output, const std::vector<Scene> &frames)
+void writeMovie(render::Renderer &renderer, const QString &output, const std::vector<Scene> &frames)
 {
     const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
     if (ffmpeg.isEmpty())
@@ -168,7 +146,7 @@ void writeMovie(const QString &output, const std::vector<Scene> &frames)
     if (!dir.isValid())
         throw Failure{QStringLiteral("cannot make a temporary folder for the frames")};
     for (std::size_t k = 0; k < frames.size(); ++k)
-        writeOrFail(dir.filePath(QStringLiteral("frame_%1.png").arg(k, 6, 10, QLatin1Char('0'))), frames[k]);
+        writeOrFail(renderer, dir.filePath(QStringLiteral("frame_%1.png").arg(k, 6, 10, QLatin1Char('0'))), frames[k]);
     const QString suffix = QFileInfo(output).suffix().toLower();
     // Movie encoders want even sides; the picture is padded with white.
     const QString pad = QStringLiteral("pad=ceil(iw/2)*2:ceil(ih/2)*2:color=white");
@@ -285,7 +263,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
 
     // The sets and how each is drawn.
     std::vector<LoadedSet> sets;
-    std::vector<bool> fixedDir;  // per layer: its section normal does not follow the view
+    std::vector<LayerSettings> settings;
     Scene scene;
     if (fromSession) {
         Session session;
@@ -303,40 +281,19 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         for (const SessionSet &ss : session.sets) {
             sets.emplace_back();
             load(sets.back(), ss.files, err);
-            SceneLayer layer;
-            layer.set = sets.back().set.get();
-            layer.minTh = render::thresholdFromPercent(ss.rangeMin, ss.rangeMax, ss.minPC);
-            layer.maxTh = render::thresholdFromPercent(ss.rangeMin, ss.rangeMax, ss.maxPC);
-            layer.vColor = ss.vColor;
-            layer.sColor = ss.sColor;
-            layer.alpha = ss.alpha;
-            layer.showVolume = ss.showVolume;
-            layer.showFrame = ss.showFrame;
-            layer.cut = ss.showCSection;
-            layer.cutPos = ss.cutPos;
-            layer.csNz = ss.csNz;
-            layer.spacing = ss.spacing;
-            scene.layers.push_back(layer);
+            settings.push_back(ss);
         }
-        for (const SessionSet &ss : session.sets)
-            fixedDir.push_back(ss.fixDir);
     } else {
+        // A panel's settings after loading the files into it.
         sets.emplace_back();
         load(sets.back(), files, err);
-        SceneLayer layer;
-        layer.set = sets.back().set.get();
-        layer.csNz = scene.view.nz;
-        windowAfterLoad(*layer.set, layer);
-        {
-            // The panel's spacing fields show the files' spacing with six digits.
-            SliceDatas::ReadGuard guard(*layer.set);
-            if (layer.set->loaded)
-                layer.spacing = Spacing{fieldValue(layer.set->spacing.x), fieldValue(layer.set->spacing.y),
-                                        fieldValue(layer.set->spacing.z)};
-        }
-        scene.layers.push_back(layer);
-        fixedDir.push_back(false);
+        LayerSettings s;
+        s.csNz = scene.view.nz;
+        SliceDatas::ReadGuard guard(*sets.back().set);
+        settings.push_back(settingsAfterLoad(s, loadOutcomeOf(*sets.back().set)));
     }
+    for (std::size_t i = 0; i < sets.size(); ++i)
+        scene.layers.push_back(sceneLayer(settings[i], sets[i].set.get()));
 
     if (infoOnly) {
         QJsonArray all;
@@ -385,21 +342,22 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         f.view = views[k];
         if (turned || k > 0)
             for (std::size_t i = 0; i < f.layers.size(); ++i)
-                if (!fixedDir[i])
+                if (!settings[i].fixDir)
                     f.layers[i].csNz = f.view.nz;
         frames.push_back(f);
     }
 
+    render::Renderer renderer;
     if (isMovie(suffix)) {
-        writeMovie(output, frames);
+        writeMovie(renderer, output, frames);
         return 0;
     }
     if (turns == 0) {
-        writeOrFail(output, frames.front());
+        writeOrFail(renderer, output, frames.front());
         return 0;
     }
     for (int k = 0; k < count; ++k)
-        writeOrFail(frameName(output, k, count), frames[std::size_t(k)]);
+        writeOrFail(renderer, frameName(output, k, count), frames[std::size_t(k)]);
     return 0;
 }
 

@@ -10,28 +10,13 @@
 #include <vector>
 
 #include "data/spacing.h"
+#include "render/layersettings.h"
 #include "render/scene.h"
 
 // One slice set of a session: its files and every setting of its panel that
-// changes the picture. Numbers are kept as the panel's fields read them.
-struct SessionSet {
+// changes the picture, kept exact.
+struct SessionSet : LayerSettings {
     QStringList files;  // absolute names, in stack order
-    Spacing spacing;
-    double rangeMin = 0.0;
-    double rangeMax = 0.0;
-    double minTh = 0.0;
-    double maxTh = 0.0;
-    double minPC = 0.0;
-    double maxPC = 100.0;
-    QColor vColor{0, 127, 127};
-    QColor sColor{127, 0, 0};
-    int alpha = 255;
-    bool showVolume = true;
-    bool showFrame = true;
-    bool showCSection = false;
-    int cutPos = 0;  // -100 .. 100
-    Vec3 csNz;
-    bool fixDir = false;
 };
 
 // A saved view of every set: what "Save Session…" writes and "Open Session…" and

@@ -29,12 +29,14 @@
 #include "render/bricks.h"
 #include "render/coarse.h"
 #include "render/mip.h"
+#include "render/renderer.h"
 #include "render/scene.h"
 #include "ui/ctview.h"
 #include "ui/slicesctrl.h"
 
 struct CtViewTestAccess {
     static void paintPImg(CtView &v) { v.paintPImg(); }
+    static render::Renderer &renderer(CtView &v) { return *v.renderer_; }
 };
 
 namespace {
@@ -142,12 +144,12 @@ void BM_Render(benchmark::State &state)
     f.setView(oblique);
     f.view.imgPixWidth_->setText(QString::number(size));
     f.view.imgPixHeight_->setText(QString::number(size));
-    mip::setRasterPathEnabled(raster);
+    CtViewTestAccess::renderer(f.view).setRasterPathEnabled(raster);
     for (auto _ : state) {
         CtViewTestAccess::paintPImg(f.view);
         benchmark::DoNotOptimize(f.view.pImg.constBits());
     }
-    mip::setRasterPathEnabled(true);
+    CtViewTestAccess::renderer(f.view).setRasterPathEnabled(true);
     state.counters["samples/s"] =
         benchmark::Counter(double(size) * size * volSide * state.iterations(), benchmark::Counter::kIsRate);
     state.SetLabel(std::string(grid ? "grid" : "picture") + (oblique ? " oblique " : " initial ")
@@ -366,12 +368,13 @@ void filledCase(benchmark::State &state, int n)
     benchmark::DoNotOptimize(ceiling.constBits());
 
     QImage picture(size, size, QImage::Format_ARGB32);
+    render::Renderer renderer;
     double ms = 0;
     for (auto _ : state) {
         picture.fill(Qt::white);
         const auto t0 = std::chrono::steady_clock::now();
         QPainter p(&picture);
-        render::drawVolume(p, v, layer, n, n, size, size);
+        renderer.drawVolume(p, v, layer, n, n, size, size);
         p.end();
         ms += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
         benchmark::DoNotOptimize(picture.constBits());

@@ -21,11 +21,12 @@
 
 #include "data/slicedatas.h"
 #include "render/coarse.h"
+#include "render/renderer.h"
 #include "ui/ctview.h"
 #include "ui/slicesctrl.h"
 
 struct CtViewTestAccess {
-    static void waitForCopies(CtView &v) { v.coarse_->waitForBuilds(); }
+    static void waitForCopies(CtView &v) { v.renderer_->waitForCoarseCopies(); }
     static double exactMs(const CtView &v) { return v.exactMs_; }
 };
 

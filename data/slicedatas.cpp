@@ -456,6 +456,7 @@ SliceDatas::SliceDatas(QObject *parent) : QObject(parent)
 
 SliceDatas::~SliceDatas()
 {
+    emit aboutToBeDestroyed();
     for (SliceData *s : slices)
         delete s;
 }

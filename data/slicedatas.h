@@ -113,6 +113,10 @@ signals:
     void cleared();
     void loadedNewFile(QString fname);
     void loadFilesFinished();
+    // First thing in the destructor, in the destroying thread, while the slices are
+    // still there: whoever keeps copies of them (or reads them on a thread of its
+    // own) lets go.
+    void aboutToBeDestroyed();
 
 public slots:
     // Empties the set and loads files in list order (runs in the loader thread):

@@ -7,6 +7,7 @@
 #include <QSvgGenerator>
 
 #include "data/slicedatas.h"
+#include "render/renderer.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ bool svgSizeOk(int w, int h)
     return pictureSizeOk(w, h) && qint64(w) * h <= maxSvgPixels;
 }
 
-void drawScene(QPainter &p, const Scene &s, int pw, int ph)
+void Renderer::drawScene(QPainter &p, const Scene &s, int pw, int ph)
 {
     p.fillRect(QRect(0, 0, pw, ph), QColor(255, 255, 255, 255));
     for (const SceneLayer &layer : s.layers) {
@@ -55,7 +56,7 @@ void drawScene(QPainter &p, const Scene &s, int pw, int ph)
     }
 }
 
-QImage renderScene(const Scene &s)
+QImage Renderer::renderScene(const Scene &s)
 {
     if (!pictureSizeOk(s.width, s.height))
         return QImage();
@@ -143,7 +144,7 @@ bool writePicture(const QString &fname, const QImage &picture, const SvgOverlay 
     return true;
 }
 
-bool writeScene(const QString &fname, const Scene &s, QString *error)
+bool Renderer::writeScene(const QString &fname, const Scene &s, QString *error)
 {
     const bool svg = QFileInfo(fname).suffix().toLower() == QLatin1String("svg");
     if (svg && !svgSizeOk(s.width, s.height)) {

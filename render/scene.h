@@ -89,35 +89,10 @@ SceneView turned(const SceneView &v, const Vec3 &rax, double th);
 // layer has slices.
 SceneView fitted(const Scene &s, int w, int h);
 
-// One set's maximum-intensity projection over the picture the painter is open on:
-// one point per pixel, blended by the layer's opacity. sw and sh are the set's
-// slice size as the caller saw it; a set that no longer has that size is not drawn.
-// On a plain opaque ARGB32 picture the pixels are computed in parallel with the
-// same result. Leaves the pen at the last pixel's colour.
-void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw, int sh, int pw, int ph);
 // One pass of a set's bounding box (far edges when temae is false, near ones when
 // true), centred on a picture of frameW x frameH pixels.
 void drawFrame(QPainter &p, const SceneView &v, int frameW, int frameH, int ss, int sw, int sh, bool temae,
                const QColor &color, const Spacing &spacing = Spacing());
-// Sets are boxes centred on the origin, sw x sh x slices voxels of the layer's spacing.
-// The whole picture: white, then per layer with slices the far frame, the volume
-// and the near frame. The painter stays open.
-void drawScene(QPainter &p, const Scene &s, int pw, int ph);
-// Frees what the drawing keeps of a set (the bounds of its blocks of values, and
-// the copies "Voxels" sampling re-cuts across columns or rows, about the set's own
-// size); call before the set goes.
-void forgetPlanes(const SliceDatas *set);
-// Makes ahead what drawing the scene's volumes will need of their sets and keeps
-// (value blocks, re-cut planes), so that the drawing itself takes only its own time.
-void prepareVolumes(const Scene &s);
-// Checks, once per opacity, how the raster engine blends a point: done on first
-// use, or here, in the thread that will not draw, before the scene is drawn on
-// another thread (several threads must not make the first check at once).
-void prepareBlends(const Scene &s);
-// The scene drawn into a new ARGB32 picture of its size; a null picture when the
-// size is refused.
-QImage renderScene(const Scene &s);
-
 // Lower-case names of the raster formats Qt writes.
 QStringList rasterFormats();
 
@@ -145,9 +120,6 @@ SvgOverlay svgOverlay(const Scene &s);
 // size the format cannot hold, a folder that does not exist, no permission, a
 // full disk). Reads no set: may run on any thread.
 bool writePicture(const QString &fname, const QImage &picture, const SvgOverlay &overlay, QString *error);
-// The scene drawn at its size and written as above.
-bool writeScene(const QString &fname, const Scene &s, QString *error);
-
 }  // namespace render
 
 #endif

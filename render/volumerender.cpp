@@ -1,4 +1,4 @@
-#include "render/scene.h"
+#include "render/renderer.h"
 
 #include <QImage>
 #include <QPaintEngine>
@@ -17,6 +17,7 @@
 #include "render/bricks.h"
 #include "render/coarse.h"
 #include "render/mip.h"
+#include "render/scene.h"
 
 namespace {
 
@@ -25,14 +26,21 @@ namespace {
 // opaque black comes out as exactly that value), or null when the engine does
 // not blend points as mip::byteMul predicts. That is checked once per opacity
 // for every component and every destination value, so the raster path can
-// only ever take a blend the engine itself would make. The first call for an
-// opacity writes its table: make it in one thread (prepareBlends) before drawing
-// on another.
-const quint8 *engineBlend(int alpha)
+// only ever take a blend the engine itself would make.
+class BlendTables
 {
-    static quint8 table[256][256];
-    static signed char state[256] = {};  // 0 unknown, 1 checked, -1 differs
-    if (state[alpha] == 0) {
+public:
+    const quint8 *get(int alpha)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (state_[alpha] == 0)
+            state_[alpha] = probe(alpha, table_[alpha]) ? 1 : -1;
+        return state_[alpha] > 0 ? table_[alpha] : nullptr;
+    }
+
+private:
+    static bool probe(int alpha, quint8 *table)
+    {
         // Row c: destination grey d at column d, one point of grey c at every column.
         QImage probe(256, 256, QImage::Format_ARGB32);
         for (int y = 0; y < 256; ++y) {
@@ -49,19 +57,22 @@ const quint8 *engineBlend(int alpha)
             p.drawPoints(row, 256);
         }
         p.end();
-        bool same = true;
         const quint32 keep = 255u - quint32(alpha);
-        for (int c = 0; c < 256 && same; ++c) {
+        for (int c = 0; c < 256; ++c) {
             const QRgb *line = reinterpret_cast<const QRgb *>(probe.constScanLine(c));
-            table[alpha][c] = quint8(qRed(line[0]));
-            const quint32 src = quint32(alpha) << 24 | quint32(table[alpha][c]) * 0x010101u;
-            for (int d = 0; d < 256 && same; ++d)
-                same = line[d] == src + mip::byteMul(0xff000000u | quint32(d) * 0x010101u, keep);
+            table[c] = quint8(qRed(line[0]));
+            const quint32 src = quint32(alpha) << 24 | quint32(table[c]) * 0x010101u;
+            for (int d = 0; d < 256; ++d)
+                if (line[d] != src + mip::byteMul(0xff000000u | quint32(d) * 0x010101u, keep))
+                    return false;
         }
-        state[alpha] = same ? 1 : -1;
+        return true;
     }
-    return state[alpha] > 0 ? table[alpha] : nullptr;
-}
+
+    std::mutex mutex_;
+    quint8 table_[256][256] = {};
+    signed char state_[256] = {};  // 0 unknown, 1 checked, -1 differs
+};
 
 bool allOpaque(const QImage &img)
 {
@@ -83,7 +94,7 @@ bool allOpaque(const QImage &img)
 QImage *rasterTarget(QPainter &p, int pw, int ph, int alpha)
 {
     QPaintDevice *dev = p.device();
-    if (!mip::rasterPathEnabled() || dev == nullptr || dev->devType() != QInternal::Image || p.paintEngine() == nullptr
+    if (dev == nullptr || dev->devType() != QInternal::Image || p.paintEngine() == nullptr
         || p.paintEngine()->type() != QPaintEngine::Raster)
         return nullptr;
     QImage *img = static_cast<QImage *>(dev);
@@ -262,29 +273,6 @@ private:
     std::vector<std::shared_ptr<const T>> items_;
 };
 
-// Re-cut copies take about the memory of their set: two at most.
-SetCache<Planes> planesCache(2);
-SetCache<SetBricks> bricksCache(8);
-
-
-// The caller holds the set's read lock.
-std::shared_ptr<const Planes> planesAlong(const SliceDatas &set, int axis)
-{
-    return planesCache.get(set, axis, [&] { return cutPlanes(set, axis); });
-}
-
-// The caller holds the set's read lock.
-std::shared_ptr<const SetBricks> bricksOf(const SliceDatas &set)
-{
-    return bricksCache.get(set, 2, [&] {
-        auto b = std::make_shared<SetBricks>();
-        b->set = &set;
-        b->generation = set.generation;
-        b->bricks = mip::valueBricks(set.slices, set.width, set.height, workpool::threads());
-        return b;
-    });
-}
-
 // A physical point (x, y, z) in a set's voxel grid: (x / sx, y / sy, z / sz).
 Vec3 voxelVector(const Vec3 &pt, const Spacing &sp)
 {
@@ -301,41 +289,112 @@ int samplingAxis(const SceneView &v, const Spacing &sp)
 
 namespace render {
 
-void forgetPlanes(const SliceDatas *set)
+// What a renderer keeps of the sets it draws. Re-cut copies take about the memory
+// of their set: two at most.
+struct VolumeCaches {
+    SetCache<Planes> planes{2};
+    SetCache<SetBricks> bricks{8};
+    BlendTables blends;
+
+    // The caller holds the set's read lock.
+    std::shared_ptr<const Planes> planesAlong(const SliceDatas &set, int axis)
+    {
+        return planes.get(set, axis, [&] { return cutPlanes(set, axis); });
+    }
+
+    // The caller holds the set's read lock.
+    std::shared_ptr<const SetBricks> bricksOf(const SliceDatas &set)
+    {
+        return bricks.get(set, 2, [&] {
+            auto b = std::make_shared<SetBricks>();
+            b->set = &set;
+            b->generation = set.generation;
+            b->bricks = mip::valueBricks(set.slices, set.width, set.height, workpool::threads());
+            return b;
+        });
+    }
+};
+
+Renderer::Renderer(QObject *parent) : QObject(parent), caches_(std::make_unique<VolumeCaches>()),
+    coarse_(std::make_unique<CoarseCopies>())
 {
-    planesCache.drop(set);
-    bricksCache.drop(set);
 }
 
-void prepareVolumes(const Scene &s)
+Renderer::~Renderer() = default;
+
+void Renderer::setRasterPathEnabled(bool on)
+{
+    rasterPath_ = on;
+}
+
+bool Renderer::rasterPathEnabled() const
+{
+    return rasterPath_;
+}
+
+const quint8 *Renderer::engineBlend(int alpha)
+{
+    return caches_->blends.get(alpha);
+}
+
+void Renderer::watch(const SliceDatas &set)
+{
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    if (!watched_.insert(&set).second)
+        return;
+    const SliceDatas *key = &set;
+    // Destruction is heard in the destroying thread, before the slices go, so a coarse
+    // copy being made of them stops first; a reload's clear is heard in this thread.
+    connect(&set, &SliceDatas::aboutToBeDestroyed, this, [this, key] {
+        forget(key);
+        std::lock_guard<std::mutex> lock(watchMutex_);
+        watched_.erase(key);
+    }, Qt::DirectConnection);
+    connect(&set, &SliceDatas::cleared, this, [this, key] { forget(key); });
+}
+
+void Renderer::forget(const SliceDatas *set)
+{
+    coarse_->forget(set);
+    caches_->planes.drop(set);
+    caches_->bricks.drop(set);
+}
+
+std::shared_ptr<const CoarseSet> Renderer::coarseCopy(const SliceDatas &set)
+{
+    watch(set);
+    return coarse_->get(set);
+}
+
+void Renderer::waitForCoarseCopies()
+{
+    coarse_->waitForBuilds();
+}
+
+void Renderer::prepareVolumes(const Scene &s)
 {
     for (const SceneLayer &layer : s.layers) {
         if (layer.set == nullptr || !layer.showVolume)
             continue;
         const SliceDatas &set = *layer.set;
+        watch(set);
         SliceDatas::ReadGuard guard(set);
         if (set.slices.empty() || set.width <= 0 || set.height <= 0)
             continue;
         const int axis = samplingAxis(s.view, layer.spacing);
         if (axis == 2)
-            bricksOf(set);
+            caches_->bricksOf(set);
         else
-            planesAlong(set, axis);
+            caches_->planesAlong(set, axis);
     }
 }
 
-void prepareBlends(const Scene &s)
-{
-    for (const SceneLayer &layer : s.layers)
-        if (layer.alpha > 0 && layer.alpha <= 255)
-            engineBlend(layer.alpha);
-}
-
-void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw, int sh, int pw, int ph)
+void Renderer::drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw, int sh, int pw, int ph)
 {
     if (layer.set == nullptr)
         return;
     const SliceDatas &set = *layer.set;
+    watch(set);
     mip::Params pr;
     pr.minTh = layer.minTh;
     pr.maxTh = layer.maxTh;
@@ -369,7 +428,7 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
     if (!slices.empty() && (set.width != sw || set.height != sh))
         return;
 
-    if (QImage *target = rasterTarget(p, pw, ph, pr.alpha)) {
+    if (QImage *target = rasterPath_ ? rasterTarget(p, pw, ph, pr.alpha) : nullptr) {
         // Fully transparent points change nothing on the picture.
         const quint8 *premul = pr.alpha > 0 ? engineBlend(pr.alpha) : nullptr;
         if (pr.alpha == 0 || premul) {
@@ -388,11 +447,11 @@ void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw
                     mip::renderOnto(cp, coarse->slices, premul, target->bits(), target->bytesPerLine(), threads,
                                     &coarse->bricks);
                 } else if (pr.axis == 2 || slices.empty()) {
-                    const std::shared_ptr<const SetBricks> bricks = bricksOf(set);
+                    const std::shared_ptr<const SetBricks> bricks = caches_->bricksOf(set);
                     mip::renderOnto(pr, slices, premul, target->bits(), target->bytesPerLine(), threads,
                                     &bricks->bricks);
                 } else {
-                    const std::shared_ptr<const Planes> planes = planesAlong(set, pr.axis);
+                    const std::shared_ptr<const Planes> planes = caches_->planesAlong(set, pr.axis);
                     mip::renderOnto(mip::alongAxis(pr, int(slices.size())), planes->planes, premul, target->bits(),
                                     target->bytesPerLine(), threads, &planes->bricks);
                 }

@@ -10,6 +10,7 @@
 #include "data/slicedatas.h"
 #include "render/coarse.h"
 #include "render/scene.h"
+#include "render/renderer.h"
 #include "ui/ctview.h"
 #include "ui/slicesctrl.h"
 
@@ -24,7 +25,8 @@ struct CtViewTestAccess {
     static void release(CtView &v) { v.mouseReleasedOnDataDisp(); }
     static void save(CtView &v, const QString &file) { v.saveImage(file); }
     static bool coarseShown(const CtView &v) { return v.coarseShown_; }
-    static void waitForCopies(CtView &v) { v.coarse_->waitForBuilds(); }
+    static void waitForCopies(CtView &v) { v.renderer_->waitForCoarseCopies(); }
+    static QImage exact(CtView &v, int pw, int ph) { return v.renderer_->renderScene(v.scene(pw, ph)); }
     static void setCoarse(CtView &v, bool on, qint64 minVoxels, double frameMs)
     {
         v.coarseDrag_ = on;
@@ -127,7 +129,7 @@ void TestCoarseDrag::dragThenRelease()
     CtViewTestAccess::dragStep(w);
     QCOMPARE(CtViewTestAccess::coarseShown(w), coarse);
     const QImage during = w.pImg;
-    const QImage exactDuring = render::renderScene(w.scene(72, 64));
+    const QImage exactDuring = CtViewTestAccess::exact(w, 72, 64);
     if (coarse) {
         // Coarse, but the same volume in the same place.
         QVERIFY(during != exactDuring);
@@ -146,7 +148,7 @@ void TestCoarseDrag::dragThenRelease()
     CtViewTestAccess::dragStep(w);
     CtViewTestAccess::release(w);
     QVERIFY(!CtViewTestAccess::coarseShown(w));
-    const QString diff = fixtures::firstDifference(w.pImg, render::renderScene(w.scene(72, 64)));
+    const QString diff = fixtures::firstDifference(w.pImg, CtViewTestAccess::exact(w, 72, 64));
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
 }
 
@@ -167,13 +169,13 @@ void TestCoarseDrag::setGoesWhileItsCopyIsBuilt()
     fillSet(w.sCtrls.first(), 40, 40, 40);
     CtViewTestAccess::dragStep(w);  // the old copy is never used for the new slices
     QVERIFY(!CtViewTestAccess::coarseShown(w));
-    QString diff = fixtures::firstDifference(w.pImg, render::renderScene(w.scene(48, 48)));
+    QString diff = fixtures::firstDifference(w.pImg, CtViewTestAccess::exact(w, 48, 48));
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
     CtViewTestAccess::waitForCopies(w);
     CtViewTestAccess::dragStep(w);
     QVERIFY(CtViewTestAccess::coarseShown(w));
     CtViewTestAccess::release(w);
-    diff = fixtures::firstDifference(w.pImg, render::renderScene(w.scene(48, 48)));
+    diff = fixtures::firstDifference(w.pImg, CtViewTestAccess::exact(w, 48, 48));
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
 }
 

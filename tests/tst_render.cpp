@@ -7,6 +7,7 @@
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
 #include "render/mip.h"
+#include "render/renderer.h"
 #include "render/scene.h"
 #include "ui/ctview.h"
 #include "ui/slicesctrl.h"
@@ -22,6 +23,7 @@ struct CtViewTestAccess {
     {
         v.paintADataFrame(p, ss, sw, sh, temae, c);
     }
+    static void setRasterPath(CtView &v, bool on) { v.renderer_->setRasterPathEnabled(on); }
 };
 
 namespace {
@@ -180,13 +182,13 @@ QString comparePaths(CtView &w, int pw, int ph, QColor *penFast = nullptr, QColo
 {
     w.imgPixWidth_->setText(QString::number(pw));
     w.imgPixHeight_->setText(QString::number(ph));
-    mip::setRasterPathEnabled(true);
+    CtViewTestAccess::setRasterPath(w, true);
     CtViewTestAccess::paintPImg(w);
     const QImage fast = w.pImg;
-    mip::setRasterPathEnabled(false);
+    CtViewTestAccess::setRasterPath(w, false);
     CtViewTestAccess::paintPImg(w);
     const QImage ref = w.pImg;
-    mip::setRasterPathEnabled(true);
+    CtViewTestAccess::setRasterPath(w, true);
     if (penFast && penRef) {
         QImage a(pw, ph, QImage::Format_ARGB32), b(pw, ph, QImage::Format_ARGB32);
         a.fill(Qt::white);
@@ -195,9 +197,9 @@ QString comparePaths(CtView &w, int pw, int ph, QColor *penFast = nullptr, QColo
         SlicesCtrl *s = w.sCtrls.last();
         CtViewTestAccess::paintADataSet(w, pa, s, s->sliceDatas.width, s->sliceDatas.height, pw, ph);
         *penFast = pa.pen().color();
-        mip::setRasterPathEnabled(false);
+        CtViewTestAccess::setRasterPath(w, false);
         CtViewTestAccess::paintADataSet(w, pb, s, s->sliceDatas.width, s->sliceDatas.height, pw, ph);
-        mip::setRasterPathEnabled(true);
+        CtViewTestAccess::setRasterPath(w, true);
         *penRef = pb.pen().color();
     }
     return firstDifference(fast, ref);
@@ -387,7 +389,7 @@ void TestRender::initialViewSamplesColumnAndRow()
     w.imgPixHeight_->setText("10");
     c->showFrame_->setChecked(false);
     for (bool raster : {true, false}) {
-        mip::setRasterPathEnabled(raster);
+        CtViewTestAccess::setRasterPath(w, raster);
         CtViewTestAccess::paintPImg(w);
         const double lo = set.minTh, hi = set.maxTh;
         for (int r = 0; r < 10; ++r)
@@ -401,7 +403,7 @@ void TestRender::initialViewSamplesColumnAndRow()
                 QCOMPARE(qGreen(w.pImg.pixel(col, r)), g);
             }
     }
-    mip::setRasterPathEnabled(true);
+    CtViewTestAccess::setRasterPath(w, true);
 }
 
 void TestRender::edgeOnPaintsNothing()
@@ -451,10 +453,10 @@ void TestRender::mappedPainterMatchesReference()
             p.setWindow(0, 0, pw / 2, ph / 2);
         else
             p.setViewport(4, 3, pw, ph);
-        mip::setRasterPathEnabled(raster == 1);
+        CtViewTestAccess::setRasterPath(w, raster == 1);
         CtViewTestAccess::paintADataSet(w, p, c, c->sliceDatas.width, c->sliceDatas.height, pw, ph);
     }
-    mip::setRasterPathEnabled(true);
+    CtViewTestAccess::setRasterPath(w, true);
     QVERIFY(drawn[0] != QImage(pw, ph, QImage::Format_ARGB32));
     const QString diff = firstDifference(drawn[1], drawn[0]);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
@@ -686,7 +688,8 @@ void TestRender::spacingStretchesLikeRepeatedVoxels()
     layer.set = &repeated;
     layer.spacing = Spacing();
     b.layers.push_back(layer);
-    const QString diff = firstDifference(render::renderScene(a), render::renderScene(b));
+    render::Renderer renderer;
+    const QString diff = firstDifference(renderer.renderScene(a), renderer.renderScene(b));
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
 }
 

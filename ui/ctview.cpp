@@ -15,7 +15,7 @@
 #include <algorithm>
 
 #include "app/cfgstore.h"
-#include "render/coarse.h"
+#include "render/renderer.h"
 #include "ui/slicesctrl.h"
 #include "widgets/dispa.h"
 
@@ -43,7 +43,7 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
 
     nativeDialog = cfg.get("native_dialog", "0").toInt(nullptr, 10) == 1;
     coarseDrag_ = cfg.get("coarse_drag", "1").trimmed() != QLatin1String("0");
-    coarse_ = std::make_unique<render::CoarseCopies>();
+    renderer_ = std::make_unique<render::Renderer>();
 
     saveImage_->setToolTip(tr("Supported File Types are : %1\n and also SVG.").arg(imgFormats.join(' ')));
     const QString sizeTip = tr("Width and height of the picture in pixels; small sizes turn quickly");
@@ -101,10 +101,6 @@ CtView::~CtView()
 {
     // A picture still being written is finished, not cut off, before the sets go.
     finishSaves();
-    // Coarse copies still being built stop before their sets go.
-    coarse_.reset();
-    for (SlicesCtrl *s : std::as_const(sCtrls))
-        render::forgetPlanes(&s->sliceDatas);
     // Each panel stops and joins its loader thread in its own destructor.
     qDeleteAll(sCtrls);
     sCtrls.clear();
@@ -138,12 +134,6 @@ void CtView::addSliceSet()
     // Files dropped on the panel load into it; a finished load may fit the view.
     s->installEventFilter(this);
     s->setAcceptDrops(true);
-    // A set emptied for a reload lets its coarse copy and what the drawing kept of it
-    // (value blocks, re-cut planes) go at once, not after the load.
-    connect(&s->sliceDatas, &SliceDatas::cleared, this, [this, set = &s->sliceDatas]() {
-        coarse_->forget(set);
-        render::forgetPlanes(set);
-    });
     connect(&s->sliceDatas, &SliceDatas::loadFilesFinished, this, [this]() {
         // A session being opened restores its own view instead.
         if (fitOnLoad_->isChecked() && pendingSets == 0)
@@ -164,8 +154,6 @@ void CtView::removeSliceSet(SlicesCtrl *s)
     disconnect(s, nullptr, this, nullptr);
     disconnect(this, nullptr, s, nullptr);
     slicesCtrlsLayout_->removeWidget(s);
-    coarse_->forget(&s->sliceDatas);
-    render::forgetPlanes(&s->sliceDatas);
     s->hide();
     for (QWidget *dialog : {static_cast<QWidget *>(s->fileDialog), static_cast<QWidget *>(s->vColorDialog),
                             static_cast<QWidget *>(s->sColorDialog)}) {

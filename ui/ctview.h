@@ -25,7 +25,7 @@ class QSettings;
 struct Session;
 class SlicesCtrl;
 namespace render {
-class CoarseCopies;
+class Renderer;
 }
 
 // The main window: the picture display, the control row and the column of
@@ -157,7 +157,8 @@ private:
     // the picture size, took longer than coarseFrameMs, sets of more than
     // coarseMinVoxels values are drawn from coarse copies; the release draws exactly.
     bool coarseWanted(int pw, int ph) const;
-    std::unique_ptr<render::CoarseCopies> coarse_;
+    // Draws every picture of the window and keeps what drawing derives from the sets.
+    std::unique_ptr<render::Renderer> renderer_;
     bool coarseDrag_ = true;  // the `coarse_drag` key
     qint64 coarseMinVoxels_ = qint64(1) << 26;
     double coarseFrameMs_ = 40.0;

@@ -12,6 +12,7 @@
 
 #include "data/slicedatas.h"
 #include "render/coarse.h"
+#include "render/renderer.h"
 #include "ui/slicesctrl.h"
 
 SceneView CtView::view() const
@@ -28,22 +29,7 @@ SceneView CtView::view() const
 
 SceneLayer CtView::layerOf(const SlicesCtrl *s) const
 {
-    SceneLayer layer;
-    layer.set = &s->sliceDatas;
-    const double rMin = s->rMinV();
-    const double rMax = s->rMaxV();
-    layer.minTh = render::thresholdFromPercent(rMin, rMax, s->minThPC());
-    layer.maxTh = render::thresholdFromPercent(rMin, rMax, s->maxThPC());
-    layer.vColor = s->vColor;
-    layer.sColor = s->sColor;
-    layer.alpha = s->alpha();
-    layer.showVolume = s->showVolume_->isChecked();
-    layer.showFrame = s->showFrame_->isChecked();
-    layer.cut = s->showCSection_->isChecked();
-    layer.cutPos = s->cSlider_->value();
-    layer.csNz = s->csNz;
-    layer.spacing = s->spacing();
-    return layer;
+    return sceneLayer(s->settings(), &s->sliceDatas);
 }
 
 Scene CtView::scene(int pw, int ph) const
@@ -76,7 +62,7 @@ void CtView::paintADataSet(QPainter &p, SlicesCtrl *sCtrl, int sw, int sh, int p
 {
     const SceneLayer layer = layerOf(sCtrl);
     noteWindow(sCtrl->sliceDatas, layer);
-    render::drawVolume(p, view(), layer, sw, sh, pw, ph);
+    renderer_->drawVolume(p, view(), layer, sw, sh, pw, ph);
 }
 
 void CtView::paintADataFrame(QPainter &p, int ss, int sw, int sh, bool temae, QColor color)
@@ -118,16 +104,16 @@ void CtView::paintPImg0(QPainter &p, int pw, int ph)
         // A big set's coarse copy is built in the background on the first drag whose
         // exact frames are too slow; sets drawn quickly never take its memory.
         if (wantCoarse && voxels > coarseMinVoxels_) {
-            if (std::shared_ptr<const render::CoarseSet> c = coarse_->get(*layer.set)) {
+            if (std::shared_ptr<const render::CoarseSet> c = renderer_->coarseCopy(*layer.set)) {
                 layer.coarse = std::move(c);
                 anyCoarse = true;
             }
         }
     }
-    render::prepareVolumes(sc);
+    renderer_->prepareVolumes(sc);
     QElapsedTimer clock;
     clock.start();
-    render::drawScene(p, sc, pw, ph);
+    renderer_->drawScene(p, sc, pw, ph);
     if (!anyCoarse) {
         exactMs_ = double(clock.nsecsElapsed()) / 1e6;
         exactPixels_ = qint64(pw) * ph;
@@ -180,23 +166,22 @@ void CtView::saveImage(QString fname)
     if (imgFormats.contains(suffix)) {
         qDebug() << "saving" << fname;
         // A picture drawn from coarse copies (a save during a drag) is saved exact.
-        picture = coarseShown_ ? render::renderScene(scene(pImg.width(), pImg.height())) : pImg;
+        picture = coarseShown_ ? renderer_->renderScene(scene(pImg.width(), pImg.height())) : pImg;
     } else if (svg) {
         svgScene = scene(imgPixWidth(), imgPixHeight());
         if (!render::svgSizeOk(svgScene.width, svgScene.height)) {
             reportSave(fname, tr("An SVG picture can be at most 8192 × 8192 pixels."));
             return;
         }
-        render::prepareBlends(svgScene);
     } else {
         reportSave(fname, tr("The file name must end in a picture format's suffix, such as .png or .svg."));
         return;
     }
     // The SVG's picture is drawn where it is written; the sets stay until every
     // save is done (finishSaves).
-    auto write = [fname, picture, svg, svgScene]() {
+    auto write = [fname, picture, svg, svgScene, renderer = renderer_.get()]() {
         QString why;
-        const bool ok = svg ? render::writeScene(fname, svgScene, &why)
+        const bool ok = svg ? renderer->writeScene(fname, svgScene, &why)
                             : render::writePicture(fname, picture, render::SvgOverlay(), &why);
         return ok ? QString() : why;
     };

@@ -2,7 +2,6 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLocale>
 #include <QMessageBox>
 #include <QSignalBlocker>
 
@@ -12,16 +11,6 @@
 #include "data/slicedatas.h"
 #include "ui/slicesctrl.h"
 
-namespace {
-
-// The shortest text that reads back as exactly the same double.
-QString exactText(double v)
-{
-    return QString::number(v, 'g', QLocale::FloatingPointShortest);
-}
-
-}  // namespace
-
 Session CtView::currentSession() const
 {
     Session s;
@@ -29,27 +18,8 @@ Session CtView::currentSession() const
     s.width = imgPixWidth();
     s.height = imgPixHeight();
     s.linkCSection = linkCSection_->isChecked();
-    for (const SlicesCtrl *c : sCtrls) {
-        SessionSet set;
-        set.files = c->acceptedFiles();
-        set.spacing = c->spacing();
-        set.rangeMin = c->rMinV();
-        set.rangeMax = c->rMaxV();
-        set.minTh = c->minThV();
-        set.maxTh = c->maxThV();
-        set.minPC = c->minThPC();
-        set.maxPC = c->maxThPC();
-        set.vColor = c->vColor;
-        set.sColor = c->sColor;
-        set.alpha = c->alpha();
-        set.showVolume = c->showVolume_->isChecked();
-        set.showFrame = c->showFrame_->isChecked();
-        set.showCSection = c->showCSection_->isChecked();
-        set.cutPos = c->cSlider_->value();
-        set.csNz = c->csNz;
-        set.fixDir = c->csFixDir_->isChecked();
-        s.sets.push_back(set);
-    }
+    for (const SlicesCtrl *c : sCtrls)
+        s.sets.push_back(SessionSet{c->settings(), c->acceptedFiles()});
     return s;
 }
 
@@ -133,19 +103,7 @@ bool CtView::openSession(const QString &fname)
     for (qsizetype i = 0; i < sCtrls.size(); ++i) {
         SlicesCtrl *c = sCtrls[i];
         const SessionSet set = i < qsizetype(s.sets.size()) ? s.sets[std::size_t(i)] : SessionSet();
-        {
-            const QSignalBlocker b1(c->showVolume_), b2(c->showFrame_), b3(c->showCSection_);
-            const QSignalBlocker b4(c->cSlider_), b5(c->csFixDir_);
-            c->showVolume_->setChecked(set.showVolume);
-            c->showFrame_->setChecked(set.showFrame);
-            c->showCSection_->setChecked(set.showCSection);
-            c->cSlider_->setValue(set.cutPos);
-            c->csFixDir_->setChecked(set.fixDir);
-        }
-        c->setVColor(set.vColor);
-        c->setSColor(set.sColor);
-        c->setAlpha(set.alpha);
-        c->csNz = set.csNz;
+        c->setSettings(set);
 
         // Armed by the cleared() of this load, so the end of a load that was
         // already running in the panel is not taken for it.
@@ -157,17 +115,9 @@ bool CtView::openSession(const QString &fname)
                 return;
             for (const QMetaObject::Connection &link : std::as_const(*links))
                 disconnect(link);
-            c->rMinV_->setText(exactText(set.rangeMin));
-            c->rMaxV_->setText(exactText(set.rangeMax));
-            c->minTh_->setText(exactText(set.minTh));
-            c->maxTh_->setText(exactText(set.maxTh));
-            c->minThPC_->setText(exactText(set.minPC));
-            c->maxThPC_->setText(exactText(set.maxPC));
-            c->setSpacing(set.spacing);
-            c->spacingX_->setText(exactText(set.spacing.x));
-            c->spacingY_->setText(exactText(set.spacing.y));
-            c->spacingZ_->setText(exactText(set.spacing.z));
-            c->dispH_->update();
+            // The load has set the range, the window and the spacing from the files:
+            // the session's own come back.
+            c->setSettings(set);
             paintPImg();
             if (--pendingSets == 0)
                 emit sessionOpened();

@@ -9,8 +9,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QToolButton>
 
 #include <algorithm>
@@ -348,6 +350,56 @@ QStringList SlicesCtrl::acceptedFiles() const
     return sliceDatas.acceptedFiles;
 }
 
+LayerSettings SlicesCtrl::settings() const
+{
+    LayerSettings s;
+    s.rangeMin = rMinV();
+    s.rangeMax = rMaxV();
+    s.minTh = minThV();
+    s.maxTh = maxThV();
+    s.minPC = minThPC();
+    s.maxPC = maxThPC();
+    s.vColor = vColor;
+    s.sColor = sColor;
+    s.alpha = alpha();
+    s.showVolume = showVolume_->isChecked();
+    s.showFrame = showFrame_->isChecked();
+    s.showCSection = showCSection_->isChecked();
+    s.cutPos = cSlider_->value();
+    s.csNz = csNz;
+    s.fixDir = csFixDir_->isChecked();
+    s.spacing = spacing();
+    return s;
+}
+
+void SlicesCtrl::setSettings(const LayerSettings &s)
+{
+    {
+        const QSignalBlocker b1(showVolume_), b2(showFrame_), b3(showCSection_), b4(cSlider_), b5(csFixDir_);
+        showVolume_->setChecked(s.showVolume);
+        showFrame_->setChecked(s.showFrame);
+        showCSection_->setChecked(s.showCSection);
+        cSlider_->setValue(s.cutPos);
+        csFixDir_->setChecked(s.fixDir);
+    }
+    setVColor(s.vColor);
+    setSColor(s.sColor);
+    setAlpha(s.alpha);
+    csNz = s.csNz;
+    writeField(rMinV_, s.rangeMin);
+    writeField(rMaxV_, s.rangeMax);
+    writeField(minTh_, s.minTh);
+    writeField(maxTh_, s.maxTh);
+    writeField(minThPC_, s.minPC);
+    writeField(maxThPC_, s.maxPC);
+    const auto exactText = [](double v) { return QString::number(v, 'g', QLocale::FloatingPointShortest); };
+    spacingX_->setText(exactText(s.spacing.x));
+    spacingY_->setText(exactText(s.spacing.y));
+    spacingZ_->setText(exactText(s.spacing.z));
+    updateSetInfo();
+    dispH_->update();
+}
+
 void SlicesCtrl::setVColor(QColor col)
 {
     vColor = col;
@@ -548,32 +600,27 @@ void SlicesCtrl::noticedLoadedNewFile(QString fname)
 // once at the end). A load that accepted no file leaves the range and threshold
 // fields as they were - the set's range is then +-DBL_MAX and would turn both
 // percent fields into "nan" - but still repaints the histogram (which keeps
-// the previous one, if any) and asks for one redraw. The fields show six digits,
-// but hold the set's exact range behind them (see fieldValue), so a range such as
-// 1e6 + 0.25 .. 1e6 + 0.75 derives its thresholds right. A percentage that is not
-// a finite number (typed, or from a typed empty range) starts over at 0 or 100.
+// the previous one, if any) and asks for one redraw. What a load resets is
+// settingsAfterLoad's rule; the fields show six digits, but hold the set's exact
+// range behind them (see fieldValue), so a range such as 1e6 + 0.25 .. 1e6 + 0.75
+// derives its thresholds right.
 void SlicesCtrl::noticedLoadFilesFinished()
 {
-    bool loaded = false;
-    double lowV = 0.0;
-    double highV = 0.0;
     QStringList stacked;
     QList<SkippedFile> skipped;
-    Spacing loadedSpacing;
+    LoadOutcome outcome;
     {
         SliceDatas::ReadGuard g(sliceDatas);
-        loaded = sliceDatas.loaded;
-        lowV = sliceDatas.minV;
-        highV = sliceDatas.maxV;
+        outcome = loadOutcomeOf(sliceDatas);
         stacked = sliceDatas.acceptedFiles;
         skipped = sliceDatas.skipped;
-        loadedSpacing = sliceDatas.spacing;
         sliceCount = int(sliceDatas.slices.size());
         sliceWidth = sliceDatas.width;
         sliceHeight = sliceDatas.height;
-        if (loaded)
+        if (sliceDatas.loaded)
             spacingUnit = sliceDatas.spacingUnit;
     }
+    const LayerSettings next = settingsAfterLoad(settings(), outcome);
     progressTimer.stop();
     loadProgress_->setVisible(false);
     cancelLoad_->setVisible(false);
@@ -585,20 +632,17 @@ void SlicesCtrl::noticedLoadFilesFinished()
             noticedLoadedNewFile(f);
     }
     showSkipped(skipped);
-    hasSlices = loaded;
-    if (loaded)
-        setSpacing(loadedSpacing);
+    hasSlices = outcome.loaded;
+    if (outcome.loaded)
+        setSpacing(next.spacing);
     else
         updateSetInfo();
-    if (loaded && std::isfinite(lowV) && std::isfinite(highV)) {
-        if (!std::isfinite(minThPC()))
-            writeField(minThPC_, 0.0);
-        if (!std::isfinite(maxThPC()))
-            writeField(maxThPC_, 100.0);
-        setRMinV(lowV);
-        setRMaxV(highV);
-        setMinThV(valueFromPercent(minThPC()), false);
-        setMaxThV(valueFromPercent(maxThPC()), false);
+    if (loadSetsWindow(outcome)) {
+        setRMinV(next.rangeMin);
+        setRMaxV(next.rangeMax);
+        // Each setter derives its percentage again, as the rule does.
+        setMinThV(next.minTh, false);
+        setMaxThV(next.maxTh, false);
     }
     dispH_->update();
     emit paintPImg();

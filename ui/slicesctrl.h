@@ -12,6 +12,7 @@
 #include <QToolButton>
 
 #include "data/slicedatas.h"
+#include "render/layersettings.h"
 #include "render/vec3.h"
 #include "ui_slicesctrl.h"
 
@@ -65,6 +66,14 @@ public:
     int alpha() const;
     // The files of the set as loaded, in stack order.
     QStringList acceptedFiles() const;
+
+    // Every setting of the set as the panel's fields and switches hold it now, read
+    // through the accessors above.
+    LayerSettings settings() const;
+    // Shows s in every field and switch without emitting anything: the numbers with
+    // six significant digits and the exact values kept behind them, the spacing as
+    // the shortest text that reads back exactly.
+    void setSettings(const LayerSettings &s);
 
     void setVColor(QColor col);
     void setSColor(QColor col);

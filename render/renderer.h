@@ -1,0 +1,88 @@
+#ifndef RENDERER_H
+#define RENDERER_H
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include "render/scene.h"
+
+class QPainter;
+class SliceDatas;
+
+namespace render {
+
+class CoarseCopies;
+struct CoarseSet;
+struct VolumeCaches;
+
+// Draws scenes and keeps what drawing derives from the sets between frames: the
+// bounds of their blocks of values, the copies "Voxels" sampling re-cuts across
+// columns or rows, the coarse copies for drags, the raster engine's blend tables
+// and the raster-path switch. One per window and one per command-line run.
+//
+// A set drawn once is watched through its own signals: a set emptied for a reload
+// or about to be destroyed has its entries dropped (and any coarse copy being made
+// of it stopped) at once, so no caller has to remember to tell. The renderer lives
+// in the thread that made it; the drawing functions may run on other threads at
+// the same time (a picture written in the background), coarseCopy only in its own.
+class Renderer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Renderer(QObject *parent = nullptr);
+    ~Renderer() override;  // stops every coarse copy being made
+
+    // The raster path is on by default; switching it off makes every drawing take
+    // the per-point path (for comparisons and measurements).
+    void setRasterPathEnabled(bool on);
+    bool rasterPathEnabled() const;
+
+    // One set's maximum-intensity projection over the picture the painter is open on:
+    // one point per pixel, blended by the layer's opacity. sw and sh are the set's
+    // slice size as the caller saw it; a set that no longer has that size is not
+    // drawn. On a plain opaque ARGB32 picture the pixels are computed in parallel with
+    // the same result. Leaves the pen at the last pixel's colour.
+    void drawVolume(QPainter &p, const SceneView &v, const SceneLayer &layer, int sw, int sh, int pw, int ph);
+    // The whole picture: white, then per layer with slices the far frame, the volume
+    // and the near frame; sets are boxes centred on the origin, sw x sh x slices
+    // voxels of the layer's spacing. The painter stays open.
+    void drawScene(QPainter &p, const Scene &s, int pw, int ph);
+    // The scene drawn into a new ARGB32 picture of its size; a null picture when the
+    // size is refused.
+    QImage renderScene(const Scene &s);
+    // The scene drawn at its size and written as render::writePicture does.
+    bool writeScene(const QString &fname, const Scene &s, QString *error);
+    // Makes ahead what drawing the scene's volumes will need of their sets (value
+    // blocks, re-cut planes), so that the drawing itself takes only its own time.
+    void prepareVolumes(const Scene &s);
+
+    // The finished coarse copy of `set` as it is now, or null while it is being made
+    // on a thread of its own (started by this call when none is).
+    std::shared_ptr<const CoarseSet> coarseCopy(const SliceDatas &set);
+    // Waits until every coarse copy started so far is made.
+    void waitForCoarseCopies();
+
+private:
+    // Connects once to the set's signals that end what is kept of it.
+    void watch(const SliceDatas &set);
+    void forget(const SliceDatas *set);
+    // The raster engine's premultiplied blend values at this opacity (1 .. 255), or
+    // null when the engine does not blend points as the raster path assumes.
+    const quint8 *engineBlend(int alpha);
+
+    std::unique_ptr<VolumeCaches> caches_;
+    std::unique_ptr<CoarseCopies> coarse_;
+    std::atomic<bool> rasterPath_{true};
+    std::mutex watchMutex_;
+    std::set<const SliceDatas *> watched_;
+};
+
+}  // namespace render
+
+#endif
