@@ -3,15 +3,12 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QMetaObject>
 #include <QTranslator>
 
 #include <cstring>
 
 #include "app/cfgstore.h"
 #include "app/version.h"
-#include "ui/ctview.h"
-#include "ui/slicesctrl.h"
 
 QString defaultConfigFileName()
 {
@@ -94,17 +91,6 @@ QStringList sliceFileArguments(int argc, const char *const *argv, const QString 
             files.append(QDir::cleanPath(start.absoluteFilePath(arg)));
     }
     return files;
-}
-
-void loadSliceFilesAtStart(CtView &w, const QStringList &files)
-{
-    if (files.isEmpty() || w.sCtrls.isEmpty())
-        return;
-    SliceDatas *set = &w.sCtrls.first()->sliceDatas;
-    // Queued by name, so Qt copies the list into the call itself and no state of ours
-    // (such as a lambda's captured copy) is handed to the loader thread behind Qt's
-    // queue, where the thread sanitizer cannot see the ordering.
-    QMetaObject::invokeMethod(set, "filesSelected", Qt::QueuedConnection, Q_ARG(QStringList, files));
 }
 
 bool versionRequested(int argc, const char *const *argv)

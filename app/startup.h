@@ -5,7 +5,6 @@
 #include <QStringList>
 
 class CfgStore;
-class CtView;
 class QTranslator;
 
 // The decisions of the start-up sequence as plain functions over a store, so
@@ -36,11 +35,6 @@ bool loadJapaneseTranslation(QTranslator &translator, const QString &appDir);
 // decoded as UTF-8, in the order given. A relative name is made absolute against
 // startDir, the directory the program was started in; empty arguments are left out.
 QStringList sliceFileArguments(int argc, const char *const *argv, const QString &startDir);
-// Hands files to the first panel's loader the way its file dialog does: queued
-// to the set's filesSelected in the loader thread, so that the panel hears
-// cleared, loadedNewFile and loadFilesFinished as after a dialog. Nothing
-// happens for an empty list.
-void loadSliceFilesAtStart(CtView &w, const QStringList &files);
 // True when an argument after the program is exactly "--version". Checked before
 // anything else: the program then prints versionLine() and ends, needing no display.
 // No other argument can be mistaken for it: slice files end at the first argument

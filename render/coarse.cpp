@@ -208,6 +208,11 @@ void CoarseCopies::forget(const SliceDatas *set)
     }
 }
 
+bool CoarseCopies::has(const SliceDatas *set) const
+{
+    return std::any_of(entries_.begin(), entries_.end(), [set](const auto &e) { return e->set == set; });
+}
+
 void CoarseCopies::waitForBuilds()
 {
     for (const auto &e : entries_) {

@@ -45,6 +45,8 @@ public:
     std::shared_ptr<const CoarseSet> get(const SliceDatas &set);
     // Stops any build of `set` and drops its copy; call before the set is destroyed.
     void forget(const SliceDatas *set);
+    // Whether a copy of `set` is kept or being built.
+    bool has(const SliceDatas *set) const;
     // Waits until every build started so far has ended.
     void waitForBuilds();
 

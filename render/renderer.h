@@ -67,6 +67,9 @@ public:
     std::shared_ptr<const CoarseSet> coarseCopy(const SliceDatas &set);
     // Waits until every coarse copy started so far is made.
     void waitForCoarseCopies();
+    // How many things derived from the set at this address the renderer keeps (value
+    // blocks, re-cut planes, a coarse copy made or being made); for memory reports.
+    int keptCopies(const SliceDatas *set);
 
 private:
     // Connects once to the set's signals that end what is kept of it.

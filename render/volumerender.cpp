@@ -242,6 +242,12 @@ public:
         dropIf([set](const T &p) { return p.set == set; });
     }
 
+    int count(const SliceDatas *set)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return int(std::count_if(items_.begin(), items_.end(), [set](const auto &p) { return p->set == set; }));
+    }
+
     // The entry for set and axis, made by make() when there is none. The caller holds
     // the set's read lock.
     template <typename Make> std::shared_ptr<const T> get(const SliceDatas &set, int axis, Make make)
@@ -347,7 +353,7 @@ void Renderer::watch(const SliceDatas &set)
     // copy being made of them stops first; a reload's clear is heard in this thread.
     connect(&set, &SliceDatas::aboutToBeDestroyed, this, [this, key] {
         forget(key);
-        std::lock_guard<std::mutex> lock(watchMutex_);
+        std::lock_guard<std::mutex> watching(watchMutex_);
         watched_.erase(key);
     }, Qt::DirectConnection);
     connect(&set, &SliceDatas::cleared, this, [this, key] { forget(key); });
@@ -369,6 +375,11 @@ std::shared_ptr<const CoarseSet> Renderer::coarseCopy(const SliceDatas &set)
 void Renderer::waitForCoarseCopies()
 {
     coarse_->waitForBuilds();
+}
+
+int Renderer::keptCopies(const SliceDatas *set)
+{
+    return caches_->planes.count(set) + caches_->bricks.count(set) + (coarse_->has(set) ? 1 : 0);
 }
 
 void Renderer::prepareVolumes(const Scene &s)

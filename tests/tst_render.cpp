@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <memory>
 
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
@@ -231,6 +232,8 @@ private slots:
     void spacingStretchesLikeRepeatedVoxels();
     void blocksPassedOver_data();
     void blocksPassedOver();
+    void rendererLetsSetsGo_data();
+    void rendererLetsSetsGo();
 };
 
 void TestRender::rasterMatchesReference_data()
@@ -691,6 +694,67 @@ void TestRender::spacingStretchesLikeRepeatedVoxels()
     render::Renderer renderer;
     const QString diff = firstDifference(renderer.renderScene(a), renderer.renderScene(b));
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+// A renderer keeps value blocks, re-cut planes and a coarse copy of each set it draws;
+// a reload or the set's end lets them go through the set's own signals, with no call
+// anyone must remember, also while the coarse copy is still being made.
+void TestRender::rendererLetsSetsGo_data()
+{
+    QTest::addColumn<bool>("destroyed");
+    QTest::addColumn<bool>("waitForCopy");
+    QTest::newRow("reload") << false << true;
+    QTest::newRow("set destroyed") << true << true;
+    QTest::newRow("set destroyed while its coarse copy is made") << true << false;
+}
+
+void TestRender::rendererLetsSetsGo()
+{
+    QFETCH(bool, destroyed);
+    QFETCH(bool, waitForCopy);
+    const int sw = 40, sh = 36, ss = 33;
+    auto set = std::make_unique<SliceDatas>();
+    auto fill = [&] {
+        for (int z = 0; z < ss; ++z)
+            set->slices.push_back(makeSlice(Kind::Grey, sw, sh, ss, z, 5u));
+        set->width = sw;
+        set->height = sh;
+        set->loaded = true;
+    };
+    fill();
+    render::Renderer renderer;
+    Scene sc;
+    sc.width = sc.height = sc.frameWidth = sc.frameHeight = 48;
+    SceneLayer layer;
+    layer.set = set.get();
+    layer.minTh = 0;
+    layer.maxTh = 300;
+    sc.layers.push_back(layer);
+    const QImage first = renderer.renderScene(sc);  // value blocks of the slices
+    sc.view = render::turned(sc.view, sc.view.ny, 1.4);
+    sc.view.sampling = Sampling::Voxels;
+    renderer.renderScene(sc);  // planes re-cut across the columns, with their blocks
+    renderer.coarseCopy(*set);
+    if (waitForCopy)
+        renderer.waitForCoarseCopies();
+    const SliceDatas *address = set.get();
+    QCOMPARE(renderer.keptCopies(address), 3);
+
+    if (destroyed) {
+        set.reset();
+    } else {
+        set->clear();
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(renderer.keptCopies(address), 0);
+    if (destroyed)
+        return;
+    // Loaded again, the set is drawn as before and its copies are made anew.
+    fill();
+    sc.view = SceneView();
+    const QString diff = firstDifference(renderer.renderScene(sc), first);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    QCOMPARE(renderer.keptCopies(address), 1);
 }
 
 QTEST_MAIN(TestRender)

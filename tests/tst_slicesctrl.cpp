@@ -8,10 +8,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "app/cfgstore.h"
 #include "panelfixtures.h"
+#include "render/layersettings.h"
+#include "slicefixtures.h"
 #include "ui/slicesctrl.h"
 
 namespace {
@@ -70,6 +74,8 @@ private slots:
     void exactRangeBehindFields();
     void nonFinitePercentStartsOver_data();
     void nonFinitePercentStartsOver();
+    void loadFollowsSettingsRule_data();
+    void loadFollowsSettingsRule();
     void opacityReadClamped_data();
     void opacityReadClamped();
     void oddFileNames_data();
@@ -719,6 +725,69 @@ void TestSlicesCtrl::nonFinitePercentStartsOver()
     QVERIFY(loadThroughDialog(p, {dir.filePath("r.png")}));
     QCOMPARE(fieldTexts(p), texts);
     QCOMPARE(paints.count(), 5);
+}
+
+// The panel and the command-line renderer reset a set's settings on a load by one
+// rule: what the panel shows after a load is exactly settingsAfterLoad of what it
+// showed before (the rule is written once, so oxa-render draws what the window does).
+void TestSlicesCtrl::loadFollowsSettingsRule_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("picture after a typed window") << "r.png" << "maxThPC_" << "80";
+    QTest::newRow("picture after a typed lower value") << "r.png" << "minTh_" << "37.5";
+    QTest::newRow("not-a-number percentage") << "r.png" << "minThPC_" << "nan";
+    QTest::newRow("infinite percentage") << "r.png" << "maxThPC_" << "inf";
+    QTest::newRow("typed spacing is replaced by the files'") << "r.png" << "spacingZ_" << "3";
+    QTest::newRow("range overflowing the span") << "wide.dat" << "minThPC_" << "30";
+    QTest::newRow("range that six digits cannot tell apart") << "near.dat" << "maxThPC_" << "75";
+    QTest::newRow("nothing accepted keeps everything") << "bad.txt" << "maxThPC_" << "60";
+}
+
+void TestSlicesCtrl::loadFollowsSettingsRule()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, field);
+    QFETCH(QString, typed);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(fixtures::writeRampPng(dir.filePath("r.png"), 16, 16, 10, 210));
+    QVERIFY(writeTwoValueGrid(dir.filePath("wide.dat"), -1e308, 1e308));
+    QVERIFY(writeTwoValueGrid(dir.filePath("near.dat"), 1e6 + 0.25, 1e6 + 0.75));
+    QVERIFY(fixtures::writeGarbage(dir.filePath("bad.txt")));
+    SlicesCtrl p(dir.path());
+    QVERIFY(loadThroughDialog(p, {dir.filePath("r.png")}));
+    auto *edit = p.findChild<QLineEdit *>(field);
+    QVERIFY(edit);
+    typeInto(edit, typed);
+    const LayerSettings before = p.settings();
+
+    QVERIFY(loadThroughDialog(p, {dir.filePath(file)}));
+    LoadOutcome outcome;
+    {
+        SliceDatas::ReadGuard guard(p.sliceDatas);
+        outcome = loadOutcomeOf(p.sliceDatas);
+    }
+    const LayerSettings want = settingsAfterLoad(before, outcome);
+    const LayerSettings got = p.settings();
+    const QList<std::pair<const char *, std::pair<double, double>>> numbers = {
+        {"rangeMin", {got.rangeMin, want.rangeMin}}, {"rangeMax", {got.rangeMax, want.rangeMax}},
+        {"minTh", {got.minTh, want.minTh}},          {"maxTh", {got.maxTh, want.maxTh}},
+        {"minPC", {got.minPC, want.minPC}},          {"maxPC", {got.maxPC, want.maxPC}},
+        {"spacing.x", {got.spacing.x, want.spacing.x}}, {"spacing.y", {got.spacing.y, want.spacing.y}},
+        {"spacing.z", {got.spacing.z, want.spacing.z}}};
+    for (const auto &[name, pair] : numbers) {
+        // NaN only where both are NaN: a not-a-number typed field kept by a failed load.
+        const bool same = pair.first == pair.second || (std::isnan(pair.first) && std::isnan(pair.second));
+        QVERIFY2(same, qPrintable(QStringLiteral("%1: panel %2, rule %3")
+                                      .arg(QLatin1String(name))
+                                      .arg(pair.first, 0, 'g', 17)
+                                      .arg(pair.second, 0, 'g', 17)));
+    }
+    QCOMPARE(got.alpha, want.alpha);
+    QCOMPARE(got.vColor, want.vColor);
+    QCOMPARE(got.showVolume, want.showVolume);
 }
 
 // The renderer reads alpha() whenever it draws, also while a value is typed but not

@@ -30,7 +30,7 @@ oxa_install_packages() {
 oxa_build() {
     local dir=${OXA_BUILD_DIR:-build}
     if [ ! -f "$dir/CMakeCache.txt" ]; then
-        cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@"
+        cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DOXA_WERROR="${OXA_WERROR:-OFF}" "$@"
     fi
     cmake --build "$dir" -j"$(nproc)"
 }
@@ -42,7 +42,7 @@ oxa_sanitized_build() {
     local dir=$1 sanitizers=$2
     shift 2
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXA_SANITIZE="$sanitizers" \
-          -DOXA_BUILD_BENCH=OFF "$@" >/dev/null
+          -DOXA_BUILD_BENCH=OFF -DOXA_WERROR="${OXA_WERROR:-OFF}" "$@" >/dev/null
     cmake --build "$dir" -j"$(nproc)"
 }
 

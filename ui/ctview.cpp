@@ -234,3 +234,14 @@ void CtView::closeEvent(QCloseEvent *e)
     Q_UNUSED(e);
     emit finishing();
 }
+
+void loadSliceFilesAtStart(CtView &w, const QStringList &files)
+{
+    if (files.isEmpty() || w.sCtrls.isEmpty())
+        return;
+    SliceDatas *set = &w.sCtrls.first()->sliceDatas;
+    // Queued by name, so Qt copies the list into the call itself and no state of ours
+    // (such as a lambda's captured copy) is handed to the loader thread behind Qt's
+    // queue, where the thread sanitizer cannot see the ordering.
+    QMetaObject::invokeMethod(set, "filesSelected", Qt::QueuedConnection, Q_ARG(QStringList, files));
+}

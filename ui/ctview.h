@@ -170,4 +170,10 @@ private:
     friend struct CtViewTestAccess;
 };
 
+// Hands files to the first panel's loader the way its file dialog does: queued
+// to the set's filesSelected in the loader thread, so that the panel hears
+// cleared, loadedNewFile and loadFilesFinished as after a dialog. Nothing
+// happens for an empty list.
+void loadSliceFilesAtStart(CtView &w, const QStringList &files);
+
 #endif
