@@ -1,0 +1,17 @@
+#ifndef PICTURECHECKS_H
+#define PICTURECHECKS_H
+
+#include <QString>
+
+// Checks made on a file before it goes to Qt's picture decoders. Plain functions,
+// safe on any thread.
+namespace picturecheck {
+
+// False for a picture file that would make its decoder allocate far more than the
+// file could ever hold (see iconLengthsFit), and for a vector drawing (see
+// isVectorFormat); such a file is not decoded as a picture.
+bool safeToDecode(const QString &fname);
+
+}  // namespace picturecheck
+
+#endif
