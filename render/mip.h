@@ -76,11 +76,6 @@ QColor pixelColor(const Params &pr, double u, double s);
 // the reference, sample by sample in order along pr.axis.
 QColor castPixel(const Params &pr, const std::vector<SliceData *> &slices, int c, int r);
 
-// The raster path is on by default; switching it off makes every drawing take
-// the per-point path (for comparisons and measurements). GUI thread only.
-void setRasterPathEnabled(bool on);
-bool rasterPathEnabled();
-
 // The raster engine's blend of a solid point of opacity alpha (1 .. 254) over an
 // opaque pixel, one 8-bit channel at a time: premul[c] + byteMul(d, 255 - alpha).
 inline quint32 byteMul(quint32 x, quint32 a)

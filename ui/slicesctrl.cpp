@@ -9,45 +9,19 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
-#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSignalBlocker>
 #include <QToolButton>
 
 #include <algorithm>
-#include <cmath>
 
 #include "app/cfgstore.h"
-#include "render/scene.h"
 #include "data/nativename.h"
 #include "widgets/chcoord.h"
 #include "widgets/exlabel.h"
 #include "widgets/mousec.h"
 
 namespace {
-// Every number written into a field carries at most six significant digits.
-QString fieldText(double x)
-{
-    return QString::number(x, 'g', 6);
-}
-
-// A spacing in the set's line: three significant digits are plenty to read.
-QString spacingText(double x)
-{
-    return QString::number(x, 'g', 3);
-}
-
-// A spacing field's value: a positive finite number, else 1.
-double spacingValue(const QLineEdit *field)
-{
-    const double v = field->text().toDouble();
-    return std::isfinite(v) && v > 0.0 ? v : 1.0;
-}
-
-// The skipped files listed in a tool tip, at most this many lines.
-constexpr int maxSkippedLines = 30;
-
 QPixmap colorSwatch(const QColor &col)
 {
     QPixmap pm(15, 27);
@@ -139,64 +113,6 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
     }
 }
 
-// Two rows under the file list, made here rather than in the form so that they
-// stay together: the set's line with the skipped-files line, then the spacing
-// fields with the progress bar and Cancel, which are shown only while a load runs.
-void SlicesCtrl::makeSetInfo()
-{
-    auto *box = new QFrame(slicesCtrlFrame_);
-    box->setObjectName("setInfoFrame_");
-    auto *grid = new QGridLayout(box);
-    grid->setContentsMargins(0, 0, 0, 0);
-    setInfo_ = new QLabel(box);
-    setInfo_->setObjectName("setInfo_");
-    skippedInfo_ = new QLabel(box);
-    skippedInfo_->setObjectName("skippedInfo_");
-    skippedInfo_->setVisible(false);
-    auto *spacingLabel = new QLabel(tr("Spacing"), box);
-    spacingX_ = new QLineEdit(box);
-    spacingY_ = new QLineEdit(box);
-    spacingZ_ = new QLineEdit(box);
-    spacingX_->setObjectName("spacingX_");
-    spacingY_->setObjectName("spacingY_");
-    spacingZ_->setObjectName("spacingZ_");
-    spacingX_->setToolTip(tr("Column step"));
-    spacingY_->setToolTip(tr("Row step"));
-    spacingZ_->setToolTip(tr("Slice step"));
-    for (QLineEdit *field : {spacingX_, spacingY_, spacingZ_}) {
-        field->setMaximumWidth(60);
-        field->setText("1");
-    }
-    loadProgress_ = new QProgressBar(box);
-    loadProgress_->setObjectName("loadProgress_");
-    loadProgress_->setFormat(tr("%v of %m files"));
-    loadProgress_->setVisible(false);
-    cancelLoad_ = new QPushButton(tr("Cancel"), box);
-    cancelLoad_->setObjectName("cancelLoad_");
-    cancelLoad_->setVisible(false);
-
-    auto *line = new QHBoxLayout;
-    line->addWidget(setInfo_, 1);
-    line->addWidget(skippedInfo_);
-    logHist_ = new QCheckBox(tr("Log counts"), box);
-    logHist_->setObjectName("logHist_");
-    logHist_->setToolTip(tr("Draws the histogram's counts on a logarithmic scale"));
-    connect(logHist_, &QCheckBox::toggled, dispH_, qOverload<>(&QWidget::update));
-    line->addWidget(logHist_);
-    grid->addLayout(line, 0, 0);
-    auto *controls = new QHBoxLayout;
-    controls->addWidget(spacingLabel);
-    controls->addWidget(spacingX_);
-    controls->addWidget(spacingY_);
-    controls->addWidget(spacingZ_);
-    controls->addWidget(loadProgress_, 1);
-    controls->addWidget(cancelLoad_);
-    controls->addStretch(0);
-    grid->addLayout(controls, 1, 0);
-    gridLayout_2->addWidget(box, gridLayout_2->rowCount(), 0);
-    progressTimer.setInterval(100);
-}
-
 void SlicesCtrl::explainControls()
 {
     const QString showTip = tr("Folds or unfolds this panel");
@@ -231,56 +147,6 @@ void SlicesCtrl::explainControls()
     dispH_->setMinimumWidth(160);
 }
 
-Spacing SlicesCtrl::spacing() const
-{
-    return Spacing{spacingValue(spacingX_), spacingValue(spacingY_), spacingValue(spacingZ_)};
-}
-
-void SlicesCtrl::setSpacing(const Spacing &s)
-{
-    spacingX_->setText(fieldText(s.x));
-    spacingY_->setText(fieldText(s.y));
-    spacingZ_->setText(fieldText(s.z));
-    updateSetInfo();
-}
-
-// "24 slices · 128 × 96 · 0.5 × 0.5 × 2 mm": count, size and the spacing as the
-// fields read now, with the unit the files gave.
-void SlicesCtrl::updateSetInfo()
-{
-    if (!hasSlices) {
-        setInfo_->setText(listedFiles.isEmpty() && skippedInfo_->isHidden() ? QString() : tr("No slices"));
-        return;
-    }
-    const Spacing sp = spacing();
-    QString step = tr("%1 × %2 × %3").arg(spacingText(sp.x), spacingText(sp.y), spacingText(sp.z));
-    if (!spacingUnit.isEmpty())
-        step += QLatin1Char(' ') + spacingUnit;
-    const QString count = sliceCount == 1 ? tr("1 slice") : tr("%1 slices").arg(sliceCount);
-    setInfo_->setText(tr("%1 · %2 × %3 · %4").arg(count).arg(sliceWidth).arg(sliceHeight).arg(step));
-}
-
-void SlicesCtrl::pollLoadProgress()
-{
-    const LoadProgress p = sliceDatas.loadProgress();
-    if (!p.running) {
-        progressTimer.stop();
-        loadProgress_->setVisible(false);
-        cancelLoad_->setVisible(false);
-        return;
-    }
-    loadProgress_->setRange(0, std::max(p.total, 1));
-    loadProgress_->setValue(std::min(p.done, std::max(p.total, 1)));
-    loadProgress_->setVisible(true);
-    cancelLoad_->setVisible(true);
-}
-
-// Stops the running load after its current file; what it accepted is kept.
-void SlicesCtrl::cancelLoading()
-{
-    sliceDatas.cancelLoad();
-}
-
 // A running load is asked to stop after its current file, so closing the window
 // never waits for a long list of files; selections still queued are dropped with
 // the thread's event loop. The set and its slices go after the thread has ended.
@@ -291,113 +157,10 @@ SlicesCtrl::~SlicesCtrl()
     loaderThread.wait();
 }
 
-double SlicesCtrl::rMinV() const
-{
-    return fieldValue(rMinV_);
-}
-
-double SlicesCtrl::rMaxV() const
-{
-    return fieldValue(rMaxV_);
-}
-
-double SlicesCtrl::minThV() const
-{
-    return fieldValue(minTh_);
-}
-
-double SlicesCtrl::maxThV() const
-{
-    return fieldValue(maxTh_);
-}
-
-double SlicesCtrl::minThPC() const
-{
-    return fieldValue(minThPC_);
-}
-
-double SlicesCtrl::maxThPC() const
-{
-    return fieldValue(maxThPC_);
-}
-
-void SlicesCtrl::writeField(QLineEdit *edit, double x)
-{
-    const QString text = fieldText(x);
-    edit->setText(text);
-    written_.insert(edit, WrittenNumber{text, x});
-}
-
-double SlicesCtrl::fieldValue(const QLineEdit *edit) const
-{
-    const QString text = edit->text();
-    const auto it = written_.constFind(edit);
-    if (it != written_.cend() && it->text == text)
-        return it->value;
-    return text.toDouble();
-}
-
-// Clamped here and not only on Enter: a value typed but not yet entered is read by
-// every redraw (the wheel on the picture, another panel's change).
-int SlicesCtrl::alpha() const
-{
-    return std::clamp(alpha_->text().toInt(nullptr, 10), 0, 255);
-}
-
 QStringList SlicesCtrl::acceptedFiles() const
 {
     SliceDatas::ReadGuard guard(sliceDatas);
     return sliceDatas.acceptedFiles;
-}
-
-LayerSettings SlicesCtrl::settings() const
-{
-    LayerSettings s;
-    s.rangeMin = rMinV();
-    s.rangeMax = rMaxV();
-    s.minTh = minThV();
-    s.maxTh = maxThV();
-    s.minPC = minThPC();
-    s.maxPC = maxThPC();
-    s.vColor = vColor;
-    s.sColor = sColor;
-    s.alpha = alpha();
-    s.showVolume = showVolume_->isChecked();
-    s.showFrame = showFrame_->isChecked();
-    s.showCSection = showCSection_->isChecked();
-    s.cutPos = cSlider_->value();
-    s.csNz = csNz;
-    s.fixDir = csFixDir_->isChecked();
-    s.spacing = spacing();
-    return s;
-}
-
-void SlicesCtrl::setSettings(const LayerSettings &s)
-{
-    {
-        const QSignalBlocker b1(showVolume_), b2(showFrame_), b3(showCSection_), b4(cSlider_), b5(csFixDir_);
-        showVolume_->setChecked(s.showVolume);
-        showFrame_->setChecked(s.showFrame);
-        showCSection_->setChecked(s.showCSection);
-        cSlider_->setValue(s.cutPos);
-        csFixDir_->setChecked(s.fixDir);
-    }
-    setVColor(s.vColor);
-    setSColor(s.sColor);
-    setAlpha(s.alpha);
-    csNz = s.csNz;
-    writeField(rMinV_, s.rangeMin);
-    writeField(rMaxV_, s.rangeMax);
-    writeField(minTh_, s.minTh);
-    writeField(maxTh_, s.maxTh);
-    writeField(minThPC_, s.minPC);
-    writeField(maxThPC_, s.maxPC);
-    const auto exactText = [](double v) { return QString::number(v, 'g', QLocale::FloatingPointShortest); };
-    spacingX_->setText(exactText(s.spacing.x));
-    spacingY_->setText(exactText(s.spacing.y));
-    spacingZ_->setText(exactText(s.spacing.z));
-    updateSetInfo();
-    dispH_->update();
 }
 
 void SlicesCtrl::setVColor(QColor col)
@@ -419,74 +182,6 @@ void SlicesCtrl::setSetupNo(int n)
     showB2_->setText(caption);
 }
 
-void SlicesCtrl::setAlpha(int a)
-{
-    alpha_->setText(QString::number(a, 10));
-    fixupAlpha();
-}
-
-double SlicesCtrl::valueFromPercent(double pc) const
-{
-    return render::valueFromPercent(rMinV(), rMaxV(), pc);
-}
-
-double SlicesCtrl::percentFromValue(double v) const
-{
-    return render::percentFromValue(rMinV(), rMaxV(), v);
-}
-
-void SlicesCtrl::setMinThPC(double pc, bool quiet)
-{
-    writeField(minThPC_, pc);
-    minThPC_->setCursorPosition(0);
-    dispH_->update();
-    if (!quiet)
-        setMinThV(valueFromPercent(minThPC()), true);
-    emit paintPImg();
-    dispH_->update();
-}
-
-void SlicesCtrl::setMaxThPC(double pc, bool quiet)
-{
-    writeField(maxThPC_, pc);
-    maxThPC_->setCursorPosition(0);
-    dispH_->update();
-    if (!quiet)
-        setMaxThV(valueFromPercent(maxThPC()), true);
-    emit paintPImg();
-    dispH_->update();
-}
-
-void SlicesCtrl::setMinThV(double v, bool quiet)
-{
-    writeField(minTh_, v);
-    minTh_->setCursorPosition(0);
-    if (!quiet)
-        setMinThPC(percentFromValue(minThV()), true);
-    emit paintPImg();
-    dispH_->update();
-}
-
-void SlicesCtrl::setMaxThV(double v, bool quiet)
-{
-    writeField(maxTh_, v);
-    maxTh_->setCursorPosition(0);
-    if (!quiet)
-        setMaxThPC(percentFromValue(maxThV()), true);
-    emit paintPImg();
-    dispH_->update();
-}
-
-void SlicesCtrl::setRMinV(double x)
-{
-    writeField(rMinV_, x);
-}
-
-void SlicesCtrl::setRMaxV(double x)
-{
-    writeField(rMaxV_, x);
-}
-
 void SlicesCtrl::initNz(Vec3 nz)
 {
     csNz = nz;
@@ -496,37 +191,6 @@ void SlicesCtrl::newNz(Vec3 nz)
 {
     if (!csFixDir_->isChecked())
         csNz = nz;
-}
-
-// Negative opacities become 0, 256 and more become 255; text that is not an
-// integer stays as typed and reads as 0.
-void SlicesCtrl::fixupAlpha()
-{
-    const int typed = alpha_->text().toInt(nullptr, 10);
-    if (typed < 0)
-        alpha_->setText("0");
-    if (typed >= 256)
-        alpha_->setText("255");
-}
-
-void SlicesCtrl::updatedMinThPC()
-{
-    setMinThV(valueFromPercent(minThPC()), true);
-}
-
-void SlicesCtrl::updatedMaxThPC()
-{
-    setMaxThV(valueFromPercent(maxThPC()), true);
-}
-
-void SlicesCtrl::updatedMinTh()
-{
-    setMinThPC(percentFromValue(minThV()), true);
-}
-
-void SlicesCtrl::updatedMaxTh()
-{
-    setMaxThPC(percentFromValue(maxThV()), true);
 }
 
 // Folding: the panel shrinks to the unchecked showB_; checking it unfolds.
@@ -653,27 +317,4 @@ void SlicesCtrl::datasCleared()
     nameList_->clear();
     listedFiles.clear();
     progressTimer.start();
-}
-
-// "3 files skipped", with each file and its reason in the tool tip.
-void SlicesCtrl::showSkipped(const QList<SkippedFile> &skipped)
-{
-    skippedInfo_->setVisible(!skipped.isEmpty());
-    if (skipped.isEmpty()) {
-        skippedInfo_->clear();
-        skippedInfo_->setToolTip(QString());
-        return;
-    }
-    const qsizetype n = skipped.size();
-    skippedInfo_->setText(n == 1 ? tr("1 file skipped") : tr("%1 files skipped").arg(n));
-    QStringList lines;
-    for (qsizetype i = 0; i < n && i < maxSkippedLines; ++i) {
-        const SkippedFile &f = skipped.at(i);
-        lines << tr("%1: %2").arg(QDir::toNativeSeparators(f.file), tr(f.reason.toUtf8().constData())).toHtmlEscaped();
-    }
-    if (n > maxSkippedLines)
-        lines << tr("and %1 more").arg(n - maxSkippedLines).toHtmlEscaped();
-    // Rich text, so that a file name that looks like markup is shown as it is.
-    skippedInfo_->setToolTip(QStringLiteral("<p style=\"white-space:pre\">") + lines.join(QStringLiteral("<br>"))
-                             + QStringLiteral("</p>"));
 }

@@ -157,6 +157,8 @@ private:
     double valueFromPercent(double pc) const;
     double percentFromValue(double v) const;
 
+    // Every number written into a field carries at most six significant digits.
+    static QString fieldText(double x);
     // Writes x ('g', 6 digits) and remembers it exactly behind that text.
     void writeField(QLineEdit *edit, double x);
     double fieldValue(const QLineEdit *edit) const;

@@ -1,0 +1,166 @@
+// The panel's rows under the file list: the set's line, the skipped files, the
+// spacing fields, and the progress of a running load.
+#include "ui/slicesctrl.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cmath>
+
+#include "widgets/exlabel.h"
+
+namespace {
+// A spacing in the set's line: three significant digits are plenty to read.
+QString spacingText(double x)
+{
+    return QString::number(x, 'g', 3);
+}
+
+// A spacing field's value: a positive finite number, else 1.
+double spacingValue(const QLineEdit *field)
+{
+    const double v = field->text().toDouble();
+    return std::isfinite(v) && v > 0.0 ? v : 1.0;
+}
+
+// The skipped files listed in a tool tip, at most this many lines.
+constexpr int maxSkippedLines = 30;
+}  // namespace
+
+// Two rows under the file list, made here rather than in the form so that they
+// stay together: the set's line with the skipped-files line, then the spacing
+// fields with the progress bar and Cancel, which are shown only while a load runs.
+void SlicesCtrl::makeSetInfo()
+{
+    auto *box = new QFrame(slicesCtrlFrame_);
+    box->setObjectName("setInfoFrame_");
+    auto *grid = new QGridLayout(box);
+    grid->setContentsMargins(0, 0, 0, 0);
+    setInfo_ = new QLabel(box);
+    setInfo_->setObjectName("setInfo_");
+    skippedInfo_ = new QLabel(box);
+    skippedInfo_->setObjectName("skippedInfo_");
+    skippedInfo_->setVisible(false);
+    auto *spacingLabel = new QLabel(tr("Spacing"), box);
+    spacingX_ = new QLineEdit(box);
+    spacingY_ = new QLineEdit(box);
+    spacingZ_ = new QLineEdit(box);
+    spacingX_->setObjectName("spacingX_");
+    spacingY_->setObjectName("spacingY_");
+    spacingZ_->setObjectName("spacingZ_");
+    spacingX_->setToolTip(tr("Column step"));
+    spacingY_->setToolTip(tr("Row step"));
+    spacingZ_->setToolTip(tr("Slice step"));
+    for (QLineEdit *field : {spacingX_, spacingY_, spacingZ_}) {
+        field->setMaximumWidth(60);
+        field->setText("1");
+    }
+    loadProgress_ = new QProgressBar(box);
+    loadProgress_->setObjectName("loadProgress_");
+    loadProgress_->setFormat(tr("%v of %m files"));
+    loadProgress_->setVisible(false);
+    cancelLoad_ = new QPushButton(tr("Cancel"), box);
+    cancelLoad_->setObjectName("cancelLoad_");
+    cancelLoad_->setVisible(false);
+
+    auto *line = new QHBoxLayout;
+    line->addWidget(setInfo_, 1);
+    line->addWidget(skippedInfo_);
+    logHist_ = new QCheckBox(tr("Log counts"), box);
+    logHist_->setObjectName("logHist_");
+    logHist_->setToolTip(tr("Draws the histogram's counts on a logarithmic scale"));
+    connect(logHist_, &QCheckBox::toggled, dispH_, qOverload<>(&QWidget::update));
+    line->addWidget(logHist_);
+    grid->addLayout(line, 0, 0);
+    auto *controls = new QHBoxLayout;
+    controls->addWidget(spacingLabel);
+    controls->addWidget(spacingX_);
+    controls->addWidget(spacingY_);
+    controls->addWidget(spacingZ_);
+    controls->addWidget(loadProgress_, 1);
+    controls->addWidget(cancelLoad_);
+    controls->addStretch(0);
+    grid->addLayout(controls, 1, 0);
+    gridLayout_2->addWidget(box, gridLayout_2->rowCount(), 0);
+    progressTimer.setInterval(100);
+}
+
+Spacing SlicesCtrl::spacing() const
+{
+    return Spacing{spacingValue(spacingX_), spacingValue(spacingY_), spacingValue(spacingZ_)};
+}
+
+void SlicesCtrl::setSpacing(const Spacing &s)
+{
+    spacingX_->setText(fieldText(s.x));
+    spacingY_->setText(fieldText(s.y));
+    spacingZ_->setText(fieldText(s.z));
+    updateSetInfo();
+}
+
+// "24 slices · 128 × 96 · 0.5 × 0.5 × 2 mm": count, size and the spacing as the
+// fields read now, with the unit the files gave.
+void SlicesCtrl::updateSetInfo()
+{
+    if (!hasSlices) {
+        setInfo_->setText(listedFiles.isEmpty() && skippedInfo_->isHidden() ? QString() : tr("No slices"));
+        return;
+    }
+    const Spacing sp = spacing();
+    QString step = tr("%1 × %2 × %3").arg(spacingText(sp.x), spacingText(sp.y), spacingText(sp.z));
+    if (!spacingUnit.isEmpty())
+        step += QLatin1Char(' ') + spacingUnit;
+    const QString count = sliceCount == 1 ? tr("1 slice") : tr("%1 slices").arg(sliceCount);
+    setInfo_->setText(tr("%1 · %2 × %3 · %4").arg(count).arg(sliceWidth).arg(sliceHeight).arg(step));
+}
+
+void SlicesCtrl::pollLoadProgress()
+{
+    const LoadProgress p = sliceDatas.loadProgress();
+    if (!p.running) {
+        progressTimer.stop();
+        loadProgress_->setVisible(false);
+        cancelLoad_->setVisible(false);
+        return;
+    }
+    loadProgress_->setRange(0, std::max(p.total, 1));
+    loadProgress_->setValue(std::min(p.done, std::max(p.total, 1)));
+    loadProgress_->setVisible(true);
+    cancelLoad_->setVisible(true);
+}
+
+// Stops the running load after its current file; what it accepted is kept.
+void SlicesCtrl::cancelLoading()
+{
+    sliceDatas.cancelLoad();
+}
+
+// "3 files skipped", with each file and its reason in the tool tip.
+void SlicesCtrl::showSkipped(const QList<SkippedFile> &skipped)
+{
+    skippedInfo_->setVisible(!skipped.isEmpty());
+    if (skipped.isEmpty()) {
+        skippedInfo_->clear();
+        skippedInfo_->setToolTip(QString());
+        return;
+    }
+    const qsizetype n = skipped.size();
+    skippedInfo_->setText(n == 1 ? tr("1 file skipped") : tr("%1 files skipped").arg(n));
+    QStringList lines;
+    for (qsizetype i = 0; i < n && i < maxSkippedLines; ++i) {
+        const SkippedFile &f = skipped.at(i);
+        lines << tr("%1: %2").arg(QDir::toNativeSeparators(f.file), tr(f.reason.toUtf8().constData())).toHtmlEscaped();
+    }
+    if (n > maxSkippedLines)
+        lines << tr("and %1 more").arg(n - maxSkippedLines).toHtmlEscaped();
+    // Rich text, so that a file name that looks like markup is shown as it is.
+    skippedInfo_->setToolTip(QStringLiteral("<p style=\"white-space:pre\">") + lines.join(QStringLiteral("<br>"))
+                             + QStringLiteral("</p>"));
+}
