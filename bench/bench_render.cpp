@@ -1,12 +1,13 @@
-// Renderer benchmark: a phantom of 256 slices of 256 x 256 pixels drawn
-// through CtView::paintPImg with the initial and an oblique view, at 256 x 256
+// Renderer benchmark: a phantom of 256 slices of 256 x 256 pixels drawn as the
+// window draws its picture (a renderer's scene of the set as loaded into a panel),
+// with the initial and an oblique view, at 256 x 256
 // and 1024 x 1024 pixels, on the raster path and the per-point path; and the
 // phantom turned and zoomed to fill the picture, at 256 and at 1024 slices of
 // 1024 x 1024 pixels (1 GiB, BM_FilledBig, left out unless a filter names it),
 // each beside a plain single-precision brute-force kernel on the same view; and
 // the same views of volumes whose values rise along the rays, where no block of
 // values can be passed over.
-#include <QApplication>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QThreadPool>
@@ -28,16 +29,10 @@
 #include "data/slicedatas.h"
 #include "render/bricks.h"
 #include "render/coarse.h"
+#include "render/layersettings.h"
 #include "render/mip.h"
 #include "render/renderer.h"
 #include "render/scene.h"
-#include "ui/ctview.h"
-#include "ui/slicesctrl.h"
-
-struct CtViewTestAccess {
-    static void paintPImg(CtView &v) { v.paintPImg(); }
-    static render::Renderer &renderer(CtView &v) { return *v.renderer_; }
-};
 
 namespace {
 
@@ -91,24 +86,26 @@ SliceData *phantomSlice(int z, bool grid)
     return s;
 }
 
+// The set as a panel holds it after a load, and the window's renderer and scene.
 struct Fixture {
-    CtView view;
+    SliceDatas set;
+    render::Renderer renderer;
+    Scene scene;
     explicit Fixture(bool grid)
     {
-        SlicesCtrl *c = view.sCtrls.first();
-        SliceDatas &set = c->sliceDatas;
         for (int z = 0; z < volSide; ++z)
             set.slices.push_back(phantomSlice(z, grid));
         set.width = set.height = volSide;
         set.minV = 0;
         set.maxV = grid ? 130 : 255;
         set.loaded = true;
-        c->rMinV_->setText("0");
-        c->rMaxV_->setText(grid ? "130" : "255");
-        c->showFrame_->setChecked(true);
+        LayerSettings settings;
+        settings.rangeMax = set.maxV;
+        scene.layers.push_back(sceneLayer(settings, &set));
     }
     void setView(bool oblique)
     {
+        SceneView &view = scene.view;
         view.nx = Vec3{1, 0, 0};
         view.ny = Vec3{0, 1, 0};
         view.nz = Vec3{0, 0, 1};
@@ -121,7 +118,18 @@ struct Fixture {
             view.ny = rx(ry(view.ny));
             view.nz = rx(ry(view.nz));
         }
-        view.sCtrls.first()->csNz = view.nz;
+        scene.layers.front().csNz = view.nz;
+    }
+    // One frame as the window draws it: a new picture of the size, filled and drawn.
+    QImage frame(int size)
+    {
+        scene.width = scene.height = scene.frameWidth = scene.frameHeight = size;
+        QImage picture(size, size, QImage::Format_ARGB32);
+        QPainter p(&picture);
+        renderer.prepareVolumes(scene);
+        renderer.drawScene(p, scene, size, size);
+        p.end();
+        return picture;
     }
 };
 
@@ -142,14 +150,12 @@ void BM_Render(benchmark::State &state)
     const bool grid = state.range(3) != 0;
     Fixture &f = fixture(grid);
     f.setView(oblique);
-    f.view.imgPixWidth_->setText(QString::number(size));
-    f.view.imgPixHeight_->setText(QString::number(size));
-    CtViewTestAccess::renderer(f.view).setRasterPathEnabled(raster);
+    f.renderer.setRasterPathEnabled(raster);
     for (auto _ : state) {
-        CtViewTestAccess::paintPImg(f.view);
-        benchmark::DoNotOptimize(f.view.pImg.constBits());
+        const QImage picture = f.frame(size);
+        benchmark::DoNotOptimize(picture.constBits());
     }
-    CtViewTestAccess::renderer(f.view).setRasterPathEnabled(true);
+    f.renderer.setRasterPathEnabled(true);
     state.counters["samples/s"] =
         benchmark::Counter(double(size) * size * volSide * state.iterations(), benchmark::Counter::kIsRate);
     state.SetLabel(std::string(grid ? "grid" : "picture") + (oblique ? " oblique " : " initial ")
@@ -457,7 +463,7 @@ int main(int argc, char **argv)
 {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
+    QGuiApplication app(argc, argv);
     // The 1 GiB case runs only when a filter is given (--benchmark_filter=Big, say).
     std::vector<char *> args(argv, argv + argc);
     bool filtered = false;

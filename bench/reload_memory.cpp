@@ -1,18 +1,21 @@
-// Peak resident memory across reloads of a 1 GiB set into the window's first panel:
+// Peak resident memory across reloads of a 1 GiB set, loaded and drawn as the window's
+// first panel does:
 //   build/reload_memory [FOLDER [WORKERS [RELOADS [FORMAT]]]]
 // FOLDER (default reload-1gib beside the program) gets 1024 grey slices of 1024 x 1024
 // pixels in FORMAT (pgm, the default, or png) when it holds none yet; WORKERS 0 (the
-// default) is one per core. Each load runs in the panel's loader thread as a chosen
-// file list does; the window then draws the set (a drag would make a coarse copy of
-// it only if that drawing took over 40 ms).
+// default) is one per core. Each load runs in a loader thread of its own as a panel's
+// chosen file list does; a renderer then draws the set fitted into 256 x 256 pixels,
+// as the window does after a load.
 // Prints the resident and the peak resident memory after each load.
-#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
 #include <QStringList>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
@@ -20,15 +23,9 @@
 #include <cstring>
 
 #include "data/slicedatas.h"
-#include "render/coarse.h"
+#include "render/layersettings.h"
 #include "render/renderer.h"
-#include "ui/ctview.h"
-#include "ui/slicesctrl.h"
-
-struct CtViewTestAccess {
-    static void waitForCopies(CtView &v) { v.renderer_->waitForCoarseCopies(); }
-    static double exactMs(const CtView &v) { return v.exactMs_; }
-};
+#include "render/scene.h"
 
 namespace {
 
@@ -82,7 +79,7 @@ int main(int argc, char **argv)
 {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
+    QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     const QString dir = args.size() > 1 ? args[1] : app.applicationDirPath() + "/reload-1gib";
     const int workers = args.size() > 2 ? args[2].toInt() : 0;
@@ -97,26 +94,47 @@ int main(int argc, char **argv)
     for (const QString &name : QDir(dir).entryList({pattern}, QDir::Files, QDir::Name))
         files << dir + '/' + name;
 
-    CtView w;
-    SliceDatas &set = w.sCtrls.first()->sliceDatas;
-    set.setLoadWorkers(workers);
-    std::printf("%lld files, %d workers (0: one per core); window alone: resident %.0f MiB\n",
+    QThread loader;
+    auto *set = new SliceDatas;
+    set->moveToThread(&loader);
+    loader.start();
+    set->setLoadWorkers(workers);
+    render::Renderer renderer;
+    std::printf("%lld files, %d workers (0: one per core); before loading: resident %.0f MiB\n",
                 static_cast<long long>(files.size()), workers, statusMiB("VmRSS:"));
     for (int i = 1; i <= reloads; ++i) {
         QEventLoop loop;
-        QObject::connect(&set, &SliceDatas::loadFilesFinished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+        QObject::connect(set, &SliceDatas::loadFilesFinished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
         QElapsedTimer clock;
         clock.start();
-        QMetaObject::invokeMethod(&set, "filesSelected", Qt::QueuedConnection, Q_ARG(QStringList, files));
+        QMetaObject::invokeMethod(set, "filesSelected", Qt::QueuedConnection, Q_ARG(QStringList, files));
         loop.exec();
         const double loadMs = double(clock.elapsed());
         app.processEvents();
-        w.fitView();
-        CtViewTestAccess::waitForCopies(w);
+        LayerSettings settings;
+        {
+            SliceDatas::ReadGuard guard(*set);
+            settings = settingsAfterLoad(settings, loadOutcomeOf(*set));
+        }
+        Scene scene;
+        scene.layers.push_back(sceneLayer(settings, set));
+        scene.view = render::fitted(scene, scene.width, scene.height);
+        clock.restart();
+        const QImage picture = renderer.renderScene(scene);
+        const double drawMs = double(clock.nsecsElapsed()) / 1e6;
+        std::size_t slices = 0;
+        {
+            SliceDatas::ReadGuard guard(*set);
+            slices = set->slices.size();
+        }
         std::printf(
             "load %d: %zu slices in %.0f ms, then drawn in %.0f ms: resident %.0f MiB, peak resident %.0f MiB\n", i,
-            set.slices.size(), loadMs, CtViewTestAccess::exactMs(w), statusMiB("VmRSS:"), statusMiB("VmHWM:"));
+            slices, loadMs, drawMs, statusMiB("VmRSS:"), statusMiB("VmHWM:"));
         std::fflush(stdout);
     }
+    loader.requestInterruption();
+    loader.quit();
+    loader.wait();
+    delete set;
     return 0;
 }
