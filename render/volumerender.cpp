@@ -18,6 +18,7 @@
 #include "render/coarse.h"
 #include "render/mip.h"
 #include "render/scene.h"
+#include "render/volumeparams.h"
 
 namespace {
 
@@ -279,18 +280,6 @@ private:
     std::vector<std::shared_ptr<const T>> items_;
 };
 
-// A physical point (x, y, z) in a set's voxel grid: (x / sx, y / sy, z / sz).
-Vec3 voxelVector(const Vec3 &pt, const Spacing &sp)
-{
-    return Vec3{pt.x / sp.x, pt.y / sp.y, pt.z / sp.z};
-}
-
-// The axis the samples of a set of this spacing step along in view v (see mip::Params::axis).
-int samplingAxis(const SceneView &v, const Spacing &sp)
-{
-    return v.sampling == Sampling::Voxels ? mip::stepAxis(voxelVector(v.nz, sp)) : 2;
-}
-
 }  // namespace
 
 namespace render {
@@ -392,7 +381,7 @@ void Renderer::prepareVolumes(const Scene &s)
         SliceDatas::ReadGuard guard(set);
         if (set.slices.empty() || set.width <= 0 || set.height <= 0)
             continue;
-        const int axis = samplingAxis(s.view, layer.spacing);
+        const int axis = render::samplingAxis(s.view, layer.spacing);
         if (axis == 2)
             caches_->bricksOf(set);
         else
@@ -406,32 +395,9 @@ void Renderer::drawVolume(QPainter &p, const SceneView &v, const SceneLayer &lay
         return;
     const SliceDatas &set = *layer.set;
     watch(set);
-    mip::Params pr;
-    pr.minTh = layer.minTh;
-    pr.maxTh = layer.maxTh;
-    pr.vColor = layer.vColor;
-    pr.sColor = layer.sColor;
-    pr.alpha = layer.alpha;
-    pr.cut = layer.cut;
-    pr.scale = v.scale;
-    pr.sw = sw;
-    pr.sh = sh;
-    pr.pw = pw;
-    pr.ph = ph;
-    // Spacing: the rays are followed in the set's own voxel grid, where a physical
-    // point (x, y, z) lies at (x / sx, y / sy, z / sz) and the cut is measured in
-    // slice steps. Dividing by 1 changes no bit, so spacing 1, 1, 1 draws as before.
-    const Spacing &sp = layer.spacing;
-    pr.nx = voxelVector(v.nx, sp);
-    pr.ny = voxelVector(v.ny, sp);
-    pr.nz = voxelVector(v.nz, sp);
-    pr.center = voxelVector(v.center, sp);
-    pr.csNz = Vec3{layer.csNz.x * sp.x / sp.z, layer.csNz.y * sp.y / sp.z, layer.csNz.z};
-    pr.axis = samplingAxis(v, sp);
-
     SliceDatas::ReadGuard guard(set);
     const std::vector<SliceData *> &slices = set.slices;
-    pr.B = layer.cutPos / 100.0 * double(slices.size());
+    const mip::Params pr = volumeParams(v, layer, sw, sh, int(slices.size()), pw, ph);
     if (ph <= 0)
         return;
     // Sampling trusts sw and sh: a set that no longer has that size (a load
