@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/session.h"
+#include "app/slicecommand.h"
 #include "data/slicedatas.h"
 #include "render/renderer.h"
 #include "render/scene.h"
@@ -201,10 +202,17 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
                                           "(FILE_000.png ...), or one movie for .mp4, .webm, .gif.",
                                           "N");
     const QCommandLineOption infoOpt("info", "Write no picture; print what each set holds as JSON.");
+    const QCommandLineOption sliceOpt("slice", "Write the slice view through plane INDEX (from 0) along AXIS "
+                                               "(stack, columns or rows) instead of the projection.",
+                                      "AXIS:INDEX");
+    const QCommandLineOption pickOpt("pick", "Write no picture; print the voxel each set shows at picture pixel "
+                                             "X,Y as JSON.",
+                                     "X,Y");
     const QCommandLineOption helpOpt({"h", "help"}, "Show this help.");
     const QCommandLineOption versionOpt("version", "Show the version.");
     parser.addOptions(
-        {outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, infoOpt, helpOpt, versionOpt});
+        {outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, infoOpt, sliceOpt, pickOpt,
+         helpOpt, versionOpt});
     parser.addPositionalArgument("FILE", "Slice files of one set, in stack order.", "[FILE...]");
     if (!parser.parse(args))
         throw Failure{parser.errorText(), 2};
@@ -223,7 +231,15 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         throw Failure{QStringLiteral("give either slice files or --session, not both"), 2};
     if (!fromSession && files.isEmpty())
         throw Failure{QStringLiteral("no slice files given (see --help)"), 2};
-    const bool infoOnly = parser.isSet(infoOpt);
+    SliceAxis sliceAxis = SliceAxis::Stack;
+    int sliceIndex = 0;
+    if (parser.isSet(sliceOpt) && !parseSliceOption(parser.value(sliceOpt), sliceAxis, sliceIndex))
+        throw Failure{QStringLiteral("--slice takes AXIS:INDEX, such as stack:12 (axes: stack, columns, rows)"), 2};
+    double pickX = 0.0, pickY = 0.0;
+    if (parser.isSet(pickOpt) && (!parseTurn(parser.value(pickOpt), pickX, pickY) || pickX < 0 || pickY < 0
+                                  || pickX != std::floor(pickX) || pickY != std::floor(pickY)))
+        throw Failure{QStringLiteral("--pick takes a picture pixel X,Y, such as 128,40"), 2};
+    const bool infoOnly = parser.isSet(infoOpt) || parser.isSet(pickOpt);
     const QString output = parser.value(outputOpt);
     if (!infoOnly && output.isEmpty())
         throw Failure{QStringLiteral("no output file given (-o FILE)"), 2};
@@ -264,6 +280,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     // The sets and how each is drawn.
     std::vector<LoadedSet> sets;
     std::vector<LayerSettings> settings;
+    std::vector<Measurement> measurements;
     Scene scene;
     if (fromSession) {
         Session session;
@@ -274,6 +291,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         if (!missing.isEmpty())
             throw Failure{QStringLiteral("missing slice files of the session: %1").arg(missing.join(", "))};
         scene.view = session.view;
+        measurements = session.measurements;
         if (!sizeGiven) {
             width = session.width;
             height = session.height;
@@ -295,7 +313,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     for (std::size_t i = 0; i < sets.size(); ++i)
         scene.layers.push_back(sceneLayer(settings[i], sets[i].set.get()));
 
-    if (infoOnly) {
+    if (parser.isSet(infoOpt)) {
         QJsonArray all;
         for (const LoadedSet &ls : sets)
             all.append(info(ls));
@@ -304,9 +322,18 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     }
     for (const LoadedSet &ls : sets) {
         SliceDatas::ReadGuard guard(*ls.set);
-        if (!ls.set->loaded)
-            throw Failure{ls.chosen.isEmpty() ? QStringLiteral("a set of the session has no slice files")
-                                              : QStringLiteral("no readable slice among the files of a set")};
+        if (ls.set->loaded)
+            continue;
+        if (ls.chosen.isEmpty())
+            throw Failure{QStringLiteral("a set of the session has no slice files")};
+        // The first file refused, by name, with its reason ("not found", "unreadable", ...).
+        QString why = QStringLiteral("no readable slice among the files of a set");
+        const QList<SkippedFile> &skipped = ls.set->skipped;
+        if (!skipped.isEmpty())
+            why += QStringLiteral(": %1: %2").arg(skipped.first().file, skipped.first().reason);
+        if (skipped.size() > 1)
+            why += QStringLiteral(" (and %1 more)").arg(skipped.size() - 1);
+        throw Failure{why};
     }
 
     if (parser.isSet(samplingOpt))
@@ -347,7 +374,22 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         frames.push_back(f);
     }
 
+    if (parser.isSet(pickOpt)) {
+        if (pickX >= width || pickY >= height)
+            throw Failure{QStringLiteral("--pick %1 lies outside the %2 x %3 picture").arg(parser.value(pickOpt)).arg(width).arg(height), 2};
+        out << pickJson(frames.front(), int(pickX), int(pickY)) << Qt::flush;
+        return 0;
+    }
     render::Renderer renderer;
+    if (parser.isSet(sliceOpt)) {
+        QString why;
+        const QImage picture = slicePicture(frames.front(), sliceAxis, sliceIndex, width, height, measurements, &why);
+        if (picture.isNull())
+            throw Failure{QStringLiteral("cannot draw --slice %1: %2").arg(parser.value(sliceOpt), why)};
+        if (!render::writePicture(output, picture.convertToFormat(QImage::Format_ARGB32), render::SvgOverlay(), &why))
+            throw Failure{QStringLiteral("cannot write %1: %2").arg(output, why)};
+        return 0;
+    }
     if (isMovie(suffix)) {
         writeMovie(renderer, output, frames);
         return 0;

@@ -9,12 +9,14 @@
 #include <QSaveFile>
 
 #include <cmath>
+#include <iterator>
 
 namespace {
 
 const char formatTag[] = "oxa-session";
 constexpr qint64 maxSessionBytes = qint64(64) << 20;
 constexpr qsizetype maxSets = 1000;
+constexpr qsizetype maxMeasurements = 10000;
 
 QString tr(const char *text)
 {
@@ -25,6 +27,9 @@ QJsonArray vecJson(const Vec3 &v)
 {
     return QJsonArray{v.x, v.y, v.z};
 }
+
+// The names of the views layouts in a session, in the order of ViewsLayout.
+const char *const viewsNames[] = {"3d", "3d+slices", "stack", "columns", "rows"};
 
 QString colorName(const QColor &c)
 {
@@ -191,6 +196,17 @@ QByteArray sessionToJson(const Session &s, const QDir &base)
                             {"scale", s.view.scale},
                             {"sampling", s.view.sampling == Sampling::Voxels ? "voxels" : "slices"}});
     root.insert("linkCrossSection", s.linkCSection);
+    QJsonArray measurements;
+    for (const Measurement &m : s.measurements)
+        measurements.append(QJsonObject{{"name", m.name},
+                                        {"kind", measureKindName(m.kind)},
+                                        {"axis", sliceAxisName(m.axis)},
+                                        {"depth", m.depth},
+                                        {"from", QJsonArray{m.a.x(), m.a.y()}},
+                                        {"to", QJsonArray{m.b.x(), m.b.y()}}});
+    root.insert("views", QJsonObject{{"layout", QLatin1String(viewsNames[int(s.views)])},
+                                     {"crosshair", vecJson(s.crosshair)},
+                                     {"measurements", measurements}});
     root.insert("sets", sets);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
@@ -220,7 +236,7 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
 
     Reader r;
     Session s;
-    r.onlyKeys(root, QString(), {"format", "version", "picture", "view", "linkCrossSection", "sets"});
+    r.onlyKeys(root, QString(), {"format", "version", "picture", "view", "linkCrossSection", "views", "sets"});
 
     const QJsonObject picture = r.object(root, QString(), "picture");
     r.onlyKeys(picture, "picture", {"width", "height"});
@@ -245,6 +261,54 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
         r.fail("view.sampling", "%1: not \"slices\" or \"voxels\"");
 
     s.linkCSection = r.boolean(root, QString(), "linkCrossSection");
+
+    // Since format 2; absent, the picture alone with the crosshair at the centre.
+    if (root.contains(QLatin1String("views"))) {
+        const QJsonObject views = r.object(root, QString(), "views");
+        r.onlyKeys(views, "views", {"layout", "crosshair", "measurements"});
+        const QJsonValue layout = r.member(views, "views", "layout");
+        bool known = false;
+        for (int i = 0; i < int(std::size(viewsNames)); ++i) {
+            if (layout == QJsonValue(QLatin1String(viewsNames[i]))) {
+                s.views = static_cast<ViewsLayout>(i);
+                known = true;
+            }
+        }
+        if (!known && !layout.isUndefined())
+            r.fail("views.layout", "%1: not a known layout");
+        s.crosshair = r.vec(views, "views", "crosshair");
+        const QJsonValue list = r.member(views, "views", "measurements");
+        if (!list.isUndefined() && !list.isArray())
+            r.fail("views.measurements", "%1: not a list");
+        const QJsonArray items = list.toArray();
+        if (items.size() > maxMeasurements)
+            r.fail("views.measurements", "%1: out of range");
+        for (qsizetype i = 0; i < items.size() && r.ok(); ++i) {
+            const QString path = QStringLiteral("views.measurements[%1]").arg(i);
+            const QJsonObject o = items.at(i).toObject();
+            if (!items.at(i).isObject()) {
+                r.fail(path, "%1: not an object");
+                break;
+            }
+            r.onlyKeys(o, path, {"name", "kind", "axis", "depth", "from", "to"});
+            Measurement m;
+            const QJsonValue name = r.member(o, path, "name");
+            if (!name.isUndefined() && (!name.isString() || name.toString().size() > 1000))
+                r.fail(path + ".name", "%1: not a name");
+            m.name = name.toString();
+            if (!measureKindFromName(r.member(o, path, "kind").toString(), m.kind))
+                r.fail(path + ".kind", "%1: not a known kind");
+            if (!sliceAxisFromName(r.member(o, path, "axis").toString(), m.axis))
+                r.fail(path + ".axis", "%1: not a known axis");
+            m.depth = r.number(o, path, "depth");
+            double a[2] = {0.0, 0.0}, b[2] = {0.0, 0.0};
+            r.numbers(o, path, "from", a, 2);
+            r.numbers(o, path, "to", b, 2);
+            m.a = QPointF(a[0], a[1]);
+            m.b = QPointF(b[0], b[1]);
+            s.measurements.push_back(m);
+        }
+    }
 
     const QJsonValue setsValue = r.member(root, QString(), "sets");
     if (!setsValue.isUndefined() && !setsValue.isArray())

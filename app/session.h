@@ -11,7 +11,9 @@
 
 #include "data/spacing.h"
 #include "render/layersettings.h"
+#include "render/measure.h"
 #include "render/scene.h"
+#include "render/sliceview.h"
 
 // One slice set of a session: its files and every setting of its panel that
 // changes the picture, kept exact.
@@ -22,11 +24,16 @@ struct SessionSet : LayerSettings {
 // A saved view of every set: what "Save Session…" writes and "Open Session…" and
 // `oxa-render --session` read. Files are JSON with a format version.
 struct Session {
-    static constexpr int formatVersion = 1;
+    // 2: the views, the crosshair and the measurements; a file of format 1 reads with
+    // their defaults.
+    static constexpr int formatVersion = 2;
     SceneView view;
     int width = 256;
     int height = 256;
     bool linkCSection = true;
+    ViewsLayout views = ViewsLayout::Picture;
+    Vec3 crosshair;  // in the sets' unit
+    std::vector<Measurement> measurements;
     std::vector<SessionSet> sets;
 };
 

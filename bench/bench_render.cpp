@@ -31,7 +31,9 @@
 #include "render/coarse.h"
 #include "render/layersettings.h"
 #include "render/mip.h"
+#include "render/picking.h"
 #include "render/renderer.h"
+#include "render/sliceview.h"
 #include "render/scene.h"
 
 namespace {
@@ -456,6 +458,51 @@ BENCHMARK(BM_FilledBig)
     ->Args({1024, 0, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+// A slice view of the 256-slice phantom along the stack, across columns and across
+// rows, fitted to a size x size picture: what each step of a slice redraws.
+void BM_SliceView(benchmark::State &state)
+{
+    const int size = int(state.range(0));
+    const SliceAxis axis = static_cast<SliceAxis>(state.range(1));
+    const int n = volSide;
+    SliceDatas &set = filledSet(n, false);
+    SceneLayer layer;
+    layer.set = &set;
+    layer.minTh = 0;
+    layer.maxTh = 256;
+    const std::vector<SceneLayer> layers{layer};
+    const SliceViewState v = fittedSliceView(layers, axis, planeCentre(layer, axis, n / 3), size, size);
+    for (auto _ : state) {
+        const QImage picture = drawSliceView(layers, v, size, size);
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+    state.SetLabel(axis == SliceAxis::Stack ? "along the stack" : axis == SliceAxis::Columns ? "across columns" : "across rows");
+}
+BENCHMARK(BM_SliceView)
+    ->Args({512, 0})
+    ->Args({512, 1})
+    ->Args({512, 2})
+    ->Args({2048, 0})
+    ->Args({2048, 1})
+    ->Args({2048, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Picking the voxel behind one picture pixel of the oblique 256-slice phantom.
+void BM_Pick(benchmark::State &state)
+{
+    Fixture &f = fixture(false);
+    f.setView(true);
+    f.scene.width = f.scene.height = 512;
+    int k = 0;
+    for (auto _ : state) {
+        const auto picked = render::pickPixel(f.scene, 200 + k % 100, 256);
+        benchmark::DoNotOptimize(picked.data());
+        ++k;
+    }
+}
+BENCHMARK(BM_Pick)->Unit(benchmark::kMicrosecond);
+
 BENCHMARK(BM_Bricks)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Bricks)->Name("BM_BricksBig")->Arg(1024)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -131,7 +131,12 @@ void readFile(const QString &name, SliceFile &out)
         QFile file(fname);
         // Regular files only: a pipe or a device would hold the loader (SliceData::load
         // refuses them for the same reason).
-        if (!QFileInfo(fname).isFile() || !file.open(QIODevice::ReadOnly)) {
+        const QFileInfo info(fname);
+        if (!info.exists() && !info.isSymLink()) {
+            out.reason = QString::fromLatin1(skipReason::notFound);
+            return;
+        }
+        if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
             out.reason = QString::fromLatin1(skipReason::unreadable);
             return;
         }

@@ -18,6 +18,7 @@ inline constexpr const char *otherSize = QT_TRANSLATE_NOOP("SlicesCtrl", "other 
 inline constexpr const char *flat = QT_TRANSLATE_NOOP("SlicesCtrl", "all values equal");
 inline constexpr const char *notSlices = QT_TRANSLATE_NOOP("SlicesCtrl", "not a slice file we can read");
 inline constexpr const char *unreadable = QT_TRANSLATE_NOOP("SlicesCtrl", "unreadable");
+inline constexpr const char *notFound = QT_TRANSLATE_NOOP("SlicesCtrl", "not found");
 inline constexpr const char *noMemory = QT_TRANSLATE_NOOP("SlicesCtrl", "not enough memory for this slice");
 }  // namespace skipReason
 

@@ -27,6 +27,10 @@ enum class SliceAxis {
     Rows,     // across the stack at one row: x to the right, z down, stepping along y
 };
 
+// What a window shows: the picture alone (the start), the picture with the three
+// slice views, or one slice view alone. Sessions keep it.
+enum class ViewsLayout { Picture, PictureAndSlices, Stack, Columns, Rows };
+
 // The two in-plane coordinates (right, down) and the depth of a point seen along axis.
 QPointF planePoint(SliceAxis axis, const Vec3 &p);
 double planeDepth(SliceAxis axis, const Vec3 &p);

@@ -79,6 +79,7 @@ private slots:
     void sessionMatchesWindow();
     void turntable();
     void info();
+    void pickAndSlice();
     void refusals_data();
     void refusals();
 
@@ -232,6 +233,33 @@ void TestRenderCommand::info()
     QCOMPARE(series["files"].toArray().size(), ct.size());
 }
 
+// --pick prints one entry per set: the voxel behind the pixel, or null where the set
+// shows nothing; --slice writes the slice view at the picture size.
+void TestRenderCommand::pickAndSlice()
+{
+    const Result r = runCommand({ramps[0], ramps[1], ramps[2], "--size", "64x48", "--pick", "32,20"});
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    const QJsonArray picked = QJsonDocument::fromJson(r.out.toUtf8()).array();
+    QCOMPARE(picked.size(), 1);
+    const QJsonObject o = picked[0].toObject();
+    QCOMPARE(o["set"].toInt(), 0);
+    const QJsonArray voxel = o["voxel"].toArray();
+    QCOMPARE(voxel.size(), 3);
+    QVERIFY(voxel[0].toInt() >= 0 && voxel[0].toInt() < 50 && voxel[1].toInt() >= 0 && voxel[1].toInt() < 30);
+    QVERIFY(voxel[2].toInt() >= 0 && voxel[2].toInt() < 3);
+    QCOMPARE(o["position"].toArray().size(), 3);
+    QVERIFY(o["value"].toDouble() > 0.0);
+
+    const Result none = runCommand({ramps[0], ramps[1], "--size", "64x48", "--pick", "0,0"});
+    QVERIFY2(none.status == 0, qPrintable(none.err));
+    QVERIFY(QJsonDocument::fromJson(none.out.toUtf8()).array().at(0).isNull());
+
+    const QString out = dir.filePath("slice.png");
+    const Result sl = runCommand({ramps[0], ramps[1], ramps[2], "--size", "80x60", "--slice", "rows:10", "-o", out});
+    QVERIFY2(sl.status == 0, qPrintable(sl.err));
+    QCOMPARE(QImage(out).size(), QSize(80, 60));
+}
+
 void TestRenderCommand::refusals_data()
 {
     QTest::addColumn<QStringList>("args");  // "OUT" stands for a file in the test folder
@@ -252,6 +280,11 @@ void TestRenderCommand::refusals_data()
     QTest::newRow("files and session") << QStringList{"RAMP", "--session", "x.oxa", "-o", "OUT.png"} << 2 << "not both";
     QTest::newRow("no readable slice") << QStringList{"GARBAGE", "-o", "OUT.png"} << 1 << "no readable slice";
     QTest::newRow("unwritable output") << QStringList{"RAMP", "-o", "missing/folder/OUT.png"} << 1 << "cannot write";
+    QTest::newRow("slice past the set") << QStringList{"RAMP", "--slice", "stack:99", "-o", "OUT.png"} << 1
+                                        << "outside";
+    QTest::newRow("slice not axis:index") << QStringList{"RAMP", "--slice", "diagonal:3", "-o", "OUT.png"} << 2
+                                          << "--slice";
+    QTest::newRow("pick outside the picture") << QStringList{"RAMP", "--pick", "300,2"} << 2 << "outside";
     QTest::newRow("missing session") << QStringList{"--session", "none.oxa", "-o", "OUT.png"} << 1
                                      << "cannot read the session";
 }

@@ -505,7 +505,7 @@ void TestScanFiles::skippedFilesLine()
     const QStringList expected{QDir::toNativeSeparators(small) + ": other size than the first",
                                QDir::toNativeSeparators(flat) + ": all values equal",
                                QDir::toNativeSeparators(garbage) + ": not a slice file we can read",
-                               QDir::toNativeSeparators(missing) + ": unreadable"};
+                               QDir::toNativeSeparators(missing) + ": not found"};
     qsizetype at = 0;
     for (const QString &line : expected) {
         const qsizetype found = tip.indexOf(line.toHtmlEscaped(), at);

@@ -38,6 +38,16 @@ Session fullSession(const QDir &base)
     s.width = 321;
     s.height = 123;
     s.linkCSection = false;
+    s.views = ViewsLayout::Columns;
+    s.crosshair = Vec3{1.25, -3.5, 7e-3};
+    Measurement m;
+    m.name = QStringLiteral("ventricle, \"left\"");
+    m.kind = MeasureKind::Ellipse;
+    m.axis = SliceAxis::Rows;
+    m.depth = -2.75;
+    m.a = QPointF(0.1, -0.2);
+    m.b = QPointF(1.0 / 3.0, 7.5);
+    s.measurements = {m, Measurement()};
     SessionSet a;
     a.files = {base.filePath("a/s1.png"), base.filePath("a/s2.png")};
     a.spacing.x = 0.5;
@@ -81,6 +91,18 @@ void compareSessions(const Session &a, const Session &b)
     QCOMPARE(a.width, b.width);
     QCOMPARE(a.height, b.height);
     QCOMPARE(a.linkCSection, b.linkCSection);
+    QCOMPARE(a.views, b.views);
+    compareVec(a.crosshair, b.crosshair);
+    QCOMPARE(a.measurements.size(), b.measurements.size());
+    for (std::size_t i = 0; i < a.measurements.size(); ++i) {
+        const Measurement &x = a.measurements[i], &y = b.measurements[i];
+        QCOMPARE(x.name, y.name);
+        QCOMPARE(x.kind, y.kind);
+        QCOMPARE(x.axis, y.axis);
+        QCOMPARE(x.depth, y.depth);
+        QCOMPARE(x.a, y.a);
+        QCOMPARE(x.b, y.b);
+    }
     QCOMPARE(a.sets.size(), b.sets.size());
     for (std::size_t i = 0; i < a.sets.size(); ++i) {
         const SessionSet &x = a.sets[i], &y = b.sets[i];
@@ -151,7 +173,8 @@ void TestSession::refused_data()
 
     QTest::newRow("not JSON") << QByteArray("!{") << "not a session file";
     QTest::newRow("another format") << QByteArray("format=\"something\"") << "not a session file";
-    QTest::newRow("newer version") << QByteArray("version=2") << "newer version";
+    QTest::newRow("newer version") << QByteArray("version=" + QByteArray::number(Session::formatVersion + 1))
+                                   << "newer version";
     QTest::newRow("unknown key") << QByteArray("colour=1") << "colour: unknown key";
     QTest::newRow("wrong type") << QByteArray("linkCrossSection=\"yes\"") << "linkCrossSection";
     QTest::newRow("huge number") << QByteArray("picture={\"width\":1e300,\"height\":5}") << "picture.width";
@@ -167,6 +190,11 @@ void TestSession::refused_data()
                                   << "not a session file";
     QTest::newRow("set not an object") << QByteArray("sets=[7]") << "sets[0]";
     QTest::newRow("missing key") << QByteArray("sets=[{\"files\":[]}]") << "missing";
+    QTest::newRow("unknown measurement") << QByteArray("views={\"layout\":\"3d\",\"crosshair\":[0,0,0],"
+                                                       "\"measurements\":[{\"name\":\"a\",\"kind\":\"angle\","
+                                                       "\"axis\":\"stack\",\"depth\":0,\"from\":[0,0],\"to\":[1,1]}]}")
+                                         << "views.measurements[0].kind";
+    QTest::newRow("unknown layout") << QByteArray("views={\"layout\":\"4d\",\"crosshair\":[0,0,0]}") << "views.layout";
 }
 
 // A damaged or newer session is refused with a reason and leaves the target as it was.

@@ -470,7 +470,11 @@ void TestSlicesCtrl::fileDialogSettings()
     QVERIFY(d);
     QCOMPARE(d->parent(), &p);
     QCOMPARE(d->directory().absolutePath(), QDir(dir.path()).absolutePath());
-    QCOMPARE(d->nameFilters(), QStringList({"Data Files (*.dat *.png)", "Any Files (* *.*)"}));
+    // Every kind of slice file the program reads first; DICOM and TIFF are not hidden.
+    QCOMPARE(d->nameFilters(), SlicesCtrl::sliceFileFilters());
+    QCOMPARE(d->nameFilters().mid(1), QStringList({"Data Files (*.dat *.png)", "Any Files (* *.*)"}));
+    for (const char *pattern : {"*.dat", "*.png", "*.dcm", "*.tif", "*.tiff"})
+        QVERIFY2(d->nameFilters().first().contains(QLatin1String(pattern)), pattern);
     QCOMPARE(d->windowTitle(), QStringLiteral("Select Data Files"));
     QCOMPARE(d->fileMode(), QFileDialog::ExistingFiles);
     QCOMPARE(d->acceptMode(), QFileDialog::AcceptOpen);

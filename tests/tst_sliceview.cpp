@@ -5,6 +5,7 @@
 
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
+#include "render/measure.h"
 #include "render/mip.h"
 #include "render/picking.h"
 #include "render/sliceview.h"
@@ -63,6 +64,9 @@ private slots:
     void pickingMatchesReference();
     void sliceViewShowsVoxels_data();
     void sliceViewShowsVoxels();
+    void regionFigures_data();
+    void regionFigures();
+    void csvColumns();
 };
 
 // Over turned views, cuts, both samplings and anisotropic spacing, the picked voxel of
@@ -179,6 +183,112 @@ void TestSliceView::sliceViewShowsVoxels()
             }
     QVERIFY(checked > 0);
     QCOMPARE(img.pixel(0, 0), qRgb(255, 255, 255));
+}
+
+// A region's figures against the voxels of its plane counted here one by one: those
+// whose centres lie in the rectangle, or in the ellipse inscribed in it.
+void TestSliceView::regionFigures_data()
+{
+    QTest::addColumn<SliceAxis>("axis");
+    QTest::addColumn<bool>("ellipse");
+    QTest::addColumn<Spacing>("spacing");
+    QTest::addColumn<QPointF>("a");
+    QTest::addColumn<QPointF>("b");
+    QTest::newRow("rectangle along the stack") << SliceAxis::Stack << false << Spacing() << QPointF(-4.2, -3) << QPointF(5, 6.5);
+    QTest::newRow("ellipse along the stack, anisotropic")
+        << SliceAxis::Stack << true << Spacing{0.5, 2.0, 1.0} << QPointF(3, 9) << QPointF(-2.5, -7.1);
+    QTest::newRow("rectangle across columns, anisotropic")
+        << SliceAxis::Columns << false << Spacing{1.0, 0.75, 2.5} << QPointF(-9, -5) << QPointF(8, 2);
+    QTest::newRow("ellipse across rows") << SliceAxis::Rows << true << Spacing() << QPointF(-11, -4) << QPointF(3, 4);
+    QTest::newRow("region past the set's edge") << SliceAxis::Stack << false << Spacing() << QPointF(5, 5) << QPointF(40, 30);
+    QTest::newRow("region outside the set") << SliceAxis::Rows << false << Spacing() << QPointF(50, 50) << QPointF(60, 70);
+}
+
+void TestSliceView::regionFigures()
+{
+    QFETCH(SliceAxis, axis);
+    QFETCH(bool, ellipse);
+    QFETCH(Spacing, spacing);
+    QFETCH(QPointF, a);
+    QFETCH(QPointF, b);
+    const int sw = 23, sh = 19, ss = 9;
+    const auto set = makeSet(sw, sh, ss);
+    const SceneLayer layer = layerOf(set.get(), spacing);
+    Measurement m;
+    m.kind = ellipse ? MeasureKind::Ellipse : MeasureKind::Rectangle;
+    m.axis = axis;
+    m.depth = planeCentre(layer, axis, axis == SliceAxis::Stack ? 3 : axis == SliceAxis::Columns ? 7 : 12);
+    m.a = a;
+    m.b = b;
+    qint64 count = 0;
+    double sum = 0, sum2 = 0, lo = 1e300, hi = -1e300;
+    for (int z = 0; z < ss; ++z)
+        for (int y = 0; y < sh; ++y)
+            for (int x = 0; x < sw; ++x) {
+                const double px = (x + 0.5 - sw / 2.0) * spacing.x, py = (y + 0.5 - sh / 2.0) * spacing.y,
+                             pz = (z + 0.5 - ss / 2.0) * spacing.z;
+                const double depth = axis == SliceAxis::Stack ? pz : axis == SliceAxis::Columns ? px : py;
+                if (std::abs(depth - m.depth) > 1e-9)
+                    continue;
+                const double u = axis == SliceAxis::Columns ? pz : px;
+                const double v = axis == SliceAxis::Rows ? pz : py;
+                const double u0 = std::min(a.x(), b.x()), u1 = std::max(a.x(), b.x());
+                const double v0 = std::min(a.y(), b.y()), v1 = std::max(a.y(), b.y());
+                bool in = u >= u0 && u <= u1 && v >= v0 && v <= v1;
+                if (ellipse) {
+                    const double du = (u - (u0 + u1) / 2) / ((u1 - u0) / 2), dv = (v - (v0 + v1) / 2) / ((v1 - v0) / 2);
+                    in = du * du + dv * dv <= 1.0;
+                }
+                if (!in)
+                    continue;
+                const double val = set->slices[size_t(z)]->value(x, y);
+                ++count;
+                sum += val;
+                sum2 += val * val;
+                lo = std::min(lo, val);
+                hi = std::max(hi, val);
+            }
+    const RegionFigures f = measureRegion(m, layer);
+    QCOMPARE(f.count, count);
+    const double su = axis == SliceAxis::Columns ? spacing.z : spacing.x;
+    const double sv = axis == SliceAxis::Rows ? spacing.z : spacing.y;
+    QCOMPARE(f.area, double(count) * su * sv);
+    if (count == 0) {
+        QVERIFY(std::isnan(f.mean) && std::isnan(f.min));
+        return;
+    }
+    const double mean = sum / double(count);
+    QVERIFY(std::abs(f.mean - mean) < 1e-9 * std::max(1.0, std::abs(mean)));
+    QVERIFY(std::abs(f.stdDev - std::sqrt(sum2 / double(count) - mean * mean)) < 1e-6);
+    QCOMPARE(f.min, lo);
+    QCOMPARE(f.max, hi);
+}
+
+// The CSV has its header, one line per measurement and set (one for a ruler), the
+// ruler's length, and quotes a name with a comma.
+void TestSliceView::csvColumns()
+{
+    const auto set = makeSet(23, 19, 9);
+    const SceneLayer layer = layerOf(set.get(), Spacing{0.5, 0.5, 2.0});
+    std::vector<Measurement> ms(2);
+    ms[0].name = QStringLiteral("tumour, left");
+    ms[0].kind = MeasureKind::Ruler;
+    ms[0].a = QPointF(-3, 0);
+    ms[0].b = QPointF(0, 4);
+    ms[1].name = QStringLiteral("r2");
+    ms[1].kind = MeasureKind::Rectangle;
+    ms[1].a = QPointF(-2, -2);
+    ms[1].b = QPointF(2, 2);
+    const QList<QByteArray> lines = measurementsCsv(ms, {layer, layer}).trimmed().split('\n');
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines[0], QByteArray("name,kind,axis,depth,x1,y1,z1,x2,y2,z2,length,set,count,area,mean,sd,min,max"));
+    QVERIFY(lines[1].startsWith("\"tumour, left\",ruler,stack,0,-3,0,0,0,4,0,5,"));
+    for (int i = 1; i < 4; ++i)
+        QCOMPARE(lines[i].count(',') - (i == 1 ? 1 : 0), 17);
+    QVERIFY(lines[2].startsWith("r2,rectangle,stack,"));
+    const QList<QByteArray> cells = lines[3].split(',');
+    QCOMPARE(cells[11], QByteArray("2"));
+    QCOMPARE(cells[12].toLongLong(), measureRegion(ms[1], layer).count);
 }
 
 QTEST_MAIN(TestSliceView)

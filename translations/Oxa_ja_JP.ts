@@ -188,6 +188,96 @@
         <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;The size of screen. Firstly, they should be so small as 256 to work quickly. When the settings, like obserbing direction, position of closs-section, and color range, are decided, it should be set larger as 1024 or so to get high resolution results.&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
         <translation>生成する画像のピクセルサイズ。最初は 256 程度の小さな値にしておき、諸条件(観察方向、断面位置、描画値の閾値等)が決まった時点で、高解像度の画像にするため 1024 程度の値にするのが良い。</translation>
     </message>
+    <message>
+        <source>Views</source>
+        <translation>表示</translation>
+    </message>
+    <message>
+        <source>3D</source>
+        <translation>3D</translation>
+    </message>
+    <message>
+        <source>3D + slices</source>
+        <translation>3D + 断面</translation>
+    </message>
+    <message>
+        <source>Along the stack</source>
+        <translation>積層方向</translation>
+    </message>
+    <message>
+        <source>Across columns</source>
+        <translation>列方向の断面</translation>
+    </message>
+    <message>
+        <source>Across rows</source>
+        <translation>行方向の断面</translation>
+    </message>
+    <message>
+        <source>The picture alone, the picture with three slice views, or one slice view</source>
+        <translation>画像のみ、画像と3つの断面表示、または断面表示1つ</translation>
+    </message>
+    <message>
+        <source>Crosshair</source>
+        <translation>十字線</translation>
+    </message>
+    <message>
+        <source>Marks the slice views' crosshair on the picture</source>
+        <translation>断面表示の十字線の位置を画像に示します</translation>
+    </message>
+    <message>
+        <source>at %1</source>
+        <translation>位置 %1</translation>
+    </message>
+    <message>
+        <source>set %1 [%2, %3, %4] %5</source>
+        <translation>セット %1 [%2, %3, %4] %5</translation>
+    </message>
+    <message>
+        <source>set %1 no value</source>
+        <translation>セット %1 値なし</translation>
+    </message>
+    <message>
+        <source>pixel %1, %2</source>
+        <translation>画素 %1, %2</translation>
+    </message>
+    <message>
+        <source>set %1 [%2, %3, %4] at %5: %6</source>
+        <translation>セット %1 [%2, %3, %4] 位置 %5: %6</translation>
+    </message>
+    <message>
+        <source>Ruler</source>
+        <translation>定規</translation>
+    </message>
+    <message>
+        <source>Profile</source>
+        <translation>プロファイル</translation>
+    </message>
+    <message>
+        <source>Rectangle</source>
+        <translation>矩形</translation>
+    </message>
+    <message>
+        <source>Ellipse</source>
+        <translation>楕円</translation>
+    </message>
+    <message>
+        <source>%1 %2</source>
+        <translation>%1 %2</translation>
+    </message>
+    <message>
+        <source>Export Measurements</source>
+        <translation>計測の書き出し</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>CSVファイル (*.csv)</translation>
+    </message>
+    <message>
+        <source>The measurements could not be saved to %1:
+%2</source>
+        <translation>計測を %1 に保存できませんでした:
+%2</translation>
+    </message>
 </context>
 <context>
     <name>LoadSlices</name>
@@ -438,6 +528,38 @@
         <source>unreadable</source>
         <translation>読み込めない</translation>
     </message>
+    <message>
+        <source>not found</source>
+        <translation>見つからない</translation>
+    </message>
+    <message>
+        <source>Open Folder…</source>
+        <translation>フォルダを開く…</translation>
+    </message>
+    <message>
+        <source>Loads every slice file of a folder; a folder with several DICOM series asks which</source>
+        <translation>フォルダ内のすべてのスライスファイルを読み込みます。複数のDICOMシリーズがある場合は選択します</translation>
+    </message>
+    <message>
+        <source>Open Folder</source>
+        <translation>フォルダを開く</translation>
+    </message>
+    <message>
+        <source>Choose a Series</source>
+        <translation>シリーズの選択</translation>
+    </message>
+    <message>
+        <source>%1 · %2</source>
+        <translation>%1 · %2</translation>
+    </message>
+    <message>
+        <source>(no description)</source>
+        <translation>(説明なし)</translation>
+    </message>
+    <message>
+        <source>Slice Files (%1)</source>
+        <translation>スライスファイル (%1)</translation>
+    </message>
 </context>
 <context>
     <name>Session</name>
@@ -512,6 +634,76 @@
     <message>
         <source>the file is too large for a session</source>
         <translation>セッションとしては大きすぎるファイルです</translation>
+    </message>
+</context>
+<context>
+    <name>SliceViewWidget</name>
+    <message>
+        <source>Outside the set · %1 = %2</source>
+        <translation>セットの外 · %1 = %2</translation>
+    </message>
+    <message>
+        <source>Slice %1 of %2 · %3 = %4</source>
+        <translation>スライス %1 / %2 · %3 = %4</translation>
+    </message>
+</context>
+<context>
+    <name>MeasurePanel</name>
+    <message>
+        <source>Crosshair</source>
+        <translation>十字線</translation>
+    </message>
+    <message>
+        <source>Ruler</source>
+        <translation>定規</translation>
+    </message>
+    <message>
+        <source>Profile</source>
+        <translation>プロファイル</translation>
+    </message>
+    <message>
+        <source>Rectangle</source>
+        <translation>矩形</translation>
+    </message>
+    <message>
+        <source>Ellipse</source>
+        <translation>楕円</translation>
+    </message>
+    <message>
+        <source>What a left drag in a slice view does</source>
+        <translation>断面表示での左ドラッグの動作</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>名前</translation>
+    </message>
+    <message>
+        <source>Kind</source>
+        <translation>種類</translation>
+    </message>
+    <message>
+        <source>Figures</source>
+        <translation>計測値</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>削除</translation>
+    </message>
+    <message>
+        <source>Export CSV…</source>
+        <translation>CSV書き出し…</translation>
+    </message>
+    <message>
+        <source>Measure</source>
+        <translation>計測</translation>
+    </message>
+    <message>
+        <source>length %1</source>
+        <translation>長さ %1</translation>
+    </message>
+    <message>
+        <source>set %1: %2 voxels, area %3, mean %4 ± %5, min %6, max %7</source>
+        <translation>セット %1: %2 ボクセル, 面積 %3, 平均 %4 ± %5, 最小 %6, 最大 %7</translation>
     </message>
 </context>
 </TS>

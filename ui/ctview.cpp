@@ -31,6 +31,7 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
         imgFormats.append(QString::fromUtf8(name).toLower());
 
     setupUi(this);
+    makeSliceViews();
 
     dataRoot = dataRoot_;
     saveDir = dataRoot_;

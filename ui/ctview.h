@@ -12,12 +12,19 @@
 
 #include <memory>
 
+#include "render/measure.h"
 #include "render/scene.h"
+#include "render/sliceview.h"
 #include "render/vec3.h"
 #include "ui_ctview.h"
 
 class ChCoord;
 class MouseC;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class SliceViewWidget;
+class MeasurePanel;
 class QCloseEvent;
 class QFileDialog;
 class QMessageBox;
@@ -105,6 +112,21 @@ public:
     void lookAlong(int side);
     void resetView();
 
+    // The views shown (render/sliceview.h).
+    ViewsLayout viewsLayout() const;
+    void setViewsLayout(ViewsLayout layout);
+    // The one crosshair point of every view, in the sets' unit.
+    Vec3 crosshair() const { return crosshair_; }
+    void setCrosshair(const Vec3 &p);
+    // The slice views along the stack, across columns and across rows.
+    SliceViewWidget *sliceView(int i) const { return sliceViews_[i]; }
+    // Moves the crosshair to the voxel that gives picture pixel (c, r) its colour in
+    // the first set that shows something there; false when none does.
+    bool pickAt(int c, int r);
+    // The measurements of the slice views, in the order they were made.
+    const std::vector<Measurement> &measurements() const { return measurements_; }
+    void setMeasurements(const std::vector<Measurement> &ms);
+
 signals:
     void initNz(Vec3 nz);
     void newNz(Vec3 nzv);
@@ -141,6 +163,32 @@ private:
     // With "Picture follows window": the picture size becomes the display's in device pixels.
     void followWindowSize();
     void reportSave(const QString &fname, const QString &why);
+
+    // The slice views, the crosshair and the read-out under the pointer (ctviewslices.cpp).
+    void makeSliceViews();
+    // Hands every slice view the layers to draw (after each redraw of the picture).
+    void updateSliceViews();
+    void showReadout(const Vec3 &p, bool inside);
+    void showPickReadout(int c, int r);
+    // The crosshair's marker over the picture, in display pixels.
+    void drawCrosshairMarker(QPainter *p);
+    QWidget *viewArea_ = nullptr;
+    QComboBox *views_ = nullptr;
+    QCheckBox *showCrosshair_ = nullptr;
+    QLabel *readout_ = nullptr;
+    SliceViewWidget *sliceViews_[3] = {nullptr, nullptr, nullptr};
+    Vec3 crosshair_;
+    MeasurePanel *measurePanel_ = nullptr;
+    std::vector<Measurement> measurements_;
+    int measuresMade_ = 0;
+    // The sets and generations the measurements' figures were last worked out for.
+    std::vector<std::pair<const void *, quint64>> measuredSets_;
+    QFileDialog *csvDialog = nullptr;
+    // Shows the measurements in the panel and the slice views; their figures are
+    // worked out again only when `recount` or the sets changed.
+    void refreshMeasurements(bool recount);
+    void addMeasurement(Measurement m);
+    void exportMeasurements(const QString &fname);
 
     QMessageBox *saveMessage = nullptr;
     QList<QFutureWatcher<QString> *> pendingSaves;

@@ -1,5 +1,7 @@
 #include "ui/ctview.h"
 
+#include <QMouseEvent>
+
 #include <QCollator>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "data/folderscan.h"
 #include "data/slicedatas.h"
 #include "ui/slicesctrl.h"
 #include "widgets/dispa.h"
@@ -24,9 +27,16 @@ QStringList droppedFiles(const QMimeData *mime)
     QStringList files;
     if (mime == nullptr || !mime->hasUrls())
         return files;
-    for (const QUrl &url : mime->urls())
-        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile())
+    for (const QUrl &url : mime->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        const QFileInfo fi(url.toLocalFile());
+        // A dropped folder gives its slice files, as "Open Folder…" does.
+        if (fi.isDir())
+            files.append(filesInFolder(fi.absoluteFilePath()));
+        else if (fi.isFile())
             files.append(url.toLocalFile());
+    }
     QCollator natural;
     natural.setNumericMode(true);
     std::stable_sort(files.begin(), files.end(),
@@ -101,6 +111,21 @@ bool CtView::eventFilter(QObject *watched, QEvent *e)
         fitPanelColumn();
     } else if (watched == dispA_ && e->type() == QEvent::Resize) {
         followWindowSize();
+    } else if (watched == dispA_ && !pImg.isNull() && dispA_->width() > 0 && dispA_->height() > 0
+               && (e->type() == QEvent::MouseMove || e->type() == QEvent::MouseButtonDblClick)) {
+        // Hovering reads the voxel under the pointer; a double click moves the crosshair
+        // there. Neither reaches the display's mouse relay (a turn needs a button held).
+        auto *m = static_cast<QMouseEvent *>(e);
+        if (e->type() == QEvent::MouseMove && m->buttons() != Qt::NoButton)
+            return QFrame::eventFilter(watched, e);
+        const int c = int(m->position().x() * pImg.width() / dispA_->width());
+        const int r = int(m->position().y() * pImg.height() / dispA_->height());
+        if (e->type() == QEvent::MouseButtonDblClick)
+            pickAt(c, r);
+        showPickReadout(c, r);
+        return true;
+    } else if (watched == dispA_ && e->type() == QEvent::Leave) {
+        readout_->clear();
     } else if (e->type() == QEvent::DragEnter || e->type() == QEvent::Drop) {
         // Files dropped on a panel load there; on the picture, into the first panel.
         SlicesCtrl *target = nullptr;
@@ -134,6 +159,7 @@ void CtView::restoreSettings(const QSettings &settings, bool foldersFromSettings
     sampling_->setCurrentIndex(std::clamp(settings.value("view/sampling", 0).toInt(), 0, 1));
     fitOnLoad_->setChecked(settings.value("view/fitOnLoad", false).toBool());
     followWindow_->setChecked(settings.value("view/followWindow", false).toBool());
+    setViewsLayout(static_cast<ViewsLayout>(std::clamp(settings.value("view/layout", 0).toInt(), 0, 4)));
     if (foldersFromSettings) {
         const QString saveFolder = settings.value("folders/save").toString();
         if (!saveFolder.isEmpty() && QFileInfo(saveFolder).isDir())
@@ -153,6 +179,7 @@ void CtView::storeSettings(QSettings &settings) const
     settings.setValue("view/sampling", sampling_->currentIndex());
     settings.setValue("view/fitOnLoad", fitOnLoad_->isChecked());
     settings.setValue("view/followWindow", followWindow_->isChecked());
+    settings.setValue("view/layout", int(viewsLayout()));
     settings.setValue("folders/save", saveDir);
     if (!sCtrls.isEmpty())
         settings.setValue("folders/slices", sCtrls.first()->dataRoot);

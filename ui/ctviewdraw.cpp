@@ -121,6 +121,7 @@ void CtView::paintPImg0(QPainter &p, int pw, int ph)
     coarseShown_ = anyCoarse;
     p.end();
     dispA_->update();
+    updateSliceViews();
 }
 
 void CtView::draw(QPainter *p)
@@ -136,6 +137,7 @@ void CtView::draw(QPainter *p)
     if (!any || pImg.isNull())
         return;
     p->drawImage(QRect(0, 0, dispA_->width(), dispA_->height()), pImg, QRect(0, 0, pImg.width(), pImg.height()));
+    drawCrosshairMarker(p);
 }
 
 void CtView::showSaveImageD()

@@ -18,6 +18,9 @@ Session CtView::currentSession() const
     s.width = imgPixWidth();
     s.height = imgPixHeight();
     s.linkCSection = linkCSection_->isChecked();
+    s.views = viewsLayout();
+    s.crosshair = crosshair_;
+    s.measurements = measurements_;
     for (const SlicesCtrl *c : sCtrls)
         s.sets.push_back(SessionSet{c->settings(), c->acceptedFiles()});
     return s;
@@ -89,6 +92,9 @@ bool CtView::openSession(const QString &fname)
     imgPixWidth_->setText(QString::number(s.width));
     imgPixHeight_->setText(QString::number(s.height));
     linkCSection_->setChecked(s.linkCSection);
+    crosshair_ = s.crosshair;
+    setViewsLayout(s.views);
+    setMeasurements(s.measurements);
     nx = s.view.nx;
     ny = s.view.ny;
     nz = s.view.nz;

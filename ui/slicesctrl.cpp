@@ -74,6 +74,7 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
     setVColor(QColor(0, 127, 127));
     setSColor(QColor(127, 0, 0));
     makeSetInfo();
+    makeOpenFolder();
     explainControls();
 
     sliceDatas.moveToThread(&loaderThread);
@@ -214,7 +215,7 @@ void SlicesCtrl::selectFiles()
     fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
     fileDialog->setFileMode(QFileDialog::ExistingFiles);
     fileDialog->setDirectory(dataRoot);
-    fileDialog->setNameFilters({tr("Data Files (*.dat *.png)"), tr("Any Files (* *.*)")});
+    fileDialog->setNameFilters(sliceFileFilters());
     fileDialog->setWindowTitle(tr("Select Data Files"));
     if (!nativeDialog)
         fileDialog->setOption(QFileDialog::DontUseNativeDialog, true);

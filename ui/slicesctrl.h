@@ -19,6 +19,7 @@
 class ChCoord;
 class MouseC;
 class QCheckBox;
+class QDialog;
 class QColorDialog;
 class QFileDialog;
 class QLabel;
@@ -40,6 +41,11 @@ public:
     QString dataRoot;
     bool nativeDialog = false;
     QFileDialog *fileDialog = nullptr;
+    // "Open Folder…": every slice file of one folder, or the one DICOM series of it
+    // the user picks when it holds several.
+    QPushButton *openFolder_ = nullptr;
+    QFileDialog *folderDialog = nullptr;
+    QDialog *seriesDialog = nullptr;
     QColorDialog *vColorDialog = nullptr;
     QColorDialog *sColorDialog = nullptr;
     SliceDatas sliceDatas;
@@ -64,6 +70,10 @@ public:
     double minThPC() const;
     double maxThPC() const;
     int alpha() const;
+    // The file dialog's filters: first every kind of slice file the program reads,
+    // then the grid and PNG files, then any file (DICOM files often have no suffix).
+    static QStringList sliceFileFilters();
+
     // The files of the set as loaded, in stack order.
     QStringList acceptedFiles() const;
 
@@ -125,6 +135,8 @@ private slots:
     void updatedMaxTh();
     void showHide(bool f);
     void selectFiles();
+    void selectFolder();
+    void folderSelected(const QString &dir);
     void selectVColor();
     void selectSColor();
     void noticedLoadedNewFile(QString fname);
@@ -140,6 +152,9 @@ private slots:
 
 private:
     void makeSetInfo();
+    void makeOpenFolder();
+    // Hands files to the set's loader, as the file dialog does.
+    void loadFiles(const QStringList &files);
     // Tool tips of the form's controls, and field widths that show six significant digits.
     void explainControls();
     void showSkipped(const QList<SkippedFile> &skipped);
