@@ -1,13 +1,15 @@
 #include "data/dicomseries.h"
 
 #include <QFile>
-#include <QFileInfo>
+#include <QIODevice>
 #include <QImage>
 
 // DCMTK's configuration header comes before any other of its headers.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcerror.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcistrmf.h>
 #include <dcmtk/dcmdata/dcpixel.h>
 #include <dcmtk/dcmdata/dcrledrg.h>
 #include <dcmtk/dcmdata/dcstack.h>
@@ -16,6 +18,7 @@
 #include <dcmtk/dcmjpls/djdecode.h>
 #include <dcmtk/oflog/oflog.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -41,6 +44,131 @@ void setUpDcmtk()
         DJDecoderRegistration::registerCodecs();
         DJLSDecoderRegistration::registerCodecs();
     });
+}
+
+// DCMTK reads a file through an input stream, and a value longer than
+// maxHeaderElement only when first used, through a factory that makes a new stream at
+// the value's offset. These read a random-access QIODevice instead of a named file, so
+// a file in memory is parsed exactly as one on disk, its long values skipped and their
+// declared lengths checked against the device's before any is loaded.
+
+// Bytes from an offset to the end of the device. Several streams may read one device
+// (the data set's and those of values read later): each seeks to its own place first.
+class DeviceProducer : public DcmProducer
+{
+public:
+    DeviceProducer(QIODevice &device, qint64 offset) : device_(device), pos_(offset), size_(device.size())
+    {
+        if (!device.isReadable() || offset < 0 || offset > size_)
+            status_ = EC_InvalidStream;
+    }
+
+    OFBool good() const override { return status_.good(); }
+    OFCondition status() const override { return status_; }
+    OFBool eos() override { return pos_ >= size_; }
+    offile_off_t avail() override { return offile_off_t(std::max<qint64>(size_ - pos_, 0)); }
+
+    // A read that gives less than the device should hold makes the stream bad.
+    offile_off_t read(void *buf, offile_off_t buflen) override
+    {
+        const qint64 wanted = std::min<qint64>(qint64(buflen), size_ - pos_);
+        if (!status_.good() || !buf || wanted <= 0)
+            return 0;
+        if ((device_.pos() != pos_ && !device_.seek(pos_))
+            || device_.read(static_cast<char *>(buf), wanted) != wanted) {
+            status_ = EC_InvalidStream;
+            return 0;
+        }
+        pos_ += wanted;
+        return offile_off_t(wanted);
+    }
+
+    offile_off_t skip(offile_off_t skiplen) override
+    {
+        const qint64 skipped = std::min<qint64>(qint64(skiplen), size_ - pos_);
+        if (!status_.good() || skipped <= 0)
+            return 0;
+        pos_ += skipped;
+        return offile_off_t(skipped);
+    }
+
+    void putback(offile_off_t num) override
+    {
+        if (!status_.good() || num <= 0)
+            return;
+        if (qint64(num) <= pos_)
+            pos_ -= qint64(num);
+        else
+            status_ = EC_PutbackFailed;
+    }
+
+private:
+    QIODevice &device_;
+    qint64 pos_;
+    const qint64 size_;
+    OFCondition status_ = EC_Normal;
+};
+
+class DeviceInputStream : public DcmInputStream
+{
+public:
+    // DcmInputStream only keeps the producer's address, so it may come first.
+    DeviceInputStream(QIODevice &device, qint64 offset)
+        : DcmInputStream(&producer_), producer_(device, offset), device_(device), offset_(offset)
+    {
+    }
+
+    DcmInputStreamFactory *newFactory() const override;
+
+private:
+    DeviceProducer producer_;
+    QIODevice &device_;
+    const qint64 offset_;
+};
+
+// Makes streams over the device from one offset. A file stream factory in kind (with
+// an empty name), as DCMTK has no other kind for streams it may reopen.
+class DeviceStreamFactory : public DcmInputFileStreamFactory
+{
+public:
+    DeviceStreamFactory(QIODevice &device, qint64 offset)
+        : DcmInputFileStreamFactory(OFFilename(), offile_off_t(offset)), device_(&device), offset_(offset)
+    {
+    }
+
+    DcmInputStream *create() const override { return new DeviceInputStream(*device_, offset_); }
+    DcmInputStreamFactory *clone() const override { return new DeviceStreamFactory(*this); }
+
+private:
+    QIODevice *device_;
+    qint64 offset_;
+};
+
+DcmInputStreamFactory *DeviceInputStream::newFactory() const
+{
+    // Behind a decompression filter (a deflated data set) values are read at once, as
+    // DCMTK does for files.
+    if (currentProducer() != &producer_)
+        return nullptr;
+    return new DeviceStreamFactory(device_, offset_ + qint64(tell()));
+}
+
+// What DcmFileFormat::loadFile does for a named file, for the device from its position.
+OFCondition loadFromDevice(DcmFileFormat &ff, QIODevice &device)
+{
+    DeviceInputStream stream(device, device.pos());
+    OFCondition result = stream.status();
+    if (result.good())
+        result = ff.clear();
+    if (result.good()) {
+        const E_FileReadMode oldMode = ff.getReadMode();
+        ff.setReadMode(ERM_autoDetect);
+        ff.transferInit();
+        result = ff.read(stream, EXS_Unknown, EGL_noChange, maxHeaderElement);
+        ff.transferEnd();
+        ff.setReadMode(oldMode);
+    }
+    return result;
 }
 
 // False when an element of the data set declares more bytes than the file holds.
@@ -281,14 +409,37 @@ bool readDicomFile(const QString &fname, const QByteArray &head, SliceFile &out)
 {
     if (!looksLikeDicom(head))
         return false;
+    try {
+        QFile file(fname);
+        if (file.open(QIODevice::ReadOnly) && readDicomFile(file, out))
+            return true;
+    } catch (...) {
+        out.slices.clear();
+    }
+    out.isDicom = true;
+    out.reason = QString::fromLatin1(skipReason::unreadable);
+    return true;
+}
+
+bool readDicomFile(QIODevice &device, SliceFile &out) noexcept
+{
+    try {
+        if (!device.isReadable() || !looksLikeDicom(device.peek(132)))
+            return false;
+    } catch (...) {
+        return false;
+    }
     out.isDicom = true;
     try {
         setUpDcmtk();
-        const qint64 fileSize = QFileInfo(fname).size();
+        // Values are read when first used, from their place in the device.
+        if (device.isSequential()) {
+            out.reason = QString::fromLatin1(skipReason::unreadable);
+            return true;
+        }
+        const qint64 fileSize = device.size() - device.pos();
         DcmFileFormat ff;
-        const QByteArray native = QFile::encodeName(fname);
-        if (ff.loadFile(OFFilename(native.constData()), EXS_Unknown, EGL_noChange, maxHeaderElement, ERM_autoDetect)
-                .bad()) {
+        if (loadFromDevice(ff, device).bad()) {
             out.reason = QString::fromLatin1(skipReason::unreadable);
             return true;
         }

@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QIODevice;
+
 struct SliceFile;
 
 // True when head (the first bytes of a file) carries the DICOM file marker "DICM"
@@ -22,5 +24,12 @@ bool looksLikeDicom(const QByteArray &head);
 // slices, or none and the reason. Declared sizes are checked against the slice
 // limits and the file's length before anything is decoded. Never throws.
 bool readDicomFile(const QString &fname, const QByteArray &head, SliceFile &out) noexcept;
+
+// The same from an open device (a QBuffer over bytes in memory, say), the file starting
+// at its position: what readDicomFile gives for a file of those bytes, with the same
+// limits. The device must stay open and unchanged during the call; a sequential one is
+// refused as unreadable. False, with out untouched, when the bytes there are not DICOM
+// or the device is not open for reading.
+bool readDicomFile(QIODevice &device, SliceFile &out) noexcept;
 
 #endif

@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <QFile>
+#include <QIODevice>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -293,8 +294,8 @@ QString decodeLine(const char *b, const char *e, bool terminated)
     return line;
 }
 
-// The lines of a grid file, read in blocks into a buffer that each thread keeps, so
-// that a file costs neither its own size in memory nor fresh pages.
+// The lines of a grid file, read from a device in blocks into a buffer that each thread
+// keeps, so that a file costs neither its own size in memory nor fresh pages.
 class GridLines
 {
 public:
@@ -303,7 +304,7 @@ public:
     // maxGridLineLength characters unless it is mostly CRs, which count for nothing.
     static constexpr std::size_t maxLineBytes = std::size_t(4 * SliceData::maxGridLineLength) + blockBytes;
 
-    explicit GridLines(QFile &file) : file_(file), buf_(threadBuffer())
+    explicit GridLines(QIODevice &device) : device_(device), buf_(threadBuffer())
     {
         if (buf_.size() < blockBytes)
             buf_.resize(blockBytes);
@@ -355,14 +356,18 @@ public:
                 buf_.resize(std::min(buf_.size() * 2, maxLineBytes));
                 data = buf_.data();
             }
-            const qint64 n = file_.read(data + fill_, qint64(buf_.size() - fill_));
-            if (n <= 0)
+            const qint64 n = device_.read(data + fill_, qint64(buf_.size() - fill_));
+            if (n <= 0) {
                 eof_ = true;
-            else
+                failed_ = n < 0 || !device_.atEnd();
+            } else {
                 fill_ += std::size_t(n);
+            }
         }
     }
     bool tooLong() const { return tooLong_; }
+    // Whether the reading stopped before the end of the device: a read failed.
+    bool failed() const { return failed_; }
 
 private:
     static std::vector<char> &threadBuffer()
@@ -371,21 +376,22 @@ private:
         return buffer;
     }
 
-    QFile &file_;
+    QIODevice &device_;
     std::vector<char> &buf_;
     std::size_t pos_ = 0;  // start of the lines not yet handed out
     std::size_t scan_ = 0;  // searched for a line feed up to here
     std::size_t fill_ = 0;  // end of the bytes read
     bool eof_ = false;
     bool tooLong_ = false;
+    bool failed_ = false;
 };
 
 // Parses a grid file whose first line starts with its tag after skip bytes (a
 // byte-order mark): record(x, y, value) for a usual record line, asciiLine(items)
 // for another line of plain ASCII, or textLine(QString &) for the rest, for each
 // line after the tag line as the reference reader sees it. made tells whether the grid was
-// made. False also for an over-long line, as in GridLineReader. Returns nothing when
-// a line is too long to hold, so that the reference reader takes over.
+// made. False also for an over-long line and a failed read, as in GridLineReader.
+// Returns nothing when a line is too long to hold, so that the reference reader takes over.
 template <class Record, class AsciiLine, class TextLine>
 std::optional<bool> parseGridText(SliceData &s, GridLines &lines, qint64 skip, const ByteClasses &bytes, Record record,
                                   AsciiLine asciiLine, TextLine textLine, const bool &made)
@@ -433,7 +439,7 @@ std::optional<bool> parseGridText(SliceData &s, GridLines &lines, qint64 skip, c
     }
     if (lines.tooLong())
         return std::nullopt;
-    if (made)
+    if (made && !lines.failed())
         return true;
     resetGrid(s);
     return false;
@@ -441,46 +447,76 @@ std::optional<bool> parseGridText(SliceData &s, GridLines &lines, qint64 skip, c
 
 enum class GridFormat { range, xyv };
 
-// Reads the grid file the fast way when it is a regular file that starts with the tag
-// (after a UTF-8 byte-order mark); everything else, and a file with a line too long to
+// Reads the grid the fast way when the device is random access and starts with the tag
+// (after a UTF-8 byte-order mark); everything else, and a grid with a line too long to
 // hold, goes to the reference reader, which gives the same result.
-bool readGridFast(SliceData &s, const QString &fname, GridFormat format)
+bool readGridFast(SliceData &s, QIODevice &device, GridFormat format)
 {
     const bool range = format == GridFormat::range;
     const char *tag = range ? "#MOLK-VEDez" : "## 240301";
     const qint64 tagSize = qint64(std::strlen(tag));
-    auto reference = [&] { return range ? s.readRangeGridReference(fname) : s.readXyvGridReference(fname); };
+    auto reference = [&] { return range ? s.readRangeGridReference(device) : s.readXyvGridReference(device); };
 
-    QFile file(fname);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    if (!device.isReadable())
         return false;
-    if (file.isSequential())
+    if (device.isSequential())
         return reference();
+    const qint64 start = device.pos();
     char head[3 + 16];
-    const qint64 headSize = file.read(head, 3 + tagSize);
+    const qint64 headSize = device.read(head, 3 + tagSize);
     qint64 skip = 0;
     if (headSize >= 3 && std::memcmp(head, "\xEF\xBB\xBF", 3) == 0)
         skip = 3;
     const bool tagged = headSize - skip >= tagSize && std::memcmp(head + skip, tag, std::size_t(tagSize)) == 0;
-    if (!tagged || !file.seek(0))
+    if (!device.seek(start))
+        return false;
+    if (!tagged)
         return reference();
 
     std::optional<bool> made;
-    GridLines lines(file);
-    if (range) {
-        RangeGridState st;
-        made = parseGridText(
-            s, lines, skip, rangeGridBytes, [&](qint64 x, qint64 y, double v) { rangeGridRecord(s, st, x, y, &v); },
-            [&](const AsciiItems &items) { rangeGridAsciiLine(s, st, items); },
-            [&](QString &line) { rangeGridLine(s, st, line); }, st.made);
-    } else {
-        XyvGridState st;
-        made = parseGridText(
-            s, lines, skip, xyvGridBytes, [&](qint64 x, qint64 y, double v) { xyvGridRecord(s, st, x, y, &v); },
-            [&](const AsciiItems &items) { xyvGridAsciiLine(s, st, items); },
-            [&](QString &line) { xyvGridLine(s, st, line); }, st.made);
+    {
+        GridLines lines(device);
+        if (range) {
+            RangeGridState st;
+            made = parseGridText(
+                s, lines, skip, rangeGridBytes, [&](qint64 x, qint64 y, double v) { rangeGridRecord(s, st, x, y, &v); },
+                [&](const AsciiItems &items) { rangeGridAsciiLine(s, st, items); },
+                [&](QString &line) { rangeGridLine(s, st, line); }, st.made);
+        } else {
+            XyvGridState st;
+            made = parseGridText(
+                s, lines, skip, xyvGridBytes, [&](qint64 x, qint64 y, double v) { xyvGridRecord(s, st, x, y, &v); },
+                [&](const AsciiItems &items) { xyvGridAsciiLine(s, st, items); },
+                [&](QString &line) { xyvGridLine(s, st, line); }, st.made);
+        }
     }
-    return made ? *made : reference();
+    if (made)
+        return *made;
+    if (!device.seek(start)) {
+        resetGrid(s);
+        return false;
+    }
+    return reference();
+}
+
+// A grid file is read unbuffered: the fast path reads it in large blocks of its own.
+bool readGridFile(SliceData &s, const QString &fname, GridFormat format)
+{
+    QFile file(fname);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return false;
+    return readGridFast(s, file, format);
+}
+
+// Runs a read; out of memory, the slice is left as after a failed read.
+template <typename Read> bool guarded(SliceData &s, Read read)
+{
+    try {
+        return read();
+    } catch (const std::exception &) {
+        resetGrid(s);
+        return false;
+    }
 }
 
 }  // namespace
@@ -489,20 +525,20 @@ bool readGridFast(SliceData &s, const QString &fname, GridFormat format)
 
 bool SliceData::readRangeGrid(const QString &fname)
 {
-    try {
-        return grid::readGridFast(*this, fname, grid::GridFormat::range);
-    } catch (const std::exception &) {
-        grid::resetGrid(*this);
-        return false;
-    }
+    return grid::guarded(*this, [&] { return grid::readGridFile(*this, fname, grid::GridFormat::range); });
 }
 
 bool SliceData::readXyvGrid(const QString &fname)
 {
-    try {
-        return grid::readGridFast(*this, fname, grid::GridFormat::xyv);
-    } catch (const std::exception &) {
-        grid::resetGrid(*this);
-        return false;
-    }
+    return grid::guarded(*this, [&] { return grid::readGridFile(*this, fname, grid::GridFormat::xyv); });
+}
+
+bool SliceData::readRangeGrid(QIODevice &device)
+{
+    return grid::guarded(*this, [&] { return grid::readGridFast(*this, device, grid::GridFormat::range); });
+}
+
+bool SliceData::readXyvGrid(QIODevice &device)
+{
+    return grid::guarded(*this, [&] { return grid::readGridFast(*this, device, grid::GridFormat::xyv); });
 }

@@ -1,6 +1,7 @@
 #include "data/gridreaders.h"
 
 #include <QFile>
+#include <QIODevice>
 #include <QStringList>
 #include <QTextStream>
 
@@ -23,7 +24,10 @@ const double largestDouble = std::numeric_limits<double>::max();
 class GridLineReader
 {
 public:
-    explicit GridLineReader(QFile &file) : in_(&file) { in_.setEncoding(QStringConverter::Utf8); }
+    explicit GridLineReader(QIODevice &device) : device_(device), in_(&device)
+    {
+        in_.setEncoding(QStringConverter::Utf8);
+    }
 
     bool next(QString &line)
     {
@@ -37,8 +41,12 @@ public:
         return true;
     }
     bool tooLong() const { return tooLong_; }
+    // Once next() gave false: whether the lines ended before the end of a random-access
+    // device, that is, a read failed. Unknown for a sequential device: false.
+    bool failed() const { return !tooLong_ && !device_.isSequential() && !device_.atEnd(); }
 
 private:
+    QIODevice &device_;
     QTextStream in_;
     bool tooLong_ = false;
 };
@@ -91,17 +99,36 @@ QStringList splitItems(const QString &line)
     return line.simplified().split(QLatin1Char(' '));
 }
 
+// Text mode on a device while it lives: QTextStream then drops every CR, as it does
+// for a file opened as text.
+class TextMode
+{
+public:
+    explicit TextMode(QIODevice &device) : device_(device), was_(device.isTextModeEnabled())
+    {
+        device.setTextModeEnabled(true);
+    }
+    ~TextMode() { device_.setTextModeEnabled(was_); }
+    TextMode(const TextMode &) = delete;
+    TextMode &operator=(const TextMode &) = delete;
+
+private:
+    QIODevice &device_;
+    const bool was_;
+};
+
 // The line-by-line reading both reference grid readers share: the tag at the start
 // of the first line, then every later line through gridLine until the end of the
-// file or an over-long line. A file without the tag leaves s untouched.
+// device, an over-long line or a failed read. A device without the tag, or not open
+// for reading, leaves s untouched.
 template <typename State, typename LineFn>
-bool readGridByLines(SliceData &s, const QString &fname, QLatin1String tag, LineFn gridLine)
+bool readGridByLines(SliceData &s, QIODevice &device, QLatin1String tag, LineFn gridLine)
 {
-    QFile file(fname);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (!device.isReadable())
         return false;
+    const TextMode text(device);
     try {
-        GridLineReader in(file);
+        GridLineReader in(device);
         QString line;
         in.next(line);  // an over-long first line comes back empty and fails the tag test
         if (line.left(tag.size()) != tag)
@@ -111,7 +138,7 @@ bool readGridByLines(SliceData &s, const QString &fname, QLatin1String tag, Line
         State state;
         while (!in.tooLong() && in.next(line))
             gridLine(s, state, line);
-        if (state.made && !in.tooLong())
+        if (state.made && !in.tooLong() && !in.failed())
             return true;
     } catch (const std::exception &) {
         // Out of memory: the file fails like any other bad grid.
@@ -209,10 +236,27 @@ void xyvGridLine(SliceData &s, XyvGridState &st, QString &line)
 
 bool SliceData::readRangeGridReference(const QString &fname)
 {
-    return grid::readGridByLines<grid::RangeGridState>(*this, fname, QLatin1String("#MOLK-VEDez"), grid::rangeGridLine);
+    QFile file(fname);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    return readRangeGridReference(file);
 }
 
 bool SliceData::readXyvGridReference(const QString &fname)
 {
-    return grid::readGridByLines<grid::XyvGridState>(*this, fname, QLatin1String("## 240301"), grid::xyvGridLine);
+    QFile file(fname);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    return readXyvGridReference(file);
+}
+
+bool SliceData::readRangeGridReference(QIODevice &device)
+{
+    return grid::readGridByLines<grid::RangeGridState>(*this, device, QLatin1String("#MOLK-VEDez"),
+                                                       grid::rangeGridLine);
+}
+
+bool SliceData::readXyvGridReference(QIODevice &device)
+{
+    return grid::readGridByLines<grid::XyvGridState>(*this, device, QLatin1String("## 240301"), grid::xyvGridLine);
 }

@@ -1,7 +1,7 @@
 #include "data/picturechecks.h"
 
 #include <QByteArray>
-#include <QFile>
+#include <QIODevice>
 #include <QImageReader>
 
 #include <cstring>
@@ -21,10 +21,11 @@ quint32 readBe32(const char *p)
 // table declares before it reads, beyond the image reader's allocation limit: a
 // table entry of length 0 in a 181-byte file asks for 8 GiB. Such a file is refused
 // here, before it reaches the decoder: every length must cover at least its own
-// header and stay within the file. Other files pass unchecked.
-bool iconLengthsFit(QFile &file)
+// header and stay within the file. Other files pass unchecked. The file is what the
+// device holds from its position on.
+bool iconLengthsFit(QIODevice &file)
 {
-    const qint64 size = file.size();
+    const qint64 size = file.size() - file.pos();
     if (size < 8 || file.peek(4) != QByteArrayLiteral("icns"))
         return true;
     // The blocks of a well-formed icon file are small; a file too large to check
@@ -60,23 +61,21 @@ bool iconLengthsFit(QFile &file)
 // take minutes to render (thousands of translucent shapes) and can ask for any
 // size; it is never decoded as a slice, whatever its name says: the format is the
 // one the image reader recognises from the content.
-bool isVectorFormat(const QString &fname)
+bool isVectorFormat(QIODevice &device)
 {
-    QImageReader reader(fname);
+    QImageReader reader(&device);
     const QByteArray format = reader.format().toLower();
     return format == "svg" || format == "svgz" || format == "pdf";
 }
 
 }  // namespace
 
-bool safeToDecode(const QString &fname)
+bool safeToDecode(QIODevice &device)
 {
-    if (isVectorFormat(fname))
+    const qint64 start = device.pos();
+    if (isVectorFormat(device) || !device.seek(start))
         return false;
-    QFile file(fname);
-    if (!file.open(QIODevice::ReadOnly))
-        return true;  // the decoder finds out for itself
-    return iconLengthsFit(file);
+    return iconLengthsFit(device);
 }
 
 }  // namespace picturecheck

@@ -1,7 +1,7 @@
 #ifndef PICTURECHECKS_H
 #define PICTURECHECKS_H
 
-#include <QString>
+class QIODevice;
 
 // Checks made on a file before it goes to Qt's picture decoders. Plain functions,
 // safe on any thread.
@@ -9,8 +9,9 @@ namespace picturecheck {
 
 // False for a picture file that would make its decoder allocate far more than the
 // file could ever hold (see iconLengthsFit), and for a vector drawing (see
-// isVectorFormat); such a file is not decoded as a picture.
-bool safeToDecode(const QString &fname);
+// isVectorFormat); such a file is not decoded as a picture. The file is what the
+// random-access device holds from its position on; the position is left anywhere.
+bool safeToDecode(QIODevice &device);
 
 }  // namespace picturecheck
 

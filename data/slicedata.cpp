@@ -1,7 +1,10 @@
 #include "data/slicedata.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QIODevice>
 #include <QImage>
+#include <QImageReader>
 
 #include <algorithm>
 #include <cstring>
@@ -174,20 +177,39 @@ void SliceData::computeImageMinMax()
 
 bool SliceData::load(const QString &name)
 {
-    // A name that is not valid UTF-8 is reached through its own bytes.
-    const NativeFileAlias native(name);
-    const QString &fname = native.path();
-    // Regular files only (or links to them): opening a named pipe blocks until a writer
-    // comes, which would hold the loader thread and the window's closing for ever, and
-    // a device such as /dev/zero never ends.
-    if (!QFileInfo(fname).isFile())
+    try {
+        // A name that is not valid UTF-8 is reached through its own bytes.
+        const NativeFileAlias native(name);
+        const QString &fname = native.path();
+        // Regular files only (or links to them): opening a named pipe blocks until a writer
+        // comes, which would hold the loader thread and the window's closing for ever, and
+        // a device such as /dev/zero never ends.
+        if (!QFileInfo(fname).isFile())
+            return false;
+        QFile file(fname);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        return load(file);
+    } catch (...) {
+    }
+    return false;
+}
+
+bool SliceData::load(QIODevice &device)
+{
+    if (!device.isReadable() || device.isSequential())
         return false;
     try {
-        if (picturecheck::safeToDecode(fname) && image.load(fname)) {
-            computeImageMinMax();
-            return true;
+        const qint64 start = device.pos();
+        // As QImage::load does, a picture that fails to decode leaves a null image.
+        if (picturecheck::safeToDecode(device) && device.seek(start)) {
+            image = QImageReader(&device).read();
+            if (!image.isNull()) {
+                computeImageMinMax();
+                return true;
+            }
         }
-        if (readRangeGrid(fname) || readXyvGrid(fname)) {
+        if ((device.seek(start) && readRangeGrid(device)) || (device.seek(start) && readXyvGrid(device))) {
             isImage = false;
             return true;
         }

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <vector>
 
+class QIODevice;
+
 // One slice: a decoded picture (values are the blue channel of each pixel, or
 // the stored value of a 16-bit grey picture), a grid of doubles read from a grid
 // text file or a stack file, or a plane of floats. Owned by the
@@ -75,12 +77,22 @@ public:
     // reference path, so the result is always exactly that of the reference readers.
     bool readRangeGrid(const QString &fname);
     bool readXyvGrid(const QString &fname);
+    // The same from an open device (a QBuffer over bytes in memory, say), from its
+    // position to its end, with the same results and limits; the file-name readers open
+    // the file and call these. A device not open for reading counts as a file that
+    // cannot be opened; a sequential one goes through the reference path; a read that
+    // fails (or a device that ends before its size) fails the grid as an over-long
+    // line does.
+    bool readRangeGrid(QIODevice &device);
+    bool readXyvGrid(QIODevice &device);
 
     // The straightforward readers: line by line through QTextStream (UTF-8, byte-order
     // mark skipped, CR removed), QString::simplified and split, QString::toInt and
     // toDouble. The reference for the readers above, and several times slower.
     bool readRangeGridReference(const QString &fname);
     bool readXyvGridReference(const QString &fname);
+    bool readRangeGridReference(QIODevice &device);
+    bool readXyvGridReference(QIODevice &device);
 
     // Fills isImage, width, height, minV and maxV from image. A picture of more than
     // eight bits per pixel (other than 16-bit grey) is then kept as one byte per pixel,
@@ -91,6 +103,10 @@ public:
     // that is not valid UTF-8 (its bad bytes shown as U+FFFD) is opened through its
     // bytes (NativeFileAlias). Never throws.
     bool load(const QString &fname);
+    // The same from an open random-access device, from its position on (the position
+    // is left anywhere); false for a sequential device. A QFile's name still hints at
+    // the picture format, as the file name does; bytes are recognised by their content.
+    bool load(QIODevice &device);
 };
 
 inline double SliceData::value(int x, int y) const

@@ -1,6 +1,7 @@
 #include "data/tiffstack.h"
 
 #include <QFile>
+#include <QIODevice>
 #include <QImage>
 #include <QStringList>
 
@@ -17,11 +18,17 @@
 
 namespace {
 
-// libtiff reads through the QFile, so any file name Qt can open works, and its
-// messages are dropped: a file it refuses is simply skipped.
+// libtiff reads through a QIODevice (a QFile, so any file name Qt can open works, or
+// bytes in memory), where the TIFF starts at `start`; its messages are dropped: a
+// file it refuses is simply skipped.
+struct TiffSource {
+    QIODevice *device;
+    qint64 start;
+};
+
 tmsize_t readProc(thandle_t h, void *buf, tmsize_t size)
 {
-    return tmsize_t(static_cast<QFile *>(h)->read(static_cast<char *>(buf), qint64(size)));
+    return tmsize_t(static_cast<TiffSource *>(h)->device->read(static_cast<char *>(buf), qint64(size)));
 }
 
 tmsize_t writeProc(thandle_t, void *, tmsize_t)
@@ -31,8 +38,9 @@ tmsize_t writeProc(thandle_t, void *, tmsize_t)
 
 toff_t seekProc(thandle_t h, toff_t off, int whence)
 {
-    QFile *f = static_cast<QFile *>(h);
-    qint64 base = 0;
+    const TiffSource *src = static_cast<TiffSource *>(h);
+    QIODevice *f = src->device;
+    qint64 base = src->start;
     if (whence == SEEK_CUR)
         base = f->pos();
     else if (whence == SEEK_END)
@@ -40,7 +48,7 @@ toff_t seekProc(thandle_t h, toff_t off, int whence)
     if (off > toff_t(std::numeric_limits<qint64>::max() - base))
         return toff_t(-1);
     const qint64 to = base + qint64(off);
-    return f->seek(to) ? toff_t(to) : toff_t(-1);
+    return f->seek(to) ? toff_t(to - src->start) : toff_t(-1);
 }
 
 int closeProc(thandle_t)
@@ -50,7 +58,8 @@ int closeProc(thandle_t)
 
 toff_t sizeProc(thandle_t h)
 {
-    return toff_t(static_cast<QFile *>(h)->size());
+    const TiffSource *src = static_cast<TiffSource *>(h);
+    return toff_t(src->device->size() - src->start);
 }
 
 int mapProc(thandle_t, void **, toff_t *)
@@ -78,7 +87,7 @@ struct TiffCloser {
 };
 using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 
-TiffPtr openTiff(QFile &file)
+TiffPtr openTiff(TiffSource &source)
 {
     TIFFOpenOptions *opts = TIFFOpenOptionsAlloc();
     if (!opts)
@@ -88,7 +97,7 @@ TiffPtr openTiff(QFile &file)
     TIFFOpenOptionsSetWarningHandlerExtR(opts, quietHandler, nullptr);
     // "h": no memory mapping (the procedures above refuse it anyway); "c" is not
     // given, so strips and tiles are checked against the file's size.
-    TIFF *t = TIFFClientOpenExt("slice", "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
+    TIFF *t = TIFFClientOpenExt("slice", "rm", &source, readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
                                 unmapProc, opts);
     TIFFOpenOptionsFree(opts);
     return TiffPtr(t);
@@ -430,7 +439,21 @@ bool readTiffStack(const QString &fname, const QByteArray &head, SliceFile &out)
         QFile file(fname);
         if (!file.open(QIODevice::ReadOnly))
             return false;
-        TiffPtr t = openTiff(file);
+        return readTiffStack(file, out);
+    } catch (...) {
+        out.slices.clear();
+        out.reason = QString::fromLatin1(skipReason::unreadable);
+    }
+    return true;
+}
+
+bool readTiffStack(QIODevice &device, SliceFile &out) noexcept
+{
+    try {
+        if (!device.isReadable() || device.isSequential() || !looksLikeTiff(device.peek(4)))
+            return false;
+        TiffSource source{&device, device.pos()};
+        TiffPtr t = openTiff(source);
         if (!t)
             return false;  // not a TIFF that libtiff takes: the picture readers may try
         const tdir_t pages = TIFFNumberOfDirectories(t.get());

@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QIODevice;
+
 struct SliceFile;
 
 // True when head (the first bytes of a file) starts like a TIFF or BigTIFF file.
@@ -23,5 +25,11 @@ bool looksLikeTiff(const QByteArray &head);
 // file was taken: out then holds its slices, or none and the reason. Never throws;
 // sizes are checked against the slice limits before anything is allocated.
 bool readTiffStack(const QString &fname, const QByteArray &head, SliceFile &out) noexcept;
+
+// The same from an open device (a QBuffer over bytes in memory, say), the TIFF starting
+// at its position: what readTiffStack gives for a file of those bytes. False, with out
+// untouched, also for a device that is not open for reading or not random access (a
+// TIFF's directories may lie anywhere).
+bool readTiffStack(QIODevice &device, SliceFile &out) noexcept;
 
 #endif

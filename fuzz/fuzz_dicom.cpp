@@ -1,4 +1,5 @@
-// libFuzzer target: the DICOM reader (DCMTK, with the JPEG, JPEG-LS and RLE decoders) on one file, each frame checked, then a load of a two-file series of it.
+// libFuzzer target: the DICOM reader (DCMTK, with the JPEG, JPEG-LS and RLE decoders) on
+// the input from memory, each frame checked, then a load of a two-file series of it.
 #include "fuzz/fuzzmain.h"
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)

@@ -1,5 +1,5 @@
-// libFuzzer target: the loader's decode of one file (every installed picture
-// reader, then both grid readers) and a one-file load of a set.
+// libFuzzer target: the loader's decode of the input from memory (every installed
+// picture reader, then both grid readers), then a one-file load of a set of it.
 #include "fuzz/fuzzmain.h"
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)

@@ -3,11 +3,14 @@
 
 // What each fuzz target does with one input, shared by the libFuzzer programs in
 // this folder and by tests/tst_fuzzcorpus.cpp, which replays every kept input of
-// fuzz/corpus/ in the normal test run. Each function writes the input to files in
-// the current directory (a scratch folder the caller made), runs one reader on them
-// and checks what the reader promises about its result; a broken promise prints one
-// line and aborts, which both libFuzzer and the test runner report with the input.
+// fuzz/corpus/ in the normal test run. Each function hands the input to one reader,
+// from memory where the reader takes a device, else (the configuration reader with
+// its includes, a load of a set) written to files in the current directory, a scratch
+// folder the caller made, and checks what the reader promises about its result; a
+// broken promise prints one line and aborts, which both libFuzzer and the test runner
+// report with the input.
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QFile>
 #include <QImageReader>
@@ -68,6 +71,25 @@ inline QByteArray &checkContext()
 // Debug lines of the readers (quoting messages, unopenable includes) are part of what
 // runs, but printing them would slow fuzzing down tenfold.
 inline void silentHandler(QtMsgType, const QMessageLogContext &, const QString &) { }
+
+// The input as a read-only device, without a copy.
+class InputDevice
+{
+public:
+    InputDevice(const std::uint8_t *data, std::size_t size)
+        : bytes_(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size))), buffer_(&bytes_)
+    {
+        buffer_.open(QIODevice::ReadOnly);
+    }
+    InputDevice(const InputDevice &) = delete;
+    InputDevice &operator=(const InputDevice &) = delete;
+
+    QIODevice &device() { return buffer_; }
+
+private:
+    QByteArray bytes_;
+    QBuffer buffer_;
+};
 
 inline bool writeFile(const char *name, const char *data, std::size_t size)
 {
@@ -199,11 +221,9 @@ enum class Grid { Range, Xyv };
 
 inline int runGrid(Grid which, const std::uint8_t *data, std::size_t size)
 {
-    const char *name = "slice.dat";
-    OXA_FUZZ_CHECK(writeFile(name, reinterpret_cast<const char *>(data), size));
+    InputDevice input(data, size);
     SliceData s;
-    const QString fname = QString::fromLatin1(name);
-    const bool ok = which == Grid::Range ? s.readRangeGrid(fname) : s.readXyvGrid(fname);
+    const bool ok = which == Grid::Range ? s.readRangeGrid(input.device()) : s.readXyvGrid(input.device());
     if (!ok && s.width == 0 && s.height == 0 && s.minV == 0.0 && s.maxV == 1.0)
         return 0;  // no tag: untouched
     checkGridSlice(s, ok);
@@ -211,16 +231,16 @@ inline int runGrid(Grid which, const std::uint8_t *data, std::size_t size)
 }
 
 // The loader's whole decode of one file (pictures through every installed image
-// plugin, then both grid readers), run as a one-file selection, so that the accept
-// rules and the histogram see what the decoders made.
+// plugin, then both grid readers), then the file as a one-file selection, so that the
+// accept rules and the histogram see what the decoders made.
 inline int runLoad(const std::uint8_t *data, std::size_t size)
 {
-    const char *name = "slice.dat";
-    OXA_FUZZ_CHECK(writeFile(name, reinterpret_cast<const char *>(data), size));
-    const QString fname = QString::fromLatin1(name);
-
     SliceData s;
-    const bool ok = s.load(fname);
+    bool ok = false;
+    {
+        InputDevice input(data, size);
+        ok = s.load(input.device());
+    }
     if (ok && s.isImage) {
         OXA_FUZZ_CHECK(s.width == s.image.width() && s.height == s.image.height());
         std::vector<double> row(std::size_t(qMax(s.width, 0)));
@@ -236,6 +256,9 @@ inline int runLoad(const std::uint8_t *data, std::size_t size)
         checkGridSlice(s, true);
     }
 
+    const char *name = "slice.dat";
+    OXA_FUZZ_CHECK(writeFile(name, reinterpret_cast<const char *>(data), size));
+    const QString fname = QString::fromLatin1(name);
     SliceDatas set;
     int accepted = 0;
     QObject::connect(&set, &SliceDatas::loadedNewFile, &set, [&accepted](const QString &) { ++accepted; });
@@ -312,33 +335,32 @@ inline void checkStackFile(const SliceFile &file)
     OXA_FUZZ_CHECK(std::isfinite(file.spacing.z) && file.spacing.z > 0);
 }
 
-// The TIFF stack reader on one file, then a load of it twice over (one set, two names).
+// The TIFF stack reader on the input.
 inline int runTiff(const std::uint8_t *data, std::size_t size)
 {
-    const char *name = "stack.tif";
-    OXA_FUZZ_CHECK(writeFile(name, reinterpret_cast<const char *>(data), size));
-    const QString fname = QString::fromLatin1(name);
-    const QByteArray head(reinterpret_cast<const char *>(data), qsizetype(qMin<std::size_t>(size, 132)));
+    InputDevice input(data, size);
     SliceFile file;
-    if (readTiffStack(fname, head, file))
+    if (readTiffStack(input.device(), file))
         checkStackFile(file);
     else
         OXA_FUZZ_CHECK(file.slices.empty());
     return 0;
 }
 
-// The DICOM reader on one file, then a load of a series of two copies of it.
+// The DICOM reader on the input, then a load of a series of two files of it.
 inline int runDicom(const std::uint8_t *data, std::size_t size)
 {
-    OXA_FUZZ_CHECK(writeFile("a.dcm", reinterpret_cast<const char *>(data), size));
-    OXA_FUZZ_CHECK(writeFile("b.dcm", reinterpret_cast<const char *>(data), size));
-    const QByteArray head(reinterpret_cast<const char *>(data), qsizetype(qMin<std::size_t>(size, 132)));
     SliceFile file;
-    if (!readDicomFile(QStringLiteral("a.dcm"), head, file)) {
-        OXA_FUZZ_CHECK(file.slices.empty());
-        return 0;
+    {
+        InputDevice input(data, size);
+        if (!readDicomFile(input.device(), file)) {
+            OXA_FUZZ_CHECK(file.slices.empty());
+            return 0;
+        }
     }
     checkStackFile(file);
+    OXA_FUZZ_CHECK(writeFile("a.dcm", reinterpret_cast<const char *>(data), size));
+    OXA_FUZZ_CHECK(writeFile("b.dcm", reinterpret_cast<const char *>(data), size));
     SliceDatas set;
     set.setLoadWorkers(1);
     set.filesSelected(QStringList{QStringLiteral("a.dcm"), QStringLiteral("b.dcm")});

@@ -1,7 +1,8 @@
 // Real scan files: 16-bit pictures, TIFF stacks, DICOM series, the set's spacing,
-// the skipped-files report, and progress with Cancel.
+// the skipped-files report, progress with Cancel, and every reader from memory.
 
 #include <QAtomicInt>
+#include <QBuffer>
 #include <QComboBox>
 #include <QDir>
 #include <QtEndian>
@@ -12,12 +13,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
+#include "data/dicomseries.h"
 #include "data/slicedata.h"
 #include "data/slicefile.h"
+#include "data/tiffstack.h"
 #include "loaderrig.h"
 #include "panelfixtures.h"
 #include "tools/phantom.h"
@@ -29,6 +33,9 @@ Q_DECLARE_METATYPE(scanwriters::Compression)
 
 using scanwriters::DicomImage;
 using scanwriters::TiffPage;
+
+enum class Reader { Picture, RangeGrid, RangeGridReference, XyvGrid, XyvGridReference, Tiff, Dicom };
+Q_DECLARE_METATYPE(Reader)
 
 namespace {
 
@@ -80,6 +87,100 @@ DicomImage ctSlice(int w, int h, int k, double z)
     return d;
 }
 
+// Reader r on the file at path, or on device when there is one: its answer, then what it
+// filled, slice by slice (kind, size, range, every value), with the file's spacing,
+// placement and reason, as text that shows the first difference.
+QStringList readWith(Reader r, const QString &path, QIODevice *device)
+{
+    bool ok = false;
+    SliceFile file;
+    if (r == Reader::Tiff || r == Reader::Dicom) {
+        QFile f(path);
+        const QByteArray head = !device && f.open(QIODevice::ReadOnly) ? f.read(132) : QByteArray();
+        if (r == Reader::Tiff)
+            ok = device ? readTiffStack(*device, file) : readTiffStack(path, head, file);
+        else
+            ok = device ? readDicomFile(*device, file) : readDicomFile(path, head, file);
+    } else {
+        auto slice = std::make_unique<SliceData>();
+        SliceData &s = *slice;
+        if (r == Reader::Picture)
+            ok = device ? s.load(*device) : s.load(path);
+        else if (r == Reader::RangeGrid)
+            ok = device ? s.readRangeGrid(*device) : s.readRangeGrid(path);
+        else if (r == Reader::RangeGridReference)
+            ok = device ? s.readRangeGridReference(*device) : s.readRangeGridReference(path);
+        else if (r == Reader::XyvGrid)
+            ok = device ? s.readXyvGrid(*device) : s.readXyvGrid(path);
+        else
+            ok = device ? s.readXyvGridReference(*device) : s.readXyvGridReference(path);
+        file.slices.push_back(std::move(slice));  // kept when refused too, to show what it left
+    }
+    auto number = [](double v) { return QString::number(v, 'g', 17); };
+    QStringList out{ok ? "ok" : "refused"};
+    for (const auto &s : file.slices) {
+        out << QStringLiteral("slice %1x%2 %3 %4..%5, values")
+                   .arg(s->width)
+                   .arg(s->height)
+                   .arg(s->isImage ? "picture" : "values", number(s->minV), number(s->maxV));
+        std::vector<double> row(std::size_t(std::max(s->width, 0)));
+        for (int y = 0; y < s->height; ++y) {
+            s->rowValues(y, row.data());
+            for (double v : row)
+                out.last() += u' ' + number(v);
+        }
+        if (!s->values.empty())
+            out << "rows left";
+    }
+    out << "spacing " + number(file.spacing.x) + ' ' + number(file.spacing.y) + ' ' + number(file.spacing.z) + ' '
+            + file.spacingUnit + (file.hasSpacing ? " given" : "")
+        << "reason " + file.reason << "series " + file.dicom.seriesUid + " at " + number(file.dicom.position[2]);
+    return out;
+}
+
+// A refusal: no slice given (a stack reader that took the file says why), and a slice
+// reader's slice left without size or grid rows.
+void verifyRefused(Reader r, const QStringList &got)
+{
+    const QString all = got.join(u'\n');
+    if (r == Reader::Tiff || r == Reader::Dicom) {
+        QVERIFY2(got.size() == 4 && (got.first() == "refused" || got.at(2) != "reason "), qPrintable(all));
+        return;
+    }
+    QVERIFY2(got.size() == 5 && got.first() == "refused" && got.at(1).startsWith("slice 0x0 "), qPrintable(all));
+}
+
+// A random-access device over bytes whose reads fail from failAt on, as a disk or a
+// network share may fail in the middle of a file.
+class FailingDevice : public QIODevice
+{
+public:
+    FailingDevice(const QByteArray &bytes, qint64 failAt) : bytes_(bytes), failAt_(failAt) { }
+    qint64 size() const override { return bytes_.size(); }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 at = pos();
+        if (at >= failAt_)
+            return -1;
+        const qint64 n = std::min({maxSize, failAt_ - at, qint64(bytes_.size()) - at});
+        std::memcpy(data, bytes_.constData() + at, std::size_t(n));
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    const QByteArray bytes_;
+    const qint64 failAt_;
+};
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 }  // namespace
 
 class TestScanFiles : public QObject
@@ -100,6 +201,8 @@ private slots:
     void skippedFilesLine();
     void cancelKeepsAccepted();
     void samplesLoad();
+    void readersFromMemory_data();
+    void readersFromMemory();
 };
 
 void TestScanFiles::sixteenBitEndToEnd_data()
@@ -608,6 +711,95 @@ void TestScanFiles::samplesLoad()
         QCOMPARE(panel.sliceDatas.minV, 0.0);
         QVERIFY(panel.sliceDatas.maxV >= 20000.0);  // the skull, far above the 8-bit range
     }
+}
+
+
+void TestScanFiles::readersFromMemory_data()
+{
+    QTest::addColumn<Reader>("reader");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<int>("shortLength");  // a prefix that must be refused
+    QTest::addColumn<int>("failAt");  // reads fail from here on
+
+    QByteArray png;
+    QBuffer out(&png);
+    QVERIFY(out.open(QIODevice::WriteOnly) && greyPicture(40, 30, 3).save(&out, "PNG"));
+    QTest::newRow("PNG picture") << Reader::Picture << png << ".png" << int(png.size() / 2) << int(png.size() / 2);
+    // Grids: cut before the first record, reads failing after it.
+    const QByteArray range = "#MOLK-VEDez\r\n# Range_X1 : 3\n# Range_Y1 : 2\n0 0 1.5\n3 2 -0.25\n1 1 7e2\n";
+    const int rangeAt = int(range.indexOf("0 0")), rangeNext = int(range.indexOf("3 2"));
+    QTest::newRow("range grid") << Reader::RangeGrid << range << ".dat" << rangeAt << rangeNext;
+    QTest::newRow("range grid, reference") << Reader::RangeGridReference << range << ".dat" << rangeAt << rangeNext;
+    // A line the fast reader cannot hold: it hands the whole device to the reference reader.
+    const QByteArray crs = range.left(rangeAt) + QByteArray(5 << 20, '\r') + "\n" + range.mid(rangeAt);
+    QTest::newRow("range grid, a line too long to hold")
+        << Reader::RangeGrid << crs << ".dat" << rangeAt << rangeAt + (1 << 20);
+    const QByteArray xyv = "\xef\xbb\xbf## 240301\n# X-NUM 3\n# Y-NUM 3\n10,20,0.5\n11 20 0.75\n10 21 1.0\n";
+    const int xyvAt = int(xyv.indexOf("10,20")), xyvNext = int(xyv.indexOf("11 20"));
+    QTest::newRow("XYV grid") << Reader::XyvGrid << xyv << ".dat" << xyvAt << xyvNext;
+    QTest::newRow("XYV grid, reference") << Reader::XyvGridReference << xyv << ".dat" << xyvAt << xyvNext;
+
+    QTemporaryDir dir;
+    auto value = [](int k, int i) { return 60000 - k * 9000 - i * 100; };
+    QVERIFY(scanwriters::writeTiff(dir.filePath("a.tif"),
+                                   {tiffPage<quint16>(7, 5, 1, value, 0), tiffPage<quint16>(7, 5, 1, value, 1)},
+                                   "ImageJ=1.54f\nimages=2\nunit=mm\nspacing=2.5\n", 4.0, 4.0, 1));
+    const QByteArray tif = fileBytes(dir.filePath("a.tif"));
+    // Cut where the first directory starts: no page can be read.
+    const int directory = int(qFromLittleEndian<quint32>(tif.constData() + 4));
+    QTest::newRow("TIFF stack with spacing") << Reader::Tiff << tif << ".tif" << directory << directory;
+    // Pixel data longer than the header's read limit (4 KiB): read when first used,
+    // through a stream over the device.
+    for (const auto compression : {scanwriters::Compression::None, scanwriters::Compression::Rle}) {
+        DicomImage d = ctSlice(64, 48, 1, 12.5);
+        d.frames = 2;
+        d.stored.resize(std::size_t(2 * 64 * 48));
+        for (std::size_t i = 0; i < d.stored.size(); ++i)
+            d.stored[i] = int((i * 7919) % 4001) - 2000;
+        d.compression = compression;
+        QVERIFY(scanwriters::writeDicom(dir.filePath("a.dcm"), d));
+        const QByteArray dcm = fileBytes(dir.filePath("a.dcm"));
+        QTest::newRow(compression == scanwriters::Compression::Rle ? "DICOM, RLE frames" : "DICOM, plain frames")
+            << Reader::Dicom << dcm << ".dcm" << int(dcm.size() / 2) << int(dcm.size() / 2);
+    }
+}
+
+// Every reader gives from bytes what it gives for a file of those bytes (also where
+// they start further into the device), and refuses the bytes cut short, a device
+// whose reads fail and a device not open.
+void TestScanFiles::readersFromMemory()
+{
+    QFETCH(Reader, reader);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, suffix);
+    QFETCH(int, shortLength);
+    QFETCH(int, failAt);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("slice" + suffix);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const QStringList byName = readWith(reader, path, nullptr);
+    QVERIFY2(byName.first() == "ok" && byName.at(1).startsWith("slice"), qPrintable(byName.join(u'\n')));
+
+    QBuffer whole(&bytes);
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    QCOMPARE(readWith(reader, {}, &whole), byName);
+    QByteArray after = QByteArray(17, '\x01') + bytes;
+    QBuffer later(&after);
+    QVERIFY(later.open(QIODevice::ReadOnly) && later.seek(17));
+    QCOMPARE(readWith(reader, {}, &later), byName);
+
+    QByteArray cut = bytes.left(shortLength);
+    QBuffer shortDevice(&cut);
+    QVERIFY(shortDevice.open(QIODevice::ReadOnly));
+    verifyRefused(reader, readWith(reader, {}, &shortDevice));
+    FailingDevice failing(bytes, failAt);
+    QVERIFY(failing.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    verifyRefused(reader, readWith(reader, {}, &failing));
+    QBuffer closed(&bytes);
+    verifyRefused(reader, readWith(reader, {}, &closed));
 }
 
 QTEST_MAIN(TestScanFiles)
