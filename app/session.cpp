@@ -6,9 +6,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <cmath>
+#include <utility>
+
+#include "render/savefile.h"
 
 namespace {
 
@@ -318,6 +320,8 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
 
 bool readSessionFile(const QString &fname, Session &out, QString *error)
 {
+    if (fname.contains(QChar(0)))
+        return error ? (*error = tr("the file name holds a NUL character"), false) : false;
     const QFileInfo info(fname);
     if (!info.exists())
         return error ? (*error = tr("the file does not exist"), false) : false;
@@ -337,14 +341,15 @@ bool readSessionFile(const QString &fname, Session &out, QString *error)
 
 bool writeSessionFile(const QString &fname, const Session &s, QString *error)
 {
-    QSaveFile f(fname);
-    const QByteArray bytes = sessionToJson(s, QFileInfo(fname).absoluteDir());
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-        if (error)
-            *error = f.errorString();
+    if (fname.contains(QChar(0)))
+        return error ? (*error = tr("the file name holds a NUL character"), false) : false;
+    render::SaveFile f(fname);
+    if (!f.open(error))
         return false;
-    }
-    return true;
+    const QByteArray bytes = sessionToJson(s, QFileInfo(fname).absoluteDir());
+    if (f.write(bytes) != bytes.size())
+        return error ? (*error = f.failure(), false) : false;
+    return f.commit(error);
 }
 
 QStringList missingSessionFiles(const Session &s)

@@ -39,8 +39,8 @@ QByteArray sessionToJson(const Session &s, const QDir &base);
 bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QString *error);
 
 // The same through a file. Reading takes regular files of at most 64 MiB only;
-// writing goes through a temporary file renamed over the target, so a failed
-// save leaves an existing file as it was.
+// writing goes through render::SaveFile, so a failed save (a full disk, a size
+// limit, a target that is not a regular file) leaves an existing file as it was.
 bool readSessionFile(const QString &fname, Session &out, QString *error);
 bool writeSessionFile(const QString &fname, const Session &s, QString *error);
 

@@ -115,10 +115,12 @@ SvgOverlay svgOverlay(const Scene &s);
 // Writes a picture file, the format picked by the file's suffix in any letter
 // case: a raster format Qt writes gets `picture` as it is; "svg" gets `picture`
 // embedded once as an image at its size, with the overlay's lines on top. The
-// file is written beside the target and renamed over it, so a failed save leaves
-// an existing file as it was. False with a one-line reason (unknown format, a
-// size the format cannot hold, a folder that does not exist, no permission, a
-// full disk). Reads no set: may run on any thread.
+// file is written beside the target and renamed over it only once every byte is
+// written (render/savefile.h), so a failed save leaves an existing file as it was.
+// False with a one-line reason (unknown format, a size the format cannot hold, a
+// folder that does not exist, no permission, a full disk, a file-size limit, a
+// target that is not a regular file, a NUL in the name). Reads no set: may run on
+// any thread.
 bool writePicture(const QString &fname, const QImage &picture, const SvgOverlay &overlay, QString *error);
 }  // namespace render
 
