@@ -82,7 +82,20 @@ double thresholdFromPercent(double rMin, double rMax, double pc);
 double valueFromPercent(double low, double high, double pc);
 double percentFromValue(double low, double high, double v);
 
-// The view turned by -th radians about the unit axis rax (right-hand rule).
+// How far a view's axes may be from unit length and from right angles, as the
+// difference of a length from 1 and as a dot product. A picture shows no such
+// error; a view further off is skewed or stretched.
+constexpr double viewAxisTolerance = 1e-6;
+// Whether v has unit length within that tolerance.
+bool unitLength(const Vec3 &v);
+// The dot product of two directions.
+double dot(const Vec3 &a, const Vec3 &b);
+
+// The view turned by -th radians about the unit axis rax (right-hand rule). The
+// rounding of many turns in a row would let the axes drift from unit length and
+// right angles, each turn more (a turn about an axis a little off unit length
+// stretches along it); once they drift a thousandth of viewAxisTolerance they are
+// set square again, so a view made only by turns always stays within it.
 SceneView turned(const SceneView &v, const Vec3 &rax, double th);
 // The view with zoom and pan chosen so that the boxes of every layer's set fill a
 // w x h picture with a small margin; the direction is kept. Unchanged when no

@@ -18,8 +18,15 @@ Session CtView::currentSession() const
     s.width = imgPixWidth();
     s.height = imgPixHeight();
     s.linkCSection = linkCSection_->isChecked();
-    for (const SlicesCtrl *c : sCtrls)
-        s.sets.push_back(SessionSet{c->settings(), c->acceptedFiles()});
+    for (const SlicesCtrl *c : sCtrls) {
+        SessionSet set{c->settings(), c->acceptedFiles()};
+        // A panel added after the window was built has no cut normal until the view
+        // turns; its cut is saved facing the viewer, as the next turn would set it.
+        const Vec3 &n = set.csNz;
+        if (set.showCSection && n.x == 0.0 && n.y == 0.0 && n.z == 0.0)
+            set.csNz = nz;
+        s.sets.push_back(set);
+    }
     return s;
 }
 

@@ -23,11 +23,10 @@ QString spacingText(double x)
     return QString::number(x, 'g', 3);
 }
 
-// A spacing field's value: a positive finite number, else 1.
+// A spacing field's value: a number within the spacing bounds, else 1.
 double spacingValue(const QLineEdit *field)
 {
-    const double v = field->text().toDouble();
-    return std::isfinite(v) && v > 0.0 ? v : 1.0;
+    return spacingFieldValue(field->text().toDouble());
 }
 
 // The skipped files listed in a tool tip, at most this many lines.
