@@ -149,6 +149,20 @@ QByteArray editedSession(const QDir &base, const QByteArray &edit)
     return json;
 }
 
+// A session of n sets, each of the same files.
+Session setsOf(const QStringList &files, int n)
+{
+    Session s;
+    for (int i = 0; i < n; ++i) {
+        SessionSet set;
+        set.files = files;
+        set.rangeMax = 250;
+        set.maxTh = 250;
+        s.sets.push_back(set);
+    }
+    return s;
+}
+
 }  // namespace
 
 class TestSession : public QObject
@@ -164,6 +178,8 @@ private slots:
     void windowSessionsReadBack();
     void windowRestoresPicture();
     void badFileChangesNothing();
+    void oneRedrawPerSession_data();
+    void oneRedrawPerSession();
 };
 
 // Every field comes back exactly, file names below the session's folder are
@@ -393,6 +409,42 @@ void TestSession::badFileChangesNothing()
     QCOMPARE(w.imgPixWidth_->text(), QStringLiteral("256"));
     QVERIFY(fixtures::firstDifference(w.pImg, picture).isEmpty());
     QVERIFY(w.findChild<QMessageBox *>() != nullptr);
+}
+
+void TestSession::oneRedrawPerSession_data()
+{
+    QTest::addColumn<int>("sets");
+    QTest::newRow("one set") << 1;
+    QTest::newRow("twelve sets") << 12;
+    QTest::newRow("forty sets") << 40;
+}
+
+// The picture is drawn once, when the last load is done, however many sets there
+// are; afterwards a panel's change redraws again.
+void TestSession::oneRedrawPerSession()
+{
+    QFETCH(int, sets);
+    QTemporaryDir dir;
+    QStringList files;
+    for (int i = 0; i < 4; ++i) {
+        files << dir.filePath(QStringLiteral("r%1.png").arg(i));
+        QVERIFY(fixtures::writeRampPng(files.last(), 16, 12, i, 200 + i));
+    }
+    const QString path = dir.filePath("many.oxa");
+    QString why;
+    QVERIFY2(writeSessionFile(path, setsOf(files, sets), &why), qPrintable(why));
+
+    CtView w(dir.path());
+    QSignalSpy opened(&w, &CtView::sessionOpened);
+    QSignalSpy drawn(&w, &CtView::pictureDrawn);
+    QVERIFY(w.openSession(path));
+    QVERIFY(opened.count() == 1 || opened.wait(60000));
+    QCOMPARE(opened.count(), 1);
+    QCOMPARE(drawn.count(), 1);
+    QCOMPARE(w.sCtrls.size(), sets);
+    QCOMPARE(w.sCtrls.last()->nameList_->count(), files.size());
+    fixtures::typeInto(w.sCtrls.last()->alpha_, "99");
+    QCOMPARE(drawn.count(), 2);
 }
 
 QTEST_MAIN(TestSession)

@@ -106,6 +106,10 @@
 %1</translation>
     </message>
     <message>
+        <source>and %1 more</source>
+        <translation>ほか %1 件</translation>
+    </message>
+    <message>
         <source>Fit</source>
         <translation>全体表示</translation>
     </message>

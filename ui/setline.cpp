@@ -12,8 +12,8 @@
 #include <QPushButton>
 
 #include <algorithm>
-#include <cmath>
 
+#include "app/messagenames.h"
 #include "widgets/exlabel.h"
 
 namespace {
@@ -155,7 +155,10 @@ void SlicesCtrl::showSkipped(const QList<SkippedFile> &skipped)
     QStringList lines;
     for (qsizetype i = 0; i < n && i < maxSkippedLines; ++i) {
         const SkippedFile &f = skipped.at(i);
-        lines << tr("%1: %2").arg(QDir::toNativeSeparators(f.file), tr(f.reason.toUtf8().constData())).toHtmlEscaped();
+        lines << tr("%1: %2")
+                     .arg(messagenames::middleElided(QDir::toNativeSeparators(f.file)),
+                          tr(f.reason.toUtf8().constData()))
+                     .toHtmlEscaped();
     }
     if (n > maxSkippedLines)
         lines << tr("and %1 more").arg(n - maxSkippedLines).toHtmlEscaped();
