@@ -4,14 +4,17 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
 
 #include <cmath>
 
+#include "app/rendercommand.h"
 #include "app/session.h"
 #include "imagecompare.h"
 #include "panelfixtures.h"
@@ -180,6 +183,8 @@ private slots:
     void badFileChangesNothing();
     void oneRedrawPerSession_data();
     void oneRedrawPerSession();
+    void missingFilesCapped_data();
+    void missingFilesCapped();
 };
 
 // Every field comes back exactly, file names below the session's folder are
@@ -445,6 +450,64 @@ void TestSession::oneRedrawPerSession()
     QCOMPARE(w.sCtrls.last()->nameList_->count(), files.size());
     fixtures::typeInto(w.sCtrls.last()->alpha_, "99");
     QCOMPARE(drawn.count(), 2);
+}
+
+void TestSession::missingFilesCapped_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("nameLength");  // 0: short names
+    QTest::addColumn<int>("listed");
+    QTest::addColumn<QString>("more");  // oxa-render's end of the line
+
+    QTest::newRow("three missing") << 3 << 0 << 3 << "";
+    QTest::newRow("five thousand missing") << 5000 << 0 << 10 << " and 4,990 more";
+    QTest::newRow("one name of a million characters") << 1 << 1000000 << 1 << "";
+}
+
+// A session naming files that are not there says so in a message that stays short:
+// the window and the command list the first ten, each name cut in the middle past
+// a few hundred characters, and count the rest.
+void TestSession::missingFilesCapped()
+{
+    QFETCH(int, count);
+    QFETCH(int, nameLength);
+    QFETCH(int, listed);
+    QFETCH(QString, more);
+    QTemporaryDir dir;
+    QStringList names;
+    for (int i = 0; i < count; ++i)
+        names << (nameLength > 0 ? dir.filePath("x" + QString(nameLength, 'y') + "z")
+                                 : dir.filePath(QStringLiteral("gone/s%1.png").arg(i)));
+    const QString path = dir.filePath("missing.oxa");
+    QString why;
+    QVERIFY2(writeSessionFile(path, setsOf(names, 1), &why), qPrintable(why));
+
+    CtView w(dir.path());
+    QSignalSpy opened(&w, &CtView::sessionOpened);
+    QVERIFY(w.openSession(path));
+    auto *box = w.findChild<QMessageBox *>();
+    QVERIFY(box);
+    const QString text = box->text();
+    QVERIFY2(text.size() < 2000, qPrintable(QString::number(text.size())));
+    QCOMPARE(text.count(dir.path()), listed);
+    if (count > listed)
+        QVERIFY2(text.endsWith(QStringLiteral("and %1 more").arg(QLocale().toString(count - listed))),
+                 qPrintable(text.right(100)));
+    else
+        QVERIFY2(!text.contains(" more"), qPrintable(text.right(100)));
+    if (nameLength > 0)
+        QVERIFY(text.contains(dir.filePath("xyyy")) && text.contains("yyyz"));
+    QVERIFY(opened.count() == 1 || opened.wait(60000));
+
+    QString out, err;
+    QTextStream outStream(&out), errStream(&err);
+    const int status = runRenderCommand({"oxa-render", "--session", path, "-o", dir.filePath("p.png")}, outStream,
+                                        errStream);
+    QCOMPARE(status, 1);
+    QCOMPARE(err.count('\n'), 1);
+    QVERIFY2(err.size() < 2000, qPrintable(QString::number(err.size())));
+    QCOMPARE(err.count(dir.path()), listed);
+    QVERIFY2(err.endsWith(more + "\n"), qPrintable(err.right(100)));
 }
 
 QTEST_MAIN(TestSession)
