@@ -30,6 +30,7 @@ int main(int argc, char *argv[])
     // was started, so that directory is noted before start-up changes it.
     const QString startDir = QDir::currentPath();
 
+    ignoreFileSizeSignal();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(oxaVersion());
     QGuiApplication::setDesktopFileName(QStringLiteral(OXA_APP_ID));

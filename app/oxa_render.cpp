@@ -4,10 +4,12 @@
 #include <cstdio>
 
 #include "app/rendercommand.h"
+#include "app/startup.h"
 #include "app/version.h"
 
 int main(int argc, char *argv[])
 {
+    ignoreFileSizeSignal();
     // Pictures are drawn into memory only: no display and no platform plugin.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("oxa-render"));

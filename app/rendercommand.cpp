@@ -4,10 +4,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -15,13 +17,16 @@
 #include <QTextStream>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <vector>
 
+#include "app/messagenames.h"
 #include "app/session.h"
 #include "app/slicecommand.h"
 #include "data/slicedatas.h"
 #include "render/renderer.h"
+#include "render/savefile.h"
 #include "render/scene.h"
 
 namespace {
@@ -135,10 +140,14 @@ void writeOrFail(render::Renderer &renderer, const QString &fname, const Scene &
 {
     QString why;
     if (!renderer.writeScene(fname, scene, &why))
-        throw Failure{QStringLiteral("cannot write %1: %2").arg(fname, why)};
+        throw Failure{QStringLiteral("cannot write %1: %2").arg(messagenames::shown(fname), why)};
 }
 
-void writeMovie(render::Renderer &renderer, const QString &output, const std::vector<Scene> &frames)
+// Frame k of a turntable's count frames, made when it is drawn: a long turntable of
+// many sets holds one frame's scene at a time.
+using FrameScene = std::function<Scene(int k)>;
+
+void writeMovie(render::Renderer &renderer, const QString &output, int count, const FrameScene &frameAt)
 {
     const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
     if (ffmpeg.isEmpty())
@@ -146,8 +155,8 @@ void writeMovie(render::Renderer &renderer, const QString &output, const std::ve
     QTemporaryDir dir;
     if (!dir.isValid())
         throw Failure{QStringLiteral("cannot make a temporary folder for the frames")};
-    for (std::size_t k = 0; k < frames.size(); ++k)
-        writeOrFail(renderer, dir.filePath(QStringLiteral("frame_%1.png").arg(k, 6, 10, QLatin1Char('0'))), frames[k]);
+    for (int k = 0; k < count; ++k)
+        writeOrFail(renderer, dir.filePath(QStringLiteral("frame_%1.png").arg(k, 6, 10, QLatin1Char('0'))), frameAt(k));
     const QString suffix = QFileInfo(output).suffix().toLower();
     // Movie encoders want even sides; the picture is padded with white.
     const QString pad = QStringLiteral("pad=ceil(iw/2)*2:ceil(ih/2)*2:color=white");
@@ -179,7 +188,7 @@ void writeMovie(render::Renderer &renderer, const QString &output, const std::ve
     proc.start(ffmpeg, args);
     if (!proc.waitForFinished(-1) || proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0) {
         const QString said = QString::fromLocal8Bit(proc.readAll()).simplified();
-        throw Failure{QStringLiteral("ffmpeg could not write %1: %2").arg(output, said.left(300))};
+        throw Failure{QStringLiteral("ffmpeg could not write %1: %2").arg(messagenames::shown(output), said.left(300))};
     }
 }
 
@@ -243,6 +252,11 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     const QString output = parser.value(outputOpt);
     if (!infoOnly && output.isEmpty())
         throw Failure{QStringLiteral("no output file given (-o FILE)"), 2};
+    QString nameProblem;
+    if (!infoOnly && !render::fileNameUsable(output, &nameProblem))
+        throw Failure{QStringLiteral("output file name refused: %1").arg(nameProblem), 2};
+    if (fromSession && !render::fileNameUsable(parser.value(sessionOpt), &nameProblem))
+        throw Failure{QStringLiteral("session file name refused: %1").arg(nameProblem), 2};
 
     int width = 256, height = 256;
     const bool sizeGiven = parser.isSet(sizeOpt);
@@ -286,10 +300,16 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         Session session;
         QString why;
         if (!readSessionFile(parser.value(sessionOpt), session, &why))
-            throw Failure{QStringLiteral("cannot read the session %1: %2").arg(parser.value(sessionOpt), why)};
+            throw Failure{QStringLiteral("cannot read the session %1: %2")
+                              .arg(messagenames::shown(parser.value(sessionOpt)), why)};
         const QStringList missing = missingSessionFiles(session);
-        if (!missing.isEmpty())
-            throw Failure{QStringLiteral("missing slice files of the session: %1").arg(missing.join(", "))};
+        if (!missing.isEmpty()) {
+            QString names = messagenames::listed(missing).join(", ");
+            if (missing.size() > messagenames::maxListedNames)
+                names += QStringLiteral(" and %1 more")
+                             .arg(QLocale(QLocale::English).toString(missing.size() - messagenames::maxListedNames));
+            throw Failure{QStringLiteral("missing slice files of the session: %1").arg(names)};
+        }
         scene.view = session.view;
         measurements = session.measurements;
         if (!sizeGiven) {
@@ -343,36 +363,36 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     const SceneView start = turnedByDegrees(scene.view, ax, ay);
 
     // The views to draw: one, or a turn about the picture's vertical axis.
-    std::vector<SceneView> views;
     const int count = std::max(turns, 1);
-    for (int k = 0; k < count; ++k)
-        views.push_back(k == 0 ? start : render::turned(start, start.ny, 2.0 * pi * k / count));
-    if (parser.isSet(fitOpt)) {
+    const auto viewAt = [&](int k) {
+        return k == 0 ? start : render::turned(start, start.ny, 2.0 * pi * k / count);
+    };
+    const bool fit = parser.isSet(fitOpt);
+    double fitScale = 0.0;
+    if (fit) {
         // One zoom for every frame, so a turntable does not breathe.
-        double scale = 0.0;
-        for (SceneView &v : views) {
-            Scene probe = scene;
-            probe.view = v;
-            scale = std::max(scale, render::fitted(probe, width, height).scale);
-        }
-        for (SceneView &v : views) {
-            v.center = Vec3{};
-            if (scale > 0.0)
-                v.scale = scale;
+        Scene probe = scene;
+        for (int k = 0; k < count; ++k) {
+            probe.view = viewAt(k);
+            fitScale = std::max(fitScale, render::fitted(probe, width, height).scale);
         }
     }
     // A turned view carries the section normals that follow it along, as a drag does.
     const bool turned = ax != 0.0 || ay != 0.0;
-    std::vector<Scene> frames;
-    for (std::size_t k = 0; k < views.size(); ++k) {
+    const FrameScene frameAt = [&](int k) {
         Scene f = scene;
-        f.view = views[k];
+        f.view = viewAt(k);
+        if (fit) {
+            f.view.center = Vec3{};
+            if (fitScale > 0.0)
+                f.view.scale = fitScale;
+        }
         if (turned || k > 0)
             for (std::size_t i = 0; i < f.layers.size(); ++i)
                 if (!settings[i].fixDir)
                     f.layers[i].csNz = f.view.nz;
-        frames.push_back(f);
-    }
+        return f;
+    };
 
     if (parser.isSet(pickOpt)) {
         if (pickX >= width || pickY >= height)
@@ -391,15 +411,26 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         return 0;
     }
     if (isMovie(suffix)) {
-        writeMovie(renderer, output, frames);
+        writeMovie(renderer, output, count, frameAt);
         return 0;
     }
     if (turns == 0) {
-        writeOrFail(renderer, output, frames.front());
+        writeOrFail(renderer, output, frameAt(0));
         return 0;
     }
-    for (int k = 0; k < count; ++k)
-        writeOrFail(renderer, frameName(output, k, count), frames[std::size_t(k)]);
+    // A turntable that fails part way leaves none of its frames behind.
+    QStringList written;
+    try {
+        for (int k = 0; k < count; ++k) {
+            const QString name = frameName(output, k, count);
+            writeOrFail(renderer, name, frameAt(k));
+            written.append(name);
+        }
+    } catch (...) {
+        for (const QString &name : std::as_const(written))
+            QFile::remove(name);
+        throw;
+    }
     return 0;
 }
 

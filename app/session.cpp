@@ -6,10 +6,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <cmath>
 #include <iterator>
+#include <utility>
+
+#include "render/savefile.h"
 
 namespace {
 
@@ -145,6 +147,21 @@ public:
         return Vec3{d[0], d[1], d[2]};
     }
 
+    // Each axis of unit length and every two at right angles, within the tolerance
+    // that the program's own turns keep to.
+    void viewAxes(const SceneView &v)
+    {
+        const std::pair<const char *, Vec3> axes[] = {{"view.nx", v.nx}, {"view.ny", v.ny}, {"view.nz", v.nz}};
+        for (const auto &[name, axis] : axes)
+            if (!render::unitLength(axis))
+                fail(QLatin1String(name), "%1: not of unit length");
+        for (int i = 0; i < 3 && ok(); ++i)
+            for (int j = i + 1; j < 3 && ok(); ++j)
+                if (!(std::fabs(render::dot(axes[i].second, axes[j].second)) <= render::viewAxisTolerance))
+                    error = tr("%1: not at right angles to %2")
+                                .arg(QLatin1String(axes[j].first), QLatin1String(axes[i].first));
+    }
+
     QColor color(const QJsonObject &o, const QString &path, const char *key)
     {
         const QJsonValue v = member(o, path, key);
@@ -250,6 +267,8 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
     s.view.nx = r.vec(view, "view", "nx");
     s.view.ny = r.vec(view, "view", "ny");
     s.view.nz = r.vec(view, "view", "nz");
+    if (r.ok())
+        r.viewAxes(s.view);
     s.view.center = r.vec(view, "view", "center");
     s.view.scale = r.number(view, "view", "scale");
     if (r.ok() && !(std::isnormal(s.view.scale) && s.view.scale > 0.0))
@@ -335,12 +354,17 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
                 r.fail(path + ".files", "%1: not a list of file names");
                 break;
             }
+            // The system would open the name cut short at the NUL: another file.
+            if (f.toString().contains(QChar(0))) {
+                r.fail(path + ".files", "%1: a file name holds a NUL character");
+                break;
+            }
             set.files.append(QDir::cleanPath(base.absoluteFilePath(f.toString())));
         }
         double step[3] = {1.0, 1.0, 1.0};
         if (r.numbers(o, path, "spacing", step, 3)) {
             for (double d : step)
-                if (!(d > 0.0))
+                if (!spacingStepOk(d))
                     r.fail(path + ".spacing", "%1: out of range");
             set.spacing = Spacing{step[0], step[1], step[2]};
         }
@@ -372,6 +396,13 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
         set.cutPos = r.integer(cs, csPath, "position", -100, 100);
         set.csNz = r.vec(cs, csPath, "normal");
         set.fixDir = r.boolean(cs, csPath, "fixedDirection");
+        // A panel whose view has not turned yet has no normal, (0, 0, 0); a cut along
+        // it would take all of the set or none.
+        const bool noNormal = set.csNz.x == 0.0 && set.csNz.y == 0.0 && set.csNz.z == 0.0;
+        if (r.ok() && noNormal && set.showCSection)
+            r.fail(csPath + ".normal", "%1: (0, 0, 0) while the cross-section is shown");
+        else if (r.ok() && !noNormal && !render::unitLength(set.csNz))
+            r.fail(csPath + ".normal", "%1: not of unit length");
         s.sets.push_back(set);
     }
     if (!r.ok())
@@ -382,6 +413,8 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
 
 bool readSessionFile(const QString &fname, Session &out, QString *error)
 {
+    if (fname.contains(QChar(0)))
+        return error ? (*error = tr("the file name holds a NUL character"), false) : false;
     const QFileInfo info(fname);
     if (!info.exists())
         return error ? (*error = tr("the file does not exist"), false) : false;
@@ -401,14 +434,15 @@ bool readSessionFile(const QString &fname, Session &out, QString *error)
 
 bool writeSessionFile(const QString &fname, const Session &s, QString *error)
 {
-    QSaveFile f(fname);
-    const QByteArray bytes = sessionToJson(s, QFileInfo(fname).absoluteDir());
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-        if (error)
-            *error = f.errorString();
+    if (fname.contains(QChar(0)))
+        return error ? (*error = tr("the file name holds a NUL character"), false) : false;
+    render::SaveFile f(fname);
+    if (!f.open(error))
         return false;
-    }
-    return true;
+    const QByteArray bytes = sessionToJson(s, QFileInfo(fname).absoluteDir());
+    if (f.write(bytes) != bytes.size())
+        return error ? (*error = f.failure(), false) : false;
+    return f.commit(error);
 }
 
 QStringList missingSessionFiles(const Session &s)

@@ -43,11 +43,15 @@ QByteArray sessionToJson(const Session &s, const QDir &base);
 // Parses a session; relative file names are taken from base. On any fault (not
 // JSON, another format, a newer version, a wrong type, a number out of range, an
 // unknown key) returns false with a one-line reason and leaves out untouched.
+// Besides their types, the reader holds the values to what can be drawn: view
+// axes of unit length and at right angles (within render::viewAxisTolerance),
+// spacings within the spacing bounds, a cut normal of unit length, or (0, 0, 0)
+// where the cut is not shown, and file names without a NUL character.
 bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QString *error);
 
 // The same through a file. Reading takes regular files of at most 64 MiB only;
-// writing goes through a temporary file renamed over the target, so a failed
-// save leaves an existing file as it was.
+// writing goes through render::SaveFile, so a failed save (a full disk, a size
+// limit, a target that is not a regular file) leaves an existing file as it was.
 bool readSessionFile(const QString &fname, Session &out, QString *error);
 bool writeSessionFile(const QString &fname, const Session &s, QString *error);
 

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QTranslator>
 
+#include <csignal>
 #include <cstring>
 
 #include "app/cfgstore.h"
@@ -117,4 +118,11 @@ void logReadResult(bool readOk, const QString &fileName)
 void logDataRoot(const QString &dataRoot, const QString &rawDataRoot)
 {
     qDebug() << "data root" << dataRoot << rawDataRoot;
+}
+
+void ignoreFileSizeSignal()
+{
+#ifdef SIGXFSZ
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
 }

@@ -42,6 +42,9 @@ QStringList sliceFileArguments(int argc, const char *const *argv, const QString 
 bool versionRequested(int argc, const char *const *argv);
 // "Oxa <version>" and a line feed, as "--version" prints it.
 QString versionLine();
+// Keeps a file-size limit (ulimit -f) from ending the process: a write past it then
+// fails with "File too large", and the save reports that and keeps the old file.
+void ignoreFileSizeSignal();
 // The two start-up log lines, written through qDebug.
 void logReadResult(bool readOk, const QString &fileName);
 void logDataRoot(const QString &dataRoot, const QString &rawDataRoot);

@@ -294,11 +294,23 @@ inline int runSession(const std::uint8_t *data, std::size_t size)
     }
     OXA_FUZZ_CHECK(render::pictureSizeOk(s.width, s.height));
     OXA_FUZZ_CHECK(std::isnormal(s.view.scale) && s.view.scale > 0.0);
+    // A view that can be drawn: unit axes at right angles.
+    const Vec3 axes[] = {s.view.nx, s.view.ny, s.view.nz};
+    for (int i = 0; i < 3; ++i) {
+        OXA_FUZZ_CHECK(render::unitLength(axes[i]));
+        for (int j = i + 1; j < 3; ++j)
+            OXA_FUZZ_CHECK(std::fabs(render::dot(axes[i], axes[j])) <= render::viewAxisTolerance);
+    }
     for (const SessionSet &set : s.sets) {
         OXA_FUZZ_CHECK(set.alpha >= 0 && set.alpha <= 255);
         OXA_FUZZ_CHECK(set.cutPos >= -100 && set.cutPos <= 100);
         OXA_FUZZ_CHECK(set.vColor.isValid() && set.sColor.isValid());
-        OXA_FUZZ_CHECK(std::isfinite(set.minTh) && std::isfinite(set.maxPC) && set.spacing.z > 0.0);
+        OXA_FUZZ_CHECK(std::isfinite(set.minTh) && std::isfinite(set.maxPC));
+        OXA_FUZZ_CHECK(spacingStepOk(set.spacing.x) && spacingStepOk(set.spacing.y) && spacingStepOk(set.spacing.z));
+        const bool noNormal = set.csNz.x == 0.0 && set.csNz.y == 0.0 && set.csNz.z == 0.0;
+        OXA_FUZZ_CHECK(noNormal ? !set.showCSection : render::unitLength(set.csNz));
+        for (const QString &f : set.files)
+            OXA_FUZZ_CHECK(!f.contains(QChar(0)));
     }
     Session again;
     OXA_FUZZ_CHECK(sessionFromJson(sessionToJson(s, base), base, again, &error));

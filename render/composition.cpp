@@ -3,11 +3,11 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
-#include <QSaveFile>
 #include <QSvgGenerator>
 
 #include "data/slicedatas.h"
 #include "render/renderer.h"
+#include "render/savefile.h"
 
 namespace {
 
@@ -96,6 +96,8 @@ SvgOverlay svgOverlay(const Scene &s)
 
 bool writePicture(const QString &fname, const QImage &picture, const SvgOverlay &overlay, QString *error)
 {
+    if (!fileNameUsable(fname, error))
+        return false;
     const QString suffix = QFileInfo(fname).suffix().toLower();
     auto fail = [error](const QString &why) {
         if (error)
@@ -112,9 +114,9 @@ bool writePicture(const QString &fname, const QImage &picture, const SvgOverlay 
         && (picture.width() > 256 || picture.height() > 256))
         return fail(QStringLiteral("%1 pictures hold at most 256 x 256 pixels").arg(suffix.toUpper()));
 
-    QSaveFile file(fname);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
+    SaveFile file(fname);
+    if (!file.open(error))
+        return false;
     if (svg) {
         const int w = picture.width();
         const int h = picture.height();
@@ -123,10 +125,8 @@ bool writePicture(const QString &fname, const QImage &picture, const SvgOverlay 
         gen.setSize(QSize(w, h));
         gen.setViewBox(QRect(0, 0, w, h));
         QPainter p;
-        if (!p.begin(&gen)) {
-            file.cancelWriting();
+        if (!p.begin(&gen))
             return fail(QStringLiteral("cannot start the SVG drawing"));
-        }
         p.drawImage(QRect(0, 0, w, h), picture);
         for (const SvgOverlay::Box &b : overlay.boxes)
             drawFrame(p, overlay.view, overlay.frameWidth, overlay.frameHeight, b.ss, b.sw, b.sh, true, b.color,
@@ -134,14 +134,11 @@ bool writePicture(const QString &fname, const QImage &picture, const SvgOverlay 
         p.end();
     } else {
         QImageWriter writer(&file, suffix.toUtf8());
-        if (!writer.write(picture)) {
-            file.cancelWriting();
-            return fail(writer.errorString());
-        }
+        // A failed write to the file says more than the encoder's "Unknown error".
+        if (!writer.write(picture))
+            return fail(file.failure().isEmpty() ? writer.errorString() : file.failure());
     }
-    if (!file.commit())
-        return fail(file.errorString());
-    return true;
+    return file.commit(error);
 }
 
 bool Renderer::writeScene(const QString &fname, const Scene &s, QString *error)

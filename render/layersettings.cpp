@@ -12,9 +12,14 @@ double shownValue(double x)
     return QString::number(x, 'g', 6).toDouble();
 }
 
+bool spacingStepOk(double x)
+{
+    return x >= minSpacingStep && x <= maxSpacingStep;
+}
+
 double spacingFieldValue(double x)
 {
-    return std::isfinite(x) && x > 0.0 ? x : 1.0;
+    return spacingStepOk(x) ? x : 1.0;
 }
 
 bool loadSetsWindow(const LoadOutcome &load)

@@ -43,7 +43,7 @@ struct LoadOutcome {
 
 // The settings after a load. A load that accepted no slice changes nothing.
 // Otherwise the spacing becomes the files' as a field shows it (six significant
-// digits; a step that is not a positive number reads as 1), and where the set's
+// digits; a step that is not a number within the spacing bounds reads as 1), and where the set's
 // range is finite it becomes the range, a percentage that is not a finite number
 // starts over at 0 or 100, each threshold is derived from its percentage and the
 // percentage again from the threshold.
@@ -56,7 +56,13 @@ LoadOutcome loadOutcomeOf(const SliceDatas &set);
 
 // The number a field shows for x ('g', six significant digits), read back.
 double shownValue(double x);
-// A spacing step as a field reads it: positive and finite, else 1.
+// The spacing steps a set is drawn with, in the set's unit: wider apart, the box's
+// extents and the rays' steps would overflow or vanish, and the picture comes out
+// blank or distorted. Sessions hold their spacing within these bounds.
+constexpr double minSpacingStep = 1e-6;
+constexpr double maxSpacingStep = 1e6;
+bool spacingStepOk(double x);
+// A spacing step as a field reads it: within those bounds, else 1.
 double spacingFieldValue(double x);
 
 // How the drawing sees a set under these settings: the window from the range and

@@ -82,7 +82,20 @@ double thresholdFromPercent(double rMin, double rMax, double pc);
 double valueFromPercent(double low, double high, double pc);
 double percentFromValue(double low, double high, double v);
 
-// The view turned by -th radians about the unit axis rax (right-hand rule).
+// How far a view's axes may be from unit length and from right angles, as the
+// difference of a length from 1 and as a dot product. A picture shows no such
+// error; a view further off is skewed or stretched.
+constexpr double viewAxisTolerance = 1e-6;
+// Whether v has unit length within that tolerance.
+bool unitLength(const Vec3 &v);
+// The dot product of two directions.
+double dot(const Vec3 &a, const Vec3 &b);
+
+// The view turned by -th radians about the unit axis rax (right-hand rule). The
+// rounding of many turns in a row would let the axes drift from unit length and
+// right angles, each turn more (a turn about an axis a little off unit length
+// stretches along it); once they drift a thousandth of viewAxisTolerance they are
+// set square again, so a view made only by turns always stays within it.
 SceneView turned(const SceneView &v, const Vec3 &rax, double th);
 // The view with zoom and pan chosen so that the boxes of every layer's set fill a
 // w x h picture with a small margin; the direction is kept. Unchanged when no
@@ -115,10 +128,12 @@ SvgOverlay svgOverlay(const Scene &s);
 // Writes a picture file, the format picked by the file's suffix in any letter
 // case: a raster format Qt writes gets `picture` as it is; "svg" gets `picture`
 // embedded once as an image at its size, with the overlay's lines on top. The
-// file is written beside the target and renamed over it, so a failed save leaves
-// an existing file as it was. False with a one-line reason (unknown format, a
-// size the format cannot hold, a folder that does not exist, no permission, a
-// full disk). Reads no set: may run on any thread.
+// file is written beside the target and renamed over it only once every byte is
+// written (render/savefile.h), so a failed save leaves an existing file as it was.
+// False with a one-line reason (unknown format, a size the format cannot hold, a
+// folder that does not exist, no permission, a full disk, a file-size limit, a
+// target that is not a regular file, a NUL in the name). Reads no set: may run on
+// any thread.
 bool writePicture(const QString &fname, const QImage &picture, const SvgOverlay &overlay, QString *error);
 }  // namespace render
 

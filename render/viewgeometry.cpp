@@ -5,7 +5,56 @@
 
 #include "data/slicedatas.h"
 
+namespace {
+
+double drift(const SceneView &v)
+{
+    const double lengths = std::max({std::fabs(render::dot(v.nx, v.nx) - 1.0), std::fabs(render::dot(v.ny, v.ny) - 1.0),
+                                     std::fabs(render::dot(v.nz, v.nz) - 1.0)});
+    const double angles = std::max({std::fabs(render::dot(v.nx, v.ny)), std::fabs(render::dot(v.nx, v.nz)),
+                                    std::fabs(render::dot(v.ny, v.nz))});
+    return std::max(lengths, angles);
+}
+
+bool squareEnough(const SceneView &v)
+{
+    return drift(v) <= render::viewAxisTolerance / 1000.0;
+}
+
+Vec3 normalised(const Vec3 &v)
+{
+    const double n = std::sqrt(render::dot(v, v));
+    return Vec3{v.x / n, v.y / n, v.z / n};
+}
+
+Vec3 minusPart(const Vec3 &v, const Vec3 &unit)
+{
+    const double d = render::dot(v, unit);
+    return Vec3{v.x - d * unit.x, v.y - d * unit.y, v.z - d * unit.z};
+}
+
+// Gram-Schmidt from the line of sight: nz keeps its direction, nx and ny move least
+// in that order, and a mirrored view stays mirrored.
+void squareUp(SceneView &v)
+{
+    v.nz = normalised(v.nz);
+    v.nx = normalised(minusPart(v.nx, v.nz));
+    v.ny = normalised(minusPart(minusPart(v.ny, v.nz), v.nx));
+}
+
+}  // namespace
+
 namespace render {
+
+bool unitLength(const Vec3 &v)
+{
+    return std::fabs(std::sqrt(dot(v, v)) - 1.0) <= viewAxisTolerance;
+}
+
+double dot(const Vec3 &a, const Vec3 &b)
+{
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 
 double thresholdFromPercent(double rMin, double rMax, double pc)
 {
@@ -67,6 +116,8 @@ SceneView turned(const SceneView &v, const Vec3 &rax, double th)
     out.nx = rotate(v.nx);
     out.ny = rotate(v.ny);
     out.nz = rotate(v.nz);
+    if (!squareEnough(out))
+        squareUp(out);
     return out;
 }
 

@@ -8,8 +8,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
+#include "app/session.h"
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
+#include "failingwrites.h"
 #include "imagecompare.h"
 #include "ui/ctview.h"
 #include "ui/slicesctrl.h"
@@ -49,6 +53,39 @@ void loadSmallSet(SlicesCtrl *c)
     c->rMaxV_->setText("200");
 }
 
+// Saves the window's picture (what: png, jpg, svg) or its session (what: session) to
+// path, as the save dialogs do; the reason the window gives for a failure, or empty.
+QString saveThrough(CtView &w, const QString &what, const QString &path, bool fails)
+{
+    if (what == QLatin1String("session")) {
+        if (fails)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^session not saved"));
+        if (w.saveSession(path))
+            return QString();
+        auto *box = w.findChild<QMessageBox *>();
+        return box && box->isVisible() ? box->text() : QStringLiteral("(no message shown)");
+    }
+    QSignalSpy saved(&w, &CtView::imageSaved);
+    if (what != QLatin1String("svg"))
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^saving"));
+    if (fails)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^not saved"));
+    CtViewTestAccess::saveImage(w, path);
+    if (saved.count() != 1)
+        return QStringLiteral("(no imageSaved)");
+    if (saved[0][1].toBool())
+        return QString();
+    auto *box = w.findChild<QMessageBox *>();
+    if (!box || !box->isVisible() || !box->text().contains(saved[0][2].toString()))
+        return QStringLiteral("(no message shown)");
+    return saved[0][2].toString();
+}
+
+QString suffixFor(const QString &what)
+{
+    return what == QLatin1String("session") ? QStringLiteral("oxa") : what;
+}
+
 }  // namespace
 
 class TestComposition : public QObject
@@ -65,6 +102,10 @@ private slots:
     void failedSaveReported();
     void svgEmbedsThePicture();
     void bigPictureSavedInBackground();
+    void saveOntoFailingDisk_data();
+    void saveOntoFailingDisk();
+    void saveTargets_data();
+    void saveTargets();
 };
 
 void TestComposition::drawShowsNothingBeforeLoad()
@@ -287,6 +328,109 @@ void TestComposition::bigPictureSavedInBackground()
     QVERIFY(saved.count() == 1 || saved.wait(30000));
     QCOMPARE(saved[0][1].toBool(), true);
     QVERIFY(fixtures::firstDifference(QImage(dir.filePath("big.png")), w.pImg).isEmpty());
+}
+
+void TestComposition::saveOntoFailingDisk_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<int>("kind");
+    for (const char *what : {"png", "jpg", "svg", "session"}) {
+        QTest::addRow("%s, full disk", what) << what << int(fixtures::FailingWrites::FullDisk);
+        QTest::addRow("%s, file-size limit", what) << what << int(fixtures::FailingWrites::SizeLimit);
+    }
+}
+
+// Small files are still in the save file's buffer when the disk is found full:
+// the save fails with the system's reason, the old file stays as it was and no
+// partial copy is left beside it.
+void TestComposition::saveOntoFailingDisk()
+{
+    QFETCH(QString, what);
+    QFETCH(int, kind);
+    fixtures::FailingWrites disk{fixtures::FailingWrites::Kind(kind)};
+    if (!disk.unavailable().isEmpty())
+        QSKIP(qPrintable(disk.unavailable()));
+    const QString name = "old." + suffixFor(what);
+    QVERIFY(disk.put(name, "precious"));
+    CtView w;
+    loadSmallSet(w.sCtrls.first());
+    w.imgPixWidth_->setText("20");
+    w.imgPixHeight_->setText("20");
+    CtViewTestAccess::paintPImg(w);
+
+    QVERIFY(disk.startFailing());
+    const QString why = saveThrough(w, what, disk.path(name), true);
+    disk.stopFailing();
+    QVERIFY2(why.contains(disk.reason()), qPrintable(why));
+    QCOMPARE(disk.contents(name), QByteArray("precious"));
+    QCOMPARE(disk.names(), QStringList{name});
+}
+
+void TestComposition::saveTargets_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("target");  // link: a link to a file; pipe; link to pipe; nul: a NUL in the name
+    QTest::addColumn<QString>("reason");  // empty: written
+
+    for (const char *what : {"png", "session"}) {
+        QTest::addRow("%s through a link to a file", what) << what << "link" << "";
+        QTest::addRow("%s onto a pipe", what) << what << "pipe" << "not a regular file";
+        QTest::addRow("%s through a link to a pipe", what) << what << "link to pipe" << "not a regular file";
+        QTest::addRow("%s with a NUL in its name", what) << what << "nul" << "NUL";
+    }
+}
+
+// A save writes what the user named: through a link, which stays a link; never over
+// something that is not a regular file, which would be replaced by the rename.
+void TestComposition::saveTargets()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, target);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString suffix = suffixFor(what);
+    QString path = dir.filePath("named." + suffix);
+    const QString real = dir.filePath("real." + suffix);
+    const QString pipe = dir.filePath("pipe." + suffix);
+    if (target == "link") {
+        QFile f(real);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("old") == 3);
+        f.close();
+        QVERIFY(QFile::link(real, path));
+    } else if (target == "pipe") {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (target == "link to pipe") {
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        QVERIFY(QFile::link(pipe, path));
+    } else {
+        path = dir.filePath(QStringLiteral("na") + QChar(0) + "med." + suffix);
+    }
+    CtView w;
+    loadSmallSet(w.sCtrls.first());
+    CtViewTestAccess::paintPImg(w);
+
+    const QString why = saveThrough(w, what, path, !reason.isEmpty());
+    QVERIFY2(why.contains(reason), qPrintable(why));
+    if (reason.isEmpty()) {
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        QVERIFY(QFileInfo(path).isSymLink());
+        if (what == "session") {
+            Session back;
+            QVERIFY2(readSessionFile(real, back, nullptr), "the link's file holds no session");
+        } else {
+            QCOMPARE(QImage(real).size(), w.pImg.size());
+        }
+        return;
+    }
+    QVERIFY(!why.isEmpty());
+    struct stat st;
+    if (target == "pipe")
+        QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+    if (target == "link to pipe")
+        QVERIFY(::lstat(QFile::encodeName(pipe).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+    const int made = target == "pipe" ? 1 : target == "link to pipe" ? 2 : 0;
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).size(),
+             made);
 }
 
 QTEST_MAIN(TestComposition)

@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "app/rendercommand.h"
+#include "failingwrites.h"
 #include "imagecompare.h"
 #include "panelfixtures.h"
 #include "slicefixtures.h"
@@ -82,6 +83,8 @@ private slots:
     void pickAndSlice();
     void refusals_data();
     void refusals();
+    void failedWrites_data();
+    void failedWrites();
 
 private:
     QTemporaryDir dir;
@@ -287,6 +290,11 @@ void TestRenderCommand::refusals_data()
     QTest::newRow("pick outside the picture") << QStringList{"RAMP", "--pick", "300,2"} << 2 << "outside";
     QTest::newRow("missing session") << QStringList{"--session", "none.oxa", "-o", "OUT.png"} << 1
                                      << "cannot read the session";
+    QTest::newRow("NUL in the output name") << QStringList{"RAMP", "-o", "OUT" + QString(QChar(0)) + "x.png"} << 2
+                                            << "output file name refused: the file name holds a NUL character";
+    QTest::newRow("NUL in the session name")
+        << QStringList{"--session", "s" + QString(QChar(0)) + ".oxa", "-o", "OUT.png"} << 2
+        << "session file name refused: the file name holds a NUL character";
 }
 
 void TestRenderCommand::refusals()
@@ -307,6 +315,53 @@ void TestRenderCommand::refusals()
     QVERIFY2(r.err.startsWith("oxa-render: ") && r.err.contains(message), qPrintable(r.err));
     QCOMPARE(r.err.count('\n'), 1);
     QCOMPARE(QDir(outDir.path()).entryList(QDir::Files).size(), 0);
+}
+
+void TestRenderCommand::failedWrites_data()
+{
+    QTest::addColumn<int>("kind");  // a FailingWrites kind, or -1 for a plain folder
+    QTest::addColumn<int>("turns");
+    QTest::addColumn<QString>("reason");  // empty: the system's for the kind
+
+    QTest::newRow("picture onto a full disk") << int(fixtures::FailingWrites::FullDisk) << 0 << "";
+    QTest::newRow("picture past a file-size limit") << int(fixtures::FailingWrites::SizeLimit) << 0 << "";
+    QTest::newRow("turntable onto a full disk") << int(fixtures::FailingWrites::FullDisk) << 3 << "";
+    QTest::newRow("turntable stopped at its third frame") << -1 << 4 << "a folder of that name exists";
+}
+
+// A write that fails ends the command with status 1 and the system's reason on one
+// line; an old file of the name stays, and a turntable takes back the frames it
+// wrote before it failed.
+void TestRenderCommand::failedWrites()
+{
+    QFETCH(int, kind);
+    QFETCH(int, turns);
+    QFETCH(QString, reason);
+    const auto failing = kind < 0 ? fixtures::FailingWrites::SizeLimit : fixtures::FailingWrites::Kind(kind);
+    fixtures::FailingWrites disk(failing);
+    if (!disk.unavailable().isEmpty())
+        QSKIP(qPrintable(disk.unavailable()));
+    // The picture's old file, or a file beside the frames; a folder may stand in a frame's way.
+    const QString old = QStringLiteral("old.png");
+    QVERIFY(disk.put(old, "precious"));
+    const QStringList before = disk.names();
+    if (kind < 0)
+        QVERIFY(QDir().mkdir(disk.path("turn_002.png")));
+    else
+        QVERIFY(disk.startFailing());
+    QStringList args = ramps;
+    args << "-o" << disk.path(turns == 0 ? old : QStringLiteral("turn.png"));
+    if (turns > 0)
+        args << "--turntable" << QString::number(turns);
+    const Result r = runCommand(args);
+    disk.stopFailing();
+
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.startsWith("oxa-render: cannot write ") && r.err.count('\n') == 1, qPrintable(r.err));
+    const QString why = reason.isEmpty() ? disk.reason() : reason;
+    QVERIFY2(r.err.contains(why), qPrintable(r.err));
+    QCOMPARE(disk.contents(old), QByteArray("precious"));
+    QCOMPARE(disk.names(), before);
 }
 
 QTEST_MAIN(TestRenderCommand)

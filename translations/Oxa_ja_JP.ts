@@ -106,6 +106,10 @@
 %1</translation>
     </message>
     <message>
+        <source>and %1 more</source>
+        <translation>ほか %1 件</translation>
+    </message>
+    <message>
         <source>Fit</source>
         <translation>全体表示</translation>
     </message>
@@ -634,6 +638,26 @@
     <message>
         <source>the file is too large for a session</source>
         <translation>セッションとしては大きすぎるファイルです</translation>
+    </message>
+    <message>
+        <source>%1: not of unit length</source>
+        <translation>%1: 長さが 1 ではありません</translation>
+    </message>
+    <message>
+        <source>%1: not at right angles to %2</source>
+        <translation>%1: %2 と直交していません</translation>
+    </message>
+    <message>
+        <source>%1: (0, 0, 0) while the cross-section is shown</source>
+        <translation>%1: 断面を表示しているのに (0, 0, 0) です</translation>
+    </message>
+    <message>
+        <source>%1: a file name holds a NUL character</source>
+        <translation>%1: NUL 文字を含むファイル名があります</translation>
+    </message>
+    <message>
+        <source>the file name holds a NUL character</source>
+        <translation>ファイル名に NUL 文字が含まれています</translation>
     </message>
 </context>
 <context>

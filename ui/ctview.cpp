@@ -123,7 +123,10 @@ void CtView::addSliceSet()
     if (n > 0)
         s->setAlpha(128);
 
-    connect(s, &SlicesCtrl::paintPImg, this, &CtView::paintPImg);
+    connect(s, &SlicesCtrl::paintPImg, this, [this, s]() {
+        if (!sessionLoads_.contains(s))
+            paintPImg();
+    });
     connect(s, &SlicesCtrl::changedSliderStat, this, &CtView::changedSliderStat);
     connect(this, &CtView::initNz, s, &SlicesCtrl::initNz);
     connect(this, &CtView::newNz, s, &SlicesCtrl::newNz);
@@ -137,7 +140,7 @@ void CtView::addSliceSet()
     s->setAcceptDrops(true);
     connect(&s->sliceDatas, &SliceDatas::loadFilesFinished, this, [this]() {
         // A session being opened restores its own view instead.
-        if (fitOnLoad_->isChecked() && pendingSets == 0)
+        if (fitOnLoad_->isChecked() && sessionLoads_.isEmpty())
             fitView();
     });
 
@@ -147,9 +150,20 @@ void CtView::addSliceSet()
 
 void CtView::removeSliceSet(SlicesCtrl *s)
 {
+    if (!detachSliceSet(s))
+        return;
+    // A session being opened no longer waits for this panel's load.
+    const bool lastLoad = sessionLoads_.remove(s) && sessionLoads_.isEmpty();
+    paintPImg();
+    if (lastLoad)
+        emit sessionOpened();
+}
+
+bool CtView::detachSliceSet(SlicesCtrl *s)
+{
     const qsizetype i = sCtrls.indexOf(s);
     if (i <= 0)
-        return;
+        return false;
     finishSaves();
     sCtrls.removeAt(i);
     disconnect(s, nullptr, this, nullptr);
@@ -167,7 +181,7 @@ void CtView::removeSliceSet(SlicesCtrl *s)
     s->loaderThread.quit();
     if (s->loaderThread.isFinished())
         s->deleteLater();
-    paintPImg();
+    return true;
 }
 
 bool CtView::stopLoaders(int msecs)

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -134,6 +135,8 @@ signals:
     void sessionOpened();
     // After every save of a picture: ok, or the reason it was not written.
     void imageSaved(QString fname, bool ok, QString error);
+    // After every redraw of the picture (one that made a null picture too).
+    void pictureDrawn();
 
 private slots:
     void updateNvs(Vec3 rax, double th);
@@ -195,7 +198,15 @@ private:
 
     QFileDialog *sessionDialog = nullptr;
     QMessageBox *sessionMessage = nullptr;
-    int pendingSets = 0;
+    // The panels whose session load has not finished yet; their redraw requests are
+    // left out until the last one is done (sessionLoadDone). Opening a session
+    // counts a new generation, so the loads of one opened before are not waited for.
+    QSet<const SlicesCtrl *> sessionLoads_;
+    int sessionGeneration_ = 0;
+    void sessionLoadDone(const SlicesCtrl *c);
+    // Takes a panel other than the first out of the window and stops its loader,
+    // without redrawing; false for the first panel or one not in the window.
+    bool detachSliceSet(SlicesCtrl *s);
     // Keeps the panel column's scroll area as tall as its panels, but never taller,
     // and at least as tall as the first panel, so the picture keeps the rest.
     void fitPanelColumn();

@@ -10,6 +10,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <QPainter>
 
+#include "app/messagenames.h"
 #include "data/slicedatas.h"
 #include "render/coarse.h"
 #include "render/renderer.h"
@@ -78,10 +79,12 @@ void CtView::paintPImg()
     if (pImg.isNull()) {
         // Nothing can be painted into a null picture; the display shows nothing of it.
         dispA_->update();
+        emit pictureDrawn();
         return;
     }
     QPainter p(&pImg);
     paintPImg0(p, pImg.width(), pImg.height());
+    emit pictureDrawn();
 }
 
 bool CtView::coarseWanted(int pw, int ph) const
@@ -213,9 +216,9 @@ void CtView::reportSave(const QString &fname, const QString &why)
     if (!why.isEmpty()) {
         qWarning() << "not saved:" << fname << why;
         delete saveMessage;
-        saveMessage =
-            new QMessageBox(QMessageBox::Warning, tr("Save Image"),
-                            tr("The picture could not be saved to %1:\n%2").arg(fname, why), QMessageBox::Ok, this);
+        saveMessage = new QMessageBox(QMessageBox::Warning, tr("Save Image"),
+                                      tr("The picture could not be saved to %1:\n%2").arg(messagenames::shown(fname), why),
+                                      QMessageBox::Ok, this);
         saveMessage->setModal(false);
         saveMessage->show();
     }

@@ -2,11 +2,13 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QSignalBlocker>
 
 #include <memory>
 
+#include "app/messagenames.h"
 #include "app/session.h"
 #include "data/slicedatas.h"
 #include "ui/slicesctrl.h"
@@ -21,8 +23,15 @@ Session CtView::currentSession() const
     s.views = viewsLayout();
     s.crosshair = crosshair_;
     s.measurements = measurements_;
-    for (const SlicesCtrl *c : sCtrls)
-        s.sets.push_back(SessionSet{c->settings(), c->acceptedFiles()});
+    for (const SlicesCtrl *c : sCtrls) {
+        SessionSet set{c->settings(), c->acceptedFiles()};
+        // A panel added after the window was built has no cut normal until the view
+        // turns; its cut is saved facing the viewer, as the next turn would set it.
+        const Vec3 &n = set.csNz;
+        if (set.showCSection && n.x == 0.0 && n.y == 0.0 && n.z == 0.0)
+            set.csNz = nz;
+        s.sets.push_back(set);
+    }
     return s;
 }
 
@@ -63,7 +72,7 @@ bool CtView::saveSession(const QString &fname)
     QString why;
     if (!writeSessionFile(fname, currentSession(), &why)) {
         qWarning() << "session not saved:" << fname << why;
-        showSessionMessage(tr("The session could not be saved to %1:\n%2").arg(fname, why));
+        showSessionMessage(tr("The session could not be saved to %1:\n%2").arg(messagenames::shown(fname), why));
         return false;
     }
     return true;
@@ -72,20 +81,23 @@ bool CtView::saveSession(const QString &fname)
 // The panels are made to match the session's sets, every setting that does not
 // depend on the data is set at once, and each set's files go to its loader. The
 // range and window are set when that load has finished, after the panel's own
-// handling of it, so the picture comes back as it was saved.
+// handling of it, so the picture comes back as it was saved. While the loads run,
+// the redraws their panels ask for are left out and the display keeps the picture
+// it had; the picture is drawn once, when the last load is done (a redraw per load
+// would cost the square of the number of sets).
 bool CtView::openSession(const QString &fname)
 {
     Session s;
     QString why;
     if (!readSessionFile(fname, s, &why)) {
         qWarning() << "session not opened:" << fname << why;
-        showSessionMessage(tr("The session %1 could not be opened:\n%2").arg(fname, why));
+        showSessionMessage(tr("The session %1 could not be opened:\n%2").arg(messagenames::shown(fname), why));
         return false;
     }
     saveDir = QFileInfo(fname).absolutePath();
 
     while (sCtrls.size() > qsizetype(std::max<std::size_t>(s.sets.size(), 1)))
-        removeSliceSet(sCtrls.last());
+        detachSliceSet(sCtrls.last());
     while (sCtrls.size() < qsizetype(s.sets.size()))
         addSliceSet();
 
@@ -105,7 +117,9 @@ bool CtView::openSession(const QString &fname)
         sampling_->setCurrentIndex(s.view.sampling == Sampling::Voxels ? 1 : 0);
     }
 
-    pendingSets = 0;
+    // The loads of a session opened before are no longer waited for.
+    const int generation = ++sessionGeneration_;
+    sessionLoads_.clear();
     for (qsizetype i = 0; i < sCtrls.size(); ++i) {
         SlicesCtrl *c = sCtrls[i];
         const SessionSet set = i < qsizetype(s.sets.size()) ? s.sets[std::size_t(i)] : SessionSet();
@@ -116,25 +130,40 @@ bool CtView::openSession(const QString &fname)
         auto armed = std::make_shared<bool>(false);
         auto links = std::make_shared<QList<QMetaObject::Connection>>();
         links->append(connect(&c->sliceDatas, &SliceDatas::cleared, c, [armed]() { *armed = true; }));
-        links->append(connect(&c->sliceDatas, &SliceDatas::loadFilesFinished, c, [this, c, set, armed, links]() {
-            if (!*armed)
-                return;
+        auto unlink = [this, links]() {
             for (const QMetaObject::Connection &link : std::as_const(*links))
                 disconnect(link);
-            // The load has set the range, the window and the spacing from the files:
-            // the session's own come back.
-            c->setSettings(set);
-            paintPImg();
-            if (--pendingSets == 0)
-                emit sessionOpened();
-        }));
-        ++pendingSets;
+        };
+        links->append(connect(&c->sliceDatas, &SliceDatas::loadFilesFinished, c,
+                              [this, c, set, armed, unlink, generation]() {
+                                  if (generation != sessionGeneration_)
+                                      return unlink();
+                                  if (!*armed)
+                                      return;
+                                  unlink();
+                                  // The load has set the range, the window and the spacing
+                                  // from the files: the session's own come back.
+                                  c->setSettings(set);
+                                  sessionLoadDone(c);
+                              }));
+        sessionLoads_.insert(c);
         QMetaObject::invokeMethod(&c->sliceDatas, "filesSelected", Qt::QueuedConnection, Q_ARG(QStringList, set.files));
     }
-    paintPImg();
 
     const QStringList missing = missingSessionFiles(s);
-    if (!missing.isEmpty())
-        showSessionMessage(tr("These slice files of the session are missing:\n%1").arg(missing.join('\n')));
+    if (!missing.isEmpty()) {
+        QStringList lines = messagenames::listed(missing);
+        if (missing.size() > lines.size())
+            lines << tr("and %1 more").arg(QLocale().toString(missing.size() - lines.size()));
+        showSessionMessage(tr("These slice files of the session are missing:\n%1").arg(lines.join('\n')));
+    }
     return true;
+}
+
+void CtView::sessionLoadDone(const SlicesCtrl *c)
+{
+    if (!sessionLoads_.remove(c) || !sessionLoads_.isEmpty())
+        return;
+    paintPImg();
+    emit sessionOpened();
 }

@@ -12,8 +12,8 @@
 #include <QPushButton>
 
 #include <algorithm>
-#include <cmath>
 
+#include "app/messagenames.h"
 #include "widgets/exlabel.h"
 
 namespace {
@@ -23,11 +23,10 @@ QString spacingText(double x)
     return QString::number(x, 'g', 3);
 }
 
-// A spacing field's value: a positive finite number, else 1.
+// A spacing field's value: a number within the spacing bounds, else 1.
 double spacingValue(const QLineEdit *field)
 {
-    const double v = field->text().toDouble();
-    return std::isfinite(v) && v > 0.0 ? v : 1.0;
+    return spacingFieldValue(field->text().toDouble());
 }
 
 // The skipped files listed in a tool tip, at most this many lines.
@@ -156,7 +155,10 @@ void SlicesCtrl::showSkipped(const QList<SkippedFile> &skipped)
     QStringList lines;
     for (qsizetype i = 0; i < n && i < maxSkippedLines; ++i) {
         const SkippedFile &f = skipped.at(i);
-        lines << tr("%1: %2").arg(QDir::toNativeSeparators(f.file), tr(f.reason.toUtf8().constData())).toHtmlEscaped();
+        lines << tr("%1: %2")
+                     .arg(messagenames::middleElided(QDir::toNativeSeparators(f.file)),
+                          tr(f.reason.toUtf8().constData()))
+                     .toHtmlEscaped();
     }
     if (n > maxSkippedLines)
         lines << tr("and %1 more").arg(n - maxSkippedLines).toHtmlEscaped();
