@@ -470,7 +470,9 @@ void TestSlicesCtrl::fileDialogSettings()
     QVERIFY(d);
     QCOMPARE(d->parent(), &p);
     QCOMPARE(d->directory().absolutePath(), QDir(dir.path()).absolutePath());
-    QCOMPARE(d->nameFilters(), QStringList({"Data Files (*.dat *.png)", "Any Files (* *.*)"}));
+    QCOMPARE(d->nameFilters(), QStringList({"Data Files (*.dat *.png)",
+                                            "Volumes (*.nii *.nii.gz *.nrrd *.nhdr *.mha *.mhd)",
+                                            "Any Files (* *.*)"}));
     QCOMPARE(d->windowTitle(), QStringLiteral("Select Data Files"));
     QCOMPARE(d->fileMode(), QFileDialog::ExistingFiles);
     QCOMPARE(d->acceptMode(), QFileDialog::AcceptOpen);
