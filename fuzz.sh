@@ -5,7 +5,8 @@
 # Targets: config (tokenizer and configuration reader with INCLUDE), rangegrid,
 # xyvgrid, load (the loader's decode of one file: pictures, then both grid readers),
 # grid_diff (the fast grid readers against the reference readers, bit for bit),
-# tiff (TIFF stacks through libtiff), dicom (DICOM files and series through DCMTK).
+# tiff (TIFF stacks through libtiff), dicom (DICOM files and series through DCMTK),
+# volume (NIfTI, NRRD and MetaImage through ITK, and described raw files).
 # Prints the executions and findings of each target; exits non-zero on any finding.
 # A finding is kept as build-fuzz/findings/<target>/crash-* (or leak-, oom-,
 # timeout-); replay it with build-fuzz/fuzz/fuzz_<target> FILE.
@@ -18,7 +19,7 @@ oxa_install_packages "${OXA_PACKAGES[@]}" "${OXA_FUZZ_PACKAGES[@]}"
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(config rangegrid xyvgrid load grid_diff session tiff dicom)
+[ ${#targets[@]} -gt 0 ] || targets=(config rangegrid xyvgrid load grid_diff session tiff dicom volume)
 case "$seconds" in
 '' | *[!0-9]*) echo "usage: $0 [seconds-per-target] [target...]" >&2; exit 2 ;;
 esac
@@ -63,6 +64,7 @@ for t in "${targets[@]}"; do
     session) dict=session.dict; maxlen=16384 ;;
     tiff) dict=tiff.dict; maxlen=16384 ;;
     dicom) dict=dicom.dict; maxlen=16384 ;;
+    volume) dict=volume.dict; maxlen=16384 ;;
     *) echo "unknown target: $t" >&2; exit 2 ;;
     esac
     corpus=$dir/corpus/$t

@@ -24,6 +24,8 @@
 #include "app/messagenames.h"
 #include "app/session.h"
 #include "app/slicecommand.h"
+#include "data/rawvolume.h"
+#include "data/setspace.h"
 #include "data/slicedatas.h"
 #include "render/renderer.h"
 #include "render/savefile.h"
@@ -83,6 +85,15 @@ QJsonObject info(const LoadedSet &ls)
     o.insert("spacing", QJsonArray{set.spacing.x, set.spacing.y, set.spacing.z});
     if (!set.spacingUnit.isEmpty())
         o.insert("unit", set.spacingUnit);
+    if (set.volume.hasDirection) {
+        QJsonArray axes;  // each axis' direction: columns, rows, slices
+        for (int j = 0; j < 3; ++j)
+            axes.append(QJsonArray{set.volume.direction.at(0, j), set.volume.direction.at(1, j),
+                                   set.volume.direction.at(2, j)});
+        o.insert("direction", axes);
+    }
+    if (set.volume.volumes > 1)
+        o.insert("volumes", set.volume.volumes);
     o.insert("files", QJsonArray::fromStringList(set.acceptedFiles));
     o.insert("skipped", skipped);
     return o;
@@ -217,10 +228,15 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     const QCommandLineOption pickOpt("pick", "Write no picture; print the voxel each set shows at picture pixel "
                                              "X,Y as JSON.",
                                      "X,Y");
+    const QCommandLineOption rawOpt("raw",
+                                    "Read every FILE as raw samples: width, height, slices, type (uint8, int8, "
+                                    "uint16, int16, uint32, int32, float32, float64), byte order (le or be) and "
+                                    "the header bytes to skip.",
+                                    "W,H,D,TYPE,ORDER[,OFFSET]");
     const QCommandLineOption helpOpt({"h", "help"}, "Show this help.");
     const QCommandLineOption versionOpt("version", "Show the version.");
     parser.addOptions(
-        {outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, infoOpt, sliceOpt, pickOpt,
+        {outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, infoOpt, sliceOpt, pickOpt, rawOpt,
          helpOpt, versionOpt});
     parser.addPositionalArgument("FILE", "Slice files of one set, in stack order.", "[FILE...]");
     if (!parser.parse(args))
@@ -279,6 +295,16 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         if (!ok || turns < 1 || turns > 100000)
             throw Failure{QStringLiteral("--turntable takes a number of pictures from 1 to 100000"), 2};
     }
+    if (parser.isSet(rawOpt)) {
+        RawDescription raw;
+        QString why;
+        if (fromSession)
+            throw Failure{QStringLiteral("--raw describes slice files, not a session"), 2};
+        if (!parseRawDescription(parser.value(rawOpt), raw, &why))
+            throw Failure{QStringLiteral("--raw: %1").arg(why), 2};
+        for (const QString &f : files)
+            rawimport::remember(f, raw);
+    }
     const QString samplingText = parser.value(samplingOpt);
     if (parser.isSet(samplingOpt) && samplingText != QLatin1String("slices") && samplingText != QLatin1String("voxels"))
         throw Failure{QStringLiteral("--sampling takes slices or voxels"), 2};
@@ -295,6 +321,9 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     std::vector<LoadedSet> sets;
     std::vector<LayerSettings> settings;
     std::vector<Measurement> measurements;
+    // The sets share one space, as a window's panels do: volumes whose axes point
+    // other ways than the first's are refused.
+    const auto space = std::make_shared<SetSpace>();
     Scene scene;
     if (fromSession) {
         Session session;
@@ -318,12 +347,14 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         }
         for (const SessionSet &ss : session.sets) {
             sets.emplace_back();
+            sets.back().set->setSpace(space);
             load(sets.back(), ss.files, err);
             settings.push_back(ss);
         }
     } else {
         // A panel's settings after loading the files into it.
         sets.emplace_back();
+        sets.back().set->setSpace(space);
         load(sets.back(), files, err);
         LayerSettings s;
         s.csNz = scene.view.nz;

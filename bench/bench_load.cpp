@@ -6,12 +6,18 @@
 // second of wall time. A second group times the grid text parsing alone on one core:
 // the fast readers against the line-by-line reference readers.
 //
+// A third group loads a 512^3 16-bit NIfTI file (gzip) and times `gzip -dc` of the same
+// file on the same machine, reporting the ratio ("x gzip") and the peak memory the load
+// took above what the process held before it, against the set's size.
+//
 // With BENCH_LOAD_DIR set, the sets are kept in that folder and reused by later runs.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QElapsedTimer>
 #include <QImage>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -22,11 +28,17 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
+#include "tools/volumewriters.h"
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -227,6 +239,120 @@ void BM_GridParse(benchmark::State &state)
     setCounters(state, files.size(), bytes);
 }
 
+// The 512^3 16-bit volume of a scan (the same sections as the other sets, 16-bit),
+// written once as NIfTI with gzip through ITK.
+constexpr int volumeSide = 512;
+
+QString niftiVolume()
+{
+    static QString path = [] {
+        static std::unique_ptr<QTemporaryDir> temp;
+        QString dir = qEnvironmentVariable("BENCH_LOAD_DIR");
+        if (dir.isEmpty()) {
+            temp = std::make_unique<QTemporaryDir>();
+            dir = temp->path();
+        }
+        QDir().mkpath(dir);
+        const QString file = QDir(dir).filePath(QStringLiteral("volume512.nii.gz"));
+        if (QFileInfo::exists(file))
+            return file;
+        std::fprintf(stderr, "writing %s ...\n", qPrintable(file));
+        volumewriters::Volume v;
+        v.size[0] = v.size[1] = v.size[2] = volumeSide;
+        v.spacing[0] = v.spacing[1] = 0.5;
+        v.type = volumewriters::Type::s16;
+        v.samples.resize(qsizetype(volumeSide) * volumeSide * volumeSide * 2);
+        qint16 *out = reinterpret_cast<qint16 *>(v.samples.data());
+        for (int z = 0; z < volumeSide; ++z) {
+            std::uint32_t noise = std::uint32_t(z) * 7919u + 1u;
+            for (int y = 0; y < volumeSide; ++y)
+                for (int x = 0; x < volumeSide; ++x)
+                    *out++ = qint16(sectionValue(x, y, z / 2, noise) * 16.0 - 1000.0);
+        }
+        QString error;
+        if (!volumewriters::write(file + QStringLiteral(".part.nii.gz"), v, &error)
+            || !QFile::rename(file + QStringLiteral(".part.nii.gz"), file))
+            qFatal("cannot write %s: %s", qPrintable(file), qPrintable(error));
+        return file;
+    }();
+    return path;
+}
+
+// Seconds `gzip -dc` takes to decompress the file to nothing, the best of three.
+double gzipSeconds(const QString &path)
+{
+    double best = 1e30;
+    for (int i = 0; i < 3; ++i) {
+        QProcess gzip;
+        gzip.setStandardOutputFile(QProcess::nullDevice());
+        QElapsedTimer clock;
+        clock.start();
+        gzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc"), path});
+        if (!gzip.waitForFinished(-1) || gzip.exitCode() != 0)
+            qFatal("gzip -dc %s failed", qPrintable(path));
+        best = std::min(best, double(clock.nsecsElapsed()) * 1e-9);
+    }
+    return best;
+}
+
+// A value of /proc/self/status in kB (VmRSS, VmHWM), 0 where there is none.
+qint64 statusKb(const char *key)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(qsizetype(std::strlen(key)) + 1).trimmed().split(' ').first().toLongLong();
+    return 0;
+}
+
+// Loads the volume on the loader thread as a panel does (one worker per core). Before
+// each load the previous set is let go, the memory high-water mark is reset (Linux)
+// and the resident memory noted, so "peak MiB" is what the load itself took.
+void BM_LoadNifti(benchmark::State &state)
+{
+    const QString path = niftiVolume();
+    static const double gzip = gzipSeconds(path);
+    SliceDatas slices;
+    QThread loaderThread;
+    slices.moveToThread(&loaderThread);
+    loaderThread.start(QThread::InheritPriority);
+    double seconds = 0.0;
+    qint64 peakKb = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        QMetaObject::invokeMethod(
+            &slices, [&] { slices.clear(); }, Qt::BlockingQueuedConnection);
+#if defined(__GLIBC__)
+        malloc_trim(0);
+#endif
+        QFile reset(QStringLiteral("/proc/self/clear_refs"));
+        if (reset.open(QIODevice::WriteOnly))
+            reset.write("5");
+        reset.close();
+        const qint64 before = statusKb("VmRSS:");
+        state.ResumeTiming();
+        QElapsedTimer clock;
+        clock.start();
+        QMetaObject::invokeMethod(
+            &slices, [&] { slices.filesSelected({path}); }, Qt::BlockingQueuedConnection);
+        seconds += double(clock.nsecsElapsed()) * 1e-9;
+        peakKb = std::max(peakKb, statusKb("VmHWM:") - before);
+        if (slices.slices.size() != std::size_t(volumeSide)) {
+            state.SkipWithError("the volume was not loaded");
+            break;
+        }
+    }
+    loaderThread.quit();
+    loaderThread.wait();
+    const double n = double(std::max<std::int64_t>(state.iterations(), 1));
+    state.counters["gzip -dc ms"] = gzip * 1e3;
+    state.counters["x gzip"] = seconds / n / gzip;
+    state.counters["peak MiB"] = double(peakKb) / 1024.0;
+    state.counters["set MiB"] = double(volumeSide) * volumeSide * volumeSide * 2 / 1048576.0;
+}
+
 }  // namespace
 
 // Loads before the timing starts fault the set's memory in once, so that every
@@ -238,6 +364,7 @@ BENCHMARK(BM_Load)
     ->UseRealTime()
     ->MinWarmUpTime(1.0)
     ->MinTime(2.0);
+BENCHMARK(BM_LoadNifti)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_GridParse)
     ->ArgNames({"range", "fast"})
     ->ArgsProduct({{0, 1}, {1, 0}})

@@ -16,6 +16,7 @@
 
 #include "data/dicomstack.h"
 #include "data/filedecoder.h"
+#include "data/setspace.h"
 #include "data/slicedata.h"
 #include "data/slicefile.h"
 #include "data/slicehistogram.h"
@@ -67,6 +68,8 @@ SliceDatas::SliceDatas(QObject *parent) : QObject(parent)
 SliceDatas::~SliceDatas()
 {
     emit aboutToBeDestroyed();
+    if (const std::shared_ptr<SetSpace> s = space())
+        s->release(this);
     for (SliceData *s : slices)
         delete s;
 }
@@ -88,7 +91,10 @@ void SliceDatas::clear()
         skipped.clear();
         spacing = Spacing();
         spacingUnit.clear();
+        volume = VolumeInfo();
     }
+    if (const std::shared_ptr<SetSpace> s = space())
+        s->release(this);
     for (SliceData *s : old)
         delete s;
     emit cleared();
@@ -127,6 +133,18 @@ qint64 SliceDatas::memoryBudget() const
     return asked > 0 ? asked : defaultSliceBudget();
 }
 
+void SliceDatas::setSpace(std::shared_ptr<SetSpace> s)
+{
+    std::lock_guard<std::mutex> lock(spaceMutex_);
+    space_ = std::move(s);
+}
+
+std::shared_ptr<SetSpace> SliceDatas::space() const
+{
+    std::lock_guard<std::mutex> lock(spaceMutex_);
+    return space_;
+}
+
 int SliceDatas::workerCount() const
 {
     const int asked = loadWorkers_.load();
@@ -163,6 +181,8 @@ void SliceDatas::filesSelected(QStringList files)
     QStringList acceptedNames;
     QList<SkippedFile> skippedFiles;
     std::vector<AcceptedFile> acceptedMeta;
+    VolumeInfo setVolume;
+    const std::shared_ptr<SetSpace> setSpace = space();
     int setWidth = 0;
     int setHeight = 0;
     double setMinV = largestDouble;
@@ -181,6 +201,20 @@ void SliceDatas::filesSelected(QStringList files)
         filesDone_.store(int(std::min<qsizetype>(i + 1, std::numeric_limits<int>::max())));
         try {
             SliceFile file = decoder.take(i);
+            // The first file that states the direction of its axes sets the set's, which
+            // must agree with those of the other sets in its space; later files, with it.
+            if (!file.slices.empty() && file.volume.hasDirection) {
+                const bool fits = setVolume.hasDirection ? setVolume.direction.sameAs(file.volume.direction)
+                                                         : !setSpace || setSpace->claim(this, file.volume.direction);
+                if (!fits) {
+                    for (const auto &slice : file.slices)
+                        budget.release(sliceBytes(*slice));
+                    skippedFiles.append(SkippedFile{name, QString::fromLatin1(skipReason::otherDirection)});
+                    continue;
+                }
+                if (!setVolume.hasDirection)
+                    setVolume = file.volume;
+            }
             // A flat page inside a stack is a real slice of it; a file all of whose
             // slices are flat is dropped like a flat picture.
             bool fileVaries = false;
@@ -257,6 +291,11 @@ void SliceDatas::filesSelected(QStringList files)
         setSpacing = Spacing();
         setSpacingUnit.clear();
     }
+    if (!anyAccepted) {
+        setVolume = VolumeInfo();
+        if (setSpace)
+            setSpace->release(this);
+    }
 
     {
         std::unique_lock<std::shared_mutex> lock(rwLock);
@@ -270,6 +309,7 @@ void SliceDatas::filesSelected(QStringList files)
         skipped.swap(skippedFiles);
         spacing = setSpacing;
         spacingUnit = setSpacingUnit;
+        volume = setVolume;
         if (anyAccepted) {
             loaded = true;
             minTh = minV;

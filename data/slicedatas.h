@@ -8,11 +8,15 @@
 #include <QStringList>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <vector>
 
+#include "data/direction.h"
 #include "data/spacing.h"
 
+class SetSpace;
 class SliceData;
 
 
@@ -82,6 +86,9 @@ public:
     QList<SkippedFile> skipped;
     Spacing spacing;
     QString spacingUnit;
+    // The direction of the axes and the volume count of the first accepted file that
+    // states a direction (the volume formats do), else the defaults.
+    VolumeInfo volume;
 
     // Frees every slice and resets size, range and thresholds under the write lock;
     // emits cleared() after releasing it. hist, histImage and histReady stay as they were.
@@ -102,6 +109,13 @@ public:
     // at the start of each run, so any thread may set it.
     void setMemoryBudget(qint64 bytes);
     qint64 memoryBudget() const;
+
+    // The space this set is drawn in beside others (a window's, a command's), shared
+    // with them; none by default. A file whose axes point elsewhere than those of
+    // another set of the space, or of the set's own first such file, is left out with
+    // the reason skipReason::otherDirection. Read once at the start of each run, so
+    // any thread may set it.
+    void setSpace(std::shared_ptr<SetSpace> space);
 
     // Any thread: the progress of the running load, polled by the panel.
     LoadProgress loadProgress() const;
@@ -131,6 +145,7 @@ public slots:
 
 private:
     int workerCount() const;
+    std::shared_ptr<SetSpace> space() const;
 
     mutable std::shared_mutex rwLock;
     std::atomic<int> loadWorkers_{0};
@@ -139,6 +154,8 @@ private:
     std::atomic<bool> cancelRequested_{false};
     std::atomic<int> filesDone_{0};
     std::atomic<int> filesTotal_{0};
+    mutable std::mutex spaceMutex_;
+    std::shared_ptr<SetSpace> space_;
 };
 
 #endif

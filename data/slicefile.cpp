@@ -12,7 +12,9 @@
 #endif
 
 #include "data/dicomseries.h"
+#include "data/itkvolume.h"
 #include "data/nativename.h"
+#include "data/rawvolume.h"
 #include "data/tiffstack.h"
 
 namespace {
@@ -142,7 +144,8 @@ void readFile(const QString &name, SliceFile &out)
         }
         head = file.read(132);
     }
-    if (readTiffStack(fname, head, out) || readDicomFile(fname, head, out))
+    if (readRawFile(name, fname, out) || readItkVolume(fname, out) || readTiffStack(fname, head, out)
+        || readDicomFile(fname, head, out))
         return;
     // A picture is decoded by Qt, which allocates by itself: the picture it declares
     // is reserved before (four bytes a pixel when its format is not known), and

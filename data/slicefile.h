@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "data/direction.h"
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
 
@@ -67,6 +68,7 @@ struct SliceFile {
     QString reason;
     bool isDicom = false;
     DicomPlacement dicom;
+    VolumeInfo volume;
 };
 
 // Limits on a stack file besides the per-slice ones of the grids (a slice has at

@@ -20,6 +20,7 @@
 
 #include "tools/pngbytes.h"
 #include "tools/scanwriters.h"
+#include "tools/volumewriters.h"
 
 namespace {
 
@@ -194,6 +195,50 @@ void dicoms(const QString &dir)
     }
 }
 
+// Small volumes of every format and sample type, as the volume target takes them: the
+// format's byte first, a detached header's data file after the byte 0x1e.
+void volumes(const QString &dir)
+{
+    const struct {
+        char kind;
+        const char *name;
+        bool compress;
+    } formats[] = {{0, "v.nii", false}, {1, "v.nii.gz", false}, {3, "v.nrrd", true}, {3, "v.nrrd", false},
+                   {4, "v.nhdr", false}, {5, "v.mha", true},    {5, "v.mha", false}, {6, "v.mhd", false}};
+    const volumewriters::Type types[] = {volumewriters::Type::u8,  volumewriters::Type::s8,  volumewriters::Type::u16,
+                                         volumewriters::Type::s16, volumewriters::Type::u32, volumewriters::Type::s32,
+                                         volumewriters::Type::f32, volumewriters::Type::f64};
+    const QString scratch = dir + QStringLiteral("/.scratch");
+    QDir().mkpath(scratch);
+    int n = 0;
+    for (const auto &f : formats) {
+        for (volumewriters::Type t : types) {
+            volumewriters::Volume v;
+            v.size[0] = 5, v.size[1] = 3, v.size[2] = 2;
+            v.spacing[2] = 2.5;
+            v.type = t;
+            v.compress = f.compress;
+            v.slope = t == volumewriters::Type::s16 ? 0.5 : 1.0;
+            v.samples.resize(5 * 3 * 2 * volumewriters::typeBytes(t));
+            for (int i = 0; i < v.samples.size(); ++i)
+                v.samples[i] = char(i * 37 + 11);
+            const QString path = scratch + u'/' + QLatin1String(f.name);
+            if (!volumewriters::write(path, v))
+                continue;
+            QFile header(path);
+            QFile data(scratch + QStringLiteral("/v.raw"));
+            if (!header.open(QIODevice::ReadOnly))
+                continue;
+            QByteArray seed = QByteArray(1, f.kind) + header.readAll();
+            if ((f.kind == 4 || f.kind == 6) && data.open(QIODevice::ReadOnly))
+                seed += '\x1e' + data.readAll();
+            put(dir, QStringLiteral("volume_%1").arg(n++, 2, 10, QLatin1Char('0')), seed);
+        }
+    }
+    put(dir, QStringLiteral("raw_int16"), QByteArray("\x07" "3,2,2,int16,be,4\x1e") + QByteArray(28, '\x05'));
+    QDir(scratch).removeRecursively();
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -205,7 +250,7 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QString root = QString::fromLocal8Bit(argv[1]);
-    for (const char *sub : {"config", "rangegrid", "xyvgrid", "load", "tiff", "dicom"})
+    for (const char *sub : {"config", "rangegrid", "xyvgrid", "load", "tiff", "dicom", "volume"})
         QDir().mkpath(root + u'/' + QLatin1String(sub));
 
     texts(root + QStringLiteral("/config"), QStringLiteral("config"), configs, int(std::size(configs)));
@@ -220,5 +265,6 @@ int main(int argc, char **argv)
     // The loader sees every kind of file.
     tiffs(root + QStringLiteral("/load"));
     dicoms(root + QStringLiteral("/load"));
+    volumes(root + QStringLiteral("/volume"));
     return 0;
 }

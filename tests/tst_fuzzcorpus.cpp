@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include "fuzz/harness.h"
+#include "fuzz/volumeharness.h"
 
 // Replays every input kept under fuzz/corpus/<target>/ (the regression inputs of
 // findings, and hand-made hard cases) and the grid samples of tests/data through
@@ -77,6 +78,8 @@ private slots:
     void tiff();
     void dicom_data() { addInputs(QStringLiteral("dicom"), false); }
     void dicom();
+    void volume_data() { addInputs(QStringLiteral("volume"), false); }
+    void volume();
 };
 
 void TestFuzzCorpus::config()
@@ -139,6 +142,15 @@ void TestFuzzCorpus::dicom()
     const QByteArray input = readAll(path);
     inScratch([&] {
         oxafuzz::runDicom(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));
+    });
+}
+
+void TestFuzzCorpus::volume()
+{
+    QFETCH(QString, path);
+    const QByteArray input = readAll(path);
+    inScratch([&] {
+        oxafuzz::runVolume(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));
     });
 }
 

@@ -262,7 +262,9 @@ void TestMainWindow::textsAreTranslated()
         QTest::mouseClick(p->selectB_, Qt::LeftButton);
         QCOMPARE(p->fileDialog->windowTitle(), QStringLiteral("{SlicesCtrl}Select Data Files"));
         QCOMPARE(p->fileDialog->nameFilters().mid(1),
-                 QStringList({"{SlicesCtrl}Data Files (*.dat *.png)", "{SlicesCtrl}Any Files (* *.*)"}));
+                 QStringList({"{SlicesCtrl}Data Files (*.dat *.png)",
+                              "{SlicesCtrl}Volumes (*.nii *.nii.gz *.nrrd *.nhdr *.mha *.mhd)",
+                              "{SlicesCtrl}Any Files (* *.*)"}));
         QVERIFY(p->fileDialog->nameFilters().first().startsWith(QStringLiteral("{SlicesCtrl}Slice Files (")));
         QTest::mouseClick(p->selVColor_, Qt::LeftButton);
         QCOMPARE(p->vColorDialog->windowTitle(), QStringLiteral("{SlicesCtrl}Select Volume Color"));

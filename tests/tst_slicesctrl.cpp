@@ -472,8 +472,9 @@ void TestSlicesCtrl::fileDialogSettings()
     QCOMPARE(d->directory().absolutePath(), QDir(dir.path()).absolutePath());
     // Every kind of slice file the program reads first; DICOM and TIFF are not hidden.
     QCOMPARE(d->nameFilters(), SlicesCtrl::sliceFileFilters());
-    QCOMPARE(d->nameFilters().mid(1), QStringList({"Data Files (*.dat *.png)", "Any Files (* *.*)"}));
-    for (const char *pattern : {"*.dat", "*.png", "*.dcm", "*.tif", "*.tiff"})
+    QCOMPARE(d->nameFilters().mid(1), QStringList({"Data Files (*.dat *.png)",
+                                                   "Volumes (*.nii *.nii.gz *.nrrd *.nhdr *.mha *.mhd)", "Any Files (* *.*)"}));
+    for (const char *pattern : {"*.dat", "*.png", "*.dcm", "*.tif", "*.tiff", "*.nii.gz", "*.nrrd", "*.mha"})
         QVERIFY2(d->nameFilters().first().contains(QLatin1String(pattern)), pattern);
     QCOMPARE(d->windowTitle(), QStringLiteral("Select Data Files"));
     QCOMPARE(d->fileMode(), QFileDialog::ExistingFiles);

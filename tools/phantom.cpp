@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "tools/scanwriters.h"
+#include "tools/volumewriters.h"
 
 namespace phantom {
 
@@ -310,6 +311,53 @@ bool writeHeadTiff(const QString &path, QString *error)
     const QByteArray description = "ImageJ=1.54f\nimages=" + QByteArray::number(tiffSlices)
         + "\nslices=" + QByteArray::number(tiffSlices) + "\nunit=mm\nspacing=1.5\n";
     return scanwriters::writeTiff(path, pages, description, 1.0 / 0.75, 1.0 / 0.75, 1, error);
+}
+
+int niftiStored(int k, int c, int r)
+{
+    return headHounsfield(densityAt(k, volumeSlices, volumeSize, c, r)) - niftiIntercept;
+}
+
+float nrrdValue(int k, int c, int r)
+{
+    return float(densityAt(k, volumeSlices, volumeSize, c, r));
+}
+
+namespace {
+volumewriters::Volume headVolume(volumewriters::Type type, double pixel, double step)
+{
+    volumewriters::Volume v;
+    v.size[0] = v.size[1] = volumeSize;
+    v.size[2] = volumeSlices;
+    v.spacing[0] = v.spacing[1] = pixel;
+    v.spacing[2] = step;
+    v.type = type;
+    v.samples.resize(qsizetype(volumeSize) * volumeSize * volumeSlices * volumewriters::typeBytes(type));
+    return v;
+}
+}  // namespace
+
+bool writeHeadNifti(const QString &path, QString *error)
+{
+    volumewriters::Volume v = headVolume(volumewriters::Type::u16, niftiPixelMm, niftiStepMm);
+    quint16 *out = reinterpret_cast<quint16 *>(v.samples.data());
+    for (int k = 0; k < volumeSlices; ++k)
+        for (int r = 0; r < volumeSize; ++r)
+            for (int c = 0; c < volumeSize; ++c)
+                *out++ = quint16(niftiStored(k, c, r));
+    v.intercept = niftiIntercept;
+    return volumewriters::write(path, v, error);
+}
+
+bool writeHeadNrrd(const QString &path, QString *error)
+{
+    volumewriters::Volume v = headVolume(volumewriters::Type::f32, nrrdPixelMm, nrrdStepMm);
+    float *out = reinterpret_cast<float *>(v.samples.data());
+    for (int k = 0; k < volumeSlices; ++k)
+        for (int r = 0; r < volumeSize; ++r)
+            for (int c = 0; c < volumeSize; ++c)
+                *out++ = nrrdValue(k, c, r);
+    return volumewriters::write(path, v, error);
 }
 
 bool writeVessels(const QString &dir, QString *error)

@@ -91,6 +91,26 @@ constexpr int tiffSize = 128;
 int tiffValue(int k, int c, int r);
 bool writeHeadTiff(const QString &path, QString *error = nullptr);
 
+// The research volume samples: the head as one NIfTI file (head.nii.gz) and one
+// NRRD file (head.nrrd), both 128 x 128 pixels and 48 slices with anisotropic
+// spacing, through ITK. The NIfTI file holds Hounsfield units as the CT sample does,
+// stored as unsigned 16-bit values with scl_inter -1024; 1.5 x 1.5 mm pixels, slices
+// 3 mm apart. The NRRD file holds the density itself as 32-bit floats, gzip
+// compressed, in a left-posterior-superior space: 1 x 1 mm pixels, slices 2.5 mm
+// apart. Both with the axes of the patient (the identity direction).
+constexpr int volumeSize = 128;
+constexpr int volumeSlices = 48;
+constexpr double niftiPixelMm = 1.5;
+constexpr double niftiStepMm = 3.0;
+constexpr int niftiIntercept = -1024;
+constexpr double nrrdPixelMm = 1.0;
+constexpr double nrrdStepMm = 2.5;
+// Slice k's stored NIfTI sample and NRRD value at column c, row r.
+int niftiStored(int k, int c, int r);
+float nrrdValue(int k, int c, int r);
+bool writeHeadNifti(const QString &path, QString *error = nullptr);
+bool writeHeadNrrd(const QString &path, QString *error = nullptr);
+
 // Write the set into dir (created when missing). False, with a message in *error
 // when given, as soon as a file cannot be written.
 bool writeHead(const QString &dir, int slices = headSlices, int size = headSize, QString *error = nullptr);

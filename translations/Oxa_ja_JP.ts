@@ -40,6 +40,10 @@
         <translation>GDCM: BSD 形式のライセンス</translation>
     </message>
     <message>
+        <source>ITK: Apache License 2.0</source>
+        <translation>ITK: Apache License 2.0</translation>
+    </message>
+    <message>
         <source>Add Slice Set</source>
         <translation>スライスセット追加</translation>
     </message>
@@ -563,6 +567,147 @@
     <message>
         <source>Slice Files (%1)</source>
         <translation>スライスファイル (%1)</translation>
+        <source>declares no voxels (a size of zero or less)</source>
+        <translation>ボクセルがない(大きさが 0 以下)と宣言している</translation>
+    </message>
+    <message>
+        <source>declares more voxels than a set may hold</source>
+        <translation>セットが持てる数より多いボクセルを宣言している</translation>
+    </message>
+    <message>
+        <source>its spacing is zero, below zero or not a number</source>
+        <translation>間隔が 0、負、または数値ではない</translation>
+    </message>
+    <message>
+        <source>its header cannot be read</source>
+        <translation>ヘッダーを読み込めない</translation>
+    </message>
+    <message>
+        <source>its data file is missing</source>
+        <translation>データファイルがない</translation>
+    </message>
+    <message>
+        <source>its data is shorter than the header declares, or damaged</source>
+        <translation>データがヘッダーの宣言より短いか、壊れている</translation>
+    </message>
+    <message>
+        <source>its data file lies outside the header&apos;s folder</source>
+        <translation>データファイルがヘッダーのフォルダーの外にある</translation>
+    </message>
+    <message>
+        <source>a data type we do not read (colour, vectors, complex or 64-bit integers)</source>
+        <translation>読めないデータ型(カラー、ベクトル、複素数、64 ビット整数)</translation>
+    </message>
+    <message>
+        <source>NIfTI-2, which this system&apos;s ITK does not read</source>
+        <translation>このシステムの ITK では読めない NIfTI-2</translation>
+    </message>
+    <message>
+        <source>its size does not match its raw description</source>
+        <translation>ファイルの大きさが raw の記述と合わない</translation>
+    </message>
+    <message>
+        <source>a raw file without a description (use Import Raw)</source>
+        <translation>記述のない raw ファイル(「raw 読み込み」を使う)</translation>
+    </message>
+    <message>
+        <source>its axes point in other directions than another set&apos;s</source>
+        <translation>軸の向きがほかのセットと違う</translation>
+    </message>
+    <message>
+        <source>Import Raw…</source>
+        <translation>raw 読み込み…</translation>
+    </message>
+    <message>
+        <source>Loads a raw file of samples whose size, type and byte order you give</source>
+        <translation>大きさ・型・バイト順を指定して raw ファイルを読み込みます</translation>
+    </message>
+    <message>
+        <source> · 4-D: first of %1 volumes</source>
+        <translation> · 4 次元: %1 ボリュームの最初</translation>
+    </message>
+    <message>
+        <source>Volumes (*.nii *.nii.gz *.nrrd *.nhdr *.mha *.mhd)</source>
+        <translation>ボリューム (*.nii *.nii.gz *.nrrd *.nhdr *.mha *.mhd)</translation>
+    </message>
+</context>
+<context>
+    <name>RawImportDialog</name>
+    <message>
+        <source>Import Raw</source>
+        <translation>raw 読み込み</translation>
+    </message>
+    <message>
+        <source>Choose…</source>
+        <translation>選択…</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>ファイル</translation>
+    </message>
+    <message>
+        <source>Width</source>
+        <translation>幅</translation>
+    </message>
+    <message>
+        <source>Height</source>
+        <translation>高さ</translation>
+    </message>
+    <message>
+        <source>Slices</source>
+        <translation>スライス数</translation>
+    </message>
+    <message>
+        <source>Data type</source>
+        <translation>データ型</translation>
+    </message>
+    <message>
+        <source>Little endian (least significant byte first)</source>
+        <translation>リトルエンディアン(下位バイトが先)</translation>
+    </message>
+    <message>
+        <source>Big endian (most significant byte first)</source>
+        <translation>ビッグエンディアン(上位バイトが先)</translation>
+    </message>
+    <message>
+        <source>Byte order</source>
+        <translation>バイト順</translation>
+    </message>
+    <message>
+        <source>Header bytes to skip</source>
+        <translation>読み飛ばすヘッダーのバイト数</translation>
+    </message>
+    <message>
+        <source>Spacing</source>
+        <translation>間隔</translation>
+    </message>
+    <message>
+        <source>Import</source>
+        <translation>読み込み</translation>
+    </message>
+    <message>
+        <source>Width, height and slices are whole numbers from 1, the header bytes from 0, and the spacing positive numbers.</source>
+        <translation>幅・高さ・スライス数は 1 以上、ヘッダーのバイト数は 0 以上の整数、間隔は正の数です。</translation>
+    </message>
+    <message>
+        <source>%1 × %2 × %3 samples of %4 bytes after %5 header bytes: %6 bytes.</source>
+        <translation>%5 バイトのヘッダーの後に %4 バイトのサンプルが %1 × %2 × %3 個: %6 バイト。</translation>
+    </message>
+    <message>
+        <source>Choose the file.</source>
+        <translation>ファイルを選んでください。</translation>
+    </message>
+    <message>
+        <source>The file has %1 bytes: they match.</source>
+        <translation>ファイルは %1 バイト: 一致しています。</translation>
+    </message>
+    <message>
+        <source>The file has %1 bytes: they do not match.</source>
+        <translation>ファイルは %1 バイト: 一致しません。</translation>
+    </message>
+    <message>
+        <source>Choose a Raw File</source>
+        <translation>raw ファイルの選択</translation>
     </message>
 </context>
 <context>

@@ -20,6 +20,9 @@ void CtView::showAboutD()
 #ifdef OXA_LINKS_GDCM
     licences << tr("GDCM: BSD-style licence");
 #endif
+#ifdef OXA_LINKS_ITK
+    licences << tr("ITK: Apache License 2.0");
+#endif
     QString items;
     for (const QString &l : std::as_const(licences))
         items += QStringLiteral("<li>%1</li>").arg(l.toHtmlEscaped());

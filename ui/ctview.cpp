@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "app/cfgstore.h"
+#include "data/setspace.h"
 #include "render/renderer.h"
 #include "ui/slicesctrl.h"
 #include "widgets/dispa.h"
@@ -45,6 +46,7 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     nativeDialog = cfg.get("native_dialog", "0").toInt(nullptr, 10) == 1;
     coarseDrag_ = cfg.get("coarse_drag", "1").trimmed() != QLatin1String("0");
     renderer_ = std::make_unique<render::Renderer>();
+    space_ = std::make_shared<SetSpace>();
 
     saveImage_->setToolTip(tr("Supported File Types are : %1\n and also SVG.").arg(imgFormats.join(' ')));
     const QString sizeTip = tr("Width and height of the picture in pixels; small sizes turn quickly");
@@ -115,6 +117,7 @@ void CtView::addSliceSet()
 {
     const int n = setsMade_++;
     auto *s = new SlicesCtrl(dataRoot, this);
+    s->sliceDatas.setSpace(space_);
     static const QColor vColors[3] = {QColor(0, 127, 127), QColor(127, 0, 127), QColor(127, 127, 0)};
     static const QColor sColors[3] = {QColor(127, 0, 0), QColor(0, 127, 0), QColor(0, 0, 127)};
     s->setVColor(vColors[n % 3]);

@@ -30,6 +30,7 @@ class QCloseEvent;
 class QFileDialog;
 class QMessageBox;
 class QSettings;
+class SetSpace;
 struct Session;
 class SlicesCtrl;
 namespace render {
@@ -100,7 +101,8 @@ public:
     bool openSession(const QString &fname);
 
     // Settings a user sets once (window geometry, picture size, sampling, the two
-    // view ticks, the last folders), kept between runs by the entry point. The
+    // view ticks, the last folders, the descriptions of imported raw files), kept
+    // between runs by the entry point. The
     // folders are taken only when the configuration and the command line name no
     // data root, which then wins.
     void restoreSettings(const QSettings &settings, bool foldersFromSettings);
@@ -218,6 +220,9 @@ private:
     bool coarseWanted(int pw, int ph) const;
     // Draws every picture of the window and keeps what drawing derives from the sets.
     std::unique_ptr<render::Renderer> renderer_;
+    // The space every panel's set is drawn in: volumes whose axes point other ways
+    // than those of a set already there are refused.
+    std::shared_ptr<SetSpace> space_;
     bool coarseDrag_ = true;  // the `coarse_drag` key
     qint64 coarseMinVoxels_ = qint64(1) << 26;
     double coarseFrameMs_ = 40.0;

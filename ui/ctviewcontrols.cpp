@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include "data/folderscan.h"
+#include "data/rawvolume.h"
 #include "data/slicedatas.h"
 #include "ui/slicesctrl.h"
 #include "widgets/dispa.h"
@@ -160,6 +161,16 @@ void CtView::restoreSettings(const QSettings &settings, bool foldersFromSettings
     fitOnLoad_->setChecked(settings.value("view/fitOnLoad", false).toBool());
     followWindow_->setChecked(settings.value("view/followWindow", false).toBool());
     setViewsLayout(static_cast<ViewsLayout>(std::clamp(settings.value("view/layout", 0).toInt(), 0, 4)));
+    // What each raw file was imported as, so that it loads again by its name alone
+    // (from the command line, a drop or a session).
+    const int raws = settings.value("rawImports/size", 0).toInt();
+    for (int i = 1; i <= raws; ++i) {
+        const QString key = QStringLiteral("rawImports/%1/").arg(i);
+        RawDescription d;
+        const QString file = settings.value(key + "file").toString();
+        if (!file.isEmpty() && parseRawDescription(settings.value(key + "description").toString(), d))
+            rawimport::remember(file, d);
+    }
     if (foldersFromSettings) {
         const QString saveFolder = settings.value("folders/save").toString();
         if (!saveFolder.isEmpty() && QFileInfo(saveFolder).isDir())
@@ -183,4 +194,13 @@ void CtView::storeSettings(QSettings &settings) const
     settings.setValue("folders/save", saveDir);
     if (!sCtrls.isEmpty())
         settings.setValue("folders/slices", sCtrls.first()->dataRoot);
+    // Written as QSettings writes an array, so file names need no escaping as keys.
+    const auto raws = rawimport::remembered();
+    settings.remove("rawImports");
+    for (qsizetype i = 0; i < raws.size(); ++i) {
+        const QString key = QStringLiteral("rawImports/%1/").arg(i + 1);
+        settings.setValue(key + "file", raws.at(i).first);
+        settings.setValue(key + "description", rawDescriptionText(raws.at(i).second));
+    }
+    settings.setValue("rawImports/size", raws.size());
 }

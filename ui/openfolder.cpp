@@ -14,8 +14,10 @@
 
 QStringList SlicesCtrl::sliceFileFilters()
 {
-    QStringList patterns{QStringLiteral("*.dat"), QStringLiteral("*.dcm"), QStringLiteral("*.dicom"),
-                         QStringLiteral("*.ima"), QStringLiteral("*.tif"), QStringLiteral("*.tiff")};
+    QStringList patterns{QStringLiteral("*.dat"),  QStringLiteral("*.dcm"),    QStringLiteral("*.dicom"),
+                         QStringLiteral("*.ima"),  QStringLiteral("*.tif"),    QStringLiteral("*.tiff"),
+                         QStringLiteral("*.nii"),  QStringLiteral("*.nii.gz"), QStringLiteral("*.nrrd"),
+                         QStringLiteral("*.nhdr"), QStringLiteral("*.mha"),    QStringLiteral("*.mhd")};
     for (const QByteArray &format : QImageReader::supportedImageFormats()) {
         const QString pattern = QStringLiteral("*.") + QString::fromLatin1(format).toLower();
         // Vector drawings are never read as slices.
@@ -23,7 +25,7 @@ QStringList SlicesCtrl::sliceFileFilters()
             patterns.append(pattern);
     }
     return {tr("Slice Files (%1)").arg(patterns.join(QLatin1Char(' '))), tr("Data Files (*.dat *.png)"),
-            tr("Any Files (* *.*)")};
+            tr("Volumes (*.nii *.nii.gz *.nrrd *.nhdr *.mha *.mhd)"), tr("Any Files (* *.*)")};
 }
 
 void SlicesCtrl::makeOpenFolder()

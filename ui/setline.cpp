@@ -68,6 +68,10 @@ void SlicesCtrl::makeSetInfo()
     cancelLoad_ = new QPushButton(tr("Cancel"), box);
     cancelLoad_->setObjectName("cancelLoad_");
     cancelLoad_->setVisible(false);
+    importRaw_ = new QPushButton(tr("Import Raw…"), box);
+    importRaw_->setObjectName("importRaw_");
+    importRaw_->setToolTip(tr("Loads a raw file of samples whose size, type and byte order you give"));
+    connect(importRaw_, &QPushButton::clicked, this, &SlicesCtrl::showImportRawD);
 
     auto *line = new QHBoxLayout;
     line->addWidget(setInfo_, 1);
@@ -86,6 +90,7 @@ void SlicesCtrl::makeSetInfo()
     controls->addWidget(loadProgress_, 1);
     controls->addWidget(cancelLoad_);
     controls->addStretch(0);
+    controls->addWidget(importRaw_);
     grid->addLayout(controls, 1, 0);
     gridLayout_2->addWidget(box, gridLayout_2->rowCount(), 0);
     progressTimer.setInterval(100);
@@ -117,7 +122,10 @@ void SlicesCtrl::updateSetInfo()
     if (!spacingUnit.isEmpty())
         step += QLatin1Char(' ') + spacingUnit;
     const QString count = sliceCount == 1 ? tr("1 slice") : tr("%1 slices").arg(sliceCount);
-    setInfo_->setText(tr("%1 · %2 × %3 · %4").arg(count).arg(sliceWidth).arg(sliceHeight).arg(step));
+    QString info = tr("%1 · %2 × %3 · %4").arg(count).arg(sliceWidth).arg(sliceHeight).arg(step);
+    if (volumeCount > 1)
+        info += tr(" · 4-D: first of %1 volumes").arg(volumeCount);
+    setInfo_->setText(info);
 }
 
 void SlicesCtrl::pollLoadProgress()

@@ -282,15 +282,18 @@ void SlicesCtrl::noticedLoadFilesFinished()
         sliceCount = int(sliceDatas.slices.size());
         sliceWidth = sliceDatas.width;
         sliceHeight = sliceDatas.height;
-        if (sliceDatas.loaded)
+        if (sliceDatas.loaded) {
             spacingUnit = sliceDatas.spacingUnit;
+            volumeCount = sliceDatas.volume.volumes;
+        }
     }
     const LayerSettings next = settingsAfterLoad(settings(), outcome);
     progressTimer.stop();
     loadProgress_->setVisible(false);
     cancelLoad_->setVisible(false);
-    // A DICOM series is stacked by slice position: list the files in stack order.
-    if (stacked != listedFiles && stacked.size() == listedFiles.size()) {
+    // A DICOM series is stacked by slice position: list the files in stack order; and
+    // the list shows only what the set holds in the end.
+    if (stacked != listedFiles) {
         nameList_->clear();
         listedFiles.clear();
         for (const QString &f : std::as_const(stacked))

@@ -26,6 +26,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class RawImportDialog;
 
 // The control panel of one slice set: file selection, range, thresholds,
 // colours, opacity, show switches, cross-section and histogram. Owned by
@@ -48,6 +49,7 @@ public:
     QDialog *seriesDialog = nullptr;
     QColorDialog *vColorDialog = nullptr;
     QColorDialog *sColorDialog = nullptr;
+    RawImportDialog *rawDialog = nullptr;
     SliceDatas sliceDatas;
     QThread loaderThread;
     Vec3 csNz;
@@ -118,6 +120,8 @@ public:
     QLineEdit *spacingZ_ = nullptr;
     QProgressBar *loadProgress_ = nullptr;
     QPushButton *cancelLoad_ = nullptr;
+    // "Import Raw…": describes a raw file of samples and loads it (ui/rawimport.cpp).
+    QPushButton *importRaw_ = nullptr;
 
 signals:
     void changedSliderStat();
@@ -149,6 +153,7 @@ private slots:
     void pollLoadProgress();
     void cancelLoading();
     void updateSetInfo();
+    void showImportRawD();
 
 private:
     void makeSetInfo();
@@ -166,6 +171,7 @@ private:
     int sliceCount = 0;
     int sliceWidth = 0;
     int sliceHeight = 0;
+    qint64 volumeCount = 1;  // volumes in the set's file; the first is loaded
 
     // The derivations between a threshold and its percentage, through the
     // range fields as they read now.
