@@ -27,6 +27,7 @@ struct Session {
     int width = 256;
     int height = 256;
     bool linkCSection = true;
+    QColor background{255, 255, 255};
     std::vector<SessionSet> sets;
 };
 

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "render/colormap.h"
+#include "render/drawmodes.h"
 #include "render/vec3.h"
 
 class SliceData;
@@ -18,17 +20,34 @@ namespace mip {
 
 struct ValueBricks;
 
+// What "Composite" blends, by the integer part of a sample's mapped value (0 .. 255):
+// the opacity it adds and its colour components (0 .. 255) under the set's map.
+struct CompositeTables {
+    double opacity[256];
+    double red[256], green[256], blue[256];
+};
+// A ray takes no more samples once its opacity reaches this.
+constexpr double opaqueLimit = 1.0 - 1.0 / 512.0;
+
 struct Params {
     Vec3 nx, ny, nz, center;
     double scale = 1.0;
     int sw = 0, sh = 0;  // slice width and height
     int pw = 0, ph = 0;  // picture width and height
     double minTh = 0.0, maxTh = 1.0;
+    bool saturate = false;  // values at the top of the window are drawn in the top colour
     bool cut = false;
     double B = 0.0;  // cut plane distance from the volume centre along csNz
     Vec3 csNz;
     QColor vColor, sColor;
     int alpha = 255;
+    // The volume's colours: the map over strengths 0 .. 255 and the gamma that
+    // bends strengths before the map (1: straight). The cut face keeps the ramp to
+    // sColor.
+    ColorMap colorMap = ColorMap::WhiteRamp;
+    double gamma = 1.0;
+    Projection projection = Projection::Maximum;
+    const CompositeTables *composite = nullptr;  // for Projection::Composite
     // The axis the samples step along: 2, one sample where the ray crosses each
     // slice plane; 0 or 1, one at each column or row plane (the voxel steps of a
     // ray that runs more along x or y than along the stack).
@@ -50,13 +69,14 @@ int stepAxis(const Vec3 &nz);
 // (k, row); axis 1, slice `row` at (column, k).
 Params alongAxis(const Params &pr, int ss);
 
-// The window mapping: q in (0, 255], or 0 for values outside the window; NaN
-// when the window is degenerate.
-inline double mapValue(double v, double minTh, double maxTh)
+// The window mapping: q in (0, 255], 0 for values below the window, and for
+// values at its top (q above 255) 0, or 255 when they saturate; NaN when the
+// window is degenerate.
+inline double mapValue(double v, double minTh, double maxTh, bool saturate = false)
 {
     double q = (v - minTh) / (maxTh - minTh) * 256.0;
     if (q > 255.0)
-        q = 0.0;
+        q = saturate ? 255.0 : 0.0;
     if (q < 0.0)
         q = 0.0;
     return q;
@@ -68,9 +88,17 @@ inline int strengthComponent(int k, double w)
     return int(255.0 + w * (k / 255.0 - 1.0));
 }
 
+// The colour (opaque RGB) of the volume at strength w in (0, 255] under the
+// parameters' colour map and gamma; with the ramp and gamma 1, each component is
+// strengthComponent of the volume colour's.
+QRgb volumeRgb(const Params &pr, double w);
+
 // The pen colour of a pixel from its ray's largest mapped value u and its
 // cut-face value s.
 QColor pixelColor(const Params &pr, double u, double s);
+
+// The tables of "Composite" for these parameters' map and gamma and this curve.
+CompositeTables compositeTables(const Params &pr, const OpacityCurve &curve);
 
 // Casts the ray of pixel (c, r) through slices and returns its pen colour:
 // the reference, sample by sample in order along pr.axis.
@@ -91,12 +119,13 @@ inline quint32 byteMul(quint32 x, quint32 a)
 
 // Parallel raster path: draws every pixel's pen colour over the opaque ARGB32
 // picture `dest` (pw * ph pixels, bytesPerLine `bpl`) exactly as the raster
-// engine blends a point, given premul[c], the engine's premultiplied value of
-// component c at opacity pr.alpha (1 .. 255). Transparent pixels are left
+// engine blends a point, given premul[a][c], the engine's premultiplied value of
+// component c at opacity a: needed for a = pr.alpha (1 .. 255), and under
+// Composite for every a from 1 to pr.alpha. Transparent pixels are left
 // alone. Uses up to `threads` threads. With `bricks`, the value bounds of these
 // slices (valueBricks), groups of rays pass over the blocks that cannot change
 // them; the picture is the same with or without.
-void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *premul, uchar *dest,
+void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *const *premul, uchar *dest,
                 qsizetype bpl, int threads, const ValueBricks *bricks = nullptr);
 
 }  // namespace mip

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QImageWriter>
 #include <QKeySequence>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QShortcut>
@@ -52,6 +53,15 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     addSliceSet_->setToolTip(tr("Adds a panel for another slice set, drawn over the ones before it"));
     linkCSection_->setToolTip(tr("Moves the cross-section of every set together"));
     about_->setToolTip(tr("Version, Qt version and licences"));
+    auto *backgroundLabel = new QLabel(tr("Background"), imageCtrl_);
+    background_ = new QComboBox(imageCtrl_);
+    background_->setObjectName("background_");
+    background_->addItem(tr("White"), QColor(255, 255, 255));
+    background_->addItem(tr("Black"), QColor(0, 0, 0));
+    background_->setToolTip(tr("The colour the sets are drawn over, on screen and in saved pictures"));
+    backgroundLabel->setBuddy(background_);
+    viewOptionsLayout_->insertWidget(viewOptionsLayout_->count() - 1, backgroundLabel);
+    viewOptionsLayout_->insertWidget(viewOptionsLayout_->count() - 1, background_);
 
     scale = 1.0;
     nx = Vec3{1.0, 0.0, 0.0};
@@ -75,6 +85,7 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     connect(openSession_, &QPushButton::clicked, this, &CtView::showOpenSessionD);
     connect(fitView_, &QPushButton::clicked, this, &CtView::fitView);
     connect(sampling_, &QComboBox::currentIndexChanged, this, &CtView::paintPImg);
+    connect(background_, &QComboBox::currentIndexChanged, this, &CtView::paintPImg);
     connect(followWindow_, &QCheckBox::toggled, this, &CtView::followWindowSize);
     dispA_->installEventFilter(this);
     dispA_->setAcceptDrops(true);
@@ -195,6 +206,22 @@ void CtView::fitPanelColumn()
     // with room for the scroll bar.
     slicesScroll_->setMinimumWidth(slicesCtrls_->minimumSizeHint().width() + frame
                                    + slicesScroll_->verticalScrollBar()->sizeHint().width());
+}
+
+QColor CtView::backgroundColor() const
+{
+    return background_->currentData().value<QColor>();
+}
+
+// A colour other than those offered is added to the list, so a session's is kept.
+void CtView::setBackgroundColor(const QColor &c)
+{
+    int i = background_->findData(c);
+    if (i < 0) {
+        background_->addItem(c.name(QColor::HexRgb), c);
+        i = background_->count() - 1;
+    }
+    background_->setCurrentIndex(i);
 }
 
 int CtView::imgPixWidth() const

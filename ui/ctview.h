@@ -19,6 +19,7 @@
 class ChCoord;
 class MouseC;
 class QCloseEvent;
+class QComboBox;
 class QFileDialog;
 class QMessageBox;
 class QSettings;
@@ -58,6 +59,10 @@ public:
     QFileDialog *saveDialog = nullptr;
     QString saveDir;
     QMessageBox *aboutBox = nullptr;
+    // The picture's background colour (white or black), made by the constructor.
+    QComboBox *background_ = nullptr;
+    QColor backgroundColor() const;
+    void setBackgroundColor(const QColor &c);
 
     // Adds one slice-set panel below the others. Panels are numbered and coloured
     // in the order they were made; removing one leaves the others as they are.

@@ -41,6 +41,7 @@ Scene CtView::scene(int pw, int ph) const
     // The frame is centred on the picture as last drawn (see saveImage).
     sc.frameWidth = pImg.width();
     sc.frameHeight = pImg.height();
+    sc.background = backgroundColor();
     for (const SlicesCtrl *s : sCtrls)
         sc.layers.push_back(layerOf(s));
     return sc;

@@ -18,6 +18,7 @@ Session CtView::currentSession() const
     s.width = imgPixWidth();
     s.height = imgPixHeight();
     s.linkCSection = linkCSection_->isChecked();
+    s.background = backgroundColor();
     for (const SlicesCtrl *c : sCtrls)
         s.sets.push_back(SessionSet{c->settings(), c->acceptedFiles()});
     return s;
@@ -89,6 +90,10 @@ bool CtView::openSession(const QString &fname)
     imgPixWidth_->setText(QString::number(s.width));
     imgPixHeight_->setText(QString::number(s.height));
     linkCSection_->setChecked(s.linkCSection);
+    {
+        const QSignalBlocker quiet(background_);
+        setBackgroundColor(s.background);
+    }
     nx = s.view.nx;
     ny = s.view.ny;
     nz = s.view.nz;

@@ -17,6 +17,7 @@
 
 #include "app/cfgstore.h"
 #include "data/nativename.h"
+#include "ui/histogramview.h"
 #include "widgets/chcoord.h"
 #include "widgets/exlabel.h"
 #include "widgets/mousec.h"
@@ -74,6 +75,7 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
     setVColor(QColor(0, 127, 127));
     setSColor(QColor(127, 0, 0));
     makeSetInfo();
+    makeDrawingRow();
     explainControls();
 
     sliceDatas.moveToThread(&loaderThread);
@@ -309,6 +311,8 @@ void SlicesCtrl::noticedLoadFilesFinished()
         setMaxThV(next.maxTh, false);
     }
     dispH_->update();
+    if (histView)
+        histView->recount();
     emit paintPImg();
 }
 
