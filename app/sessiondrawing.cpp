@@ -31,6 +31,7 @@ QJsonObject drawingToJson(const LayerSettings &s)
     o.insert("gamma", s.gamma);
     o.insert("aboveWindow", render::aboveWindowKey(s.above));
     o.insert("projection", render::projectionKey(s.projection));
+    o.insert("interpolation", render::interpolationKey(s.interpolation));
     QJsonArray curve;
     for (double h : s.opacity.points)
         curve.append(h);
@@ -45,7 +46,7 @@ bool drawingFromJson(const QJsonValue &v, const QString &path, LayerSettings &s,
     if (!v.isObject())
         return fail(error, path, "%1: not an object");
     const QJsonObject o = v.toObject();
-    static const QStringList known{"colorMap", "gamma", "aboveWindow", "projection", "opacityCurve"};
+    static const QStringList known{"colorMap", "gamma", "aboveWindow", "projection", "opacityCurve", "interpolation"};
     for (auto it = o.begin(); it != o.end(); ++it)
         if (!known.contains(it.key()))
             return fail(error, path + QLatin1Char('.') + it.key(), "%1: unknown key");
@@ -59,6 +60,10 @@ bool drawingFromJson(const QJsonValue &v, const QString &path, LayerSettings &s,
     if (!projection.isUndefined()
         && (!projection.isString() || !render::projectionFromKey(projection.toString(), &s.projection)))
         return fail(error, path + ".projection", "%1: not a projection");
+    const QJsonValue interpolation = o.value("interpolation");
+    if (!interpolation.isUndefined()
+        && (!interpolation.isString() || !render::interpolationFromKey(interpolation.toString(), &s.interpolation)))
+        return fail(error, path + ".interpolation", "%1: not \"nearest\" or \"linear\"");
     const QJsonValue curve = o.value("opacityCurve");
     if (!curve.isUndefined()) {
         const QJsonArray a = curve.toArray();

@@ -398,14 +398,15 @@ void filledCase(benchmark::State &state, int n)
                    + ", volume filling the picture" + (coarse ? ", coarse copy" : ""));
 }
 
-// The projections other than the largest value on the 256-slice volume filling a
-// 1024 x 1024 picture, turned as above: each case times its own mode and, in the
-// same run, the largest value with nearest sampling (best of three), and reports
-// `x maximum`, its time over that one's.
+// The projections other than the largest value, and linear sampling, on the
+// 256-slice volume filling a 1024 x 1024 picture, turned as above: each case times
+// its own mode and, in the same run, the largest value with nearest sampling (best
+// of three), and reports `x maximum`, its time over that one's.
 void BM_Projection(benchmark::State &state)
 {
     const Projection projection = Projection(state.range(0));
     const bool rising = state.range(1) != 0;
+    const bool linear = state.range(2) != 0;
     const int size = 1024;
     SliceDatas &set = filledSet(volSide, rising);
     Scene sc;
@@ -434,6 +435,7 @@ void BM_Projection(benchmark::State &state)
     };
     SceneLayer mode = layer;
     mode.projection = projection;
+    mode.interpolation = linear ? Interpolation::Linear : Interpolation::Nearest;
     draw(mode);  // value blocks and blend tables made once, outside the timing
     double maximumMs = 1e300;
     for (int i = 0; i < 3; ++i)
@@ -446,7 +448,8 @@ void BM_Projection(benchmark::State &state)
     state.counters["maximum ms"] = maximumMs;
     if (state.iterations() > 0)
         state.counters["x maximum"] = ms / double(state.iterations()) / maximumMs;
-    state.SetLabel(render::projectionKey(projection).toStdString() + (rising ? ", rising" : ", phantom"));
+    state.SetLabel(render::projectionKey(projection).toStdString() + (linear ? " linear" : "")
+                   + (rising ? ", rising" : ", phantom"));
 }
 
 // Making the value blocks of the phantom (once per load, on the first drawing).
@@ -508,14 +511,17 @@ BENCHMARK(BM_FilledBig)
     ->Args({1024, 0, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-// Args: projection (1 minimum, 2 mean, 3 composite), rising values instead of the phantom.
+// Args: projection (0 maximum, 1 minimum, 2 mean, 3 composite), rising values instead
+// of the phantom, linear sampling.
 BENCHMARK(BM_Projection)
-    ->Args({1, 0})
-    ->Args({2, 0})
-    ->Args({3, 0})
-    ->Args({1, 1})
-    ->Args({2, 1})
-    ->Args({3, 1})
+    ->Args({1, 0, 0})
+    ->Args({2, 0, 0})
+    ->Args({3, 0, 0})
+    ->Args({0, 0, 1})
+    ->Args({1, 1, 0})
+    ->Args({2, 1, 0})
+    ->Args({3, 1, 0})
+    ->Args({0, 1, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_Bricks)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();

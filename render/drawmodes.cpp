@@ -36,6 +36,21 @@ bool projectionFromKey(const QString &key, Projection *out)
     return false;
 }
 
+QString interpolationKey(Interpolation i)
+{
+    return i == Interpolation::Linear ? QStringLiteral("linear") : QStringLiteral("nearest");
+}
+
+bool interpolationFromKey(const QString &key, Interpolation *out)
+{
+    for (Interpolation i : {Interpolation::Nearest, Interpolation::Linear})
+        if (key.compare(interpolationKey(i), Qt::CaseInsensitive) == 0) {
+            *out = i;
+            return true;
+        }
+    return false;
+}
+
 QString aboveWindowKey(AboveWindow a)
 {
     return a == AboveWindow::Saturate ? QStringLiteral("saturate") : QStringLiteral("vanish");

@@ -11,6 +11,10 @@
 // window along a curve.
 enum class Projection { Maximum, Minimum, Mean, Composite };
 
+// How a sample between voxels takes its value: the voxel it falls in (the rule
+// the viewer started with), or trilinear between the eight voxels around it.
+enum class Interpolation { Nearest, Linear };
+
 // What happens to values at or above the top of a set's window: they are not
 // drawn (the rule the viewer started with), or drawn in the top colour.
 enum class AboveWindow { Vanish, Saturate };
@@ -31,6 +35,10 @@ namespace render {
 // "maximum", "minimum", "mean", "composite", as sessions and the command line spell them.
 QString projectionKey(Projection p);
 bool projectionFromKey(const QString &key, Projection *out);
+
+// "nearest" or "linear", as sessions and the command line spell them.
+QString interpolationKey(Interpolation i);
+bool interpolationFromKey(const QString &key, Interpolation *out);
 
 // "vanish" or "saturate", as sessions and the command line spell them.
 QString aboveWindowKey(AboveWindow a);

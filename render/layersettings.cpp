@@ -74,5 +74,6 @@ SceneLayer sceneLayer(const LayerSettings &s, const SliceDatas *set)
     layer.above = s.above;
     layer.projection = s.projection;
     layer.opacity = s.opacity;
+    layer.interpolation = s.interpolation;
     return layer;
 }

@@ -38,6 +38,7 @@ struct LayerSettings {
     AboveWindow above = AboveWindow::Vanish;
     Projection projection = Projection::Maximum;
     OpacityCurve opacity;  // how opaque each place in the window is under Composite
+    Interpolation interpolation = Interpolation::Nearest;
 };
 
 // What a finished load tells the settings of its set.

@@ -4,6 +4,8 @@
 #include <QColor>
 #include <QRgb>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "render/colormap.h"
@@ -48,6 +50,15 @@ struct Params {
     double gamma = 1.0;
     Projection projection = Projection::Maximum;
     const CompositeTables *composite = nullptr;  // for Projection::Composite
+    // Linear: a sample's value is trilinear between the voxels around it. Samples
+    // lie on planes of the stack (slices, or columns or rows re-cut), so only the
+    // two axes of the plane are weighed: with the values of a column or row at its
+    // middle (offset 0.5) and those of a slice at its plane (offset 0). The planes
+    // themselves are sampled planeOffset past their start: 0 for slices, the
+    // middle (0.5) for columns and rows.
+    bool linear = false;
+    double offX = 0.5, offY = 0.5;
+    double planeOffset = 0.0;
     // The axis the samples step along: 2, one sample where the ray crosses each
     // slice plane; 0 or 1, one at each column or row plane (the voxel steps of a
     // ray that runs more along x or y than along the stack).
@@ -68,6 +79,25 @@ int stepAxis(const Vec3 &nz);
 // of that stack holds, at (column, row), the value of: axis 0, slice `column` at
 // (k, row); axis 1, slice `row` at (column, k).
 Params alongAxis(const Params &pr, int ss);
+
+// The value at column position fx and row position fy (as inPlane takes them) of a
+// plane of w x h values read through value(column, row): the value of the voxel
+// they fall in, or with pr.linear the bilinear blend of the four around the point
+// (offX and offY place the values; the edges repeat).
+template <typename Value> inline double planeValue(const Params &pr, double fx, double fy, int w, int h, Value value)
+{
+    if (!pr.linear)
+        return value(int(fx), int(fy));
+    const double ux = fx - pr.offX, uy = fy - pr.offY;
+    const double flx = std::floor(ux), fly = std::floor(uy);
+    const double wx = ux - flx, wy = uy - fly;
+    const int x0 = std::clamp(int(flx), 0, w - 1), x1 = std::clamp(int(flx) + 1, 0, w - 1);
+    const int y0 = std::clamp(int(fly), 0, h - 1), y1 = std::clamp(int(fly) + 1, 0, h - 1);
+    const double v00 = value(x0, y0), v10 = value(x1, y0), v01 = value(x0, y1), v11 = value(x1, y1);
+    const double top = v00 + wx * (v10 - v00);
+    const double bottom = v01 + wx * (v11 - v01);
+    return top + wy * (bottom - top);
+}
 
 // The window mapping: q in (0, 255], 0 for values below the window, and for
 // values at its top (q above 255) 0, or 255 when they saturate; NaN when the

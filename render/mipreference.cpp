@@ -69,7 +69,7 @@ template <Projection P, typename Value> QColor castRayAs(const Params &pr, int s
             continue;
         if (rayDone<P>(st.a))
             break;
-        const double t = (j - ss / 2.0 - p0z) / pr.nz.z;
+        const double t = (j + pr.planeOffset - ss / 2.0 - p0z) / pr.nz.z;
         const double x = p0x + t * pr.nz.x;
         const double y = p0y + t * pr.nz.y;
         const double z = p0z + t * pr.nz.z;
@@ -77,7 +77,8 @@ template <Projection P, typename Value> QColor castRayAs(const Params &pr, int s
         const double fy = pr.sh / 2.0 + y;
         if (!inPlane(pr, fx, fy))
             continue;
-        const double v = value(j, int(fx), int(fy));
+        const double v =
+            planeValue(pr, fx, fy, pr.sw, pr.sh, [&value, j](int col, int row) { return value(j, col, row); });
         const double d = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
         if (pr.cut && !(d < pr.B))
             continue;
@@ -126,10 +127,14 @@ Params alongAxis(const Params &pr, int ss)
     if (pr.axis == 0) {
         q.sw = ss;
         q.loX = atZero;
+        q.offX = 0.0;
     } else {
         q.sh = ss;
         q.loY = atZero;
+        q.offY = 0.0;
     }
+    if (pr.linear)
+        q.planeOffset = 0.5;
     return q;
 }
 

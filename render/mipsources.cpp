@@ -47,8 +47,19 @@ const double *Word16Luts::lutFor(const SliceData &sd, const Params &pr, const do
     return entries.back().lut.data();
 }
 
-std::vector<double> projectionBounds(const Params &pr, const ValueBricks &b)
+std::vector<double> projectionBounds(const Params &pr, const ValueBricks &given)
 {
+    // A linear sample lies between the four values it blends, up to rounding far
+    // below a float's step: the blocks' ends are widened by one step each way.
+    ValueBricks widened;
+    if (pr.linear) {
+        widened = given;
+        for (size_t i = 0; i < widened.lo.size(); ++i) {
+            widened.lo[i] = std::nextafter(widened.lo[i], -HUGE_VALF);
+            widened.hi[i] = std::nextafter(widened.hi[i], HUGE_VALF);
+        }
+    }
+    const ValueBricks &b = pr.linear ? widened : given;
     switch (pr.projection) {
     case Projection::Maximum:
         return brickBounds(b, pr.minTh, pr.maxTh, pr.saturate);

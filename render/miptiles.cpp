@@ -67,7 +67,7 @@ struct RowSpan {
         for (int e = 0; e < 2; ++e) {
             const int k = e == 0 ? k0 : k0 + cw - 1;
             for (int jj = 0; jj < 2; ++jj) {
-                const double zj = (jj == 0 ? 0 : ss - 1) - sh.halfSs;
+                const double zj = ((jj == 0 ? 0 : ss - 1) + pr.planeOffset) - sh.halfSs;
                 const double t = (zj - tl.p0z[k]) / pr.nz.z;
                 const double x = tl.p0x[k] + t * pr.nz.x;
                 const double y = tl.p0y[k] + t * pr.nz.y;
@@ -160,12 +160,16 @@ struct RowSpan {
             if (vh[2] > sh.bLow)
                 return true;
         }
-        // The columns and rows the samples can truncate to.
+        // The columns and rows the samples can truncate to, and with linear
+        // sampling their neighbours on either side.
         const int size[2] = {pr.sw, pr.sh};
+        const int reach = pr.linear ? 1 : 0;
         int cLo[2], cHi[2];
         for (int i = 0; i < 2; ++i) {
             cLo[i] = vl[i] <= 0.0 ? 0 : int(std::min(vl[i], double(size[i] - 1)));
             cHi[i] = vh[i] >= size[i] - 1 ? size[i] - 1 : int(std::max(vh[i], 0.0));
+            cLo[i] = std::max(0, cLo[i] - reach);
+            cHi[i] = std::min(size[i] - 1, cHi[i] + reach);
         }
         const int ka = k0 + ca, kz = k0 + cb;
         switch (pr.projection) {
@@ -291,6 +295,9 @@ void renderTile(const Shared &sh, const quint8 *const *premulBy, uchar *dest, qs
 {
     const Params &pr = *sh.pr;
     const bool maximum = pr.projection == Projection::Maximum;
+    // The kernels of the largest value sample the nearest voxel; every other
+    // choice takes the generic kernels.
+    const bool fastMaximum = maximum && !pr.linear;
     const double start = rayStart(pr.projection);
     Tile tl;
     const int c0 = tx * tileW, r0 = ty * tileH;
@@ -310,7 +317,7 @@ void renderTile(const Shared &sh, const quint8 *const *premulBy, uchar *dest, qs
         }
     }
     const int ss = int(sh.src.size());
-    if (maximum && pr.nz.z != 0.0 && !pr.cut && sh.alongZ && columnKernel(sh, tl))
+    if (fastMaximum && pr.nz.z != 0.0 && !pr.cut && sh.alongZ && columnKernel(sh, tl))
         ;
     else if (pr.nz.z != 0.0) {
         RowSpan rows[tileH];
@@ -330,13 +337,14 @@ void renderTile(const Shared &sh, const quint8 *const *premulBy, uchar *dest, qs
             kb &= ~7;
             ke = std::min(tl.n, (ke + 7) & ~7);
             const Source &src = sh.src[size_t(j)];
-            if (!maximum)
-                pr.cut ? runGenericKernel<true>(sh, src, j - sh.halfSs, tl, kb, ke)
-                       : runGenericKernel<false>(sh, src, j - sh.halfSs, tl, kb, ke);
+            const double zj = (j + pr.planeOffset) - sh.halfSs;
+            if (!fastMaximum)
+                pr.cut ? runGenericKernel<true>(sh, src, zj, tl, kb, ke)
+                       : runGenericKernel<false>(sh, src, zj, tl, kb, ke);
             else if (pr.cut)
-                runKernel<true>(sh, src, j - sh.halfSs, tl, kb, ke);
+                runKernel<true>(sh, src, zj, tl, kb, ke);
             else
-                runKernel<false>(sh, src, j - sh.halfSs, tl, kb, ke);
+                runKernel<false>(sh, src, zj, tl, kb, ke);
         };
         // Composite takes the slices front first, as the reference does.
         const bool frontLast = pr.projection == Projection::Composite && pr.nz.z > 0.0;

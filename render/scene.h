@@ -55,6 +55,7 @@ struct SceneLayer {
     AboveWindow above = AboveWindow::Vanish;  // values at the top of the window
     Projection projection = Projection::Maximum;
     OpacityCurve opacity;  // for Projection::Composite
+    Interpolation interpolation = Interpolation::Nearest;
     // A coarse copy of the set to draw the volume from instead, quicker and not
     // exact; used only while it was made from the set's current slices, on the
     // raster path, with rays sampled across the slices.

@@ -441,6 +441,7 @@ void Renderer::drawVolume(QPainter &p, const SceneView &v, const SceneLayer &lay
     pr.csNz = Vec3{layer.csNz.x * sp.x / sp.z, layer.csNz.y * sp.y / sp.z, layer.csNz.z};
     pr.axis = samplingAxis(v, sp);
     pr.projection = layer.projection;
+    pr.linear = layer.interpolation == Interpolation::Linear;
     mip::CompositeTables composite;
     if (pr.projection == Projection::Composite) {
         composite = mip::compositeTables(pr, layer.opacity);
@@ -470,7 +471,7 @@ void Renderer::drawVolume(QPainter &p, const SceneView &v, const SceneLayer &lay
             if (blends) {
                 const int threads = workpool::threads();
                 const render::CoarseSet *coarse = layer.coarse.get();
-                if (coarse != nullptr && pr.axis == 2 && pr.projection == Projection::Maximum
+                if (coarse != nullptr && pr.axis == 2 && pr.projection == Projection::Maximum && !pr.linear
                     && coarse->generation == set.generation
                     && !coarse->slices.empty()) {
                     // The coarse volume in its own units: every length halved.

@@ -70,6 +70,7 @@ void TestFigureControls::panelShowsAndReadsDrawing()
     s.gamma = 0.7;
     s.above = AboveWindow::Saturate;
     s.projection = Projection::Composite;
+    s.interpolation = Interpolation::Linear;
     s.opacity.points = {0.0, 0.2, 0.4, 0.6, 0.8};
     panel.setSettings(s);
     QCOMPARE(redraws.count(), 0);
@@ -78,6 +79,7 @@ void TestFigureControls::panelShowsAndReadsDrawing()
     QCOMPARE(back.gamma, 0.7);
     QCOMPARE(back.above, AboveWindow::Saturate);
     QCOMPARE(back.projection, Projection::Composite);
+    QCOMPARE(back.interpolation, Interpolation::Linear);
     QVERIFY(back.opacity == s.opacity);
     for (const char *bad : {"abc", "0", "-2", "1e9"}) {
         panel.gamma_->setText(bad);

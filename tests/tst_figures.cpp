@@ -130,6 +130,8 @@ private slots:
     void fastPathMatchesReference();
     void knownRay_data();
     void knownRay();
+    void linearBetweenVoxels_data();
+    void linearBetweenVoxels();
     void topOfWindow_data();
     void topOfWindow();
     void autoWindow_data();
@@ -185,6 +187,7 @@ void TestFigures::fastPathMatchesReference_data()
     QTest::addColumn<int>("alpha");
     QTest::addColumn<bool>("saturate");
     QTest::addColumn<Projection>("projection");
+    QTest::addColumn<bool>("linear");
 
     const int grey = int(Kind::Grey), grid = int(Kind::Grid), words = int(Kind::Grey16Rescaled),
               floats = int(Kind::Floats);
@@ -193,58 +196,79 @@ void TestFigures::fastPathMatchesReference_data()
                      comp = Projection::Composite;
     auto row = [](const char *name) { return &QTest::newRow(name); };
     *row("grey viridis along the stack") << grey << 0 << false << false << false << ColorMap::Viridis << 1.0 << false
-                                         << 255 << false << maxi;
+                                         << 255 << false << maxi << false;
     *row("grey hot oblique cut on black")
-        << grey << 1 << false << true << false << ColorMap::Hot << 1.0 << true << 255 << true << maxi;
+        << grey << 1 << false << true << false << ColorMap::Hot << 1.0 << true << 255 << true << maxi << false;
     *row("grid magma gamma 0.5 zoomed") << grid << 2 << false << false << true << ColorMap::Magma << 0.5 << false << 200
-                                        << true << maxi;
+                                        << true << maxi << false;
     *row("16-bit grey gamma 2.2 side voxels")
-        << words << 3 << true << true << false << ColorMap::Grey << 2.2 << true << 255 << false << maxi;
-    *row("floats inverted grey oblique spaced")
-        << floats << 1 << false << true << true << ColorMap::InvertedGrey << 1.0 << false << 128 << false << maxi;
+        << words << 3 << true << true << false << ColorMap::Grey << 2.2 << true << 255 << false << maxi << false;
+    *row("floats inverted grey oblique spaced") << floats << 1 << false << true << true << ColorMap::InvertedGrey << 1.0
+                                                << false << 128 << false << maxi << false;
     *row("grey ramp gamma 0.3 on black") << grey << 1 << false << false << false << ramp << 0.3 << true << 255 << false
-                                         << maxi;
+                                         << maxi << false;
     *row("grid cividis side voxels translucent")
-        << grid << 3 << true << false << true << ColorMap::Cividis << 1.7 << true << 90 << true << maxi;
+        << grid << 3 << true << false << true << ColorMap::Cividis << 1.7 << true << 90 << true << maxi << false;
     *row("16-bit ramp saturating along the stack")
-        << words << 0 << false << false << false << ramp << 1.0 << false << 255 << true << maxi;
+        << words << 0 << false << false << false << ramp << 1.0 << false << 255 << true << maxi << false;
     *row("grid ramp saturating from the side, slices")
-        << grid << 3 << false << true << false << ramp << 1.0 << false << 255 << true << maxi;
+        << grid << 3 << false << true << false << ramp << 1.0 << false << 255 << true << maxi << false;
     *row("floats saturating voxels across rows")
-        << floats << 2 << true << true << false << ColorMap::Viridis << 1.0 << false << 160 << true << maxi;
+        << floats << 2 << true << true << false << ColorMap::Viridis << 1.0 << false << 160 << true << maxi << false;
     *row("grey inferno zoomed cut") << grey << 2 << false << true << false << ColorMap::Inferno << 1.0 << false << 255
-                                    << true << maxi;
+                                    << true << maxi << false;
 
     *row("minimum grey along the stack") << grey << 0 << false << false << false << ramp << 1.0 << false << 255 << false
-                                         << mini;
+                                         << mini << false;
     *row("minimum grey oblique cut") << grey << 1 << false << true << false << ColorMap::Grey << 1.0 << true << 255
-                                     << false << mini;
+                                     << false << mini << false;
     *row("minimum grid zoomed spaced") << grid << 2 << false << false << true << ramp << 1.0 << false << 128 << true
-                                       << mini;
+                                       << mini << false;
     *row("minimum 16-bit side voxels cut")
-        << words << 3 << true << true << false << ColorMap::Viridis << 1.0 << false << 255 << false << mini;
+        << words << 3 << true << true << false << ColorMap::Viridis << 1.0 << false << 255 << false << mini << false;
     *row("minimum floats from behind") << floats << 4 << false << false << false << ramp << 0.6 << true << 255 << true
-                                       << mini;
+                                       << mini << false;
     *row("mean grey along the stack") << grey << 0 << false << false << false << ramp << 1.0 << false << 255 << false
-                                      << mean;
+                                      << mean << false;
     *row("mean grid oblique cut") << grid << 1 << false << true << false << ColorMap::Magma << 1.0 << true << 200
-                                  << true << mean;
+                                  << true << mean << false;
     *row("mean 16-bit zoomed spaced") << words << 2 << false << false << true << ramp << 1.0 << false << 255 << false
-                                      << mean;
+                                      << mean << false;
     *row("mean floats side voxels") << floats << 3 << true << true << false << ColorMap::Grey << 1.0 << false << 255
-                                    << false << mean;
+                                    << false << mean << false;
     *row("composite grey along the stack")
-        << grey << 0 << false << false << false << ramp << 1.0 << false << 255 << false << comp;
+        << grey << 0 << false << false << false << ramp << 1.0 << false << 255 << false << comp << false;
     *row("composite grey oblique cut on black")
-        << grey << 1 << false << true << false << ColorMap::Hot << 1.0 << true << 255 << true << comp;
+        << grey << 1 << false << true << false << ColorMap::Hot << 1.0 << true << 255 << true << comp << false;
     *row("composite grid from behind translucent")
-        << grid << 4 << false << false << false << ColorMap::Viridis << 1.0 << false << 140 << false << comp;
+        << grid << 4 << false << false << false << ColorMap::Viridis << 1.0 << false << 140 << false << comp << false;
     *row("composite 16-bit zoomed spaced")
-        << words << 2 << false << true << true << ramp << 0.5 << false << 255 << true << comp;
+        << words << 2 << false << true << true << ramp << 0.5 << false << 255 << true << comp << false;
     *row("composite floats side voxels") << floats << 3 << true << false << false << ColorMap::Inferno << 1.0 << true
-                                         << 255 << false << comp;
+                                         << 255 << false << comp << false;
     *row("composite grey side voxels from the other side")
-        << grey << 5 << true << true << false << ramp << 1.0 << false << 255 << false << comp;
+        << grey << 5 << true << true << false << ramp << 1.0 << false << 255 << false << comp << false;
+
+    *row("linear grey along the stack") << grey << 0 << false << false << false << ramp << 1.0 << false << 255 << false
+                                        << maxi << true;
+    *row("linear grey oblique cut") << grey << 1 << false << true << false << ColorMap::Viridis << 1.0 << false << 255
+                                    << true << maxi << true;
+    *row("linear grid zoomed spaced") << grid << 2 << false << false << true << ramp << 1.0 << true << 150 << false
+                                      << maxi << true;
+    *row("linear 16-bit side voxels cut")
+        << words << 3 << true << true << false << ramp << 1.0 << false << 255 << false << maxi << true;
+    *row("linear floats side voxels, other side")
+        << floats << 5 << true << false << true << ColorMap::Grey << 1.0 << false << 255 << true << maxi << true;
+    *row("linear grey voxels across rows")
+        << grey << 6 << true << true << false << ramp << 1.0 << false << 255 << false << maxi << true;
+    *row("linear minimum grey oblique") << grey << 1 << false << false << false << ramp << 1.0 << false << 255 << false
+                                        << mini << true;
+    *row("linear mean grid side voxels") << grid << 3 << true << true << false << ramp << 1.0 << false << 255 << false
+                                         << mean << true;
+    *row("linear composite grey from behind cut")
+        << grey << 4 << false << true << false << ColorMap::Magma << 1.0 << true << 255 << false << comp << true;
+    *row("linear composite 16-bit across rows")
+        << words << 6 << true << false << true << ramp << 1.0 << false << 200 << true << comp << true;
 }
 
 void TestFigures::fastPathMatchesReference()
@@ -260,6 +284,7 @@ void TestFigures::fastPathMatchesReference()
     QFETCH(int, alpha);
     QFETCH(bool, saturate);
     QFETCH(Projection, projection);
+    QFETCH(bool, linear);
 
     const auto set = makeSet(Kind(kind), 37, 33, 35);
     Scene sc;
@@ -276,6 +301,9 @@ void TestFigures::fastPathMatchesReference()
     } else if (view == 4) {
         sc.view = render::turned(sc.view, sc.view.ny, 2.6);
         sc.view = render::turned(sc.view, sc.view.nx, 0.35);
+    } else if (view == 6) {
+        sc.view = render::turned(sc.view, sc.view.ny, 0.2);
+        sc.view = render::turned(sc.view, sc.view.nx, 1.25);
     }
     sc.view.scale = view == 2 ? 0.6 : 0.9;
     if (view == 2)
@@ -292,6 +320,7 @@ void TestFigures::fastPathMatchesReference()
     layer.gamma = gamma;
     layer.above = saturate ? AboveWindow::Saturate : AboveWindow::Vanish;
     layer.projection = projection;
+    layer.interpolation = linear ? Interpolation::Linear : Interpolation::Nearest;
     layer.opacity.points = {0.0, 0.0, 0.3, 0.05, 0.6};  // blocks of low values are wholly transparent
     if (spaced)
         layer.spacing = Spacing{0.8, 1.0, 2.5};
@@ -379,6 +408,56 @@ void TestFigures::knownRay()
                                     .arg(expected, 8, 16)
                                     .arg(alpha)));
         }
+    }
+}
+
+void TestFigures::linearBetweenVoxels_data()
+{
+    QTest::addColumn<int>("column");  // picture column; the sample lies at 1 + (column - 4) / 4 columns in
+    QTest::addColumn<double>("strength");  // over the window 0 .. 100; 0: nothing drawn
+    QTest::newRow("middle of the first voxel") << 2 << 0.0;
+    QTest::newRow("a quarter of the way") << 3 << 64.0;
+    QTest::newRow("between the two voxels") << 4 << 128.0;
+    QTest::newRow("three quarters") << 5 << 192.0;
+    QTest::newRow("middle of the second voxel vanishes") << 6 << 0.0;
+    QTest::newRow("edge value repeats past the middle") << 7 << 0.0;
+}
+
+// Two voxels of 0 and 100 side by side, sampled every quarter column: linear
+// samples blend them by where they lie between the voxels' middles, on both paths
+// (nearest sampling would show 0 or nothing).
+void TestFigures::linearBetweenVoxels()
+{
+    QFETCH(int, column);
+    QFETCH(double, strength);
+    SliceDatas set;
+    auto *s = new SliceData;
+    s->isImage = false;
+    s->width = 2;
+    s->height = 1;
+    s->values = {{0.0, 100.0}};
+    set.slices.push_back(s);
+    set.width = 2;
+    set.height = 1;
+    set.loaded = true;
+    Scene sc;
+    sc.width = sc.frameWidth = 8;
+    sc.height = sc.frameHeight = 1;
+    sc.view.scale = 0.25;
+    SceneLayer layer;
+    layer.set = &set;
+    layer.minTh = 0;
+    layer.maxTh = 100;
+    layer.showFrame = false;
+    layer.interpolation = Interpolation::Linear;
+    sc.layers.push_back(layer);
+    mip::Params pr;
+    pr.vColor = layer.vColor;
+    const QRgb expected = strength > 0 ? mip::volumeRgb(pr, strength) : qRgb(255, 255, 255);
+    render::Renderer renderer;
+    for (bool raster : {true, false}) {
+        renderer.setRasterPathEnabled(raster);
+        QCOMPARE(QColor(renderer.renderScene(sc).pixel(column, 0)), QColor(expected));
     }
 }
 
@@ -494,6 +573,11 @@ void TestFigures::sessionKeys_data()
                                      << ColorMap::WhiteRamp << 1.0 << "";
     QTest::newRow("curve above 1") << QByteArray(R"({"opacityCurve": [0, 1, 2, 1, 0]})") << QByteArray()
                                    << "sets[0].drawing.opacityCurve: out of range" << ColorMap::WhiteRamp << 1.0 << "";
+    QTest::newRow("linear") << QByteArray(R"({"interpolation": "linear"})") << QByteArray() << QString()
+                            << ColorMap::WhiteRamp << 1.0 << "#ffffff";
+    QTest::newRow("unknown interpolation")
+        << QByteArray(R"({"interpolation": "cubic"})") << QByteArray()
+        << "sets[0].drawing.interpolation: not \"nearest\" or \"linear\"" << ColorMap::WhiteRamp << 1.0 << "";
     QTest::newRow("unknown projection") << QByteArray(R"({"projection": "sum"})") << QByteArray()
                                         << "sets[0].drawing.projection: not a projection" << ColorMap::WhiteRamp << 1.0
                                         << "";
@@ -560,6 +644,9 @@ void TestFigures::sessionKeys()
     QCOMPARE(again.sets.at(0).gamma, gamma);
     QCOMPARE(again.sets.at(0).above, read.sets.at(0).above);
     QCOMPARE(again.sets.at(0).projection, read.sets.at(0).projection);
+    QCOMPARE(read.sets.at(0).interpolation,
+             drawing.contains("linear") ? Interpolation::Linear : Interpolation::Nearest);
+    QCOMPARE(again.sets.at(0).interpolation, read.sets.at(0).interpolation);
     QVERIFY(again.sets.at(0).opacity == read.sets.at(0).opacity);
     if (drawing.contains("composite")) {
         QCOMPARE(read.sets.at(0).projection, Projection::Composite);

@@ -586,6 +586,18 @@
         <source>What each ray shows: the largest value in the window, the smallest or the mean value of its samples, or its samples blended front to back (shape the opacity on the larger histogram)</source>
         <translation>各光線が示すもの: 表示範囲内の最大値、サンプルの最小値か平均値、または手前から奥へ重ねたサンプル (不透明度は大きなヒストグラムで形づくります)</translation>
     </message>
+    <message>
+        <source>Nearest</source>
+        <translation>最近傍</translation>
+    </message>
+    <message>
+        <source>Linear</source>
+        <translation>線形</translation>
+    </message>
+    <message>
+        <source>How a sample between voxels takes its value: from the voxel it falls in, or trilinear between the voxels around it</source>
+        <translation>ボクセルの間のサンプルの値の取り方: そのボクセルの値、または周りのボクセルからの三線形補間</translation>
+    </message>
 </context>
 <context>
     <name>Session</name>
@@ -672,6 +684,10 @@
     <message>
         <source>%1: not a projection</source>
         <translation>%1: 投影法ではありません</translation>
+    </message>
+    <message>
+        <source>%1: not &quot;nearest&quot; or &quot;linear&quot;</source>
+        <translation>%1: &quot;nearest&quot; でも &quot;linear&quot; でもありません</translation>
     </message>
 </context>
 <context>

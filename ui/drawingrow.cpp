@@ -78,6 +78,13 @@ void SlicesCtrl::makeDrawingRow()
                                "of its samples, or its samples blended front to back (shape the opacity on the larger "
                                "histogram)"));
     row->addWidget(projection_);
+    interpolation_ = new QComboBox(box);
+    interpolation_->setObjectName("interpolation_");
+    interpolation_->addItem(tr("Nearest"), int(Interpolation::Nearest));
+    interpolation_->addItem(tr("Linear"), int(Interpolation::Linear));
+    interpolation_->setToolTip(tr("How a sample between voxels takes its value: from the voxel it falls in, or "
+                                  "trilinear between the voxels around it"));
+    row->addWidget(interpolation_);
 
     auto *mapLabel = new QLabel(tr("Colours"), box);
     colorMap_ = new QComboBox(box);
@@ -136,6 +143,7 @@ void SlicesCtrl::makeDrawingRow()
     connect(gamma_, &QLineEdit::editingFinished, this, &SlicesCtrl::paintPImg);
     connect(aboveTop_, &QComboBox::currentIndexChanged, this, &SlicesCtrl::paintPImg);
     connect(projection_, &QComboBox::currentIndexChanged, this, &SlicesCtrl::paintPImg);
+    connect(interpolation_, &QComboBox::currentIndexChanged, this, &SlicesCtrl::paintPImg);
     connect(windowPreset_, &QComboBox::activated, this, [this](int i) {
         if (i > 0)
             applyWindow(render::presetWindow(render::WindowPreset(windowPreset_->itemData(i).toInt())));
@@ -181,6 +189,11 @@ void SlicesCtrl::showBigHistogram()
     histDialog->raise();
 }
 
+Interpolation SlicesCtrl::interpolation() const
+{
+    return Interpolation(interpolation_->currentData().toInt());
+}
+
 Projection SlicesCtrl::projection() const
 {
     return Projection(projection_->currentData().toInt());
@@ -209,7 +222,8 @@ double SlicesCtrl::gamma() const
 
 void SlicesCtrl::showDrawing(const LayerSettings &s)
 {
-    const QSignalBlocker b1(colorMap_), b2(aboveTop_), b3(projection_);
+    const QSignalBlocker b1(colorMap_), b2(aboveTop_), b3(projection_), b4(interpolation_);
+    interpolation_->setCurrentIndex(std::max(0, interpolation_->findData(int(s.interpolation))));
     projection_->setCurrentIndex(std::max(0, projection_->findData(int(s.projection))));
     opacity_ = s.opacity;
     aboveTop_->setCurrentIndex(std::max(0, aboveTop_->findData(int(s.above))));

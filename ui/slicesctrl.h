@@ -135,6 +135,8 @@ public:
     // histogram; setting it asks for a redraw).
     QComboBox *projection_ = nullptr;
     Projection projection() const;
+    QComboBox *interpolation_ = nullptr;
+    Interpolation interpolation() const;
     const OpacityCurve &opacityCurve() const { return opacity_; }
     void setOpacityCurve(const OpacityCurve &c);
     // Sets both window ends in data units, each deriving its percentage.

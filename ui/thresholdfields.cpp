@@ -91,6 +91,7 @@ LayerSettings SlicesCtrl::settings() const
     s.gamma = gamma();
     s.above = aboveWindow();
     s.projection = projection();
+    s.interpolation = interpolation();
     s.opacity = opacity_;
     return s;
 }
