@@ -1,7 +1,9 @@
 // The window's and the panel's controls of the drawing choices for figures: they
 // show a settings value and read it back, presets and the automatic window set the
 // window, and the background reaches the picture and the session.
+#include <QCheckBox>
 #include <QComboBox>
+#include <QRegularExpression>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -9,6 +11,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <utility>
 
 #include "app/session.h"
 #include "data/slicedata.h"
@@ -18,6 +21,7 @@
 
 struct CtViewTestAccess {
     static void paintPImg(CtView &w) { w.paintPImg(); }
+    static void saveImage(CtView &w, const QString &fname) { w.saveImage(fname); }
 };
 
 namespace {
@@ -43,6 +47,17 @@ void fillRamp(SlicesCtrl *c)
     c->setRMaxV(9999);
 }
 
+// The smallest rectangle holding every pixel that is not white.
+QRect drawnBox(const QImage &img)
+{
+    QRect box;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (img.pixel(x, y) != qRgb(255, 255, 255))
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
 }  // namespace
 
 class TestFigureControls : public QObject
@@ -54,6 +69,9 @@ private slots:
     void windowChoices();
     void backgroundReachesPictureAndSession();
     void bigHistogramAxis();
+    void saveAfterTypingASize();
+    void saveAtMorePixels_data();
+    void saveAtMorePixels();
 };
 
 // What setSettings shows, settings() reads back, without a redraw being asked for;
@@ -188,6 +206,60 @@ void TestFigureControls::bigHistogramAxis()
     QVERIFY(redraws.count() > 0);
     QCOMPARE(panel.opacityCurve().points[2], 1.0);
     QCOMPARE(panel.opacityCurve().points[1], OpacityCurve().points[1]);
+}
+
+// With the picture following the window, a size typed and entered is drawn, the
+// picture no longer follows the window, and a save that follows writes that size.
+void TestFigureControls::saveAfterTypingASize()
+{
+    QTemporaryDir dir;
+    CtView w;
+    fillRamp(w.sCtrls.first());
+    w.followWindow_->setChecked(true);
+    QVERIFY(w.followWindow_->isChecked());
+    for (auto [field, text] : {std::pair{w.imgPixWidth_, "300"}, std::pair{w.imgPixHeight_, "200"}}) {
+        field->selectAll();
+        QTest::keyClicks(field, text);
+        QTest::keyClick(field, Qt::Key_Return);
+    }
+    QVERIFY(!w.followWindow_->isChecked());
+    QCOMPARE(w.pImg.size(), QSize(300, 200));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^saving"));
+    CtViewTestAccess::saveImage(w, dir.filePath("typed.png"));
+    QCOMPARE(QImage(dir.filePath("typed.png")).size(), QSize(300, 200));
+}
+
+void TestFigureControls::saveAtMorePixels_data()
+{
+    QTest::addColumn<int>("times");
+    QTest::newRow("twice the pixels") << 2;
+    QTest::newRow("four times the pixels") << 4;
+}
+
+// A save at n times the pixels frames the picture shown: the set fills the same
+// part of it, to within a pixel of the picture shown.
+void TestFigureControls::saveAtMorePixels()
+{
+    QFETCH(int, times);
+    QTemporaryDir dir;
+    CtView w;
+    fillRamp(w.sCtrls.first());
+    w.imgPixWidth_->setText("60");
+    w.imgPixHeight_->setText("45");
+    w.scale = 2.5;
+    w.center = Vec3{7.0, -4.0, 0.0};
+    CtViewTestAccess::paintPImg(w);
+    w.saveScale_->setCurrentIndex(w.saveScale_->findData(times));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^saving"));
+    CtViewTestAccess::saveImage(w, dir.filePath("big.png"));
+    const QImage saved(dir.filePath("big.png"));
+    QCOMPARE(saved.size(), w.pImg.size() * times);
+    const QRect shown = drawnBox(w.pImg), big = drawnBox(saved);
+    QVERIFY(shown.isValid());
+    for (auto [a, b] : {std::pair{shown.left() * times, big.left()}, std::pair{shown.top() * times, big.top()},
+                        std::pair{(shown.right() + 1) * times, big.right() + 1},
+                        std::pair{(shown.bottom() + 1) * times, big.bottom() + 1}})
+        QVERIFY2(std::abs(a - b) <= times, qPrintable(QStringLiteral("shown %1, saved %2").arg(a).arg(b)));
 }
 
 QTEST_MAIN(TestFigureControls)

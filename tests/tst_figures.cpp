@@ -4,11 +4,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
 
 #include <cmath>
 #include <memory>
+#include <utility>
 
+#include "app/rendercommand.h"
 #include "app/session.h"
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
@@ -140,6 +144,8 @@ private slots:
     void axisTicks();
     void sessionKeys_data();
     void sessionKeys();
+    void renderCommandScale_data();
+    void renderCommandScale();
 };
 
 void TestFigures::publishedEntries_data()
@@ -653,6 +659,62 @@ void TestFigures::sessionKeys()
         QCOMPARE(read.sets.at(0).opacity.points[2], 0.5);
     }
     QCOMPARE(again.background, read.background);
+}
+
+void TestFigures::renderCommandScale_data()
+{
+    QTest::addColumn<QStringList>("view");
+    QTest::addColumn<int>("times");
+    QTest::newRow("fitted, twice") << QStringList{"--fit"} << 2;
+    QTest::newRow("turned, three times") << QStringList{"--turn", "30,-20"} << 3;
+}
+
+// oxa-render --scale N draws the picture of N times the pixels that frames the
+// same view: the set and its frame lie where they lie in the picture drawn without
+// the option, N times larger, to within one of its pixels.
+void TestFigures::renderCommandScale()
+{
+    QFETCH(QStringList, view);
+    QFETCH(int, times);
+    QTemporaryDir dir;
+    QStringList files;
+    for (int z = 0; z < 12; ++z) {
+        QImage img(24, 20, QImage::Format_Grayscale8);
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 24; ++x)
+                img.scanLine(y)[x] = uchar(std::min(255.0, voxel(x, y, z, 24, 20, 12)));
+        files << dir.filePath(QStringLiteral("s%1.png").arg(z, 2, 10, QLatin1Char('0')));
+        QVERIFY(img.save(files.last()));
+    }
+    auto render = [&](const QString &name, const QStringList &more) {
+        QString said;
+        QTextStream out(&said), err(&said);
+        const int status = runRenderCommand(
+            QStringList{"oxa-render"} + files + QStringList{"-o", dir.filePath(name), "--size", "40x30"} + view + more,
+            out, err);
+        return status == 0 ? QImage(dir.filePath(name)) : QImage();
+    };
+    const QImage one = render("one.png", {});
+    const QImage many = render("many.png", {"--scale", QString::number(times)});
+    QCOMPARE(many.size(), one.size() * times);
+    // The set and its frame fill the same part of both pictures.
+    auto drawnBox = [](const QImage &img) {
+        QRect box;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (img.pixel(x, y) != qRgb(255, 255, 255))
+                    box |= QRect(x, y, 1, 1);
+        return box;
+    };
+    const QRect small = drawnBox(one), large = drawnBox(many);
+    QVERIFY(small.isValid() && small != one.rect());
+    for (auto [a, b] : {std::pair{small.left() * times, large.left()}, std::pair{small.top() * times, large.top()},
+                        std::pair{(small.right() + 1) * times, large.right() + 1},
+                        std::pair{(small.bottom() + 1) * times, large.bottom() + 1}})
+        QVERIFY2(std::abs(a - b) <= times, qPrintable(QStringLiteral("%1 against %2").arg(a).arg(b)));
+    QString said;
+    QTextStream out(&said), err(&said);
+    QCOMPARE(runRenderCommand({"oxa-render", files.first(), "-o", dir.filePath("x.png"), "--scale", "0"}, out, err), 2);
 }
 
 QTEST_MAIN(TestFigures)

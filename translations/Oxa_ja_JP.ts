@@ -204,6 +204,22 @@
         <source>The colour the sets are drawn over, on screen and in saved pictures</source>
         <translation>画面と保存画像でスライスセットの下に敷く色</translation>
     </message>
+    <message>
+        <source>Save at</source>
+        <translation>保存倍率</translation>
+    </message>
+    <message>
+        <source>%1 × pixels</source>
+        <translation>%1 倍の画素</translation>
+    </message>
+    <message>
+        <source>Save Image writes the picture shown at this many times its pixels: the same view, sharper</source>
+        <translation>画像保存で、表示中の画像をこの倍率の画素数で書き出します: 同じ見え方で、より精細に</translation>
+    </message>
+    <message>
+        <source>A picture of %1 × %2 pixels cannot be made.</source>
+        <translation>%1 × %2 画素の画像は作れません。</translation>
+    </message>
 </context>
 <context>
     <name>LoadSlices</name>

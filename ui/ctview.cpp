@@ -62,6 +62,16 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     backgroundLabel->setBuddy(background_);
     viewOptionsLayout_->insertWidget(viewOptionsLayout_->count() - 1, backgroundLabel);
     viewOptionsLayout_->insertWidget(viewOptionsLayout_->count() - 1, background_);
+    auto *saveScaleLabel = new QLabel(tr("Save at"), imageCtrl_);
+    saveScale_ = new QComboBox(imageCtrl_);
+    saveScale_->setObjectName("saveScale_");
+    for (int n : {1, 2, 4})
+        saveScale_->addItem(tr("%1 × pixels").arg(n), n);
+    saveScale_->setToolTip(tr("Save Image writes the picture shown at this many times its pixels: the same view, "
+                              "sharper"));
+    saveScaleLabel->setBuddy(saveScale_);
+    viewOptionsLayout_->insertWidget(viewOptionsLayout_->count() - 1, saveScaleLabel);
+    viewOptionsLayout_->insertWidget(viewOptionsLayout_->count() - 1, saveScale_);
 
     scale = 1.0;
     nx = Vec3{1.0, 0.0, 0.0};
@@ -86,6 +96,12 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     connect(fitView_, &QPushButton::clicked, this, &CtView::fitView);
     connect(sampling_, &QComboBox::currentIndexChanged, this, &CtView::paintPImg);
     connect(background_, &QComboBox::currentIndexChanged, this, &CtView::paintPImg);
+    // A size typed in is the size drawn and saved: typing stops the picture from
+    // following the window, and Enter draws at the typed size.
+    for (QLineEdit *field : {imgPixWidth_, imgPixHeight_}) {
+        connect(field, &QLineEdit::textEdited, this, [this] { followWindow_->setChecked(false); });
+        connect(field, &QLineEdit::editingFinished, this, &CtView::paintPImg);
+    }
     connect(followWindow_, &QCheckBox::toggled, this, &CtView::followWindowSize);
     dispA_->installEventFilter(this);
     dispA_->setAcceptDrops(true);
@@ -206,6 +222,11 @@ void CtView::fitPanelColumn()
     // with room for the scroll bar.
     slicesScroll_->setMinimumWidth(slicesCtrls_->minimumSizeHint().width() + frame
                                    + slicesScroll_->verticalScrollBar()->sizeHint().width());
+}
+
+int CtView::saveScale() const
+{
+    return saveScale_->currentData().toInt();
 }
 
 QColor CtView::backgroundColor() const

@@ -63,6 +63,13 @@ public:
     QComboBox *background_ = nullptr;
     QColor backgroundColor() const;
     void setBackgroundColor(const QColor &c);
+    // "Save Image" writes the shown picture at 1, 2 or 4 times its pixels, the zoom
+    // scaled with it. Made by the constructor.
+    QComboBox *saveScale_ = nullptr;
+    int saveScale() const;
+    // The scene of the shown picture at n times its pixels: the same view, the zoom
+    // divided by n, the frames centred on the picture as drawn, n times larger.
+    Scene scaledScene(int w, int h, int n) const;
 
     // Adds one slice-set panel below the others. Panels are numbered and coloured
     // in the order they were made; removing one leaves the others as they are.
