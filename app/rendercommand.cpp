@@ -221,6 +221,10 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
                                           "Write N pictures turning once around the vertical axis "
                                           "(FILE_000.png ...), or one movie for .mp4, .webm, .gif.",
                                           "N");
+    const QCommandLineOption scaleOpt("scale",
+                                      "Draw the picture at N times its pixels (1 to 16), the zoom scaled with it, so "
+                                      "it frames the same view.",
+                                      "N");
     const QCommandLineOption infoOpt("info", "Write no picture; print what each set holds as JSON.");
     const QCommandLineOption sliceOpt("slice", "Write the slice view through plane INDEX (from 0) along AXIS "
                                                "(stack, columns or rows) instead of the projection.",
@@ -235,9 +239,8 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
                                     "W,H,D,TYPE,ORDER[,OFFSET]");
     const QCommandLineOption helpOpt({"h", "help"}, "Show this help.");
     const QCommandLineOption versionOpt("version", "Show the version.");
-    parser.addOptions(
-        {outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, infoOpt, sliceOpt, pickOpt, rawOpt,
-         helpOpt, versionOpt});
+    parser.addOptions({outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, scaleOpt, infoOpt,
+                       sliceOpt, pickOpt, rawOpt, helpOpt, versionOpt});
     parser.addPositionalArgument("FILE", "Slice files of one set, in stack order.", "[FILE...]");
     if (!parser.parse(args))
         throw Failure{parser.errorText(), 2};
@@ -304,6 +307,13 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
             throw Failure{QStringLiteral("--raw: %1").arg(why), 2};
         for (const QString &f : files)
             rawimport::remember(f, raw);
+    }
+    int pixelScale = 1;
+    if (parser.isSet(scaleOpt)) {
+        bool ok = false;
+        pixelScale = parser.value(scaleOpt).toInt(&ok);
+        if (!ok || pixelScale < 1 || pixelScale > 16)
+            throw Failure{QStringLiteral("--scale takes a whole number from 1 to 16"), 2};
     }
     const QString samplingText = parser.value(samplingOpt);
     if (parser.isSet(samplingOpt) && samplingText != QLatin1String("slices") && samplingText != QLatin1String("voxels"))
@@ -407,6 +417,20 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
             probe.view = viewAt(k);
             fitScale = std::max(fitScale, render::fitted(probe, width, height).scale);
         }
+    }
+    // N times the pixels: the same views, each pixel 1 / N as large.
+    if (pixelScale > 1) {
+        if (!render::pictureSizeOk(width * pixelScale, height * pixelScale))
+            throw Failure{QStringLiteral("a picture of %1 x %2 pixels cannot be made")
+                              .arg(qint64(width) * pixelScale)
+                              .arg(qint64(height) * pixelScale),
+                          2};
+        for (SceneView &v : views)
+            v.scale /= pixelScale;
+        width *= pixelScale;
+        height *= pixelScale;
+        scene.width = scene.frameWidth = width;
+        scene.height = scene.frameHeight = height;
     }
     // A turned view carries the section normals that follow it along, as a drag does.
     const bool turned = ax != 0.0 || ay != 0.0;

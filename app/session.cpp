@@ -13,6 +13,8 @@
 
 #include "render/savefile.h"
 
+#include "app/sessiondrawing.h"
+
 namespace {
 
 const char formatTag[] = "oxa-session";
@@ -199,12 +201,14 @@ QByteArray sessionToJson(const Session &s, const QDir &base)
         o.insert("showCrossSection", set.showCSection);
         o.insert("crossSection",
                  QJsonObject{{"position", set.cutPos}, {"normal", vecJson(set.csNz)}, {"fixedDirection", set.fixDir}});
+        o.insert("drawing", drawingToJson(set));
         sets.append(o);
     }
     QJsonObject root;
     root.insert("format", QLatin1String(formatTag));
     root.insert("version", Session::formatVersion);
-    root.insert("picture", QJsonObject{{"width", s.width}, {"height", s.height}});
+    root.insert("picture",
+                QJsonObject{{"width", s.width}, {"height", s.height}, {"background", colorName(s.background)}});
     root.insert("view",
                 QJsonObject{{"nx", vecJson(s.view.nx)},
                             {"ny", vecJson(s.view.ny)},
@@ -256,11 +260,13 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
     r.onlyKeys(root, QString(), {"format", "version", "picture", "view", "linkCrossSection", "views", "sets"});
 
     const QJsonObject picture = r.object(root, QString(), "picture");
-    r.onlyKeys(picture, "picture", {"width", "height"});
+    r.onlyKeys(picture, "picture", {"width", "height", "background"});
     s.width = r.integer(picture, "picture", "width", 1, 32767);
     s.height = r.integer(picture, "picture", "height", 1, 32767);
     if (r.ok() && !render::pictureSizeOk(s.width, s.height))
         r.fail("picture", "%1: out of range");
+    if (QString why; r.ok() && !backgroundFromJson(picture.value("background"), "picture.background", s.background, &why))
+        r.error = why;
 
     const QJsonObject view = r.object(root, QString(), "view");
     r.onlyKeys(view, "view", {"nx", "ny", "nz", "center", "scale", "sampling"});
@@ -344,7 +350,7 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
         const QJsonObject o = sets.at(i).toObject();
         r.onlyKeys(o, path,
                    {"files", "spacing", "range", "thresholds", "volumeColor", "sectionColor", "opacity", "showVolume",
-                    "showFrame", "showCrossSection", "crossSection"});
+                    "showFrame", "showCrossSection", "crossSection", "drawing"});
         SessionSet set;
         const QJsonValue files = r.member(o, path, "files");
         if (!files.isUndefined() && !files.isArray())
@@ -403,6 +409,8 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
             r.fail(csPath + ".normal", "%1: (0, 0, 0) while the cross-section is shown");
         else if (r.ok() && !noNormal && !render::unitLength(set.csNz))
             r.fail(csPath + ".normal", "%1: not of unit length");
+        if (QString why; r.ok() && !drawingFromJson(o.value("drawing"), path + ".drawing", set, &why))
+            r.error = why;
         s.sets.push_back(set);
     }
     if (!r.ok())

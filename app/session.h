@@ -34,6 +34,7 @@ struct Session {
     ViewsLayout views = ViewsLayout::Picture;
     Vec3 crosshair;  // in the sets' unit
     std::vector<Measurement> measurements;
+    QColor background{255, 255, 255};
     std::vector<SessionSet> sets;
 };
 

@@ -157,7 +157,7 @@ ValueBricks valueBricks(const std::vector<SliceData *> &slices, int sw, int sh, 
     return out;
 }
 
-std::vector<double> brickBounds(const ValueBricks &b, double minTh, double maxTh)
+std::vector<double> brickBounds(const ValueBricks &b, double minTh, double maxTh, bool saturate)
 {
     const double den = maxTh - minTh;
     if (b.empty() || !(den > 0.0) || !std::isfinite(den) || !std::isfinite(minTh))
@@ -171,7 +171,12 @@ std::vector<double> brickBounds(const ValueBricks &b, double minTh, double maxTh
         if (lo > hi)
             continue;
         const double qLo = (lo - minTh) / den * 256.0, qHi = (hi - minTh) / den * 256.0;
-        out[i] = qLo > 255.0 || qHi < 0.0 ? 0.0 : std::min(qHi, 255.0);
+        if (qHi < 0.0)
+            out[i] = 0.0;
+        else if (qLo > 255.0)
+            out[i] = saturate ? 255.0 : 0.0;
+        else
+            out[i] = std::min(qHi, 255.0);
     }
     return out;
 }

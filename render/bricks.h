@@ -27,11 +27,11 @@ struct ValueBricks {
 // process's pool. Empty when the stack is empty or a slice is smaller than sw x sh.
 ValueBricks valueBricks(const std::vector<SliceData *> &slices, int sw, int sh, int threads);
 
-// What each block can give at most under the window [minTh, maxTh]: an upper
-// bound of mapValue over its values (0 when every value maps to 0), or an
-// empty vector when the window admits no such bound (degenerate, reversed or
-// not finite), and then no block is passed over.
-std::vector<double> brickBounds(const ValueBricks &b, double minTh, double maxTh);
+// What each block can give at most under the window [minTh, maxTh] and the rule
+// for values at its top: an upper bound of mapValue over its values (0 when every
+// value maps to 0), or an empty vector when the window admits no such bound
+// (degenerate, reversed or not finite), and then no block is passed over.
+std::vector<double> brickBounds(const ValueBricks &b, double minTh, double maxTh, bool saturate = false);
 
 }  // namespace mip
 

@@ -34,7 +34,9 @@ bool svgSizeOk(int w, int h)
 
 void Renderer::drawScene(QPainter &p, const Scene &s, int pw, int ph)
 {
-    p.fillRect(QRect(0, 0, pw, ph), QColor(255, 255, 255, 255));
+    QColor background = s.background;
+    background.setAlpha(255);
+    p.fillRect(QRect(0, 0, pw, ph), background);
     for (const SceneLayer &layer : s.layers) {
         if (layer.set == nullptr)
             continue;

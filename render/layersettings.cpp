@@ -74,5 +74,11 @@ SceneLayer sceneLayer(const LayerSettings &s, const SliceDatas *set)
     layer.cutPos = s.cutPos;
     layer.csNz = s.csNz;
     layer.spacing = s.spacing;
+    layer.colorMap = s.colorMap;
+    layer.gamma = render::gammaOrOne(s.gamma);
+    layer.above = s.above;
+    layer.projection = s.projection;
+    layer.opacity = s.opacity;
+    layer.interpolation = s.interpolation;
     return layer;
 }

@@ -4,6 +4,8 @@
 #include <QColor>
 
 #include "data/spacing.h"
+#include "render/colormap.h"
+#include "render/drawmodes.h"
 #include "render/vec3.h"
 
 class SliceDatas;
@@ -31,6 +33,12 @@ struct LayerSettings {
     Vec3 csNz;       // normal of the cut plane
     bool fixDir = false;  // the cut's normal stays when the view turns
     Spacing spacing;
+    ColorMap colorMap = ColorMap::WhiteRamp;
+    double gamma = 1.0;  // render::minGamma .. maxGamma; others draw as 1
+    AboveWindow above = AboveWindow::Vanish;
+    Projection projection = Projection::Maximum;
+    OpacityCurve opacity;  // how opaque each place in the window is under Composite
+    Interpolation interpolation = Interpolation::Nearest;
 };
 
 // What a finished load tells the settings of its set.

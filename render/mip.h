@@ -4,8 +4,12 @@
 #include <QColor>
 #include <QRgb>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
+#include "render/colormap.h"
+#include "render/drawmodes.h"
 #include "render/vec3.h"
 
 class SliceData;
@@ -18,17 +22,43 @@ namespace mip {
 
 struct ValueBricks;
 
+// What "Composite" blends, by the integer part of a sample's mapped value (0 .. 255):
+// the opacity it adds and its colour components (0 .. 255) under the set's map.
+struct CompositeTables {
+    double opacity[256];
+    double red[256], green[256], blue[256];
+};
+// A ray takes no more samples once its opacity reaches this.
+constexpr double opaqueLimit = 1.0 - 1.0 / 512.0;
+
 struct Params {
     Vec3 nx, ny, nz, center;
     double scale = 1.0;
     int sw = 0, sh = 0;  // slice width and height
     int pw = 0, ph = 0;  // picture width and height
     double minTh = 0.0, maxTh = 1.0;
+    bool saturate = false;  // values at the top of the window are drawn in the top colour
     bool cut = false;
     double B = 0.0;  // cut plane distance from the volume centre along csNz
     Vec3 csNz;
     QColor vColor, sColor;
     int alpha = 255;
+    // The volume's colours: the map over strengths 0 .. 255 and the gamma that
+    // bends strengths before the map (1: straight). The cut face keeps the ramp to
+    // sColor.
+    ColorMap colorMap = ColorMap::WhiteRamp;
+    double gamma = 1.0;
+    Projection projection = Projection::Maximum;
+    const CompositeTables *composite = nullptr;  // for Projection::Composite
+    // Linear: a sample's value is trilinear between the voxels around it. Samples
+    // lie on planes of the stack (slices, or columns or rows re-cut), so only the
+    // two axes of the plane are weighed: with the values of a column or row at its
+    // middle (offset 0.5) and those of a slice at its plane (offset 0). The planes
+    // themselves are sampled planeOffset past their start: 0 for slices, the
+    // middle (0.5) for columns and rows.
+    bool linear = false;
+    double offX = 0.5, offY = 0.5;
+    double planeOffset = 0.0;
     // The axis the samples step along: 2, one sample where the ray crosses each
     // slice plane; 0 or 1, one at each column or row plane (the voxel steps of a
     // ray that runs more along x or y than along the stack).
@@ -50,13 +80,33 @@ int stepAxis(const Vec3 &nz);
 // (k, row); axis 1, slice `row` at (column, k).
 Params alongAxis(const Params &pr, int ss);
 
-// The window mapping: q in (0, 255], or 0 for values outside the window; NaN
-// when the window is degenerate.
-inline double mapValue(double v, double minTh, double maxTh)
+// The value at column position fx and row position fy (as inPlane takes them) of a
+// plane of w x h values read through value(column, row): the value of the voxel
+// they fall in, or with pr.linear the bilinear blend of the four around the point
+// (offX and offY place the values; the edges repeat).
+template <typename Value> inline double planeValue(const Params &pr, double fx, double fy, int w, int h, Value value)
+{
+    if (!pr.linear)
+        return value(int(fx), int(fy));
+    const double ux = fx - pr.offX, uy = fy - pr.offY;
+    const double flx = std::floor(ux), fly = std::floor(uy);
+    const double wx = ux - flx, wy = uy - fly;
+    const int x0 = std::clamp(int(flx), 0, w - 1), x1 = std::clamp(int(flx) + 1, 0, w - 1);
+    const int y0 = std::clamp(int(fly), 0, h - 1), y1 = std::clamp(int(fly) + 1, 0, h - 1);
+    const double v00 = value(x0, y0), v10 = value(x1, y0), v01 = value(x0, y1), v11 = value(x1, y1);
+    const double top = v00 + wx * (v10 - v00);
+    const double bottom = v01 + wx * (v11 - v01);
+    return top + wy * (bottom - top);
+}
+
+// The window mapping: q in (0, 255], 0 for values below the window, and for
+// values at its top (q above 255) 0, or 255 when they saturate; NaN when the
+// window is degenerate.
+inline double mapValue(double v, double minTh, double maxTh, bool saturate = false)
 {
     double q = (v - minTh) / (maxTh - minTh) * 256.0;
     if (q > 255.0)
-        q = 0.0;
+        q = saturate ? 255.0 : 0.0;
     if (q < 0.0)
         q = 0.0;
     return q;
@@ -68,9 +118,17 @@ inline int strengthComponent(int k, double w)
     return int(255.0 + w * (k / 255.0 - 1.0));
 }
 
+// The colour (opaque RGB) of the volume at strength w in (0, 255] under the
+// parameters' colour map and gamma; with the ramp and gamma 1, each component is
+// strengthComponent of the volume colour's.
+QRgb volumeRgb(const Params &pr, double w);
+
 // The pen colour of a pixel from its ray's largest mapped value u and its
 // cut-face value s.
 QColor pixelColor(const Params &pr, double u, double s);
+
+// The tables of "Composite" for these parameters' map and gamma and this curve.
+CompositeTables compositeTables(const Params &pr, const OpacityCurve &curve);
 
 // Casts the ray of pixel (c, r) through slices and returns its pen colour:
 // the reference, sample by sample in order along pr.axis.
@@ -91,12 +149,13 @@ inline quint32 byteMul(quint32 x, quint32 a)
 
 // Parallel raster path: draws every pixel's pen colour over the opaque ARGB32
 // picture `dest` (pw * ph pixels, bytesPerLine `bpl`) exactly as the raster
-// engine blends a point, given premul[c], the engine's premultiplied value of
-// component c at opacity pr.alpha (1 .. 255). Transparent pixels are left
+// engine blends a point, given premul[a][c], the engine's premultiplied value of
+// component c at opacity a: needed for a = pr.alpha (1 .. 255), and under
+// Composite for every a from 1 to pr.alpha. Transparent pixels are left
 // alone. Uses up to `threads` threads. With `bricks`, the value bounds of these
 // slices (valueBricks), groups of rays pass over the blocks that cannot change
 // them; the picture is the same with or without.
-void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *premul, uchar *dest,
+void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *const *premul, uchar *dest,
                 qsizetype bpl, int threads, const ValueBricks *bricks = nullptr);
 
 }  // namespace mip

@@ -40,16 +40,16 @@ template <bool Cut> void kernelScalar(const Shared &sh, const Source &src, doubl
             q = src.qLut[src.bits[qsizetype(ri) * src.bpl + qsizetype(ci) * src.stride]];
             break;
         case Mode::Grid:
-            q = mapValue(src.rows[ri][ci], pr.minTh, pr.maxTh);
+            q = mapValue(src.rows[ri][ci], pr.minTh, pr.maxTh, pr.saturate);
             break;
         case Mode::Word16:
             q = src.qLut[word16At(src, ri, ci)];
             break;
         case Mode::Floats:
-            q = mapValue(double(src.floats[qsizetype(ri) * pr.sw + ci]), pr.minTh, pr.maxTh);
+            q = mapValue(double(src.floats[qsizetype(ri) * pr.sw + ci]), pr.minTh, pr.maxTh, pr.saturate);
             break;
         default:
-            q = mapValue(src.slice->value(ci, ri), pr.minTh, pr.maxTh);
+            q = mapValue(src.slice->value(ci, ri), pr.minTh, pr.maxTh, pr.saturate);
             break;
         }
         if (q > tl.u[k])
@@ -131,8 +131,9 @@ __attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &
             const double *const *rows = src.rows;
             const __m256d v = _mm256_set_pd(rows[o[3]][c[3]], rows[o[2]][c[2]], rows[o[1]][c[1]], rows[o[0]][c[0]]);
             q = _mm256_mul_pd(_mm256_div_pd(_mm256_sub_pd(v, vMin), vDen), v256);
-            const __m256d out = _mm256_or_pd(_mm256_cmp_pd(q, v255, _CMP_GT_OQ), _mm256_cmp_pd(q, zero, _CMP_LT_OQ));
-            q = _mm256_andnot_pd(out, q);
+            const __m256d above = _mm256_cmp_pd(q, v255, _CMP_GT_OQ);
+            q = pr.saturate ? _mm256_blendv_pd(q, v255, above) : _mm256_andnot_pd(above, q);
+            q = _mm256_andnot_pd(_mm256_cmp_pd(q, zero, _CMP_LT_OQ), q);
         }
         q = _mm256_and_pd(q, in);
         const __m256d u = _mm256_loadu_pd(tl.u + k);

@@ -9,6 +9,7 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <vector>
@@ -16,7 +17,7 @@
 #include "render/bricks.h"
 #include "render/mip.h"
 
-class SliceData;
+#include "data/slicedata.h"
 
 namespace mip {
 
@@ -44,6 +45,7 @@ struct Source {
     int bpl = 0;
     int stride = 1;
     const double *qLut = nullptr;  // 256 mapped values for Mode::Byte, 65536 for Mode::Word16
+    const double *vLut = nullptr;  // the values themselves, as qLut maps them
     const double *const *rows = nullptr;  // for Mode::Grid
     const float *floats = nullptr;  // for Mode::Floats
     const SliceData *slice = nullptr;
@@ -58,20 +60,22 @@ struct Shared {
     double den = 1;
     bool alongZ = false;  // nz.x and nz.y are zeros: the rays run along the stack
     bool tightLow = false;  // a lower bound is not -1 (a re-cut stack's plane axis)
-    // With value blocks: their layout and what each can give at most (brickBounds).
+    // With value blocks: their layout and a bound per block: for Maximum the most
+    // it can give (brickBounds), for Minimum its least value, for Composite the
+    // most opacity a sample of it can add.
     const ValueBricks *bricks = nullptr;
     const double *bounds = nullptr;
 
-    // The most the blocks of layer z0 / edge holding columns x0 .. x1 and rows
-    // y0 .. y1 (all within the slices) can give.
-    double blocksGive(int z0, int x0, int x1, int y0, int y1) const
+    // The largest (or, with least, the smallest) bound of the blocks of layer
+    // z0 / edge holding columns x0 .. x1 and rows y0 .. y1 (all within the slices).
+    double blocksGive(int z0, int x0, int x1, int y0, int y1, bool least = false) const
     {
         constexpr int e = ValueBricks::edge;
-        double most = 0.0;
+        double most = least ? HUGE_VAL : 0.0;
         for (int by = y0 / e; by <= y1 / e; ++by) {
             const double *line = bounds + (size_t(z0 / e) * size_t(bricks->ny) + size_t(by)) * size_t(bricks->nx);
             for (int bx = x0 / e; bx <= x1 / e; ++bx)
-                most = std::max(most, line[bx]);
+                most = least ? std::min(most, line[bx]) : std::max(most, line[bx]);
         }
         return most;
     }
@@ -84,12 +88,35 @@ inline quint16 word16At(const Source &src, int ri, int ci)
     return v;
 }
 
+// Mapped values of all 65536 stored words under one rescale; the slices of a set
+// share a few at most, so each is made once per drawing.
+struct Word16Luts {
+    struct Entry {
+        double slope, intercept;
+        int bias;
+        std::vector<double> lut, values;
+    };
+    std::vector<Entry> entries;
+
+    // The mapped values, and in values the values themselves.
+    const double *lutFor(const SliceData &sd, const Params &pr, const double **values);
+};
+
+// How to read slice `sd` fast; qLutStore receives any per-slice table.
+Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, std::vector<double> &qLutStore,
+                 std::vector<const double *> &rowStore, Word16Luts &word16Luts);
+
+// The bound per block the tile driver passes over blocks with (Shared::bounds),
+// or none (Mean passes over no block).
+std::vector<double> projectionBounds(const Params &pr, const ValueBricks &b);
+
 // Tiles of one picture row (measured fastest against 128 x 2, 64 x 4 and 32 x 8): for
 // every slice a tile reads along one line of it.
 constexpr int tileW = 256;
 constexpr int tileH = 1;
 constexpr int tileN = tileW * tileH;
 
+// A tile's rays and what each gathers (RayState, one array per member).
 struct Tile {
     int n = 0;
     alignas(64) double p0x[tileN];
@@ -97,12 +124,39 @@ struct Tile {
     alignas(64) double p0z[tileN];
     alignas(64) double u[tileN];
     alignas(64) double s[tileN];
+    alignas(64) double cn[tileN];
+    alignas(64) double cr[tileN];
+    alignas(64) double cg[tileN];
+    alignas(64) double cb[tileN];
+    alignas(64) double ca[tileN];
 };
 
 // Casts rays kb .. ke - 1 of a tile through slice j (at zj, the slice's depth from
 // the stack's centre), with the fastest kernel this processor has for src's mode;
 // the arithmetic is castPixel's, sample by sample.
 template <bool Cut> void runKernel(const Shared &sh, const Source &src, double zj, Tile &tl, int kb, int ke);
+
+// The same for the projections other than the largest value: the value of each
+// sample (through vLut, the rows or the slice) taken as raysample.h says.
+template <bool Cut> void runGenericKernel(const Shared &sh, const Source &src, double zj, Tile &tl, int kb, int ke);
+
+// The value of column ci, row ri of a source, as SliceData::value gives it.
+inline double sourceValue(const Source &src, int sw, int ci, int ri)
+{
+    switch (src.mode) {
+    case Mode::Byte:
+        return src.vLut[src.bits[qsizetype(ri) * src.bpl + qsizetype(ci) * src.stride]];
+    case Mode::Grid:
+        return src.rows[ri][ci];
+    case Mode::Word16:
+        return src.vLut[word16At(src, ri, ci)];
+    case Mode::Floats:
+        return double(src.floats[qsizetype(ri) * sw + ci]);
+    default:
+        break;
+    }
+    return src.slice->value(ci, ri);
+}
 
 // Looking straight along the stack: the byte samples at off[k] of the rays kb .. ke - 1
 // that meet the slice (ci[k] >= 0) raise the rays' largest mapped value.

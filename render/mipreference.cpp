@@ -1,47 +1,75 @@
 #include "render/mip.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "data/slicedata.h"
 #include "render/mipkernels.h"
+#include "render/raysample.h"
 
 namespace mip {
 
+QRgb volumeRgb(const Params &pr, double w)
+{
+    // A gamma bends the strength over its whole span, so 255 stays 255.
+    if (pr.gamma != 1.0)
+        w = 255.0 * std::pow(w / 255.0, pr.gamma);
+    if (pr.colorMap == ColorMap::WhiteRamp)
+        return qRgb(strengthComponent(pr.vColor.red(), w), strengthComponent(pr.vColor.green(), w),
+                    strengthComponent(pr.vColor.blue(), w));
+    return render::colorMapEntry(pr.colorMap, int(w + 0.5));
+}
+
 QColor pixelColor(const Params &pr, double u, double s)
 {
-    const QColor *base = nullptr;
-    double w = 0.0;
-    if (pr.cut && s > 0.0) {
-        base = &pr.sColor;
-        w = s;
-    } else if (u > 0.0) {
-        base = &pr.vColor;
-        w = u;
-    } else {
+    QRgb rgb;
+    if (pr.cut && s > 0.0)
+        rgb = qRgb(strengthComponent(pr.sColor.red(), s), strengthComponent(pr.sColor.green(), s),
+                   strengthComponent(pr.sColor.blue(), s));
+    else if (u > 0.0)
+        rgb = volumeRgb(pr, u);
+    else
         return QColor(255, 255, 255, 0);
+    return QColor(qRed(rgb), qGreen(rgb), qBlue(rgb), pr.alpha);
+}
+
+CompositeTables compositeTables(const Params &pr, const OpacityCurve &curve)
+{
+    CompositeTables t;
+    for (int i = 0; i < 256; ++i) {
+        t.opacity[i] = std::clamp(curve.at(i / 255.0), 0.0, 1.0);
+        const QRgb c = volumeRgb(pr, std::min(255.0, i + 0.5));
+        t.red[i] = qRed(c);
+        t.green[i] = qGreen(c);
+        t.blue[i] = qBlue(c);
     }
-    return QColor(strengthComponent(base->red(), w), strengthComponent(base->green(), w),
-                  strengthComponent(base->blue(), w), pr.alpha);
+    return t;
 }
 
 namespace {
 
 // The samples of pixel (c, r) along a stack of ss planes of sw x sh values, read
 // through value(plane, column, row): castPixel's arithmetic for every orientation.
-template <typename Value> QColor castRay(const Params &pr, int ss, int c, int r, Value value)
+// Composite takes the planes front first (nz points to the viewer), the others in
+// stack order.
+template <Projection P, typename Value> QColor castRayAs(const Params &pr, int ss, int c, int r, Value value)
 {
     const double a = c - pr.pw / 2.0;
     const double b = r - pr.ph / 2.0;
     const double p0x = pr.center.x + pr.scale * (a * pr.nx.x + b * pr.ny.x);
     const double p0y = pr.center.y + pr.scale * (a * pr.nx.y + b * pr.ny.y);
     const double p0z = pr.center.z + pr.scale * (a * pr.nx.z + b * pr.ny.z);
-    double u = 0.0;
-    double s = 0.0;
-    for (int j = 0; j < ss; ++j) {
+    RayState st;
+    st.u = rayStart(P);
+    const bool frontLast = P == Projection::Composite && pr.nz.z > 0.0;
+    for (int i = 0; i < ss; ++i) {
+        const int j = frontLast ? ss - 1 - i : i;
         if (pr.nz.z == 0.0)
             continue;
-        const double t = (j - ss / 2.0 - p0z) / pr.nz.z;
+        if (rayDone<P>(st.a))
+            break;
+        const double t = (j + pr.planeOffset - ss / 2.0 - p0z) / pr.nz.z;
         const double x = p0x + t * pr.nz.x;
         const double y = p0y + t * pr.nz.y;
         const double z = p0z + t * pr.nz.z;
@@ -49,17 +77,29 @@ template <typename Value> QColor castRay(const Params &pr, int ss, int c, int r,
         const double fy = pr.sh / 2.0 + y;
         if (!inPlane(pr, fx, fy))
             continue;
-        const double v = value(j, int(fx), int(fy));
+        const double v =
+            planeValue(pr, fx, fy, pr.sw, pr.sh, [&value, j](int col, int row) { return value(j, col, row); });
         const double d = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
         if (pr.cut && !(d < pr.B))
             continue;
-        const double q = mapValue(v, pr.minTh, pr.maxTh);
-        if (q > u)
-            u = q;
-        if (pr.B - 1.0 < d && d < pr.B + 1.0)
-            s = q;
+        takeSample<P>(pr, v, pr.B - 1.0 < d && d < pr.B + 1.0, st.u, st.n, st.r, st.g, st.b, st.a, st.s);
     }
-    return pixelColor(pr, u, s);
+    return rayPen(pr, st);
+}
+
+template <typename Value> QColor castRay(const Params &pr, int ss, int c, int r, Value value)
+{
+    switch (pr.projection) {
+    case Projection::Minimum:
+        return castRayAs<Projection::Minimum>(pr, ss, c, r, value);
+    case Projection::Mean:
+        return castRayAs<Projection::Mean>(pr, ss, c, r, value);
+    case Projection::Composite:
+        return castRayAs<Projection::Composite>(pr, ss, c, r, value);
+    case Projection::Maximum:
+        break;
+    }
+    return castRayAs<Projection::Maximum>(pr, ss, c, r, value);
 }
 
 Vec3 permute(const Vec3 &v, int axis)
@@ -87,10 +127,14 @@ Params alongAxis(const Params &pr, int ss)
     if (pr.axis == 0) {
         q.sw = ss;
         q.loX = atZero;
+        q.offX = 0.0;
     } else {
         q.sh = ss;
         q.loY = atZero;
+        q.offY = 0.0;
     }
+    if (pr.linear)
+        q.planeOffset = 0.5;
     return q;
 }
 

@@ -12,6 +12,7 @@
 #include "data/workpool.h"
 #include "render/bricks.h"
 #include "render/mipkernels.h"
+#include "render/raysample.h"
 
 namespace mip {
 
@@ -66,7 +67,7 @@ struct RowSpan {
         for (int e = 0; e < 2; ++e) {
             const int k = e == 0 ? k0 : k0 + cw - 1;
             for (int jj = 0; jj < 2; ++jj) {
-                const double zj = (jj == 0 ? 0 : ss - 1) - sh.halfSs;
+                const double zj = ((jj == 0 ? 0 : ss - 1) + pr.planeOffset) - sh.halfSs;
                 const double t = (zj - tl.p0z[k]) / pr.nz.z;
                 const double x = tl.p0x[k] + t * pr.nz.x;
                 const double y = tl.p0y[k] + t * pr.nz.y;
@@ -159,14 +160,41 @@ struct RowSpan {
             if (vh[2] > sh.bLow)
                 return true;
         }
-        // The columns and rows the samples can truncate to.
+        // The columns and rows the samples can truncate to, and with linear
+        // sampling their neighbours on either side.
         const int size[2] = {pr.sw, pr.sh};
+        const int reach = pr.linear ? 1 : 0;
         int cLo[2], cHi[2];
         for (int i = 0; i < 2; ++i) {
             cLo[i] = vl[i] <= 0.0 ? 0 : int(std::min(vl[i], double(size[i] - 1)));
             cHi[i] = vh[i] >= size[i] - 1 ? size[i] - 1 : int(std::max(vh[i], 0.0));
+            cLo[i] = std::max(0, cLo[i] - reach);
+            cHi[i] = std::min(size[i] - 1, cHi[i] + reach);
         }
-        return anyBelow(tl.u, k0 + ca, k0 + cb, sh.blocksGive(z0, cLo[0], cHi[0], cLo[1], cHi[1]));
+        const int ka = k0 + ca, kz = k0 + cb;
+        switch (pr.projection) {
+        case Projection::Minimum: {
+            // A block can lower a ray only with a value below the ray's least so far.
+            const double least = sh.blocksGive(z0, cLo[0], cHi[0], cLo[1], cHi[1], true);
+            for (int k = ka; k < kz; ++k)
+                if (tl.u[k] > least)
+                    return true;
+            return false;
+        }
+        case Projection::Composite:
+            // Wholly transparent blocks, and rays already opaque, change nothing.
+            if (!(sh.blocksGive(z0, cLo[0], cHi[0], cLo[1], cHi[1]) > 0.0))
+                return false;
+            for (int k = ka; k < kz; ++k)
+                if (!rayDone<Projection::Composite>(tl.ca[k]))
+                    return true;
+            return false;
+        case Projection::Mean:
+            return true;
+        case Projection::Maximum:
+            break;
+        }
+        return anyBelow(tl.u, ka, kz, sh.blocksGive(z0, cLo[0], cHi[0], cLo[1], cHi[1]));
     }
 };
 
@@ -219,7 +247,7 @@ bool columnKernel(const Shared &sh, Tile &tl)
                 const double v = src.mode == Mode::Grid ? src.rows[ri[k]][ci[k]]
                     : src.mode == Mode::Floats          ? double(src.floats[qsizetype(ri[k]) * pr.sw + ci[k]])
                                                         : src.slice->value(ci[k], ri[k]);
-                q = mapValue(v, pr.minTh, pr.maxTh);
+                q = mapValue(v, pr.minTh, pr.maxTh, pr.saturate);
             }
             const double u = tl.u[k];
             tl.u[k] = u < q ? q : u;
@@ -260,9 +288,17 @@ bool columnKernel(const Shared &sh, Tile &tl)
     return true;
 }
 
-void renderTile(const Shared &sh, const quint8 *premul, uchar *dest, qsizetype bpl, int tx, int ty)
+// Draws one tile: premul[a] is the engine's blend table at opacity a (the
+// parameters' opacity for every projection but Composite, which draws each pixel
+// at its own).
+void renderTile(const Shared &sh, const quint8 *const *premulBy, uchar *dest, qsizetype bpl, int tx, int ty)
 {
     const Params &pr = *sh.pr;
+    const bool maximum = pr.projection == Projection::Maximum;
+    // The kernels of the largest value sample the nearest voxel; every other
+    // choice takes the generic kernels.
+    const bool fastMaximum = maximum && !pr.linear;
+    const double start = rayStart(pr.projection);
     Tile tl;
     const int c0 = tx * tileW, r0 = ty * tileH;
     const int cw = std::min(tileW, pr.pw - c0), chh = std::min(tileH, pr.ph - r0);
@@ -275,12 +311,13 @@ void renderTile(const Shared &sh, const quint8 *premul, uchar *dest, qsizetype b
             tl.p0x[k] = pr.center.x + pr.scale * (a * pr.nx.x + b * pr.ny.x);
             tl.p0y[k] = pr.center.y + pr.scale * (a * pr.nx.y + b * pr.ny.y);
             tl.p0z[k] = pr.center.z + pr.scale * (a * pr.nx.z + b * pr.ny.z);
-            tl.u[k] = 0.0;
+            tl.u[k] = start;
             tl.s[k] = 0.0;
+            tl.cn[k] = tl.cr[k] = tl.cg[k] = tl.cb[k] = tl.ca[k] = 0.0;
         }
     }
     const int ss = int(sh.src.size());
-    if (pr.nz.z != 0.0 && !pr.cut && sh.alongZ && columnKernel(sh, tl))
+    if (fastMaximum && pr.nz.z != 0.0 && !pr.cut && sh.alongZ && columnKernel(sh, tl))
         ;
     else if (pr.nz.z != 0.0) {
         RowSpan rows[tileH];
@@ -300,21 +337,29 @@ void renderTile(const Shared &sh, const quint8 *premul, uchar *dest, qsizetype b
             kb &= ~7;
             ke = std::min(tl.n, (ke + 7) & ~7);
             const Source &src = sh.src[size_t(j)];
-            if (pr.cut)
-                runKernel<true>(sh, src, j - sh.halfSs, tl, kb, ke);
+            const double zj = (j + pr.planeOffset) - sh.halfSs;
+            if (!fastMaximum)
+                pr.cut ? runGenericKernel<true>(sh, src, zj, tl, kb, ke)
+                       : runGenericKernel<false>(sh, src, zj, tl, kb, ke);
+            else if (pr.cut)
+                runKernel<true>(sh, src, zj, tl, kb, ke);
             else
-                runKernel<false>(sh, src, j - sh.halfSs, tl, kb, ke);
+                runKernel<false>(sh, src, zj, tl, kb, ke);
         };
+        // Composite takes the slices front first, as the reference does.
+        const bool frontLast = pr.projection == Projection::Composite && pr.nz.z > 0.0;
         if (sh.bounds == nullptr) {
-            for (int j = 0; j < ss; ++j)
+            for (int i = 0; i < ss; ++i)
                 for (int dy = 0; dy < chh; ++dy)
-                    cast(j, dy, 0, tl.n);
+                    cast(frontLast ? ss - 1 - i : i, dy, 0, tl.n);
         } else {
             // A layer of blocks at a time: first which runs of rays it can change,
             // then its slices for those runs only.
             constexpr int e = ValueBricks::edge;
             constexpr int chunk = 16;
-            for (int z0 = 0; z0 < ss; z0 += e) {
+            const int layers = (ss + e - 1) / e;
+            for (int li = 0; li < layers; ++li) {
+                const int z0 = (frontLast ? layers - 1 - li : li) * e;
                 const int z1 = std::min(ss, z0 + e) - 1;
                 Runs<tileW / chunk> runs[tileH];
                 for (int dy = 0; dy < chh; ++dy)
@@ -323,139 +368,58 @@ void renderTile(const Shared &sh, const quint8 *premul, uchar *dest, qsizetype b
                         if (rows[dy].mayRaise(sh, tl, ca, cb, z0, z1))
                             runs[dy].add(dy * cw + ca, dy * cw + cb);
                     }
-                for (int j = z0; j <= z1; ++j)
+                for (int i = z0; i <= z1; ++i)
                     for (int dy = 0; dy < chh; ++dy)
                         for (int r = 0; r < runs[dy].n; ++r)
-                            cast(j, dy, runs[dy].a[r], runs[dy].b[r]);
+                            cast(frontLast ? z0 + z1 - i : i, dy, runs[dy].a[r], runs[dy].b[r]);
             }
         }
     }
+    if (!maximum) {
+        for (int dy = 0; dy < chh; ++dy) {
+            quint32 *line = reinterpret_cast<quint32 *>(dest + qsizetype(r0 + dy) * bpl) + c0;
+            for (int dx = 0; dx < cw; ++dx) {
+                const int k = dy * cw + dx;
+                const RayState st{tl.u[k], tl.cn[k], tl.cr[k], tl.cg[k], tl.cb[k], tl.ca[k], tl.s[k]};
+                const QColor pen = rayPen(pr, st);
+                const int a = pen.alpha();
+                if (a == 0)
+                    continue;
+                const quint8 *premul = premulBy[a];
+                line[dx] = (quint32(a) << 24 | quint32(premul[pen.red()]) << 16 | quint32(premul[pen.green()]) << 8
+                            | quint32(premul[pen.blue()]))
+                    + byteMul(line[dx], 255u - quint32(a));
+            }
+        }
+        return;
+    }
+    const quint8 *premul = premulBy[pr.alpha];
     const quint32 alpha = quint32(pr.alpha) << 24;
     const quint32 keep = 255u - quint32(pr.alpha);
     for (int dy = 0; dy < chh; ++dy) {
         quint32 *line = reinterpret_cast<quint32 *>(dest + qsizetype(r0 + dy) * bpl) + c0;
         for (int dx = 0; dx < cw; ++dx) {
             const int k = dy * cw + dx;
-            const QColor *base;
-            double w;
+            QRgb rgb;
             if (pr.cut && tl.s[k] > 0.0) {
-                base = &pr.sColor;
-                w = tl.s[k];
+                const double w = tl.s[k];
+                rgb = qRgb(strengthComponent(pr.sColor.red(), w), strengthComponent(pr.sColor.green(), w),
+                           strengthComponent(pr.sColor.blue(), w));
             } else if (tl.u[k] > 0.0) {
-                base = &pr.vColor;
-                w = tl.u[k];
+                rgb = volumeRgb(pr, tl.u[k]);
             } else {
                 continue;  // transparent white: the engine draws nothing
             }
-            const quint32 src = alpha | quint32(premul[strengthComponent(base->red(), w)]) << 16
-                | quint32(premul[strengthComponent(base->green(), w)]) << 8
-                | quint32(premul[strengthComponent(base->blue(), w)]);
+            const quint32 src = alpha | quint32(premul[qRed(rgb)]) << 16 | quint32(premul[qGreen(rgb)]) << 8
+                | quint32(premul[qBlue(rgb)]);
             line[dx] = src + byteMul(line[dx], keep);
         }
     }
 }
 
-// Mapped values of all 65536 stored words under one rescale; the slices of a set
-// share a few at most, so each is made once per drawing.
-struct Word16Luts {
-    struct Entry {
-        double slope, intercept;
-        int bias;
-        std::vector<double> lut;
-    };
-    std::vector<Entry> entries;
-
-    const double *lutFor(const SliceData &sd, const Params &pr)
-    {
-        for (const Entry &e : entries) {
-            if (e.slope == sd.rescaleSlope && e.intercept == sd.rescaleIntercept && e.bias == sd.storedBias)
-                return e.lut.data();
-        }
-        Entry e{sd.rescaleSlope, sd.rescaleIntercept, sd.storedBias, std::vector<double>(65536)};
-        for (int w = 0; w < 65536; ++w)
-            e.lut[size_t(w)] = mapValue(sd.rescaled(quint16(w)), pr.minTh, pr.maxTh);
-        entries.push_back(std::move(e));
-        return entries.back().lut.data();
-    }
-};
-
-// How to read slice `sd` fast; qLutStore receives any per-slice table.
-Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, std::vector<double> &qLutStore,
-                 std::vector<const double *> &rowStore, Word16Luts &word16Luts)
-{
-    Source s;
-    s.slice = sd;
-    if (!sd->isImage) {
-        if (!sd->floats.empty()) {
-            if (sd->width != pr.sw || sd->floats.size() < size_t(pr.sw) * size_t(pr.sh))
-                return s;
-            s.mode = Mode::Floats;
-            s.floats = sd->floats.data();
-            return s;
-        }
-        if (sd->values.size() < size_t(pr.sh))
-            return s;
-        rowStore.resize(size_t(pr.sh));
-        for (int y = 0; y < pr.sh; ++y) {
-            if (sd->values[size_t(y)].size() < size_t(pr.sw))
-                return s;
-            rowStore[size_t(y)] = sd->values[size_t(y)].data();
-        }
-        s.mode = Mode::Grid;
-        s.rows = rowStore.data();
-        return s;
-    }
-    const QImage &img = sd->image;
-    if (img.width() < pr.sw || img.height() < pr.sh)
-        return s;
-    const uchar *bits = img.constBits();
-    const qint64 bytes = qint64(img.bytesPerLine()) * img.height();
-    if (bits == nullptr || (reinterpret_cast<std::uintptr_t>(bits) & 3) != 0 || bytes >= (qint64(1) << 31))
-        return s;
-    if (img.format() == QImage::Format_Grayscale16) {
-        s.mode = Mode::Word16;
-        s.bits = bits;
-        s.bpl = int(img.bytesPerLine());
-        s.qLut = word16Luts.lutFor(*sd, pr);
-        return s;
-    }
-    switch (img.format()) {
-    case QImage::Format_Grayscale8:
-        s.stride = 1;
-        s.qLut = greyLut;
-        break;
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-    case QImage::Format_ARGB32_Premultiplied:
-        // pixel() hands back the stored word (premultiplied as stored); its low byte is blue.
-        s.stride = 4;
-        s.qLut = greyLut;
-        break;
-    case QImage::Format_Indexed8: {
-        const QList<QRgb> table = img.colorTable();
-        qLutStore.resize(256);
-        for (int i = 0; i < 256; ++i) {
-            // pixel() gives 0 for an index beyond the colour table.
-            const double v = i < table.size() ? double(table[i] & 0xff) : 0.0;
-            qLutStore[size_t(i)] = mapValue(v, pr.minTh, pr.maxTh);
-        }
-        s.stride = 1;
-        s.qLut = qLutStore.data();
-        break;
-    }
-    default:
-        return s;
-    }
-    s.mode = Mode::Byte;
-    s.bits = bits;
-    s.bpl = int(img.bytesPerLine());
-    s.madd16 = pr.sw <= 32767 && pr.sh <= 32767 && s.bpl <= 32767;
-    return s;
-}
-
 }  // namespace
 
-void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *premul, uchar *dest,
+void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *const *premul, uchar *dest,
                 qsizetype bpl, int threads, const ValueBricks *bricks)
 {
     if (pr.pw <= 0 || pr.ph <= 0)
@@ -473,7 +437,7 @@ void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const 
 
     double greyLut[256];
     for (int v = 0; v < 256; ++v)
-        greyLut[v] = mapValue(double(v), pr.minTh, pr.maxTh);
+        greyLut[v] = mapValue(double(v), pr.minTh, pr.maxTh, pr.saturate);
     std::vector<std::vector<double>> qLuts(slices.size());
     std::vector<std::vector<const double *>> rows(slices.size());
     Word16Luts word16Luts;
@@ -486,7 +450,7 @@ void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const 
     if (bricks != nullptr && bricks->nx == (pr.sw + ValueBricks::edge - 1) / ValueBricks::edge
         && bricks->ny == (pr.sh + ValueBricks::edge - 1) / ValueBricks::edge
         && bricks->nz == (ss + ValueBricks::edge - 1) / ValueBricks::edge) {
-        bounds = brickBounds(*bricks, pr.minTh, pr.maxTh);
+        bounds = projectionBounds(pr, *bricks);
         if (!bounds.empty()) {
             sh.bricks = bricks;
             sh.bounds = bounds.data();

@@ -76,8 +76,9 @@ private:
     void watch(const SliceDatas &set);
     void forget(const SliceDatas *set);
     // The raster engine's premultiplied blend values at this opacity (1 .. 255), or
-    // null when the engine does not blend points as the raster path assumes.
-    const quint8 *engineBlend(int alpha);
+    // null when the engine does not blend points as the raster path assumes (checked
+    // over every destination value, or over sixteen of them).
+    const quint8 *engineBlend(int alpha, bool everyDestination = true);
 
     std::unique_ptr<VolumeCaches> caches_;
     std::unique_ptr<CoarseCopies> coarse_;

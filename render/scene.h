@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "data/spacing.h"
+#include "render/colormap.h"
+#include "render/drawmodes.h"
 #include "render/vec3.h"
 
 class QPainter;
@@ -48,6 +50,12 @@ struct SceneLayer {
     int cutPos = 0;  // -100 .. 100: the cut plane lies cutPos / 100 * slices from the centre
     Vec3 csNz;  // normal of the cut plane
     Spacing spacing;  // voxel size along columns, rows and the stack
+    ColorMap colorMap = ColorMap::WhiteRamp;  // the volume's colours over its window
+    double gamma = 1.0;
+    AboveWindow above = AboveWindow::Vanish;  // values at the top of the window
+    Projection projection = Projection::Maximum;
+    OpacityCurve opacity;  // for Projection::Composite
+    Interpolation interpolation = Interpolation::Nearest;
     // A coarse copy of the set to draw the volume from instead, quicker and not
     // exact; used only while it was made from the set's current slices, on the
     // raster path, with rays sampled across the slices.
@@ -63,6 +71,7 @@ struct Scene {
     // the window writes an SVG at a size typed after its picture was last drawn.
     int frameWidth = 256;
     int frameHeight = 256;
+    QColor background{255, 255, 255};  // opaque; the sets are drawn over it
     std::vector<SceneLayer> layers;
 };
 

@@ -1,5 +1,7 @@
 #include "render/volumeparams.h"
 
+#include "render/colormap.h"
+
 namespace render {
 
 Vec3 voxelVector(const Vec3 &pt, const Spacing &sp)
@@ -17,9 +19,12 @@ mip::Params volumeParams(const SceneView &v, const SceneLayer &layer, int sw, in
     mip::Params pr;
     pr.minTh = layer.minTh;
     pr.maxTh = layer.maxTh;
+    pr.saturate = layer.above == AboveWindow::Saturate;
     pr.vColor = layer.vColor;
     pr.sColor = layer.sColor;
     pr.alpha = layer.alpha;
+    pr.colorMap = layer.colorMap;
+    pr.gamma = render::gammaOrOne(layer.gamma);
     pr.cut = layer.cut;
     pr.scale = v.scale;
     pr.sw = sw;
@@ -33,6 +38,8 @@ mip::Params volumeParams(const SceneView &v, const SceneLayer &layer, int sw, in
     pr.center = voxelVector(v.center, sp);
     pr.csNz = Vec3{layer.csNz.x * sp.x / sp.z, layer.csNz.y * sp.y / sp.z, layer.csNz.z};
     pr.axis = samplingAxis(v, sp);
+    pr.projection = layer.projection;
+    pr.linear = layer.interpolation == Interpolation::Linear;
     pr.B = layer.cutPos / 100.0 * double(ss);
     return pr;
 }

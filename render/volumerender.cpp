@@ -27,35 +27,44 @@ namespace {
 // opaque black comes out as exactly that value), or null when the engine does
 // not blend points as mip::byteMul predicts. That is checked once per opacity
 // for every component and every destination value, so the raster path can
-// only ever take a blend the engine itself would make.
+// only ever take a blend the engine itself would make. Composite draws its pixels
+// at every opacity up to the set's: those opacities are checked for every
+// component over sixteen destination values spread over the range (the ends and
+// the middle among them), which keeps the first such picture quick.
 class BlendTables
 {
 public:
-    const quint8 *get(int alpha)
+    // all: every destination value is checked, else the sixteen.
+    const quint8 *get(int alpha, bool all = true)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (state_[alpha] == 0)
-            state_[alpha] = probe(alpha, table_[alpha]) ? 1 : -1;
+        if (state_[alpha] == 0 || (all && state_[alpha] == 2)) {
+            const bool same = probe(alpha, table_[alpha], all);
+            state_[alpha] = !same ? -1 : all ? 1 : 2;
+        }
         return state_[alpha] > 0 ? table_[alpha] : nullptr;
     }
 
 private:
-    static bool probe(int alpha, quint8 *table)
+    static bool probe(int alpha, quint8 *table, bool all)
     {
-        // Row c: destination grey d at column d, one point of grey c at every column.
-        QImage probe(256, 256, QImage::Format_ARGB32);
+        // Row c: destination grey d at column k, one point of grey c at every column.
+        static const int some[16] = {0, 1, 2, 17, 34, 63, 64, 100, 127, 128, 129, 170, 200, 253, 254, 255};
+        const int n = all ? 256 : 16;
+        auto destination = [all](int k) { return all ? k : some[k]; };
+        QImage probe(n, 256, QImage::Format_ARGB32);
         for (int y = 0; y < 256; ++y) {
             QRgb *line = reinterpret_cast<QRgb *>(probe.scanLine(y));
-            for (int d = 0; d < 256; ++d)
-                line[d] = qRgba(d, d, d, 255);
+            for (int k = 0; k < n; ++k)
+                line[k] = qRgba(destination(k), destination(k), destination(k), 255);
         }
         QPainter p(&probe);
         QPoint row[256];
         for (int c = 0; c < 256; ++c) {
-            for (int d = 0; d < 256; ++d)
-                row[d] = QPoint(d, c);
+            for (int k = 0; k < n; ++k)
+                row[k] = QPoint(k, c);
             p.setPen(QColor(c, c, c, alpha));
-            p.drawPoints(row, 256);
+            p.drawPoints(row, n);
         }
         p.end();
         const quint32 keep = 255u - quint32(alpha);
@@ -63,8 +72,8 @@ private:
             const QRgb *line = reinterpret_cast<const QRgb *>(probe.constScanLine(c));
             table[c] = quint8(qRed(line[0]));
             const quint32 src = quint32(alpha) << 24 | quint32(table[c]) * 0x010101u;
-            for (int d = 0; d < 256; ++d)
-                if (line[d] != src + mip::byteMul(0xff000000u | quint32(d) * 0x010101u, keep))
+            for (int k = 0; k < n; ++k)
+                if (line[k] != src + mip::byteMul(0xff000000u | quint32(destination(k)) * 0x010101u, keep))
                     return false;
         }
         return true;
@@ -72,7 +81,7 @@ private:
 
     std::mutex mutex_;
     quint8 table_[256][256] = {};
-    signed char state_[256] = {};  // 0 unknown, 1 checked, -1 differs
+    signed char state_[256] = {};  // 0 unknown, 1 checked, 2 checked on sixteen destinations, -1 differs
 };
 
 bool allOpaque(const QImage &img)
@@ -327,9 +336,9 @@ bool Renderer::rasterPathEnabled() const
     return rasterPath_;
 }
 
-const quint8 *Renderer::engineBlend(int alpha)
+const quint8 *Renderer::engineBlend(int alpha, bool everyDestination)
 {
-    return caches_->blends.get(alpha);
+    return caches_->blends.get(alpha, everyDestination);
 }
 
 void Renderer::watch(const SliceDatas &set)
@@ -397,7 +406,12 @@ void Renderer::drawVolume(QPainter &p, const SceneView &v, const SceneLayer &lay
     watch(set);
     SliceDatas::ReadGuard guard(set);
     const std::vector<SliceData *> &slices = set.slices;
-    const mip::Params pr = volumeParams(v, layer, sw, sh, int(slices.size()), pw, ph);
+    mip::Params pr = volumeParams(v, layer, sw, sh, int(slices.size()), pw, ph);
+    mip::CompositeTables composite;
+    if (pr.projection == Projection::Composite) {
+        composite = mip::compositeTables(pr, layer.opacity);
+        pr.composite = &composite;
+    }
     if (ph <= 0)
         return;
     // Sampling trusts sw and sh: a set that no longer has that size (a load
@@ -406,13 +420,20 @@ void Renderer::drawVolume(QPainter &p, const SceneView &v, const SceneLayer &lay
         return;
 
     if (QImage *target = rasterPath_ ? rasterTarget(p, pw, ph, pr.alpha) : nullptr) {
-        // Fully transparent points change nothing on the picture.
-        const quint8 *premul = pr.alpha > 0 ? engineBlend(pr.alpha) : nullptr;
-        if (pr.alpha == 0 || premul) {
-            if (premul) {
+        // Fully transparent points change nothing on the picture. Composite draws
+        // each pixel at its own opacity, up to the set's.
+        const quint8 *premul[256] = {};
+        bool blends = pr.alpha > 0;
+        for (int a = pr.projection == Projection::Composite ? 1 : pr.alpha; a <= pr.alpha && blends; ++a) {
+            premul[a] = engineBlend(a, a == pr.alpha);
+            blends = premul[a] != nullptr;
+        }
+        if (pr.alpha == 0 || blends) {
+            if (blends) {
                 const int threads = workpool::threads();
                 const render::CoarseSet *coarse = layer.coarse.get();
-                if (coarse != nullptr && pr.axis == 2 && coarse->generation == set.generation
+                if (coarse != nullptr && pr.axis == 2 && pr.projection == Projection::Maximum && !pr.linear
+                    && coarse->generation == set.generation
                     && !coarse->slices.empty()) {
                     // The coarse volume in its own units: every length halved.
                     mip::Params cp = pr;

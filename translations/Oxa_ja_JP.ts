@@ -285,6 +285,36 @@
 %2</source>
         <translation>計測を %1 に保存できませんでした:
 %2</translation>
+        <source>Background</source>
+        <translation>背景</translation>
+    </message>
+    <message>
+        <source>White</source>
+        <translation>白</translation>
+    </message>
+    <message>
+        <source>Black</source>
+        <translation>黒</translation>
+    </message>
+    <message>
+        <source>The colour the sets are drawn over, on screen and in saved pictures</source>
+        <translation>画面と保存画像でスライスセットの下に敷く色</translation>
+    </message>
+    <message>
+        <source>Save at</source>
+        <translation>保存倍率</translation>
+    </message>
+    <message>
+        <source>%1 × pixels</source>
+        <translation>%1 倍の画素</translation>
+    </message>
+    <message>
+        <source>Save Image writes the picture shown at this many times its pixels: the same view, sharper</source>
+        <translation>画像保存で、表示中の画像をこの倍率の画素数で書き出します: 同じ見え方で、より精細に</translation>
+    </message>
+    <message>
+        <source>A picture of %1 × %2 pixels cannot be made.</source>
+        <translation>%1 × %2 画素の画像は作れません。</translation>
     </message>
 </context>
 <context>
@@ -708,6 +738,148 @@
     <message>
         <source>Choose a Raw File</source>
         <translation>raw ファイルの選択</translation>
+        <source>White to colour</source>
+        <translation>白から色へ</translation>
+    </message>
+    <message>
+        <source>Grey</source>
+        <translation>グレー</translation>
+    </message>
+    <message>
+        <source>Inverted grey</source>
+        <translation>反転グレー</translation>
+    </message>
+    <message>
+        <source>Hot</source>
+        <translation>ホット</translation>
+    </message>
+    <message>
+        <source>Viridis</source>
+        <translation>Viridis</translation>
+    </message>
+    <message>
+        <source>Magma</source>
+        <translation>Magma</translation>
+    </message>
+    <message>
+        <source>Inferno</source>
+        <translation>Inferno</translation>
+    </message>
+    <message>
+        <source>Cividis</source>
+        <translation>Cividis</translation>
+    </message>
+    <message>
+        <source>Colours</source>
+        <translation>配色</translation>
+    </message>
+    <message>
+        <source>How the window's strengths become colours: the ramp from white to the volume colour, or a fixed colour map</source>
+        <translation>表示範囲の強さを色にする方法: 白から体積色への階調、または固定のカラーマップ</translation>
+    </message>
+    <message>
+        <source>γ</source>
+        <translation>γ</translation>
+    </message>
+    <message>
+        <source>Gamma of the colours, %1 to %2: below 1 brightens weak values, above 1 darkens them</source>
+        <translation>色のガンマ (%1 から %2): 1 より小さいと弱い値が明るく、大きいと暗くなります</translation>
+    </message>
+    <message>
+        <source>Brain</source>
+        <translation>脳</translation>
+    </message>
+    <message>
+        <source>Soft tissue</source>
+        <translation>軟部組織</translation>
+    </message>
+    <message>
+        <source>Bone</source>
+        <translation>骨</translation>
+    </message>
+    <message>
+        <source>Lung</source>
+        <translation>肺</translation>
+    </message>
+    <message>
+        <source>Top</source>
+        <translation>上端</translation>
+    </message>
+    <message>
+        <source>Vanish</source>
+        <translation>消す</translation>
+    </message>
+    <message>
+        <source>Saturate</source>
+        <translation>飽和</translation>
+    </message>
+    <message>
+        <source>Values at or above the top of the window: not drawn (Vanish), or drawn in the top colour (Saturate)</source>
+        <translation>表示範囲の上端以上の値: 描かない (消す) か、上端の色で描く (飽和)</translation>
+    </message>
+    <message>
+        <source>Window…</source>
+        <translation>表示範囲…</translation>
+    </message>
+    <message>
+        <source>%1 (%2 to %3 HU)</source>
+        <translation>%1 (%2 から %3 HU)</translation>
+    </message>
+    <message>
+        <source>Sets the window to a usual one for CT sets in Hounsfield units</source>
+        <translation>ハウンスフィールド単位の CT に通常使う表示範囲にします</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>自動</translation>
+    </message>
+    <message>
+        <source>Sets the window from 0.5 % to 99.5 % of the set's values</source>
+        <translation>表示範囲をセットの値の 0.5 % から 99.5 % にします</translation>
+    </message>
+    <message>
+        <source>Histogram…</source>
+        <translation>ヒストグラム…</translation>
+    </message>
+    <message>
+        <source>Shows the set's histogram larger, with an axis in the set's units</source>
+        <translation>セットのヒストグラムを大きく、セットの単位の軸付きで表示します</translation>
+    </message>
+    <message>
+        <source>Histogram</source>
+        <translation>ヒストグラム</translation>
+    </message>
+    <message>
+        <source>Maximum</source>
+        <translation>最大値</translation>
+    </message>
+    <message>
+        <source>Minimum</source>
+        <translation>最小値</translation>
+    </message>
+    <message>
+        <source>Mean</source>
+        <translation>平均</translation>
+    </message>
+    <message>
+        <source>Composite</source>
+        <translation>合成</translation>
+    </message>
+    <message>
+        <source>What each ray shows: the largest value in the window, the smallest or the mean value of its samples, or its samples blended front to back (shape the opacity on the larger histogram)</source>
+        <translation>各光線が示すもの: 表示範囲内の最大値、サンプルの最小値か平均値、または手前から奥へ重ねたサンプル (不透明度は大きなヒストグラムで形づくります)</translation>
+    </message>
+    <message>
+        <source>Nearest</source>
+        <translation>最近傍</translation>
+    </message>
+    <message>
+        <source>Linear</source>
+        <translation>線形</translation>
+    </message>
+    <message>
+        <source>How a sample between voxels takes its value: from the voxel it falls in, or trilinear between the voxels around it</source>
+        <translation>ボクセルの間のサンプルの値の取り方: そのボクセルの値、または周りのボクセルからの三線形補間</translation>
     </message>
 </context>
 <context>
@@ -873,6 +1045,27 @@
     <message>
         <source>set %1: %2 voxels, area %3, mean %4 ± %5, min %6, max %7</source>
         <translation>セット %1: %2 ボクセル, 面積 %3, 平均 %4 ± %5, 最小 %6, 最大 %7</translation>
+        <source>%1: not a colour map</source>
+        <translation>%1: カラーマップではありません</translation>
+    </message>
+    <message>
+        <source>%1: not &quot;vanish&quot; or &quot;saturate&quot;</source>
+        <translation>%1: &quot;vanish&quot; でも &quot;saturate&quot; でもありません</translation>
+    </message>
+    <message>
+        <source>%1: not a projection</source>
+        <translation>%1: 投影法ではありません</translation>
+    </message>
+    <message>
+        <source>%1: not &quot;nearest&quot; or &quot;linear&quot;</source>
+        <translation>%1: &quot;nearest&quot; でも &quot;linear&quot; でもありません</translation>
+    </message>
+</context>
+<context>
+    <name>HistogramView</name>
+    <message>
+        <source>Histogram of the set's values in its units; drag a red line to move a window end, and under Composite a blue point to shape the opacity</source>
+        <translation>セットの値のヒストグラム (セットの単位); 赤い線をドラッグすると表示範囲の端が動き、合成では青い点で不透明度を形づくります</translation>
     </message>
 </context>
 </TS>

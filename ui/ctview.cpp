@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QImageWriter>
 #include <QKeySequence>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QShortcut>
@@ -55,6 +56,25 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     addSliceSet_->setToolTip(tr("Adds a panel for another slice set, drawn over the ones before it"));
     linkCSection_->setToolTip(tr("Moves the cross-section of every set together"));
     about_->setToolTip(tr("Version, Qt version and licences"));
+    auto *backgroundLabel = new QLabel(tr("Background"), imageCtrl_);
+    background_ = new QComboBox(imageCtrl_);
+    background_->setObjectName("background_");
+    background_->addItem(tr("White"), QColor(255, 255, 255));
+    background_->addItem(tr("Black"), QColor(0, 0, 0));
+    background_->setToolTip(tr("The colour the sets are drawn over, on screen and in saved pictures"));
+    backgroundLabel->setBuddy(background_);
+    viewOptionsLayout_->insertWidget(viewOptionsLayout_->count() - 1, backgroundLabel);
+    viewOptionsLayout_->insertWidget(viewOptionsLayout_->count() - 1, background_);
+    auto *saveScaleLabel = new QLabel(tr("Save at"), imageCtrl_);
+    saveScale_ = new QComboBox(imageCtrl_);
+    saveScale_->setObjectName("saveScale_");
+    for (int n : {1, 2, 4})
+        saveScale_->addItem(tr("%1 × pixels").arg(n), n);
+    saveScale_->setToolTip(tr("Save Image writes the picture shown at this many times its pixels: the same view, "
+                              "sharper"));
+    saveScaleLabel->setBuddy(saveScale_);
+    viewOptionsLayout_->insertWidget(viewOptionsLayout_->count() - 1, saveScaleLabel);
+    viewOptionsLayout_->insertWidget(viewOptionsLayout_->count() - 1, saveScale_);
 
     scale = 1.0;
     nx = Vec3{1.0, 0.0, 0.0};
@@ -78,6 +98,13 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     connect(openSession_, &QPushButton::clicked, this, &CtView::showOpenSessionD);
     connect(fitView_, &QPushButton::clicked, this, &CtView::fitView);
     connect(sampling_, &QComboBox::currentIndexChanged, this, &CtView::paintPImg);
+    connect(background_, &QComboBox::currentIndexChanged, this, &CtView::paintPImg);
+    // A size typed in is the size drawn and saved: typing stops the picture from
+    // following the window, and Enter draws at the typed size.
+    for (QLineEdit *field : {imgPixWidth_, imgPixHeight_}) {
+        connect(field, &QLineEdit::textEdited, this, [this] { followWindow_->setChecked(false); });
+        connect(field, &QLineEdit::editingFinished, this, &CtView::paintPImg);
+    }
     connect(followWindow_, &QCheckBox::toggled, this, &CtView::followWindowSize);
     dispA_->installEventFilter(this);
     dispA_->setAcceptDrops(true);
@@ -213,6 +240,27 @@ void CtView::fitPanelColumn()
     // with room for the scroll bar.
     slicesScroll_->setMinimumWidth(slicesCtrls_->minimumSizeHint().width() + frame
                                    + slicesScroll_->verticalScrollBar()->sizeHint().width());
+}
+
+int CtView::saveScale() const
+{
+    return saveScale_->currentData().toInt();
+}
+
+QColor CtView::backgroundColor() const
+{
+    return background_->currentData().value<QColor>();
+}
+
+// A colour other than those offered is added to the list, so a session's is kept.
+void CtView::setBackgroundColor(const QColor &c)
+{
+    int i = background_->findData(c);
+    if (i < 0) {
+        background_->addItem(c.name(QColor::HexRgb), c);
+        i = background_->count() - 1;
+    }
+    background_->setCurrentIndex(i);
 }
 
 int CtView::imgPixWidth() const

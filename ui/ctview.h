@@ -27,6 +27,7 @@ class QLabel;
 class SliceViewWidget;
 class MeasurePanel;
 class QCloseEvent;
+class QComboBox;
 class QFileDialog;
 class QMessageBox;
 class QSettings;
@@ -67,6 +68,17 @@ public:
     QFileDialog *saveDialog = nullptr;
     QString saveDir;
     QMessageBox *aboutBox = nullptr;
+    // The picture's background colour (white or black), made by the constructor.
+    QComboBox *background_ = nullptr;
+    QColor backgroundColor() const;
+    void setBackgroundColor(const QColor &c);
+    // "Save Image" writes the shown picture at 1, 2 or 4 times its pixels, the zoom
+    // scaled with it. Made by the constructor.
+    QComboBox *saveScale_ = nullptr;
+    int saveScale() const;
+    // The scene of the shown picture at n times its pixels: the same view, the zoom
+    // divided by n, the frames centred on the picture as drawn, n times larger.
+    Scene scaledScene(int w, int h, int n) const;
 
     // Adds one slice-set panel below the others. Panels are numbered and coloured
     // in the order they were made; removing one leaves the others as they are.

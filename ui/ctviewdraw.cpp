@@ -42,8 +42,18 @@ Scene CtView::scene(int pw, int ph) const
     // The frame is centred on the picture as last drawn (see saveImage).
     sc.frameWidth = pImg.width();
     sc.frameHeight = pImg.height();
+    sc.background = backgroundColor();
     for (const SlicesCtrl *s : sCtrls)
         sc.layers.push_back(layerOf(s));
+    return sc;
+}
+
+Scene CtView::scaledScene(int w, int h, int n) const
+{
+    Scene sc = scene(w * n, h * n);
+    sc.view.scale = scale / n;
+    sc.frameWidth = pImg.width() * n;
+    sc.frameHeight = pImg.height() * n;
     return sc;
 }
 
@@ -157,7 +167,8 @@ void CtView::showSaveImageD()
 }
 
 // A raster file gets the picture as it was last drawn; an SVG is a fresh drawing
-// at the size the fields hold now. Pictures of up to a million pixels are written
+// at the size the fields hold now. At 2 or 4 times the pixels either is drawn
+// afresh with the zoom scaled, so it frames the picture shown. Pictures of up to a million pixels are written
 // at once; bigger ones are encoded and written on a worker thread, so the window
 // goes on. Either way imageSaved() follows, and a failure is shown and logged.
 void CtView::saveImage(QString fname)
@@ -165,15 +176,23 @@ void CtView::saveImage(QString fname)
     if (saveDialog)
         saveDir = saveDialog->directory().absolutePath();
     const QString suffix = QFileInfo(fname).suffix().toLower();
+    const int n = saveScale();
     QImage picture;
     Scene svgScene;
     const bool svg = suffix == QLatin1String("svg");
     if (imgFormats.contains(suffix)) {
         qDebug() << "saving" << fname;
         // A picture drawn from coarse copies (a save during a drag) is saved exact.
-        picture = coarseShown_ ? renderer_->renderScene(scene(pImg.width(), pImg.height())) : pImg;
+        if (n > 1)
+            picture = renderer_->renderScene(scaledScene(pImg.width(), pImg.height(), n));
+        else
+            picture = coarseShown_ ? renderer_->renderScene(scene(pImg.width(), pImg.height())) : pImg;
+        if (picture.isNull() && !pImg.isNull()) {
+            reportSave(fname, tr("A picture of %1 × %2 pixels cannot be made.").arg(pImg.width() * n).arg(pImg.height() * n));
+            return;
+        }
     } else if (svg) {
-        svgScene = scene(imgPixWidth(), imgPixHeight());
+        svgScene = scaledScene(imgPixWidth(), imgPixHeight(), n);
         if (!render::svgSizeOk(svgScene.width, svgScene.height)) {
             reportSave(fname, tr("An SVG picture can be at most 8192 × 8192 pixels."));
             return;

@@ -32,6 +32,7 @@ Session CtView::currentSession() const
             set.csNz = nz;
         s.sets.push_back(set);
     }
+    s.background = backgroundColor();
     return s;
 }
 
@@ -107,6 +108,10 @@ bool CtView::openSession(const QString &fname)
     crosshair_ = s.crosshair;
     setViewsLayout(s.views);
     setMeasurements(s.measurements);
+    {
+        const QSignalBlocker quiet(background_);
+        setBackgroundColor(s.background);
+    }
     nx = s.view.nx;
     ny = s.view.ny;
     nz = s.view.nz;

@@ -17,6 +17,7 @@
 
 #include "app/cfgstore.h"
 #include "data/nativename.h"
+#include "ui/histogramview.h"
 #include "widgets/chcoord.h"
 #include "widgets/exlabel.h"
 #include "widgets/mousec.h"
@@ -75,6 +76,7 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
     setSColor(QColor(127, 0, 0));
     makeSetInfo();
     makeOpenFolder();
+    makeDrawingRow();
     explainControls();
 
     sliceDatas.moveToThread(&loaderThread);
@@ -313,6 +315,8 @@ void SlicesCtrl::noticedLoadFilesFinished()
         setMaxThV(next.maxTh, false);
     }
     dispH_->update();
+    if (histView)
+        histView->recount();
     emit paintPImg();
 }
 

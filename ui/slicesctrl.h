@@ -21,6 +21,12 @@ class MouseC;
 class QCheckBox;
 class QDialog;
 class QColorDialog;
+class QComboBox;
+class QDialog;
+class HistogramView;
+namespace render {
+struct ValueWindow;
+}
 class QFileDialog;
 class QLabel;
 class QLineEdit;
@@ -123,6 +129,36 @@ public:
     // "Import Raw…": describes a raw file of samples and loads it (ui/rawimport.cpp).
     QPushButton *importRaw_ = nullptr;
 
+    // The row of drawing choices, made by the constructor: the colour map and its
+    // gamma (a field that is not a gamma the drawing takes reads as 1).
+    QComboBox *colorMap_ = nullptr;
+    QLineEdit *gamma_ = nullptr;
+    ColorMap colorMap() const;
+    double gamma() const;
+    // What is drawn at the top of the window; window presets (a choice sets the
+    // window and the list shows its title again), the automatic window, the larger
+    // histogram in a window of its own (made on first use).
+    QComboBox *aboveTop_ = nullptr;
+    QComboBox *windowPreset_ = nullptr;
+    QPushButton *autoWindow_ = nullptr;
+    QPushButton *bigHist_ = nullptr;
+    QDialog *histDialog = nullptr;
+    HistogramView *histView = nullptr;
+    AboveWindow aboveWindow() const;
+    // The projection, and the opacity curve of Composite (shaped on the larger
+    // histogram; setting it asks for a redraw).
+    QComboBox *projection_ = nullptr;
+    Projection projection() const;
+    QComboBox *interpolation_ = nullptr;
+    Interpolation interpolation() const;
+    const OpacityCurve &opacityCurve() const { return opacity_; }
+    void setOpacityCurve(const OpacityCurve &c);
+    // Sets both window ends in data units, each deriving its percentage.
+    void applyWindow(const render::ValueWindow &w);
+    // The window from 0.5 % to 99.5 % of the set's values; nothing before a load.
+    void setAutoWindow();
+    void showBigHistogram();
+
 signals:
     void changedSliderStat();
     void paintPImg();
@@ -160,6 +196,9 @@ private:
     void makeOpenFolder();
     // Hands files to the set's loader, as the file dialog does.
     void loadFiles(const QStringList &files);
+    void makeDrawingRow();
+    // Shows the drawing choices of s in the row's controls without emitting anything.
+    void showDrawing(const LayerSettings &s);
     // Tool tips of the form's controls, and field widths that show six significant digits.
     void explainControls();
     void showSkipped(const QList<SkippedFile> &skipped);
@@ -188,6 +227,7 @@ private:
         double value;
     };
     QHash<const QLineEdit *, WrittenNumber> written_;
+    OpacityCurve opacity_;
 
     // Tests reach the private slots through this one door.
     friend struct SlicesCtrlTestAccess;

@@ -87,6 +87,12 @@ LayerSettings SlicesCtrl::settings() const
     s.csNz = csNz;
     s.fixDir = csFixDir_->isChecked();
     s.spacing = spacing();
+    s.colorMap = colorMap();
+    s.gamma = gamma();
+    s.above = aboveWindow();
+    s.projection = projection();
+    s.interpolation = interpolation();
+    s.opacity = opacity_;
     return s;
 }
 
@@ -114,6 +120,7 @@ void SlicesCtrl::setSettings(const LayerSettings &s)
     spacingX_->setText(exactText(s.spacing.x));
     spacingY_->setText(exactText(s.spacing.y));
     spacingZ_->setText(exactText(s.spacing.z));
+    showDrawing(s);
     updateSetInfo();
     dispH_->update();
 }
