@@ -425,8 +425,6 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
                               .arg(qint64(width) * pixelScale)
                               .arg(qint64(height) * pixelScale),
                           2};
-        for (SceneView &v : views)
-            v.scale /= pixelScale;
         width *= pixelScale;
         height *= pixelScale;
         scene.width = scene.frameWidth = width;
@@ -442,6 +440,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
             if (fitScale > 0.0)
                 f.view.scale = fitScale;
         }
+        f.view.scale /= pixelScale;
         if (turned || k > 0)
             for (std::size_t i = 0; i < f.layers.size(); ++i)
                 if (!settings[i].fixDir)
@@ -452,13 +451,13 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     if (parser.isSet(pickOpt)) {
         if (pickX >= width || pickY >= height)
             throw Failure{QStringLiteral("--pick %1 lies outside the %2 x %3 picture").arg(parser.value(pickOpt)).arg(width).arg(height), 2};
-        out << pickJson(frames.front(), int(pickX), int(pickY)) << Qt::flush;
+        out << pickJson(frameAt(0), int(pickX), int(pickY)) << Qt::flush;
         return 0;
     }
     render::Renderer renderer;
     if (parser.isSet(sliceOpt)) {
         QString why;
-        const QImage picture = slicePicture(frames.front(), sliceAxis, sliceIndex, width, height, measurements, &why);
+        const QImage picture = slicePicture(frameAt(0), sliceAxis, sliceIndex, width, height, measurements, &why);
         if (picture.isNull())
             throw Failure{QStringLiteral("cannot draw --slice %1: %2").arg(parser.value(sliceOpt), why)};
         if (!render::writePicture(output, picture.convertToFormat(QImage::Format_ARGB32), render::SvgOverlay(), &why))
