@@ -373,10 +373,14 @@ void TestComposition::saveTargets_data()
     QTest::addColumn<QString>("reason");  // empty: written
 
     for (const char *what : {"png", "session"}) {
-        QTest::addRow("%s through a link to a file", what) << what << "link" << "";
-        QTest::addRow("%s onto a pipe", what) << what << "pipe" << "not a regular file";
-        QTest::addRow("%s through a link to a pipe", what) << what << "link to pipe" << "not a regular file";
-        QTest::addRow("%s with a NUL in its name", what) << what << "nul" << "NUL";
+        QTest::addRow("%s through a link to a file", what) << what << "link"
+                                                           << "";
+        QTest::addRow("%s onto a pipe", what) << what << "pipe"
+                                              << "not a regular file";
+        QTest::addRow("%s through a link to a pipe", what) << what << "link to pipe"
+                                                           << "not a regular file";
+        QTest::addRow("%s with a NUL in its name", what) << what << "nul"
+                                                         << "NUL";
     }
 }
 
