@@ -405,9 +405,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
 
     // The views to draw: one, or a turn about the picture's vertical axis.
     const int count = std::max(turns, 1);
-    const auto viewAt = [&](int k) {
-        return k == 0 ? start : render::turned(start, start.ny, 2.0 * pi * k / count);
-    };
+    const auto viewAt = [&](int k) { return k == 0 ? start : render::turned(start, start.ny, 2.0 * pi * k / count); };
     const bool fit = parser.isSet(fitOpt);
     double fitScale = 0.0;
     if (fit) {

@@ -34,8 +34,9 @@ bool SaveFile::open(QString *error)
     // QFileInfo follows links: this is what the rename would replace.
     const QFileInfo target(fname);
     if (target.exists() && !target.isFile())
-        return failWith(error, target.isDir() ? QStringLiteral("a folder of that name exists")
-                                              : QStringLiteral("not a regular file"));
+        return failWith(error,
+                        target.isDir() ? QStringLiteral("a folder of that name exists")
+                                       : QStringLiteral("not a regular file"));
     // Unbuffered: every write reaches the file while its writer still waits for the
     // answer. Buffered, the last bytes would be written when the file is closed, and
     // a full disk seen only there would be taken for success.

@@ -11,8 +11,8 @@ double drift(const SceneView &v)
 {
     const double lengths = std::max({std::fabs(render::dot(v.nx, v.nx) - 1.0), std::fabs(render::dot(v.ny, v.ny) - 1.0),
                                      std::fabs(render::dot(v.nz, v.nz) - 1.0)});
-    const double angles = std::max({std::fabs(render::dot(v.nx, v.ny)), std::fabs(render::dot(v.nx, v.nz)),
-                                    std::fabs(render::dot(v.ny, v.nz))});
+    const double angles = std::max(
+        {std::fabs(render::dot(v.nx, v.ny)), std::fabs(render::dot(v.nx, v.nz)), std::fabs(render::dot(v.ny, v.nz))});
     return std::max(lengths, angles);
 }
 

@@ -41,7 +41,8 @@ public:
             folder_ = scratch_.filePath(QStringLiteral("fs"));
             QDir().mkpath(folder_);
             if (::mount("tmpfs", QFile::encodeName(folder_).constData(), "tmpfs", 0, "size=1m") != 0)
-                why_ = QStringLiteral("cannot mount a tmpfs here: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+                why_ =
+                    QStringLiteral("cannot mount a tmpfs here: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
             else
                 mounted_ = true;
         }
@@ -125,7 +126,7 @@ private:
     QString why_;
     bool mounted_ = false;
     bool limited_ = false;
-    struct rlimit saved_ {};
+    rlimit saved_ = {};
     void (*previousHandler_)(int) = SIG_DFL;
 };
 

@@ -259,15 +259,15 @@ void TestSession::refused_data()
                                          << "views.measurements[0].kind";
     QTest::newRow("unknown layout") << QByteArray("views={\"layout\":\"4d\",\"crosshair\":[0,0,0]}") << "views.layout";
     QTest::newRow("view axis of zero length") << QByteArray("view.nx=[0,0,0]") << "view.nx: not of unit length";
-    QTest::newRow("view axis a little long") << QByteArray("view.nz=[0.48,0.64,0.601]")
-                                             << "view.nz: not of unit length";
+    QTest::newRow("view axis a little long")
+        << QByteArray("view.nz=[0.48,0.64,0.601]") << "view.nz: not of unit length";
     QTest::newRow("huge view axis") << QByteArray("view.ny=[1e308,1e308,0]") << "view.ny: not of unit length";
     QTest::newRow("parallel view axes") << QByteArray("view.ny=[0.36,0.48,-0.8]")
                                         << "view.ny: not at right angles to view.nx";
-    QTest::newRow("view axes at 89.9 degrees") << QByteArray("view.nz=[0.480627587,0.640836783,0.598602823]")
-                                               << "view.nz: not at right angles to view.nx";
-    QTest::newRow("zero cut normal, cut shown") << QByteArray("sets[0].crossSection.normal=[0,0,0]")
-                                                << "sets[0].crossSection.normal";
+    QTest::newRow("view axes at 89.9 degrees")
+        << QByteArray("view.nz=[0.480627587,0.640836783,0.598602823]") << "view.nz: not at right angles to view.nx";
+    QTest::newRow("zero cut normal, cut shown")
+        << QByteArray("sets[0].crossSection.normal=[0,0,0]") << "sets[0].crossSection.normal";
     QTest::newRow("huge cut normal") << QByteArray("sets[1].crossSection.normal=[1e308,0,0]")
                                      << "sets[1].crossSection.normal: not of unit length";
     QTest::newRow("short cut normal") << QByteArray("sets[0].crossSection.normal=[0,0.5,0]")
@@ -529,8 +529,8 @@ void TestSession::missingFilesCapped()
 
     QString out, err;
     QTextStream outStream(&out), errStream(&err);
-    const int status = runRenderCommand({"oxa-render", "--session", path, "-o", dir.filePath("p.png")}, outStream,
-                                        errStream);
+    const int status =
+        runRenderCommand({"oxa-render", "--session", path, "-o", dir.filePath("p.png")}, outStream, errStream);
     QCOMPARE(status, 1);
     QCOMPARE(err.count('\n'), 1);
     QVERIFY2(err.size() < 2000, qPrintable(QString::number(err.size())));

@@ -235,9 +235,10 @@ void CtView::reportSave(const QString &fname, const QString &why)
     if (!why.isEmpty()) {
         qWarning() << "not saved:" << fname << why;
         delete saveMessage;
-        saveMessage = new QMessageBox(QMessageBox::Warning, tr("Save Image"),
-                                      tr("The picture could not be saved to %1:\n%2").arg(messagenames::shown(fname), why),
-                                      QMessageBox::Ok, this);
+        saveMessage =
+            new QMessageBox(QMessageBox::Warning, tr("Save Image"),
+                            tr("The picture could not be saved to %1:\n%2").arg(messagenames::shown(fname), why),
+                            QMessageBox::Ok, this);
         saveMessage->setModal(false);
         saveMessage->show();
     }

@@ -139,18 +139,18 @@ bool CtView::openSession(const QString &fname)
             for (const QMetaObject::Connection &link : std::as_const(*links))
                 disconnect(link);
         };
-        links->append(connect(&c->sliceDatas, &SliceDatas::loadFilesFinished, c,
-                              [this, c, set, armed, unlink, generation]() {
-                                  if (generation != sessionGeneration_)
-                                      return unlink();
-                                  if (!*armed)
-                                      return;
-                                  unlink();
-                                  // The load has set the range, the window and the spacing
-                                  // from the files: the session's own come back.
-                                  c->setSettings(set);
-                                  sessionLoadDone(c);
-                              }));
+        links->append(
+            connect(&c->sliceDatas, &SliceDatas::loadFilesFinished, c, [this, c, set, armed, unlink, generation]() {
+                if (generation != sessionGeneration_)
+                    return unlink();
+                if (!*armed)
+                    return;
+                unlink();
+                // The load has set the range, the window and the spacing
+                // from the files: the session's own come back.
+                c->setSettings(set);
+                sessionLoadDone(c);
+            }));
         sessionLoads_.insert(c);
         QMetaObject::invokeMethod(&c->sliceDatas, "filesSelected", Qt::QueuedConnection, Q_ARG(QStringList, set.files));
     }
