@@ -3,6 +3,8 @@
 // window, and the background reaches the picture and the session.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
+#include <QSlider>
 #include <QRegularExpression>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,6 +16,8 @@
 #include <utility>
 
 #include "app/session.h"
+#include "panelfixtures.h"
+#include "slicefixtures.h"
 #include "data/slicedata.h"
 #include "ui/ctview.h"
 #include "ui/histogramview.h"
@@ -70,6 +74,10 @@ private slots:
     void backgroundReachesPictureAndSession();
     void bigHistogramAxis();
     void saveAfterTypingASize();
+    void viewKeys_data();
+    void viewKeys();
+    void fieldsShowSixDigits();
+    void cutSliderSaysWhere();
     void saveAtMorePixels_data();
     void saveAtMorePixels();
 };
@@ -260,6 +268,92 @@ void TestFigureControls::saveAtMorePixels()
                         std::pair{(shown.right() + 1) * times, big.right() + 1},
                         std::pair{(shown.bottom() + 1) * times, big.bottom() + 1}})
         QVERIFY2(std::abs(a - b) <= times, qPrintable(QStringLiteral("shown %1, saved %2").arg(a).arg(b)));
+}
+
+void TestFigureControls::viewKeys_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("keepsDirection");
+    QTest::addColumn<int>("sampling");  // expected afterwards; 0 Slices, 1 Voxels
+    QTest::newRow("F fits, the view turned as it was") << int(Qt::Key_F) << 0 << true << 0;
+    QTest::newRow("Shift+F as well") << int(Qt::Key_F) << int(Qt::ShiftModifier) << true << 0;
+    QTest::newRow("2 looks from the side with voxels") << int(Qt::Key_2) << 0 << false << 1;
+    QTest::newRow("3 looks from above with voxels") << int(Qt::Key_3) << 0 << false << 1;
+    QTest::newRow("1 looks along the stack") << int(Qt::Key_1) << 0 << false << 0;
+}
+
+void TestFigureControls::viewKeys()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(bool, keepsDirection);
+    QFETCH(int, sampling);
+    CtView w;
+    fillRamp(w.sCtrls.first());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    const SceneView turned = render::turned(w.view(), Vec3{0.0, 1.0, 0.0}, 0.7);
+    w.nx = turned.nx;
+    w.ny = turned.ny;
+    w.nz = turned.nz;
+    w.scale = 9.0;
+    w.dispA_->setFocus();
+    QTest::keyClick(w.dispA_, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(w.sampling_->currentIndex(), sampling);
+    QVERIFY(w.scale < 9.0);
+    const bool same = w.nz.x == turned.nz.x && w.nz.y == turned.nz.y && w.nz.z == turned.nz.z;
+    QCOMPARE(same, keepsDirection);
+    QVERIFY(w.imgPixWidth_->minimumWidth() >= w.fontMetrics().horizontalAdvance(QStringLiteral("88888")));
+}
+
+// What a session gives a panel: six digits in each field, read from their start,
+// the exact values behind them, the spacing among them.
+void TestFigureControls::fieldsShowSixDigits()
+{
+    SlicesCtrl panel;
+    LayerSettings s;
+    s.rangeMin = -1024;
+    s.rangeMax = 3071;
+    s.minTh = 486.80999999999995;
+    s.maxTh = 1234.5678901234;
+    s.minPC = 36.883003;
+    s.maxPC = 55.1;
+    s.spacing = Spacing{0.48680999999999995, 0.5, 2.345678912};
+    panel.setSettings(s);
+    QCOMPARE(panel.minTh_->text(), QStringLiteral("486.81"));
+    QCOMPARE(panel.minTh_->cursorPosition(), 0);
+    QCOMPARE(panel.maxTh_->text(), QStringLiteral("1234.57"));
+    QCOMPARE(panel.spacingX_->text(), QStringLiteral("0.48681"));
+    QCOMPARE(panel.spacingZ_->text(), QStringLiteral("2.34568"));
+    const LayerSettings back = panel.settings();
+    QCOMPARE(back.minTh, s.minTh);
+    QCOMPARE(back.maxTh, s.maxTh);
+    QCOMPARE(back.spacing.x, s.spacing.x);
+    QCOMPARE(back.spacing.z, s.spacing.z);
+    // A spacing typed is taken as typed.
+    panel.spacingZ_->selectAll();
+    QTest::keyClicks(panel.spacingZ_, "2.5");
+    QCOMPARE(panel.settings().spacing.z, 2.5);
+}
+
+void TestFigureControls::cutSliderSaysWhere()
+{
+    QTemporaryDir dir;
+    QStringList files;
+    for (int i = 0; i < 24; ++i) {
+        files << dir.filePath(QStringLiteral("s%1.png").arg(i, 2, 10, QLatin1Char('0')));
+        QVERIFY(fixtures::writeRampPng(files.last(), 8, 8, i, 100 + i));
+    }
+    SlicesCtrl panel;
+    QVERIFY(fixtures::loadThroughDialog(panel, files));
+    panel.setSpacing(Spacing{1.0, 1.0, 2.0});
+    // 25 % of 24 slices is 6 slice steps past the middle (slice 12 from 0): slice 18,
+    // the 19th, 12 units away.
+    panel.cSlider_->setValue(25);
+    QCOMPARE(panel.cutInfo_->text(), QStringLiteral("slice 19 · 12.0"));
+    panel.cSlider_->setValue(-100);
+    QCOMPARE(panel.cutInfo_->text(), QStringLiteral("slice 1 · -48.0"));
 }
 
 QTEST_MAIN(TestFigureControls)

@@ -881,6 +881,18 @@
         <source>How a sample between voxels takes its value: from the voxel it falls in, or trilinear between the voxels around it</source>
         <translation>ボクセルの間のサンプルの値の取り方: そのボクセルの値、または周りのボクセルからの三線形補間</translation>
     </message>
+    <message>
+        <source>The slice the cut plane crosses at the middle of the set, and the plane's distance from the middle</source>
+        <translation>断面が立体の中央で横切るスライスと、中央からの断面の距離</translation>
+    </message>
+    <message>
+        <source>slice %1 · %2</source>
+        <translation>スライス %1 · %2</translation>
+    </message>
+    <message>
+        <source>slice %1 · %2 %3</source>
+        <translation>スライス %1 · %2 %3</translation>
+    </message>
 </context>
 <context>
     <name>Session</name>

@@ -53,6 +53,8 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     const QString sizeTip = tr("Width and height of the picture in pixels; small sizes turn quickly");
     imgPixWidth_->setToolTip(sizeTip);
     imgPixHeight_->setToolTip(sizeTip);
+    for (QLineEdit *field : {imgPixWidth_, imgPixHeight_})
+        field->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("88888")) + 16);
     addSliceSet_->setToolTip(tr("Adds a panel for another slice set, drawn over the ones before it"));
     linkCSection_->setToolTip(tr("Moves the cross-section of every set together"));
     about_->setToolTip(tr("Version, Qt version and licences"));
@@ -116,10 +118,13 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
         connect(sc, &QShortcut::activated, this, slot);
     };
     key(QKeySequence(Qt::Key_F), &CtView::fitView);
+    key(QKeySequence(Qt::SHIFT | Qt::Key_F), &CtView::fitView);
     key(QKeySequence(Qt::Key_Home), &CtView::fitView, dispA_);
+    key(QKeySequence(Qt::SHIFT | Qt::Key_Home), &CtView::fitView, dispA_);
     key(QKeySequence(Qt::Key_1), [this]() { lookAlong(0); });
-    key(QKeySequence(Qt::Key_2), [this]() { lookAlong(1); });
-    key(QKeySequence(Qt::Key_3), [this]() { lookAlong(2); });
+    // From the side or above, "Slices" would show only the slices' edges.
+    key(QKeySequence(Qt::Key_2), [this]() { lookFromSide(1); });
+    key(QKeySequence(Qt::Key_3), [this]() { lookFromSide(2); });
     key(QKeySequence(Qt::CTRL | Qt::Key_0), &CtView::resetView);
     key(QKeySequence(Qt::CTRL | Qt::Key_S), &CtView::showSaveImageD);
     key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &CtView::showSaveSessionD);

@@ -120,11 +120,13 @@ public:
     void restoreSettings(const QSettings &settings, bool foldersFromSettings);
     void storeSettings(QSettings &settings) const;
 
-    // Views: "Fit" (initial direction, every set filling the picture), a look along
-    // the stack (0), from the side (1) or from above (2), each fitted, and the initial
-    // view of one voxel per picture pixel.
+    // Views: "Fit" (the direction kept, every set filling the picture), a look along
+    // the stack (0), from the side (1) or from above (2), each fitted, the same from
+    // the side or above with "Voxels" sampling (keys 2 and 3), and the initial view
+    // of one voxel per picture pixel.
     void fitView();
     void lookAlong(int side);
+    void lookFromSide(int side);
     void resetView();
 
     // The views shown (render/sliceview.h).

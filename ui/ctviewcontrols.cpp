@@ -7,6 +7,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QSignalBlocker>
 #include <QSettings>
 #include <QUrl>
 
@@ -55,9 +56,24 @@ void CtView::setDirection(const Vec3 &x, const Vec3 &y, const Vec3 &z)
     emit newNz(nz);
 }
 
+// The direction of view is kept: only zoom and pan change.
 void CtView::fitView()
 {
-    lookAlong(0);
+    const int w = imgPixWidth();
+    const int h = imgPixHeight();
+    const SceneView v = render::fitted(scene(w, h), w, h);
+    center = v.center;
+    scale = v.scale;
+    paintPImg();
+}
+
+void CtView::lookFromSide(int side)
+{
+    {
+        const QSignalBlocker quiet(sampling_);
+        sampling_->setCurrentIndex(1);
+    }
+    lookAlong(side);
 }
 
 void CtView::lookAlong(int side)

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSlider>
 
 #include <algorithm>
 
@@ -23,10 +24,10 @@ QString spacingText(double x)
     return QString::number(x, 'g', 3);
 }
 
-// A spacing field's value: a number within the spacing bounds, else 1.
-double spacingValue(const QLineEdit *field)
+// A spacing as a field reads it: a number within the spacing bounds, else 1.
+double spacingValue(double v)
 {
-    return spacingFieldValue(field->text().toDouble());
+    return spacingFieldValue(v);
 }
 
 // The skipped files listed in a tool tip, at most this many lines.
@@ -94,18 +95,26 @@ void SlicesCtrl::makeSetInfo()
     grid->addLayout(controls, 1, 0);
     gridLayout_2->addWidget(box, gridLayout_2->rowCount(), 0);
     progressTimer.setInterval(100);
+
+    cutInfo_ = new QLabel(frame);
+    cutInfo_->setObjectName("cutInfo_");
+    cutInfo_->setToolTip(tr("The slice the cut plane crosses at the middle of the set, and the plane's distance "
+                            "from the middle"));
+    gridLayout_6->addWidget(cutInfo_, 0, gridLayout_6->columnCount());
+    connect(cSlider_, &QSlider::valueChanged, this, &SlicesCtrl::updateSetInfo);
 }
 
 Spacing SlicesCtrl::spacing() const
 {
-    return Spacing{spacingValue(spacingX_), spacingValue(spacingY_), spacingValue(spacingZ_)};
+    return Spacing{spacingValue(fieldValue(spacingX_)), spacingValue(fieldValue(spacingY_)),
+                   spacingValue(fieldValue(spacingZ_))};
 }
 
 void SlicesCtrl::setSpacing(const Spacing &s)
 {
-    spacingX_->setText(fieldText(s.x));
-    spacingY_->setText(fieldText(s.y));
-    spacingZ_->setText(fieldText(s.z));
+    writeField(spacingX_, s.x);
+    writeField(spacingY_, s.y);
+    writeField(spacingZ_, s.z);
     updateSetInfo();
 }
 
@@ -113,6 +122,16 @@ void SlicesCtrl::setSpacing(const Spacing &s)
 // fields read now, with the unit the files gave.
 void SlicesCtrl::updateSetInfo()
 {
+    // The cut plane: slice j lies at j - slices / 2 slice steps from the middle.
+    if (hasSlices && sliceCount > 0) {
+        const double steps = cSlider_->value() / 100.0 * sliceCount;
+        const int slice = std::clamp(int(std::floor(sliceCount / 2.0 + steps)), 0, sliceCount - 1);
+        const QString distance = QString::number(steps * spacing().z, 'f', 1);
+        cutInfo_->setText(spacingUnit.isEmpty() ? tr("slice %1 · %2").arg(slice + 1).arg(distance)
+                                                : tr("slice %1 · %2 %3").arg(slice + 1).arg(distance, spacingUnit));
+    } else {
+        cutInfo_->clear();
+    }
     if (!hasSlices) {
         setInfo_->setText(listedFiles.isEmpty() && skippedInfo_->isHidden() ? QString() : tr("No slices"));
         return;

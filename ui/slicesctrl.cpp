@@ -104,7 +104,7 @@ SlicesCtrl::SlicesCtrl(QString dataRoot_, QWidget *parent) : QFrame(parent)
     connect(selVColor_, &QPushButton::clicked, this, &SlicesCtrl::selectVColor);
     connect(selSColor_, &QPushButton::clicked, this, &SlicesCtrl::selectSColor);
     // A number the user types is taken as typed, even when it reads as the one written.
-    for (QLineEdit *edit : {rMinV_, rMaxV_, minTh_, maxTh_, minThPC_, maxThPC_})
+    for (QLineEdit *edit : {rMinV_, rMaxV_, minTh_, maxTh_, minThPC_, maxThPC_, spacingX_, spacingY_, spacingZ_})
         connect(edit, &QLineEdit::textEdited, this, [this, edit] { written_.remove(edit); });
     connect(alpha_, &QLineEdit::editingFinished, this, &SlicesCtrl::fixupAlpha);
     connect(alpha_, &QLineEdit::editingFinished, this, &SlicesCtrl::paintPImg);

@@ -88,9 +88,9 @@ public:
     // Every setting of the set as the panel's fields and switches hold it now, read
     // through the accessors above.
     LayerSettings settings() const;
-    // Shows s in every field and switch without emitting anything: the numbers with
-    // six significant digits and the exact values kept behind them, the spacing as
-    // the shortest text that reads back exactly.
+    // Shows s in every field and switch without emitting anything: the numbers, the
+    // spacing among them, with six significant digits and the exact values kept
+    // behind them.
     void setSettings(const LayerSettings &s);
 
     void setVColor(QColor col);
@@ -121,6 +121,9 @@ public:
     // Draws the histogram's counts on a logarithmic scale, so one large bin (the
     // background) no longer flattens the others.
     QCheckBox *logHist_ = nullptr;
+    // Beside the cross-section slider: the slice the cut crosses and its distance
+    // from the middle of the set.
+    QLabel *cutInfo_ = nullptr;
     QLineEdit *spacingX_ = nullptr;
     QLineEdit *spacingY_ = nullptr;
     QLineEdit *spacingZ_ = nullptr;

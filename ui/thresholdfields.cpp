@@ -3,7 +3,6 @@
 #include "ui/slicesctrl.h"
 
 #include <QLineEdit>
-#include <QLocale>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -116,10 +115,12 @@ void SlicesCtrl::setSettings(const LayerSettings &s)
     writeField(maxTh_, s.maxTh);
     writeField(minThPC_, s.minPC);
     writeField(maxThPC_, s.maxPC);
-    const auto exactText = [](double v) { return QString::number(v, 'g', QLocale::FloatingPointShortest); };
-    spacingX_->setText(exactText(s.spacing.x));
-    spacingY_->setText(exactText(s.spacing.y));
-    spacingZ_->setText(exactText(s.spacing.z));
+    writeField(spacingX_, s.spacing.x);
+    writeField(spacingY_, s.spacing.y);
+    writeField(spacingZ_, s.spacing.z);
+    // Six digits from their start, whatever the field's width.
+    for (QLineEdit *field : {rMinV_, rMaxV_, minTh_, maxTh_, minThPC_, maxThPC_, spacingX_, spacingY_, spacingZ_})
+        field->setCursorPosition(0);
     showDrawing(s);
     updateSetInfo();
     dispH_->update();
