@@ -42,7 +42,7 @@ std::optional<Hit> pickRay(const mip::Params &pr, int ss, int c, int r, Value va
         const double d = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
         if (pr.cut && !(d < pr.B))
             continue;
-        const double q = mip::mapValue(v, pr.minTh, pr.maxTh);
+        const double q = mip::mapValue(v, pr.minTh, pr.maxTh, pr.saturate);
         if (q > u) {
             u = q;
             best = Hit{j, int(fx), int(fy), v};

@@ -7,6 +7,7 @@
 
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
+#include "render/colormap.h"
 #include "render/mip.h"
 
 namespace {
@@ -171,6 +172,9 @@ void drawLayer(QImage &img, const SceneLayer &layer, const SliceViewState &v)
     mip::Params pr;
     pr.vColor = layer.vColor;
     pr.alpha = std::clamp(layer.alpha, 0, 255);
+    pr.colorMap = layer.colorMap;
+    pr.gamma = render::gammaOrOne(layer.gamma);
+    pr.saturate = layer.above == AboveWindow::Saturate;
     const double a = pr.alpha / 255.0;
     for (int r = 0; r < h; ++r) {
         if (cellV[size_t(r)] < 0)
@@ -180,7 +184,7 @@ void drawLayer(QImage &img, const SceneLayer &layer, const SliceViewState &v)
         for (int c = 0; c < w; ++c) {
             if (cellU[size_t(c)] < 0)
                 continue;
-            const double q = mip::mapValue(values[cellU[size_t(c)]], layer.minTh, layer.maxTh);
+            const double q = mip::mapValue(values[cellU[size_t(c)]], layer.minTh, layer.maxTh, pr.saturate);
             if (!(q > 0.0))
                 continue;
             const QColor col = mip::pixelColor(pr, q, 0.0);
