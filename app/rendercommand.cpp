@@ -303,6 +303,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         if (!missing.isEmpty())
             throw Failure{QStringLiteral("missing slice files of the session: %1").arg(missing.join(", "))};
         scene.view = session.view;
+        rememberRawFiles(session);
         if (!sizeGiven) {
             width = session.width;
             height = session.height;

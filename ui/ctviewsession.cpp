@@ -18,8 +18,10 @@ Session CtView::currentSession() const
     s.width = imgPixWidth();
     s.height = imgPixHeight();
     s.linkCSection = linkCSection_->isChecked();
-    for (const SlicesCtrl *c : sCtrls)
-        s.sets.push_back(SessionSet{c->settings(), c->acceptedFiles()});
+    for (const SlicesCtrl *c : sCtrls) {
+        s.sets.push_back(SessionSet{c->settings(), c->acceptedFiles(), {}});
+        describeRawFiles(s.sets.back());
+    }
     return s;
 }
 
@@ -80,6 +82,7 @@ bool CtView::openSession(const QString &fname)
         return false;
     }
     saveDir = QFileInfo(fname).absolutePath();
+    rememberRawFiles(s);
 
     while (sCtrls.size() > qsizetype(std::max<std::size_t>(s.sets.size(), 1)))
         removeSliceSet(sCtrls.last());
