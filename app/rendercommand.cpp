@@ -351,6 +351,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         }
         scene.view = session.view;
         measurements = session.measurements;
+        rememberRawFiles(session);
         if (!sizeGiven) {
             width = session.width;
             height = session.height;

@@ -202,6 +202,12 @@ QByteArray sessionToJson(const Session &s, const QDir &base)
         o.insert("crossSection",
                  QJsonObject{{"position", set.cutPos}, {"normal", vecJson(set.csNz)}, {"fixedDirection", set.fixDir}});
         o.insert("drawing", drawingToJson(set));
+        QJsonObject raw;
+        for (const QString &f : set.files)
+            if (set.raw.contains(f))
+                raw.insert(base.relativeFilePath(f), rawDescriptionText(set.raw.value(f)));
+        if (!raw.isEmpty())
+            o.insert("raw", raw);
         sets.append(o);
     }
     QJsonObject root;
@@ -350,7 +356,8 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
         const QJsonObject o = sets.at(i).toObject();
         r.onlyKeys(o, path,
                    {"files", "spacing", "range", "thresholds", "volumeColor", "sectionColor", "opacity", "showVolume",
-                    "showFrame", "showCrossSection", "crossSection", "drawing"});
+                    "showFrame", "showCrossSection", "crossSection", "drawing",
+                    "raw"});
         SessionSet set;
         const QJsonValue files = r.member(o, path, "files");
         if (!files.isUndefined() && !files.isArray())
@@ -411,6 +418,21 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
             r.fail(csPath + ".normal", "%1: not of unit length");
         if (QString why; r.ok() && !drawingFromJson(o.value("drawing"), path + ".drawing", set, &why))
             r.error = why;
+        // Optional: how the set's raw files are read.
+        const QJsonValue raw = o.value(QLatin1String("raw"));
+        if (!raw.isUndefined() && !raw.isObject())
+            r.fail(path + ".raw", "%1: not an object");
+        const QJsonObject described = raw.toObject();
+        for (auto it = described.begin(); it != described.end() && r.ok(); ++it) {
+            const QString file = QDir::cleanPath(base.absoluteFilePath(it.key()));
+            RawDescription d;
+            if (!set.files.contains(file))
+                r.fail(Reader::join(path + ".raw", it.key()), "%1: not a file of the set");
+            else if (!it.value().isString() || !parseRawDescription(it.value().toString(), d))
+                r.fail(Reader::join(path + ".raw", it.key()), "%1: not a raw description");
+            else
+                set.raw.insert(file, d);
+        }
         s.sets.push_back(set);
     }
     if (!r.ok())
@@ -451,6 +473,22 @@ bool writeSessionFile(const QString &fname, const Session &s, QString *error)
     if (f.write(bytes) != bytes.size())
         return error ? (*error = f.failure(), false) : false;
     return f.commit(error);
+}
+
+void describeRawFiles(SessionSet &set)
+{
+    for (const QString &f : std::as_const(set.files)) {
+        RawDescription d;
+        if (rawimport::recall(f, d))
+            set.raw.insert(f, d);
+    }
+}
+
+void rememberRawFiles(const Session &s)
+{
+    for (const SessionSet &set : s.sets)
+        for (auto it = set.raw.cbegin(); it != set.raw.cend(); ++it)
+            rawimport::remember(it.key(), it.value());
 }
 
 QStringList missingSessionFiles(const Session &s)

@@ -4,11 +4,13 @@
 #include <QByteArray>
 #include <QColor>
 #include <QDir>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
 #include <vector>
 
+#include "data/rawvolume.h"
 #include "data/spacing.h"
 #include "render/layersettings.h"
 #include "render/measure.h"
@@ -19,7 +21,11 @@
 // changes the picture, kept exact.
 struct SessionSet : LayerSettings {
     QStringList files;  // absolute names, in stack order
+    // How the set's raw files are read, by absolute name: a session opened elsewhere
+    // loads them as the one who saved it described them.
+    QHash<QString, RawDescription> raw;
 };
+
 
 // A saved view of every set: what "Save Session…" writes and "Open Session…" and
 // `oxa-render --session` read. Files are JSON with a format version.
@@ -58,5 +64,10 @@ bool writeSessionFile(const QString &fname, const Session &s, QString *error);
 
 // The files of a session that do not exist (or are not regular files), in order.
 QStringList missingSessionFiles(const Session &s);
+
+// The descriptions this process knows (rawimport) of the raw files among set.files.
+void describeRawFiles(SessionSet &set);
+// Makes every raw description of the session known to the loader (rawimport).
+void rememberRawFiles(const Session &s);
 
 #endif

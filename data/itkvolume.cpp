@@ -303,7 +303,10 @@ public:
     StagingBuffer(const StagingBuffer &) = delete;
     StagingBuffer &operator=(const StagingBuffer &) = delete;
 
-    unsigned char *data() const { return data_; }
+    unsigned char *data() const
+    {
+        return data_;
+    }
 
     // Gives back the whole pages below offset; they are not read again.
     void releaseBelow(std::size_t offset)
@@ -326,8 +329,8 @@ private:
     std::size_t released_ = 0;
 };
 
-const char *readWholeSamples(itk::ImageIOBase &io, const HeaderFacts &facts, const QString &path,
-                             const VolumeHeader &v, SliceFile &out)
+const char *readWholeSamples(itk::ImageIOBase &io, const HeaderFacts &facts, const QString &path, const VolumeHeader &v,
+                             SliceFile &out)
 {
     SampleLayout layout;
     layout.type = v.type;  // ITK hands the samples over in this machine's byte order
@@ -337,11 +340,14 @@ const char *readWholeSamples(itk::ImageIOBase &io, const HeaderFacts &facts, con
         return skipReason::tooManyVoxels;
     const qint64 sampleBytes = sampleTypeBytes(layout.type);
     const qint64 bytes = samples * sampleBytes;
-    // The length of uncompressed data in a file of its own, or after the header.
-    if (facts.rawData && facts.dataOffset >= 0 && !facts.dataPattern && facts.dataFiles.size() <= 1) {
+    // The length of the data in a file of its own, or after the header: all the samples
+    // when uncompressed, the compressed length MetaImage declares (its reader would
+    // hand back what it could inflate of a cut stream as if it were whole).
+    const qint64 stored = facts.rawData ? bytes : facts.compressedBytes;
+    if (stored > 0 && facts.dataOffset >= 0 && !facts.dataPattern && facts.dataFiles.size() <= 1) {
         const QString data =
             facts.dataFiles.isEmpty() ? path : QFileInfo(path).absoluteDir().absoluteFilePath(facts.dataFiles.first());
-        if (QFileInfo(data).size() - facts.dataOffset < bytes)
+        if (QFileInfo(data).size() - facts.dataOffset < stored)
             return skipReason::dataShort;
     }
     if (const char *why = admitVolume(v.width, v.height, v.depth, layout))
@@ -413,8 +419,8 @@ const char *readVolume(const QString &path, VolumeFormat format, SliceFile &out)
         if (format != VolumeFormat::nifti)
             v.unit = facts.unit;
     }
-    const char *why = format == VolumeFormat::nifti ? readNiftiSamples(native, v, out)
-                                                    : readWholeSamples(*io, facts, path, v, out);
+    const char *why =
+        format == VolumeFormat::nifti ? readNiftiSamples(native, v, out) : readWholeSamples(*io, facts, path, v, out);
     if (why)
         return why;
     out.hasSpacing = true;

@@ -8,7 +8,8 @@
 struct SliceFile;
 
 namespace skipReason {
-inline constexpr const char *niftiTwo = QT_TRANSLATE_NOOP("SlicesCtrl", "NIfTI-2, which this system's ITK does not read");
+inline constexpr const char *niftiTwo =
+    QT_TRANSLATE_NOOP("SlicesCtrl", "NIfTI-2, which this system's ITK does not read");
 }  // namespace skipReason
 
 // The volume formats of research pipelines, told by their names (any letter case):

@@ -86,8 +86,9 @@ bool parseRawDescription(const QString &text, RawDescription &out, QString *why)
         *sizes[i] = v;
     }
     if (!sampleTypeFromName(parts[3], d.type))
-        return fail(why, QStringLiteral("the type is one of uint8, int8, uint16, int16, uint32, int32, float32, "
-                                        "float64"));
+        return fail(why,
+                    QStringLiteral("the type is one of uint8, int8, uint16, int16, uint32, int32, float32, "
+                                   "float64"));
     const QString order = parts[4].trimmed().toLower();
     if (order == QLatin1String("be") || order == QLatin1String("big"))
         d.bigEndian = true;

@@ -145,10 +145,18 @@ HeaderFacts scanNrrdHeader(const QByteArray &text)
             unitsGiven = true;
         } else if (key == "space") {
             // The patient spaces of the scanners are measured in millimetres.
-            static const QList<QByteArray> patientSpaces = {
-                "right-anterior-superior", "left-anterior-superior", "left-posterior-superior", "ras", "las", "lps",
-                "right-anterior-superior-time", "left-anterior-superior-time", "left-posterior-superior-time",
-                "rast", "last", "lpst"};
+            static const QList<QByteArray> patientSpaces = {"right-anterior-superior",
+                                                            "left-anterior-superior",
+                                                            "left-posterior-superior",
+                                                            "ras",
+                                                            "las",
+                                                            "lps",
+                                                            "right-anterior-superior-time",
+                                                            "left-anterior-superior-time",
+                                                            "left-posterior-superior-time",
+                                                            "rast",
+                                                            "last",
+                                                            "lpst"};
             anatomical = patientSpaces.contains(value.toLower());
         } else if (key == "encoding") {
             f.rawData = value == "raw";
@@ -204,6 +212,10 @@ HeaderFacts scanMetaHeader(const QByteArray &text)
                 f.spacings.push_back(numberOf(w));
         } else if (key == "compresseddata") {
             compressed = value.toLower() == "true";
+        } else if (key == "compresseddatasize") {
+            bool ok = false;
+            const qint64 n = value.toLongLong(&ok);
+            f.compressedBytes = ok && n > 0 ? n : -1;
         } else if (key == "headersize") {
             headerSize = value.toLongLong();
         } else if (key == "elementdatafile") {

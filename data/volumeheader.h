@@ -23,6 +23,7 @@ struct HeaderFacts {
     QStringList dataFiles;  // detached data files as named, relative to the header's folder
     bool dataPattern = false;  // named by a numbered pattern, so only its folder is known
     bool rawData = false;  // stored uncompressed, so the data's length can be checked
+    qint64 compressedBytes = -1;  // MetaImage's CompressedDataSize, -1 when not given
     qint64 dataOffset = -1;  // where the samples start in the data, -1 when unknown
     QString unit;  // "mm" when every spatial axis is said to be in millimetres
 };

@@ -16,7 +16,8 @@ namespace skipReason {
 inline constexpr const char *noVoxels = QT_TRANSLATE_NOOP("SlicesCtrl", "declares no voxels (a size of zero or less)");
 inline constexpr const char *tooManyVoxels =
     QT_TRANSLATE_NOOP("SlicesCtrl", "declares more voxels than a set may hold");
-inline constexpr const char *badSpacing = QT_TRANSLATE_NOOP("SlicesCtrl", "its spacing is zero, below zero or not a number");
+inline constexpr const char *badSpacing =
+    QT_TRANSLATE_NOOP("SlicesCtrl", "its spacing is zero, below zero or not a number");
 inline constexpr const char *badHeader = QT_TRANSLATE_NOOP("SlicesCtrl", "its header cannot be read");
 inline constexpr const char *dataMissing = QT_TRANSLATE_NOOP("SlicesCtrl", "its data file is missing");
 inline constexpr const char *dataShort =

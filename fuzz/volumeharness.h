@@ -26,7 +26,7 @@
 
 namespace oxafuzz {
 
-inline const char *const volumeNames[] = {"v.nii", "v.nii.gz", "v.nii.gz", "v.nrrd",
+inline const char *const volumeNames[] = {"v.nii",  "v.nii.gz", "v.nii.gz", "v.nrrd",
                                           "v.nhdr", "v.mha",    "v.mhd",    "v.bin"};
 
 inline QByteArray gzipOf(const QByteArray &bytes)

@@ -11,6 +11,7 @@
 #include <QTextStream>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "app/rendercommand.h"
@@ -19,6 +20,7 @@
 #include "panelfixtures.h"
 #include "slicefixtures.h"
 #include "tools/phantom.h"
+#include "tools/volumewriters.h"
 #include "ui/ctview.h"
 #include "ui/slicesctrl.h"
 
@@ -234,6 +236,48 @@ void TestRenderCommand::info()
     QCOMPARE(series["spacing"].toArray().toVariantList(), QVariantList({0.5, 0.5, 2.0}));
     QCOMPARE(series["unit"].toString(), QStringLiteral("mm"));
     QCOMPARE(series["files"].toArray().size(), ct.size());
+
+    // Raw samples described by --raw: 4 x 3 x 2 big-endian int16 after a 6-byte header
+    // (values -12 .. 11); a description one slice too many is a skipped file.
+    const QString raw = dir.filePath("scan.bin");
+    QByteArray bytes(6, 'h');
+    for (int i = 0; i < 24; ++i)
+        bytes += char(quint16(i - 12) >> 8), bytes += char(quint16(i - 12) & 0xff);
+    QFile rawFile(raw);
+    QVERIFY(rawFile.open(QIODevice::WriteOnly) && rawFile.write(bytes) == bytes.size());
+    rawFile.close();
+    const Result described = runCommand({raw, "--raw", "4,3,2,int16,be,6", "--info"});
+    QVERIFY2(described.status == 0, qPrintable(described.err));
+    const QJsonObject samples = QJsonDocument::fromJson(described.out.toUtf8()).array()[0].toObject();
+    QCOMPARE(samples["slices"].toInt(), 2);
+    QCOMPARE(samples["min"].toDouble(), -12.0);
+    QCOMPARE(samples["max"].toDouble(), 11.0);
+    const Result wrong = runCommand({raw, "--raw", "4,3,3,int16,be,6", "--info"});
+    const QJsonObject refused = QJsonDocument::fromJson(wrong.out.toUtf8()).array()[0].toObject();
+    QCOMPARE(refused["skipped"].toArray()[0].toObject()["reason"].toString(),
+             QStringLiteral("its size does not match its raw description"));
+
+    // A 4-D volume turned a quarter about the slice axis: its first volume, how many it
+    // holds, and where its axes point.
+    volumewriters::Volume v;
+    v.dims = 4;
+    v.size[0] = 3, v.size[1] = 2, v.size[2] = 2, v.size[3] = 5;
+    v.type = volumewriters::Type::u8;
+    v.samples.resize(3 * 2 * 2 * 5);
+    for (int i = 0; i < v.samples.size(); ++i)
+        v.samples[i] = char(i);
+    const double turned[3][3] = {{0, -1, 0}, {1, 0, 0}, {0, 0, 1}};
+    std::memcpy(v.direction, turned, sizeof turned);
+    QVERIFY(volumewriters::write(dir.filePath("series.nii.gz"), v));
+    const Result fmri = runCommand({dir.filePath("series.nii.gz"), "--info"});
+    const QJsonObject volume = QJsonDocument::fromJson(fmri.out.toUtf8()).array()[0].toObject();
+    QCOMPARE(volume["slices"].toInt(), 2);
+    QCOMPARE(volume["max"].toDouble(), 11.0);
+    QCOMPARE(volume["volumes"].toInt(), 5);
+    const QJsonArray axes = volume["direction"].toArray();
+    for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(std::fabs(axes[j].toArray()[i].toDouble() - turned[i][j]) < 1e-6);
 }
 
 // --pick prints one entry per set: the voxel behind the pixel, or null where the set
@@ -295,6 +339,10 @@ void TestRenderCommand::refusals_data()
     QTest::newRow("NUL in the session name")
         << QStringList{"--session", "s" + QString(QChar(0)) + ".oxa", "-o", "OUT.png"} << 2
         << "session file name refused: the file name holds a NUL character";
+    QTest::newRow("raw description without a byte order") << QStringList{"RAMP", "--raw", "4,3,2,int16", "-o", "OUT.png"}
+                                                           << 2 << "--raw: ";
+    QTest::newRow("raw description of a session")
+        << QStringList{"--session", "x.oxa", "--raw", "4,3,2,int16,le", "-o", "OUT.png"} << 2 << "not a session";
 }
 
 void TestRenderCommand::refusals()

@@ -73,7 +73,8 @@ Session fullSession(const QDir &base)
     a.csNz = Vec3{0.0, 1.0, 0.0};
     a.fixDir = true;
     SessionSet b;
-    b.files = {QStringLiteral("/elsewhere/x.dat")};
+    b.files = {QStringLiteral("/elsewhere/x.dat"), base.filePath("scan.raw")};
+    parseRawDescription("512,256,3,int16,be,64,0.5,0.25,3.5", b.raw[base.filePath("scan.raw")]);
     s.sets = {a, b};
     return s;
 }
@@ -130,6 +131,9 @@ void compareSessions(const Session &a, const Session &b)
         QCOMPARE(x.cutPos, y.cutPos);
         compareVec(x.csNz, y.csNz);
         QCOMPARE(x.fixDir, y.fixDir);
+        QCOMPARE(x.raw.keys(), y.raw.keys());
+        for (const QString &f : x.raw.keys())
+            QVERIFY(x.raw.value(f) == y.raw.value(f));
     }
 }
 
@@ -227,6 +231,15 @@ void TestSession::roundTrip()
     Session back;
     QVERIFY2(readSessionFile(path, back, &why), qPrintable(why));
     compareSessions(back, s);
+
+    // A raw file's description travels with it, and only one the parser reads is taken.
+    QVERIFY(text.contains("\"scan.raw\": \"512,256,3,int16,be,64,0.5,0.25,3.5\""));
+    Session untouched;
+    QVERIFY(!sessionFromJson(QByteArray(text).replace("int16,be", "int16"), base, untouched, &why));
+    QVERIFY2(why.contains("sets[1].raw.scan.raw: not a raw description"), qPrintable(why));
+    QVERIFY(!sessionFromJson(QByteArray(text).replace("\"scan.raw\": ", "\"other.raw\": "), base, untouched, &why));
+    QVERIFY2(why.contains("not a file of the set"), qPrintable(why));
+    QVERIFY(untouched.sets.empty());
 }
 
 void TestSession::refused_data()

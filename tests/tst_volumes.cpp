@@ -177,7 +177,8 @@ void TestVolumes::formats_data()
     QTest::newRow("MetaImage detached int16")
         << "s16.mhd" << s16 << ValueAt([](int x, int y, int z) { return -30000 + x * 5000 + y * 7 + z; }) << 3 << 1.0
         << "" << 1LL;
-    Volume u32 = volumeOf<quint32>(3, 3, 2, 1, [](int x, int y, int z, int) { return 4000000000.0 - x - 3 * y - 9 * z; });
+    Volume u32 =
+        volumeOf<quint32>(3, 3, 2, 1, [](int x, int y, int z, int) { return 4000000000.0 - x - 3 * y - 9 * z; });
     u32.type = Type::u32;
     QTest::newRow("MetaImage attached uint32")
         << "u32.mha" << u32 << ValueAt([](int x, int y, int z) { return 4000000000.0 - x - 3 * y - 9 * z; }) << 2 << 1.0
@@ -186,9 +187,9 @@ void TestVolumes::formats_data()
     s32.type = Type::s32;
     s32.compress = false;
     s32.spacing[2] = 4.0;
-    QTest::newRow("NRRD detached raw int32") << "s32.nhdr" << s32 << ValueAt([&](int x, int y, int z) {
-        return ramp(x, y, z, 0);
-    }) << 3 << 4.0 << "mm" << 1LL;
+    QTest::newRow("NRRD detached raw int32")
+        << "s32.nhdr" << s32 << ValueAt([&](int x, int y, int z) { return ramp(x, y, z, 0); }) << 3 << 4.0 << "mm"
+        << 1LL;
     Volume f64 = volumeOf<double>(3, 5, 2, 1, [](int x, int y, int z, int) { return 1e-3 * x - y + 0.125 * z; });
     f64.type = Type::f64;
     QTest::newRow("NRRD float64") << "f64.nrrd" << f64
@@ -199,8 +200,8 @@ void TestVolumes::formats_data()
     u16t.type = Type::u16;
     u16t.spacing[2] = 1.5;
     QTest::newRow("NIfTI 4-D: the first volume")
-        << "t.nii.gz" << u16t << ValueAt([&](int x, int y, int z) { return positive(x, y, z, 0); }) << 2 << 1.5
-        << "mm" << 3LL;
+        << "t.nii.gz" << u16t << ValueAt([&](int x, int y, int z) { return positive(x, y, z, 0); }) << 2 << 1.5 << "mm"
+        << 3LL;
     Volume f32t = volumeOf<float>(3, 2, 2, 2, [](int x, int y, int z, int t) { return 0.5 * x + y - z + 7 * t; });
     f32t.type = Type::f32;
     QTest::newRow("NRRD 4-D: the first volume")
@@ -252,13 +253,14 @@ void TestVolumes::formats()
         Direction expected;
         std::memcpy(expected.m, oblique, sizeof oblique);
         const Direction &got = set.volume.direction;
-        QVERIFY2(got.sameAs(expected, 1e-5), qPrintable(QStringLiteral("first axis %1 %2 %3, second %4 %5 %6")
-                                                             .arg(got.at(0, 0))
-                                                             .arg(got.at(1, 0))
-                                                             .arg(got.at(2, 0))
-                                                             .arg(got.at(0, 1))
-                                                             .arg(got.at(1, 1))
-                                                             .arg(got.at(2, 1))));
+        QVERIFY2(got.sameAs(expected, 1e-5),
+                 qPrintable(QStringLiteral("first axis %1 %2 %3, second %4 %5 %6")
+                                .arg(got.at(0, 0))
+                                .arg(got.at(1, 0))
+                                .arg(got.at(2, 0))
+                                .arg(got.at(0, 1))
+                                .arg(got.at(1, 1))
+                                .arg(got.at(2, 1))));
         QCOMPARE(set.spacing.x, volume.spacing[0]);
     }
     QCOMPARE(set.spacing.z, spacingZ);
@@ -295,8 +297,8 @@ void TestVolumes::refusals_data()
     QTest::addColumn<QString>("reason");
 
     auto nrrdOf = [](const QByteArray &type, int dims, const QByteArray &encoding) {
-        return "NRRD0004\ntype: " + type + "\ndimension: " + QByteArray::number(dims) + "\nendian: little\nencoding: "
-            + encoding + "\n";
+        return "NRRD0004\ntype: " + type + "\ndimension: " + QByteArray::number(dims)
+            + "\nendian: little\nencoding: " + encoding + "\n";
     };
     const QByteArray nrrd = nrrdOf("short", 3, "raw");
     const QByteArray samples(2 * 4 * 3 * 2, '\x01');
@@ -327,8 +329,7 @@ void TestVolumes::refusals_data()
     row("NIfTI spacing not a number", {"a.nii"},
         {niftiBytes([](QByteArray &b) { put<float>(b, niftiPixdim + 8, std::nanf("")); })}, skipReason::badSpacing);
     row("MetaImage spacing zero", {"a.mhd", "a.raw"},
-        {meta + "DimSize = 4 3 2\nElementSpacing = 1 0 1\nElementDataFile = a.raw\n", samples},
-        skipReason::badSpacing);
+        {meta + "DimSize = 4 3 2\nElementSpacing = 1 0 1\nElementDataFile = a.raw\n", samples}, skipReason::badSpacing);
     row("NRRD data file missing", {"a.nhdr"}, {nrrd + "sizes: 4 3 2\ndata file: gone.raw\n"}, skipReason::dataMissing);
     row("MetaImage data file missing", {"a.mhd"}, {meta + "DimSize = 4 3 2\nElementDataFile = gone.raw\n"},
         skipReason::dataMissing);
@@ -336,8 +337,8 @@ void TestVolumes::refusals_data()
         skipReason::dataShort);
     row("MetaImage data file short", {"a.mhd", "a.raw"},
         {meta + "DimSize = 4 3 2\nElementDataFile = a.raw\n", samples.left(40)}, skipReason::dataShort);
-    row("MetaImage attached data short", {"a.mha"}, {meta + "DimSize = 4 3 2\nElementDataFile = LOCAL\n" + samples.left(9)},
-        skipReason::dataShort);
+    row("MetaImage attached data short", {"a.mha"},
+        {meta + "DimSize = 4 3 2\nElementDataFile = LOCAL\n" + samples.left(9)}, skipReason::dataShort);
     row("NRRD data file up and out", {"a.nhdr"}, {nrrd + "sizes: 4 3 2\ndata file: ../a.raw\n"},
         skipReason::dataOutside);
     row("NRRD data file in a list, out", {"a.nhdr", "a.raw"},
@@ -345,7 +346,18 @@ void TestVolumes::refusals_data()
     row("MetaImage data file absolute", {"a.mhd"}, {meta + "DimSize = 4 3 2\nElementDataFile = /etc/passwd\n"},
         skipReason::dataOutside);
     const QByteArray whole = niftiBytes([](QByteArray &) {});
+    row("NIfTI cut short", {"a.nii"}, {whole.chopped(100)}, skipReason::dataShort);
     row("NIfTI gzip cut short", {"a.nii.gz"}, {gzipped(whole).chopped(2000)}, skipReason::dataShort);
+    {
+        QTemporaryDir scratch;
+        const QByteArray bytes = noise(32 * 32 * 8);
+        Volume v = volumeOf<quint8>(32, 32, 8, 1,
+                                    [&](int x, int y, int z, int) { return quint8(bytes[x + 32 * (y + 32 * z)]); });
+        v.type = Type::u8;
+        QFile mha(scratch.filePath("c.mha"));
+        if (volumewriters::write(mha.fileName(), v) && mha.open(QIODevice::ReadOnly))
+            row("MetaImage gzip cut short", {"a.mha"}, {mha.readAll().chopped(3000)}, skipReason::dataShort);
+    }
     row("NRRD gzip cut short", {"a.nrrd"},
         {nrrdOf("short", 3, "gzip") + "sizes: 32 32 8\n\n" + gzipped(noise(32 * 32 * 8 * 2)).chopped(4000)},
         skipReason::dataShort);

@@ -897,6 +897,14 @@
 <context>
     <name>Session</name>
     <message>
+        <source>%1: not a file of the set</source>
+        <translation>%1: このセットのファイルではありません</translation>
+    </message>
+    <message>
+        <source>%1: not a raw description</source>
+        <translation>%1: raw の記述ではありません</translation>
+    </message>
+    <message>
         <source>%1: unknown key</source>
         <translation>%1: 不明なキーです</translation>
     </message>

@@ -24,13 +24,14 @@ Session CtView::currentSession() const
     s.crosshair = crosshair_;
     s.measurements = measurements_;
     for (const SlicesCtrl *c : sCtrls) {
-        SessionSet set{c->settings(), c->acceptedFiles()};
+        SessionSet set{c->settings(), c->acceptedFiles(), {}};
         // A panel added after the window was built has no cut normal until the view
         // turns; its cut is saved facing the viewer, as the next turn would set it.
         const Vec3 &n = set.csNz;
         if (set.showCSection && n.x == 0.0 && n.y == 0.0 && n.z == 0.0)
             set.csNz = nz;
         s.sets.push_back(set);
+        describeRawFiles(s.sets.back());
     }
     s.background = backgroundColor();
     return s;
@@ -96,6 +97,7 @@ bool CtView::openSession(const QString &fname)
         return false;
     }
     saveDir = QFileInfo(fname).absolutePath();
+    rememberRawFiles(s);
 
     while (sCtrls.size() > qsizetype(std::max<std::size_t>(s.sets.size(), 1)))
         detachSliceSet(sCtrls.last());
