@@ -70,6 +70,9 @@ SliceDatas::~SliceDatas()
     emit aboutToBeDestroyed();
     if (const std::shared_ptr<SetSpace> s = space())
         s->release(this);
+    // The loader thread has ended; its last publish is ordered before this through the
+    // lock it published under (a join inside Qt is not seen by the race checker).
+    std::unique_lock<std::shared_mutex> lock(rwLock);
     for (SliceData *s : slices)
         delete s;
 }
