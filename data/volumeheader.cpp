@@ -12,6 +12,9 @@
 
 namespace {
 
+// MetaImage's own limit on dimensions.
+constexpr qint64 maxMetaDims = 10;
+
 // The lines of a header, each with the offset just past its end.
 struct Line {
     QByteArray text;
@@ -189,7 +192,8 @@ HeaderFacts scanMetaHeader(const QByteArray &text)
     bool compressed = false;
     bool listFollows = false;
     bool local = false;
-    bool sized = false;
+    qint64 dims = -1;
+    bool dataNamed = false;
     qint64 headerSize = 0;
     for (const Line &l : lines) {
         if (listFollows) {
@@ -202,9 +206,10 @@ HeaderFacts scanMetaHeader(const QByteArray &text)
         const QByteArray key = l.text.left(eq).trimmed().toLower();
         const QByteArray value = l.text.mid(eq + 1).trimmed();
         if (key == "ndims") {
-            sized = true;
+            bool ok = false;
+            dims = value.toLongLong(&ok);
+            dims = ok ? dims : 0;
         } else if (key == "dimsize") {
-            sized = true;
             f.sizes = integersOf(value);
         } else if (key == "elementspacing") {
             f.spacings.clear();
@@ -219,6 +224,7 @@ HeaderFacts scanMetaHeader(const QByteArray &text)
         } else if (key == "headersize") {
             headerSize = value.toLongLong();
         } else if (key == "elementdatafile") {
+            dataNamed = true;
             // The last field: what follows is data (LOCAL) or a list of files.
             if (value.toUpper() == "LOCAL") {
                 local = true;
@@ -232,7 +238,10 @@ HeaderFacts scanMetaHeader(const QByteArray &text)
                 break;
         }
     }
-    f.scanned = sized;
+    // Every MetaImage header gives its dimensions (the reader takes as many numbers of
+    // each field as NDims says, for ever if need be), its sizes, and ends with where
+    // its data is.
+    f.scanned = dims >= 1 && dims <= maxMetaDims && qint64(f.sizes.size()) == dims && dataNamed;
     f.rawData = !compressed;
     if (!local)
         f.dataOffset = headerSize >= 0 ? headerSize : -1;

@@ -32,7 +32,8 @@ struct HeaderFacts {
 // the first bytes, header included). A file that does not start with "NRRD00" gives
 // scanned = false.
 HeaderFacts scanNrrdHeader(const QByteArray &text);
-// The same for a MetaImage header (.mha, .mhd): scanned needs NDims or DimSize.
+// The same for a MetaImage header (.mha, .mhd): scanned needs NDims (1 to 10), as
+// many DimSize numbers, and the ElementDataFile line that ends the header.
 HeaderFacts scanMetaHeader(const QByteArray &text);
 
 // The refusals the facts call for, in this order: sizes of zero or less, more voxels
