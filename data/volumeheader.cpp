@@ -12,8 +12,11 @@
 
 namespace {
 
-// MetaImage's own limit on dimensions.
+// MetaImage's own limit on dimensions, and a line length below the 255 bytes its
+// reader copies a text field into without looking (a longer ObjectType or Name
+// overruns the reader's buffer).
 constexpr qint64 maxMetaDims = 10;
+constexpr qsizetype maxMetaLine = 250;
 
 // The lines of a header, each with the offset just past its end.
 struct Line {
@@ -200,6 +203,8 @@ HeaderFacts scanMetaHeader(const QByteArray &text)
             addDataFile(f, l.text);
             continue;
         }
+        if (l.text.size() > maxMetaLine && !l.text.trimmed().toLower().startsWith("elementdatafile"))
+            return HeaderFacts();
         const qsizetype eq = l.text.indexOf('=');
         if (eq < 0)
             continue;

@@ -317,6 +317,11 @@ void TestVolumes::refusals_data()
     QByteArray huge = nrrd + "sizes: 65535 65535 65535\nspacings: 1 1 1\n\n";
     huge += QByteArray(300 - huge.size(), '\0');
     row("300 bytes declaring 65535^3 voxels", {"huge.nrrd"}, {huge}, skipReason::tooManyVoxels);
+    // ITK's MetaImage reader copies a text field into 255 bytes without looking.
+    row("MetaImage name longer than its reader takes", {"a.mha"},
+        {"ObjectType = Image\nName = " + QByteArray(300, 'n') + "\nNDims = 3\nDimSize = 4 3 2\n"
+         "ElementType = MET_SHORT\nElementDataFile = LOCAL\n" + samples},
+        skipReason::badHeader);
     row("MetaImage huge", {"a.mha"}, {meta + "DimSize = 65535 65535 65535\nElementDataFile = LOCAL\n"},
         skipReason::tooManyVoxels);
     row("NRRD spacing not a number", {"a.nhdr", "a.raw"},
