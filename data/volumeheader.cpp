@@ -5,6 +5,7 @@
 #include <QList>
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "data/slicefile.h"
@@ -87,16 +88,44 @@ QString unitOf(const QByteArray &value)
     return words.isEmpty() ? QString() : QStringLiteral("mm");
 }
 
-// A data file's name: a plain name, or a numbered pattern ("slice%03d.raw 1 10 1").
-void addDataFile(HeaderFacts &f, const QByteArray &value)
+// Files a numbered pattern may name at most.
+constexpr qint64 maxPatternFiles = qint64(1) << 20;
+
+// A data file's name: a plain name, or a numbered pattern ("slice%03d.raw 1 10 1",
+// and a fifth number in NRRD). False for a name with '%' that is not such a pattern:
+// MetaImage's reader divides by the step it makes of whatever follows the name.
+bool addDataFile(HeaderFacts &f, const QByteArray &value)
 {
     const QString name = QString::fromUtf8(value.trimmed());
-    if (name.contains(QLatin1Char('%')) && name.contains(QLatin1Char(' '))) {
-        f.dataPattern = true;
-        f.dataFiles.append(name.section(QLatin1Char(' '), 0, 0));
-    } else if (!name.isEmpty()) {
-        f.dataFiles.append(name);
+    if (!name.contains(QLatin1Char('%'))) {
+        if (!name.isEmpty())
+            f.dataFiles.append(name);
+        return true;
     }
+    const QStringList words = name.simplified().split(QLatin1Char(' '));
+    if (words.size() != 4 && words.size() != 5)
+        return false;
+    qint64 numbers[4] = {0, 0, 0, 0};
+    for (qsizetype i = 1; i < words.size(); ++i) {
+        bool ok = false;
+        numbers[i - 1] = words[i].toLongLong(&ok);
+        if (!ok || std::llabs(numbers[i - 1]) > maxPatternFiles)
+            return false;
+    }
+    const qint64 count = numbers[2] == 0 ? -1 : (numbers[1] - numbers[0]) / numbers[2] + 1;
+    if (count < 1 || count > maxPatternFiles)
+        return false;
+    f.dataPattern = true;
+    f.dataFiles.append(words.first());
+    return true;
+}
+
+// A name on a line of its own after "LIST", taken as it stands.
+void addListedFile(HeaderFacts &f, const QByteArray &line)
+{
+    const QString name = QString::fromUtf8(line.trimmed());
+    if (!name.isEmpty())
+        f.dataFiles.append(name);
 }
 
 bool insideFolder(const QString &folder, const QString &name)
@@ -123,7 +152,7 @@ HeaderFacts scanNrrdHeader(const QByteArray &text)
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray &line = lines.at(i).text;
         if (listFollows) {
-            addDataFile(f, line);
+            addListedFile(f, line);
             continue;
         }
         if (line.isEmpty()) {
@@ -173,8 +202,8 @@ HeaderFacts scanNrrdHeader(const QByteArray &text)
         } else if (key == "data file" || key == "datafile") {
             if (value.startsWith("LIST"))
                 listFollows = true;
-            else
-                addDataFile(f, value);
+            else if (!addDataFile(f, value))
+                return HeaderFacts();
         }
     }
     if (anatomical && !unitsGiven)
@@ -200,7 +229,7 @@ HeaderFacts scanMetaHeader(const QByteArray &text)
     qint64 headerSize = 0;
     for (const Line &l : lines) {
         if (listFollows) {
-            addDataFile(f, l.text);
+            addListedFile(f, l.text);
             continue;
         }
         if (l.text.size() > maxMetaLine && !l.text.trimmed().toLower().startsWith("elementdatafile"))
@@ -236,8 +265,8 @@ HeaderFacts scanMetaHeader(const QByteArray &text)
                 f.dataOffset = l.end;
             } else if (value.startsWith("LIST")) {
                 listFollows = true;
-            } else {
-                addDataFile(f, value);
+            } else if (!addDataFile(f, value)) {
+                return HeaderFacts();
             }
             if (!listFollows)
                 break;

@@ -348,6 +348,9 @@ void TestVolumes::refusals_data()
         skipReason::dataOutside);
     row("NRRD data file in a list, out", {"a.nhdr", "a.raw"},
         {nrrd + "sizes: 4 3 2\ndata file: LIST\na.raw\nsub/../../x.raw\n", samples}, skipReason::dataOutside);
+    // ITK's MetaImage reader divides by the step of a numbered pattern, whatever it is.
+    row("MetaImage data file pattern without a step", {"a.mhd"},
+        {meta + "DimSize = 4 3 2\nElementDataFile = s%03d.raw 1 2\n"}, skipReason::badHeader);
     row("MetaImage data file absolute", {"a.mhd"}, {meta + "DimSize = 4 3 2\nElementDataFile = /etc/passwd\n"},
         skipReason::dataOutside);
     const QByteArray whole = niftiBytes([](QByteArray &) {});
