@@ -116,6 +116,9 @@ bool niftiSampleType(int datatype, SampleType &t)
     }
 }
 
+// Larger numbers in a header's geometry (millimetres) are damage, not a scanner's.
+constexpr double maxGeometryValue = 1e12;
+
 // NIfTI's own library turns a spacing of zero or not a number into 1 and refuses a
 // size of zero with nothing more than "not NIfTI": the header as written is looked
 // at first.
@@ -146,6 +149,18 @@ const char *checkNiftiHeader(const QByteArray &native)
     SampleType type;
     if (!niftiSampleType(h->datatype, type))
         return skipReason::typeNotRead;
+    // ITK turns the orientation the header uses into a direction through a singular
+    // value decomposition, which never ends on a number that is not one.
+    auto sane = [](double v) { return std::isfinite(v) && std::fabs(v) <= maxGeometryValue; };
+    bool orientationOk = sane(h->pixdim[0]);
+    if (h->sform_code > 0)
+        for (int i = 0; i < 4; ++i)
+            orientationOk = orientationOk && sane(h->srow_x[i]) && sane(h->srow_y[i]) && sane(h->srow_z[i]);
+    if (h->qform_code > 0)
+        for (double v : {h->quatern_b, h->quatern_c, h->quatern_d, h->qoffset_x, h->qoffset_y, h->qoffset_z})
+            orientationOk = orientationOk && sane(v);
+    if (!orientationOk)
+        return skipReason::badHeader;
     return nullptr;
 }
 

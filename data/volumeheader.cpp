@@ -249,6 +249,13 @@ HeaderFacts scanMetaHeader(const QByteArray &text)
             f.spacings.clear();
             for (const QByteArray &w : value.simplified().split(' '))
                 f.spacings.push_back(numberOf(w));
+        } else if (key == "transformmatrix" || key == "rotation" || key == "orientation") {
+            // ITK makes a direction of it; numbers that are not numbers never come out.
+            for (const QByteArray &w : value.simplified().split(' ')) {
+                const double v = numberOf(w);
+                if (!std::isfinite(v) || std::fabs(v) > 1e12)
+                    return HeaderFacts();
+            }
         } else if (key == "compresseddata") {
             compressed = value.toLower() == "true";
         } else if (key == "compresseddatasize") {

@@ -110,6 +110,7 @@ template <typename T> void put(QByteArray &b, int offset, T v)
 // Offsets in the NIfTI-1 header.
 constexpr int niftiDim = 40;
 constexpr int niftiPixdim = 76;
+constexpr int niftiSrowX = 280;
 
 SliceDatas *loaded(SliceDatas &set, const QStringList &files)
 {
@@ -319,8 +320,10 @@ void TestVolumes::refusals_data()
     row("300 bytes declaring 65535^3 voxels", {"huge.nrrd"}, {huge}, skipReason::tooManyVoxels);
     // ITK's MetaImage reader copies a text field into 255 bytes without looking.
     row("MetaImage name longer than its reader takes", {"a.mha"},
-        {"ObjectType = Image\nName = " + QByteArray(300, 'n') + "\nNDims = 3\nDimSize = 4 3 2\n"
-         "ElementType = MET_SHORT\nElementDataFile = LOCAL\n" + samples},
+        {"ObjectType = Image\nName = " + QByteArray(300, 'n')
+         + "\nNDims = 3\nDimSize = 4 3 2\n"
+           "ElementType = MET_SHORT\nElementDataFile = LOCAL\n"
+         + samples},
         skipReason::badHeader);
     row("MetaImage huge", {"a.mha"}, {meta + "DimSize = 65535 65535 65535\nElementDataFile = LOCAL\n"},
         skipReason::tooManyVoxels);
@@ -331,6 +334,9 @@ void TestVolumes::refusals_data()
         skipReason::badSpacing);
     row("NIfTI spacing zero", {"a.nii"}, {niftiBytes([](QByteArray &b) { put<float>(b, niftiPixdim + 4, 0.0f); })},
         skipReason::badSpacing);
+    // ITK's direction from a NIfTI orientation never ends on a number that is not one.
+    row("NIfTI orientation not a number", {"a.nii"},
+        {niftiBytes([](QByteArray &b) { put<float>(b, niftiSrowX + 4, std::nanf("")); })}, skipReason::badHeader);
     row("NIfTI spacing not a number", {"a.nii"},
         {niftiBytes([](QByteArray &b) { put<float>(b, niftiPixdim + 8, std::nanf("")); })}, skipReason::badSpacing);
     row("MetaImage spacing zero", {"a.mhd", "a.raw"},
