@@ -240,10 +240,16 @@ HeaderFacts scanMetaHeader(const QByteArray &text)
         const QByteArray key = l.text.left(eq).trimmed().toLower();
         const QByteArray value = l.text.mid(eq + 1).trimmed();
         if (key == "ndims") {
+            // Once, and one number: the reader takes the first number it finds, and
+            // then as many numbers of each later field.
             bool ok = false;
-            dims = value.toLongLong(&ok);
-            dims = ok ? dims : 0;
+            const qint64 n = value.toLongLong(&ok);
+            if (!ok || dims != -1)
+                return HeaderFacts();
+            dims = n;
         } else if (key == "dimsize") {
+            if (!f.sizes.empty())
+                return HeaderFacts();
             f.sizes = integersOf(value);
         } else if (key == "elementspacing") {
             f.spacings.clear();

@@ -354,6 +354,12 @@ void TestVolumes::refusals_data()
         skipReason::dataOutside);
     row("NRRD data file in a list, out", {"a.nhdr", "a.raw"},
         {nrrd + "sizes: 4 3 2\ndata file: LIST\na.raw\nsub/../../x.raw\n", samples}, skipReason::dataOutside);
+    // ITK's MetaImage reader takes the first NDims it finds and reads that many numbers.
+    row("MetaImage dimensions given twice", {"a.mha"},
+        {"ObjectType = Image\nNDims = 2000000000 7\nNDims = 3\nDimSize = 4 3 2\nElementType = MET_SHORT\n"
+         "ElementDataFile = LOCAL\n"
+         + samples},
+        skipReason::badHeader);
     // ITK's MetaImage reader divides by the step of a numbered pattern, whatever it is.
     row("MetaImage data file pattern without a step", {"a.mhd"},
         {meta + "DimSize = 4 3 2\nElementDataFile = s%03d.raw 1 2\n"}, skipReason::badHeader);
