@@ -48,8 +48,9 @@ std::mutex &itkMutex()
 
 // The three readers are registered once, explicitly: this library is static, so
 // ITK's automatic registration of the modules a program links does not reach it.
-// ITK's warnings and NIfTI's messages are silenced: a file that cannot be read is
-// skipped with its reason, and nothing is printed.
+// ITK's warnings and NIfTI's notes are silenced: a file that cannot be read is skipped
+// with its reason. (Some damaged headers still make ITK's NIfTI and MetaImage readers
+// print a line on standard error themselves; most are refused before they get there.)
 void registerReaders()
 {
     static std::once_flag once;
@@ -83,36 +84,6 @@ bool looksLikeNifti2(const QByteArray &native)
     return got && (le == 540 || be == 540);
 }
 
-// NIfTI's own library turns a spacing of zero or not a number into 1 and refuses a
-// size of zero with nothing more than "not NIfTI": the header as written is looked
-// at first.
-const char *checkNiftiHeader(const QByteArray &native)
-{
-    if (looksLikeNifti2(native))
-        return skipReason::niftiTwo;
-    int swapped = 0;
-    nifti_1_header *h = nifti_read_header(native.constData(), &swapped, 0);
-    if (!h)
-        return skipReason::badHeader;
-    const std::unique_ptr<nifti_1_header, decltype(&std::free)> owner(h, &std::free);
-    const int dims = h->dim[0];
-    if (dims < 1 || dims > 7)
-        return skipReason::badHeader;
-    qint64 points = 1;
-    for (int i = 1; i <= dims; ++i) {
-        if (h->dim[i] <= 0)
-            return skipReason::noVoxels;
-        if (i <= 3)
-            points *= h->dim[i];
-    }
-    if (points > maxStackFilePoints)
-        return skipReason::tooManyVoxels;
-    for (int i = 1; i <= dims && i <= 3; ++i)
-        if (!positiveFinite(h->pixdim[i]))
-            return skipReason::badSpacing;
-    return nullptr;
-}
-
 bool niftiSampleType(int datatype, SampleType &t)
 {
     switch (datatype) {
@@ -143,6 +114,54 @@ bool niftiSampleType(int datatype, SampleType &t)
     default:
         return false;
     }
+}
+
+// Larger numbers in a header's geometry (millimetres) are damage, not a scanner's.
+constexpr double maxGeometryValue = 1e12;
+
+// NIfTI's own library turns a spacing of zero or not a number into 1 and refuses a
+// size of zero with nothing more than "not NIfTI": the header as written is looked
+// at first.
+const char *checkNiftiHeader(const QByteArray &native)
+{
+    if (looksLikeNifti2(native))
+        return skipReason::niftiTwo;
+    int swapped = 0;
+    nifti_1_header *h = nifti_read_header(native.constData(), &swapped, 0);
+    if (!h)
+        return skipReason::badHeader;
+    const std::unique_ptr<nifti_1_header, decltype(&std::free)> owner(h, &std::free);
+    const int dims = h->dim[0];
+    if (dims < 1 || dims > 7)
+        return skipReason::badHeader;
+    qint64 points = 1;
+    for (int i = 1; i <= dims; ++i) {
+        if (h->dim[i] <= 0)
+            return skipReason::noVoxels;
+        if (i <= 3)
+            points *= h->dim[i];
+    }
+    if (points > maxStackFilePoints)
+        return skipReason::tooManyVoxels;
+    for (int i = 1; i <= dims && i <= 3; ++i)
+        if (!positiveFinite(h->pixdim[i]))
+            return skipReason::badSpacing;
+    SampleType type;
+    if (!niftiSampleType(h->datatype, type))
+        return skipReason::typeNotRead;
+    // ITK turns the orientation the header uses into a direction through a singular
+    // value decomposition, which never ends on a number that is not one.
+    auto sane = [](double v) { return std::isfinite(v) && std::fabs(v) <= maxGeometryValue; };
+    bool orientationOk = sane(h->pixdim[0]);
+    if (h->sform_code > 0)
+        for (int i = 0; i < 4; ++i)
+            orientationOk = orientationOk && sane(h->srow_x[i]) && sane(h->srow_y[i]) && sane(h->srow_z[i]);
+    if (h->qform_code > 0)
+        for (double v : {h->quatern_b, h->quatern_c, h->quatern_d, h->qoffset_x, h->qoffset_y, h->qoffset_z})
+            orientationOk = orientationOk && sane(v);
+    if (!orientationOk)
+        return skipReason::badHeader;
+    return nullptr;
 }
 
 bool itkSampleType(itk::IOComponentEnum c, SampleType &t)

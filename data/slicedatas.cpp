@@ -185,6 +185,7 @@ void SliceDatas::filesSelected(QStringList files)
     QList<SkippedFile> skippedFiles;
     std::vector<AcceptedFile> acceptedMeta;
     VolumeInfo setVolume;
+    bool volumeAccepted = false;  // setVolume came with a file that was kept
     const std::shared_ptr<SetSpace> setSpace = space();
     int setWidth = 0;
     int setHeight = 0;
@@ -255,6 +256,7 @@ void SliceDatas::filesSelected(QStringList files)
                 skippedFiles.append(SkippedFile{name, reason});
                 continue;
             }
+            volumeAccepted = volumeAccepted || file.volume.hasDirection;
             meta.hasSpacing = file.hasSpacing;
             meta.spacing = file.spacing;
             meta.spacingUnit = file.spacingUnit;
@@ -294,7 +296,9 @@ void SliceDatas::filesSelected(QStringList files)
         setSpacing = Spacing();
         setSpacingUnit.clear();
     }
-    if (!anyAccepted) {
+    // A direction whose file was left out after all (its slices of another size, or
+    // flat) is not the set's.
+    if (!anyAccepted || !volumeAccepted) {
         setVolume = VolumeInfo();
         if (setSpace)
             setSpace->release(this);

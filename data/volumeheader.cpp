@@ -5,12 +5,19 @@
 #include <QList>
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "data/slicefile.h"
 #include "data/volumeslices.h"
 
 namespace {
+
+// MetaImage's own limit on dimensions, and a line length below the 255 bytes its
+// reader copies a text field into without looking (a longer ObjectType or Name
+// overruns the reader's buffer).
+constexpr qint64 maxMetaDims = 10;
+constexpr qsizetype maxMetaLine = 250;
 
 // The lines of a header, each with the offset just past its end.
 struct Line {
@@ -81,16 +88,44 @@ QString unitOf(const QByteArray &value)
     return words.isEmpty() ? QString() : QStringLiteral("mm");
 }
 
-// A data file's name: a plain name, or a numbered pattern ("slice%03d.raw 1 10 1").
-void addDataFile(HeaderFacts &f, const QByteArray &value)
+// Files a numbered pattern may name at most.
+constexpr qint64 maxPatternFiles = qint64(1) << 20;
+
+// A data file's name: a plain name, or a numbered pattern ("slice%03d.raw 1 10 1",
+// and a fifth number in NRRD). False for a name with '%' that is not such a pattern:
+// MetaImage's reader divides by the step it makes of whatever follows the name.
+bool addDataFile(HeaderFacts &f, const QByteArray &value)
 {
     const QString name = QString::fromUtf8(value.trimmed());
-    if (name.contains(QLatin1Char('%')) && name.contains(QLatin1Char(' '))) {
-        f.dataPattern = true;
-        f.dataFiles.append(name.section(QLatin1Char(' '), 0, 0));
-    } else if (!name.isEmpty()) {
-        f.dataFiles.append(name);
+    if (!name.contains(QLatin1Char('%'))) {
+        if (!name.isEmpty())
+            f.dataFiles.append(name);
+        return true;
     }
+    const QStringList words = name.simplified().split(QLatin1Char(' '));
+    if (words.size() != 4 && words.size() != 5)
+        return false;
+    qint64 numbers[4] = {0, 0, 0, 0};
+    for (qsizetype i = 1; i < words.size(); ++i) {
+        bool ok = false;
+        numbers[i - 1] = words[i].toLongLong(&ok);
+        if (!ok || std::llabs(numbers[i - 1]) > maxPatternFiles)
+            return false;
+    }
+    const qint64 count = numbers[2] == 0 ? -1 : (numbers[1] - numbers[0]) / numbers[2] + 1;
+    if (count < 1 || count > maxPatternFiles)
+        return false;
+    f.dataPattern = true;
+    f.dataFiles.append(words.first());
+    return true;
+}
+
+// A name on a line of its own after "LIST", taken as it stands.
+void addListedFile(HeaderFacts &f, const QByteArray &line)
+{
+    const QString name = QString::fromUtf8(line.trimmed());
+    if (!name.isEmpty())
+        f.dataFiles.append(name);
 }
 
 bool insideFolder(const QString &folder, const QString &name)
@@ -117,7 +152,7 @@ HeaderFacts scanNrrdHeader(const QByteArray &text)
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray &line = lines.at(i).text;
         if (listFollows) {
-            addDataFile(f, line);
+            addListedFile(f, line);
             continue;
         }
         if (line.isEmpty()) {
@@ -167,8 +202,8 @@ HeaderFacts scanNrrdHeader(const QByteArray &text)
         } else if (key == "data file" || key == "datafile") {
             if (value.startsWith("LIST"))
                 listFollows = true;
-            else
-                addDataFile(f, value);
+            else if (!addDataFile(f, value))
+                return HeaderFacts();
         }
     }
     if (anatomical && !unitsGiven)
@@ -189,27 +224,44 @@ HeaderFacts scanMetaHeader(const QByteArray &text)
     bool compressed = false;
     bool listFollows = false;
     bool local = false;
-    bool sized = false;
+    qint64 dims = -1;
+    bool dataNamed = false;
     qint64 headerSize = 0;
     for (const Line &l : lines) {
         if (listFollows) {
-            addDataFile(f, l.text);
+            addListedFile(f, l.text);
             continue;
         }
+        if (l.text.size() > maxMetaLine && !l.text.trimmed().toLower().startsWith("elementdatafile"))
+            return HeaderFacts();
         const qsizetype eq = l.text.indexOf('=');
         if (eq < 0)
             continue;
         const QByteArray key = l.text.left(eq).trimmed().toLower();
         const QByteArray value = l.text.mid(eq + 1).trimmed();
         if (key == "ndims") {
-            sized = true;
+            // Once, and one number: the reader takes the first number it finds, and
+            // then as many numbers of each later field.
+            bool ok = false;
+            const qint64 n = value.toLongLong(&ok);
+            if (!ok || dims != -1)
+                return HeaderFacts();
+            dims = n;
         } else if (key == "dimsize") {
-            sized = true;
+            if (!f.sizes.empty())
+                return HeaderFacts();
             f.sizes = integersOf(value);
         } else if (key == "elementspacing") {
             f.spacings.clear();
             for (const QByteArray &w : value.simplified().split(' '))
                 f.spacings.push_back(numberOf(w));
+        } else if (key == "transformmatrix" || key == "rotation" || key == "orientation") {
+            // ITK makes a direction of it; numbers that are not numbers never come out.
+            for (const QByteArray &w : value.simplified().split(' ')) {
+                const double v = numberOf(w);
+                if (!std::isfinite(v) || std::fabs(v) > 1e12)
+                    return HeaderFacts();
+            }
         } else if (key == "compresseddata") {
             compressed = value.toLower() == "true";
         } else if (key == "compresseddatasize") {
@@ -219,20 +271,24 @@ HeaderFacts scanMetaHeader(const QByteArray &text)
         } else if (key == "headersize") {
             headerSize = value.toLongLong();
         } else if (key == "elementdatafile") {
+            dataNamed = true;
             // The last field: what follows is data (LOCAL) or a list of files.
             if (value.toUpper() == "LOCAL") {
                 local = true;
                 f.dataOffset = l.end;
             } else if (value.startsWith("LIST")) {
                 listFollows = true;
-            } else {
-                addDataFile(f, value);
+            } else if (!addDataFile(f, value)) {
+                return HeaderFacts();
             }
             if (!listFollows)
                 break;
         }
     }
-    f.scanned = sized;
+    // Every MetaImage header gives its dimensions (the reader takes as many numbers of
+    // each field as NDims says, for ever if need be), its sizes, and ends with where
+    // its data is.
+    f.scanned = dims >= 1 && dims <= maxMetaDims && qint64(f.sizes.size()) == dims && dataNamed;
     f.rawData = !compressed;
     if (!local)
         f.dataOffset = headerSize >= 0 ? headerSize : -1;

@@ -32,7 +32,9 @@ struct HeaderFacts {
 // the first bytes, header included). A file that does not start with "NRRD00" gives
 // scanned = false.
 HeaderFacts scanNrrdHeader(const QByteArray &text);
-// The same for a MetaImage header (.mha, .mhd): scanned needs NDims or DimSize.
+// The same for a MetaImage header (.mha, .mhd): scanned needs NDims (1 to 10), as
+// many DimSize numbers, lines of at most 250 bytes before the ElementDataFile line
+// that ends the header, and that line.
 HeaderFacts scanMetaHeader(const QByteArray &text);
 
 // The refusals the facts call for, in this order: sizes of zero or less, more voxels

@@ -110,6 +110,7 @@ template <typename T> void put(QByteArray &b, int offset, T v)
 // Offsets in the NIfTI-1 header.
 constexpr int niftiDim = 40;
 constexpr int niftiPixdim = 76;
+constexpr int niftiSrowX = 280;
 
 SliceDatas *loaded(SliceDatas &set, const QStringList &files)
 {
@@ -317,6 +318,13 @@ void TestVolumes::refusals_data()
     QByteArray huge = nrrd + "sizes: 65535 65535 65535\nspacings: 1 1 1\n\n";
     huge += QByteArray(300 - huge.size(), '\0');
     row("300 bytes declaring 65535^3 voxels", {"huge.nrrd"}, {huge}, skipReason::tooManyVoxels);
+    // ITK's MetaImage reader copies a text field into 255 bytes without looking.
+    row("MetaImage name longer than its reader takes", {"a.mha"},
+        {"ObjectType = Image\nName = " + QByteArray(300, 'n')
+         + "\nNDims = 3\nDimSize = 4 3 2\n"
+           "ElementType = MET_SHORT\nElementDataFile = LOCAL\n"
+         + samples},
+        skipReason::badHeader);
     row("MetaImage huge", {"a.mha"}, {meta + "DimSize = 65535 65535 65535\nElementDataFile = LOCAL\n"},
         skipReason::tooManyVoxels);
     row("NRRD spacing not a number", {"a.nhdr", "a.raw"},
@@ -326,6 +334,9 @@ void TestVolumes::refusals_data()
         skipReason::badSpacing);
     row("NIfTI spacing zero", {"a.nii"}, {niftiBytes([](QByteArray &b) { put<float>(b, niftiPixdim + 4, 0.0f); })},
         skipReason::badSpacing);
+    // ITK's direction from a NIfTI orientation never ends on a number that is not one.
+    row("NIfTI orientation not a number", {"a.nii"},
+        {niftiBytes([](QByteArray &b) { put<float>(b, niftiSrowX + 4, std::nanf("")); })}, skipReason::badHeader);
     row("NIfTI spacing not a number", {"a.nii"},
         {niftiBytes([](QByteArray &b) { put<float>(b, niftiPixdim + 8, std::nanf("")); })}, skipReason::badSpacing);
     row("MetaImage spacing zero", {"a.mhd", "a.raw"},
@@ -343,6 +354,15 @@ void TestVolumes::refusals_data()
         skipReason::dataOutside);
     row("NRRD data file in a list, out", {"a.nhdr", "a.raw"},
         {nrrd + "sizes: 4 3 2\ndata file: LIST\na.raw\nsub/../../x.raw\n", samples}, skipReason::dataOutside);
+    // ITK's MetaImage reader takes the first NDims it finds and reads that many numbers.
+    row("MetaImage dimensions given twice", {"a.mha"},
+        {"ObjectType = Image\nNDims = 2000000000 7\nNDims = 3\nDimSize = 4 3 2\nElementType = MET_SHORT\n"
+         "ElementDataFile = LOCAL\n"
+         + samples},
+        skipReason::badHeader);
+    // ITK's MetaImage reader divides by the step of a numbered pattern, whatever it is.
+    row("MetaImage data file pattern without a step", {"a.mhd"},
+        {meta + "DimSize = 4 3 2\nElementDataFile = s%03d.raw 1 2\n"}, skipReason::badHeader);
     row("MetaImage data file absolute", {"a.mhd"}, {meta + "DimSize = 4 3 2\nElementDataFile = /etc/passwd\n"},
         skipReason::dataOutside);
     const QByteArray whole = niftiBytes([](QByteArray &) {});

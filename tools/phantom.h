@@ -105,7 +105,8 @@ constexpr double niftiStepMm = 3.0;
 constexpr int niftiIntercept = -1024;
 constexpr double nrrdPixelMm = 1.0;
 constexpr double nrrdStepMm = 2.5;
-// Slice k's stored NIfTI sample and NRRD value at column c, row r.
+// Slice k's stored NIfTI sample and NRRD value (the density to four decimals) at
+// column c, row r.
 int niftiStored(int k, int c, int r);
 float nrrdValue(int k, int c, int r);
 bool writeHeadNifti(const QString &path, QString *error = nullptr);
