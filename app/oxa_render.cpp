@@ -1,4 +1,4 @@
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <cstdio>
@@ -8,8 +8,11 @@
 
 int main(int argc, char *argv[])
 {
-    // Pictures are drawn into memory only: no display and no platform plugin.
-    QCoreApplication app(argc, argv);
+    // Pictures are drawn into memory only, never on a display: the offscreen platform
+    // gives the fonts the overlays are written in.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("oxa-render"));
     QCoreApplication::setApplicationVersion(oxaVersion());
     QTextStream out(stdout);

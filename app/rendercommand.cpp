@@ -285,6 +285,8 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         if (!missing.isEmpty())
             throw Failure{QStringLiteral("missing slice files of the session: %1").arg(missing.join(", "))};
         scene.view = session.view;
+        scene.background = session.background;
+        scene.overlays = session.overlays;
         if (!sizeGiven) {
             width = session.width;
             height = session.height;

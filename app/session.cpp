@@ -195,6 +195,7 @@ QByteArray sessionToJson(const Session &s, const QDir &base)
                             {"scale", s.view.scale},
                             {"sampling", s.view.sampling == Sampling::Voxels ? "voxels" : "slices"}});
     root.insert("linkCrossSection", s.linkCSection);
+    root.insert("overlays", overlaysToJson(s.overlays));
     root.insert("sets", sets);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
@@ -224,7 +225,9 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
 
     Reader r;
     Session s;
-    r.onlyKeys(root, QString(), {"format", "version", "picture", "view", "linkCrossSection", "sets"});
+    r.onlyKeys(root, QString(), {"format", "version", "picture", "view", "linkCrossSection", "sets", "overlays"});
+    if (QString why; r.ok() && !overlaysFromJson(root.value("overlays"), "overlays", s.overlays, &why))
+        r.error = why;
 
     const QJsonObject picture = r.object(root, QString(), "picture");
     r.onlyKeys(picture, "picture", {"width", "height", "background"});

@@ -28,6 +28,7 @@ struct Session {
     int height = 256;
     bool linkCSection = true;
     QColor background{255, 255, 255};
+    Overlays overlays;
     std::vector<SessionSet> sets;
 };
 

@@ -88,6 +88,7 @@ void SliceDatas::clear()
         skipped.clear();
         spacing = Spacing();
         spacingUnit.clear();
+        patientAxes = PatientAxes();
     }
     for (SliceData *s : old)
         delete s;
@@ -235,11 +236,12 @@ void SliceDatas::filesSelected(QStringList files)
 
     Spacing setSpacing;
     QString setSpacingUnit;
+    PatientAxes setAxes;
     bool anyAccepted = setMinV < largestDouble && setMaxV > -largestDouble;
     std::vector<SliceData *> newSlices;
     Histogram h;
     try {
-        stackByPosition(accepted, acceptedNames, acceptedMeta, setSpacing, setSpacingUnit);
+        stackByPosition(accepted, acceptedNames, acceptedMeta, setSpacing, setSpacingUnit, &setAxes);
         newSlices.reserve(accepted.size());
         for (const auto &s : accepted)
             newSlices.push_back(s.get());
@@ -255,6 +257,7 @@ void SliceDatas::filesSelected(QStringList files)
         setMinV = largestDouble;
         setMaxV = -largestDouble;
         setSpacing = Spacing();
+        setAxes = PatientAxes();
         setSpacingUnit.clear();
     }
 
@@ -270,6 +273,7 @@ void SliceDatas::filesSelected(QStringList files)
         skipped.swap(skippedFiles);
         spacing = setSpacing;
         spacingUnit = setSpacingUnit;
+        patientAxes = setAxes;
         if (anyAccepted) {
             loaded = true;
             minTh = minV;

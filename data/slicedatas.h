@@ -82,6 +82,7 @@ public:
     QList<SkippedFile> skipped;
     Spacing spacing;
     QString spacingUnit;
+    PatientAxes patientAxes;  // of a DICOM series stacked by position
 
     // Frees every slice and resets size, range and thresholds under the write lock;
     // emits cleared() after releasing it. hist, histImage and histReady stay as they were.

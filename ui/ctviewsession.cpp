@@ -19,6 +19,7 @@ Session CtView::currentSession() const
     s.height = imgPixHeight();
     s.linkCSection = linkCSection_->isChecked();
     s.background = backgroundColor();
+    s.overlays = overlays();
     for (const SlicesCtrl *c : sCtrls)
         s.sets.push_back(SessionSet{c->settings(), c->acceptedFiles()});
     return s;
@@ -94,6 +95,7 @@ bool CtView::openSession(const QString &fname)
         const QSignalBlocker quiet(background_);
         setBackgroundColor(s.background);
     }
+    setOverlays(s.overlays);
     nx = s.view.nx;
     ny = s.view.ny;
     nz = s.view.nz;
