@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/renderoptions.h"
 #include "app/session.h"
 #include "data/slicedatas.h"
 #include "render/renderer.h"
@@ -186,7 +187,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Draws the maximum-intensity projection of slice files (one set, in stack order) or of a saved session."));
+        "Draws the picture of slice files (one set, in stack order) or of a saved session, as the window draws it."));
     const QCommandLineOption outputOpt({"o", "output"}, "Picture to write; the suffix picks the format.", "FILE");
     const QCommandLineOption sessionOpt("session", "Draw a saved session instead of FILE...", "FILE");
     const QCommandLineOption sizeOpt("size", "Picture size (default: the session's, else 256x256).", "WxH");
@@ -209,6 +210,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     const QCommandLineOption versionOpt("version", "Show the version.");
     parser.addOptions({outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, scaleOpt, infoOpt,
                        helpOpt, versionOpt});
+    DrawingOptions::addTo(parser);
     parser.addPositionalArgument("FILE", "Slice files of one set, in stack order.", "[FILE...]");
     if (!parser.parse(args))
         throw Failure{parser.errorText(), 2};
@@ -260,6 +262,9 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         if (!ok || pixelScale < 1 || pixelScale > 16)
             throw Failure{QStringLiteral("--scale takes a whole number from 1 to 16"), 2};
     }
+    DrawingOptions drawing;
+    if (QString why; !drawing.readFrom(parser, &why))
+        throw Failure{why, 2};
     const QString samplingText = parser.value(samplingOpt);
     if (parser.isSet(samplingOpt) && samplingText != QLatin1String("slices") && samplingText != QLatin1String("voxels"))
         throw Failure{QStringLiteral("--sampling takes slices or voxels"), 2};
@@ -305,8 +310,12 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         SliceDatas::ReadGuard guard(*sets.back().set);
         settings.push_back(settingsAfterLoad(s, loadOutcomeOf(*sets.back().set)));
     }
-    for (std::size_t i = 0; i < sets.size(); ++i)
+    drawing.applyTo(scene);
+    for (std::size_t i = 0; i < sets.size(); ++i) {
+        drawing.applyTo(settings[i]);
         scene.layers.push_back(sceneLayer(settings[i], sets[i].set.get()));
+        drawing.applyTo(scene.layers.back());
+    }
 
     if (infoOnly) {
         QJsonArray all;

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "app/rendercommand.h"
+#include "app/renderoptions.h"
 #include "app/session.h"
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
@@ -154,6 +155,8 @@ private slots:
     void overlaysInPictures();
     void sessionOverlays_data();
     void sessionOverlays();
+    void renderCommandOptions_data();
+    void renderCommandOptions();
     void renderCommandScale_data();
     void renderCommandScale();
 };
@@ -825,6 +828,103 @@ void TestFigures::sessionOverlays()
     QVERIFY(sessionFromJson(sessionToJson(read, QDir("/data")), QDir("/data"), again, &why));
     QCOMPARE(again.overlays.colorBar, read.overlays.colorBar);
     QCOMPARE(again.overlays.scaleBar, read.overlays.scaleBar);
+}
+
+void TestFigures::renderCommandOptions_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");  // part of the one line on a bad command line
+    QTest::newRow("every choice, as a session holds them")
+        << QStringList{"--projection", "composite", "--interpolation", "linear", "--colormap", "viridis", "--gamma",
+                       "0.7", "--above", "saturate", "--background", "black", "--overlays", "scalebar,colorbar"}
+        << 0 << "";
+    QTest::newRow("minimum, hot, directions")
+        << QStringList{"--projection", "minimum", "--colormap", "HOT", "--overlays", "orientation"} << 0 << "";
+    QTest::newRow("the window in the set's units") << QStringList{"--window", "0,200"} << 0 << "";
+    QTest::newRow("unknown projection") << QStringList{"--projection", "sum"} << 2 << "--projection takes";
+    QTest::newRow("gamma 0") << QStringList{"--gamma", "0"} << 2 << "--gamma takes";
+    QTest::newRow("one window end") << QStringList{"--window", "5"} << 2 << "--window takes";
+    QTest::newRow("window upside down") << QStringList{"--window", "9,3"} << 2 << "--window takes";
+    QTest::newRow("unknown background") << QStringList{"--background", "pink"} << 2 << "--background takes";
+    QTest::newRow("unknown overlay") << QStringList{"--overlays", "scalebar,grid"} << 2 << "--overlays takes";
+    QTest::newRow("unknown top rule") << QStringList{"--above", "clip"} << 2 << "--above takes";
+    QTest::newRow("unknown map") << QStringList{"--colormap", "jet"} << 2 << "--colormap takes one of ramp";
+}
+
+// oxa-render's drawing options give the picture of a session holding the same
+// choices for its set; --window sets the window in the set's units; bad values are
+// refused with one line and status 2.
+void TestFigures::renderCommandOptions()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    QStringList files;
+    for (int z = 0; z < 6; ++z) {
+        QImage img(24, 20, QImage::Format_Grayscale8);
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 24; ++x)
+                img.scanLine(y)[x] = uchar(x == 5 && y == 5 ? 100 : std::min(255.0, voxel(x, y, z, 24, 20, 6)));
+        files << dir.filePath(QStringLiteral("s%1.png").arg(z));
+        QVERIFY(img.save(files.last()));
+    }
+    auto render = [&](const QStringList &args, QString *text) {
+        QString out;
+        QTextStream o(&out), e(text);
+        return runRenderCommand(QStringList{"oxa-render"} + args, o, e);
+    };
+    QString message;
+    const QString withOptions = dir.filePath("options.png");
+    const int got = render(files + QStringList{"-o", withOptions, "--size", "24x20"} + options, &message);
+    QCOMPARE(got, status);
+    if (status != 0) {
+        QVERIFY2(message.contains(said), qPrintable(message));
+        QCOMPARE(message.count(QLatin1Char('\n')), 1);
+        return;
+    }
+    const QImage picture(withOptions);
+    if (options.contains("--window")) {
+        // Voxel (5, 5) holds 100 in every slice: half way up the window 0 .. 200.
+        mip::Params pr;
+        pr.vColor = QColor(0, 127, 127);
+        QCOMPARE(QColor(picture.pixel(5, 5)), QColor(mip::volumeRgb(pr, 128.0)));
+        return;
+    }
+    // The same choices from a session of these files.
+    Session s;
+    s.width = 24;
+    s.height = 20;
+    s.view.nz = Vec3{0, 0, 1};
+    SessionSet set;
+    set.files = files;
+    set.csNz = s.view.nz;
+    QString why;
+    {
+        SliceDatas loaded;
+        loaded.filesSelected(files);
+        SliceDatas::ReadGuard guard(loaded);
+        static_cast<LayerSettings &>(set) = settingsAfterLoad(set, loadOutcomeOf(loaded));
+    }
+    QCommandLineParser parser;
+    DrawingOptions::addTo(parser);
+    QVERIFY(parser.parse(QStringList{"oxa-render"} + options));
+    DrawingOptions drawing;
+    QVERIFY(drawing.readFrom(parser, &why));
+    drawing.applyTo(set);
+    Scene probe;
+    drawing.applyTo(probe);
+    s.background = probe.background;
+    s.overlays = probe.overlays;
+    s.sets = {set};
+    QVERIFY(writeSessionFile(dir.filePath("s.oxa"), s, &why));
+    const QString fromSession = dir.filePath("session.png");
+    QCOMPARE(render({"--session", dir.filePath("s.oxa"), "-o", fromSession}, &message), 0);
+    const QString diff = fixtures::firstDifference(picture, QImage(fromSession));
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    QCOMPARE(render(files + QStringList{"-o", dir.filePath("plain.png"), "--size", "24x20"}, &message), 0);
+    QVERIFY(picture != QImage(dir.filePath("plain.png")));
 }
 
 void TestFigures::renderCommandScale_data()
