@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,6 +19,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/animation.h"
 #include "app/renderoptions.h"
 #include "app/session.h"
 #include "data/slicedatas.h"
@@ -205,10 +207,14 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
                                       "Draw the picture at N times its pixels (1 to 16), the zoom scaled with it, so "
                                       "it frames the same view.",
                                       "N");
+    const QCommandLineOption animateOpt("animate",
+                                        "Write one picture per frame of the keyframes in FILE (FILE_000.png ...), "
+                                        "or one movie for .mp4, .webm, .gif.",
+                                        "FILE");
     const QCommandLineOption infoOpt("info", "Write no picture; print what each set holds as JSON.");
     const QCommandLineOption helpOpt({"h", "help"}, "Show this help.");
     const QCommandLineOption versionOpt("version", "Show the version.");
-    parser.addOptions({outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, scaleOpt, infoOpt,
+    parser.addOptions({outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, scaleOpt, animateOpt, infoOpt,
                        helpOpt, versionOpt});
     DrawingOptions::addTo(parser);
     parser.addPositionalArgument("FILE", "Slice files of one set, in stack order.", "[FILE...]");
@@ -271,8 +277,8 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     const QString suffix = QFileInfo(output).suffix().toLower();
     if (!infoOnly) {
         const bool knownSuffix = render::rasterFormats().contains(suffix) || suffix == QLatin1String("svg");
-        if (isMovie(suffix) && suffix != QLatin1String("gif") && turns == 0)
-            throw Failure{QStringLiteral("a movie needs --turntable N"), 2};
+        if (isMovie(suffix) && suffix != QLatin1String("gif") && turns == 0 && !parser.isSet(animateOpt))
+            throw Failure{QStringLiteral("a movie needs --turntable N or --animate FILE"), 2};
         if (!knownSuffix && !isMovie(suffix))
             throw Failure{QStringLiteral("cannot write pictures of type \"%1\"").arg(suffix), 2};
     }
@@ -339,7 +345,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
 
     // The views to draw: one, or a turn about the picture's vertical axis.
     std::vector<SceneView> views;
-    const int count = std::max(turns, 1);
+    int count = std::max(turns, 1);
     for (int k = 0; k < count; ++k)
         views.push_back(k == 0 ? start : render::turned(start, start.ny, 2.0 * pi * k / count));
     if (parser.isSet(fitOpt)) {
@@ -383,6 +389,23 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         frames.push_back(f);
     }
 
+    if (parser.isSet(animateOpt)) {
+        if (turns > 0)
+            throw Failure{QStringLiteral("give either --turntable or --animate, not both"), 2};
+        QFile file(parser.value(animateOpt));
+        if (!file.open(QIODevice::ReadOnly))
+            throw Failure{QStringLiteral("cannot read %1: %2").arg(parser.value(animateOpt), file.errorString())};
+        std::vector<Keyframe> keys;
+        QString why;
+        if (!parseKeyframes(file.read(qint64(16) << 20), frames.front().view, keys, &why))
+            throw Failure{QStringLiteral("%1: %2").arg(parser.value(animateOpt), why), 2};
+        std::vector<bool> fixed;
+        for (const LayerSettings &s : settings)
+            fixed.push_back(s.fixDir);
+        frames = animatedScenes(frames.front(), fixed, keys);
+        count = int(frames.size());
+        turns = count;
+    }
     render::Renderer renderer;
     if (isMovie(suffix)) {
         writeMovie(renderer, output, frames);

@@ -20,8 +20,9 @@ void DrawingOptions::addTo(QCommandLineParser &parser)
     parser.addOptions({
         {"projection", "maximum (default), minimum, mean or composite, for every set.", "MODE"},
         {"interpolation", "nearest (default) or linear, for every set.", "RULE"},
-        {"colormap", "ramp (white to the set's colour, default), grey, inverted-grey, hot, viridis, magma, inferno "
-                     "or cividis.",
+        {"colormap",
+         "ramp (white to the set's colour, default), grey, inverted-grey, hot, viridis, magma, inferno "
+         "or cividis.",
          "MAP"},
         {"gamma", "Gamma of the colours, 0.05 to 20 (default 1).", "G"},
         {"above", "Values at the top of the window: vanish (default) or saturate.", "RULE"},
@@ -64,7 +65,8 @@ bool DrawingOptions::readFrom(const QCommandLineParser &parser, QString *error)
         bool ok = false;
         const double g = parser.value("gamma").toDouble(&ok);
         if (!ok || !(g >= render::minGamma && g <= render::maxGamma))
-            return fail(QStringLiteral("--gamma takes a number from %1 to %2").arg(render::minGamma).arg(render::maxGamma));
+            return fail(
+                QStringLiteral("--gamma takes a number from %1 to %2").arg(render::minGamma).arg(render::maxGamma));
         gamma = g;
     }
     if (parser.isSet("above")) {
