@@ -95,6 +95,7 @@ void SliceDatas::clear()
         spacing = Spacing();
         spacingUnit.clear();
         volume = VolumeInfo();
+        patientAxes = PatientAxes();
     }
     if (const std::shared_ptr<SetSpace> s = space())
         s->release(this);
@@ -274,11 +275,12 @@ void SliceDatas::filesSelected(QStringList files)
 
     Spacing setSpacing;
     QString setSpacingUnit;
+    PatientAxes setAxes;
     bool anyAccepted = setMinV < largestDouble && setMaxV > -largestDouble;
     std::vector<SliceData *> newSlices;
     Histogram h;
     try {
-        stackByPosition(accepted, acceptedNames, acceptedMeta, setSpacing, setSpacingUnit);
+        stackByPosition(accepted, acceptedNames, acceptedMeta, setSpacing, setSpacingUnit, &setAxes);
         newSlices.reserve(accepted.size());
         for (const auto &s : accepted)
             newSlices.push_back(s.get());
@@ -294,6 +296,7 @@ void SliceDatas::filesSelected(QStringList files)
         setMinV = largestDouble;
         setMaxV = -largestDouble;
         setSpacing = Spacing();
+        setAxes = PatientAxes();
         setSpacingUnit.clear();
     }
     // A direction whose file was left out after all (its slices of another size, or
@@ -317,6 +320,7 @@ void SliceDatas::filesSelected(QStringList files)
         spacing = setSpacing;
         spacingUnit = setSpacingUnit;
         volume = setVolume;
+        patientAxes = setAxes;
         if (anyAccepted) {
             loaded = true;
             minTh = minV;

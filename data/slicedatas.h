@@ -89,6 +89,7 @@ public:
     // The direction of the axes and the volume count of the first accepted file that
     // states a direction (the volume formats do), else the defaults.
     VolumeInfo volume;
+    PatientAxes patientAxes;  // of a DICOM series stacked by position
 
     // Frees every slice and resets size, range and thresholds under the write lock;
     // emits cleared() after releasing it. hist, histImage and histReady stay as they were.

@@ -11,6 +11,7 @@
 #include "data/spacing.h"
 #include "render/colormap.h"
 #include "render/drawmodes.h"
+#include "render/overlays.h"
 #include "render/vec3.h"
 
 class QPainter;
@@ -72,6 +73,7 @@ struct Scene {
     int frameWidth = 256;
     int frameHeight = 256;
     QColor background{255, 255, 255};  // opaque; the sets are drawn over it
+    Overlays overlays;  // drawn over everything
     std::vector<SceneLayer> layers;
 };
 
@@ -119,7 +121,7 @@ void drawFrame(QPainter &p, const SceneView &v, int frameW, int frameH, int ss, 
 QStringList rasterFormats();
 
 // What an SVG draws over the embedded picture: the near edges of each shown
-// frame as vector lines. Made from a scene in the thread that owns its sets;
+// frame as vector lines, and the overlays. Made from a scene in the thread that owns its sets;
 // holds no reference to them.
 struct SvgOverlay {
     struct Box {
@@ -131,6 +133,7 @@ struct SvgOverlay {
     int frameWidth = 0;
     int frameHeight = 0;
     std::vector<Box> boxes;
+    render::OverlayInfo overlays;  // drawn as vectors over the frames
 };
 SvgOverlay svgOverlay(const Scene &s);
 
