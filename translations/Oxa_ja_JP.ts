@@ -653,10 +653,6 @@
         <translation>読めないデータ型(カラー、ベクトル、複素数、64 ビット整数)</translation>
     </message>
     <message>
-        <source>NIfTI-2, which this system&apos;s ITK does not read</source>
-        <translation>このシステムの ITK では読めない NIfTI-2</translation>
-    </message>
-    <message>
         <source>its size does not match its raw description</source>
         <translation>ファイルの大きさが raw の記述と合わない</translation>
     </message>
