@@ -96,6 +96,7 @@ void SliceDatas::clear()
         spacingUnit.clear();
         volume = VolumeInfo();
         patientAxes = PatientAxes();
+        stream.reset();
     }
     if (const std::shared_ptr<SetSpace> s = space())
         s->release(this);
@@ -186,6 +187,7 @@ void SliceDatas::filesSelected(QStringList files)
     QList<SkippedFile> skippedFiles;
     std::vector<AcceptedFile> acceptedMeta;
     VolumeInfo setVolume;
+    std::shared_ptr<StreamedVolume> setStream;
     bool volumeAccepted = false;  // setVolume came with a file that was kept
     const std::shared_ptr<SetSpace> setSpace = space();
     int setWidth = 0;
@@ -258,6 +260,8 @@ void SliceDatas::filesSelected(QStringList files)
                 continue;
             }
             volumeAccepted = volumeAccepted || file.volume.hasDirection;
+            if (acceptedNames.isEmpty())
+                setStream = file.stream;
             meta.hasSpacing = file.hasSpacing;
             meta.spacing = file.spacing;
             meta.spacingUnit = file.spacingUnit;
@@ -321,6 +325,8 @@ void SliceDatas::filesSelected(QStringList files)
         spacingUnit = setSpacingUnit;
         volume = setVolume;
         patientAxes = setAxes;
+        // Chunks stand for the set only while its one file is all it holds.
+        stream = anyAccepted && acceptedFiles.size() == 1 ? setStream : nullptr;
         if (anyAccepted) {
             loaded = true;
             minTh = minV;

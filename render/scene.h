@@ -36,6 +36,9 @@ struct SceneView {
     Sampling sampling = Sampling::Slices;
 };
 
+// Whether a set's finer levels in chunks are drawn (see SceneLayer::finerLevels).
+enum class FinerLevels { off, ask, read };
+
 // How one slice set is drawn. The set is not owned; the drawing takes its read
 // lock, so the set may be loaded in another thread meanwhile.
 struct SceneLayer {
@@ -61,6 +64,11 @@ struct SceneLayer {
     // exact; used only while it was made from the set's current slices, on the
     // raster path, with rays sampled across the slices.
     std::shared_ptr<const render::CoarseSet> coarse;
+    // For a set with finer levels in chunks (SliceDatas::stream), on the raster path:
+    // draw the level the view calls for from them, either asking for the chunks not in
+    // memory and drawing those places from coarser levels meanwhile, or reading them
+    // first; off: from the slices, as any set.
+    FinerLevels finerLevels = FinerLevels::off;
 };
 
 // Everything a picture is drawn from. Layers are drawn in order, later over earlier.
