@@ -1,5 +1,7 @@
 #include "ui/ctview.h"
 
+#include <QTimer>
+
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QDeadlineTimer>
@@ -49,6 +51,17 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     coarseDrag_ = cfg.get("coarse_drag", "1").trimmed() != QLatin1String("0");
     renderer_ = std::make_unique<render::Renderer>();
     space_ = std::make_shared<SetSpace>();
+    refineTimer_ = new QTimer(this);
+    refineTimer_->setSingleShot(true);
+    refineTimer_->setInterval(150);
+    refineWatcher_ = new QFutureWatcher<QImage>(this);
+    connect(refineTimer_, &QTimer::timeout, this, &CtView::startRefinement);
+    connect(refineWatcher_, &QFutureWatcher<QImage>::finished, this, &CtView::refinementDone);
+    connect(renderer_.get(), &render::Renderer::chunksArrived, this, [this] {
+        // A view still moving is drawn once it stops; one still being drawn, again after.
+        if (!refineTimer_->isActive())
+            startRefinement();
+    });
 
     saveImage_->setToolTip(tr("Supported File Types are : %1\n and also SVG.").arg(imgFormats.join(' ')));
     const QString sizeTip = tr("Width and height of the picture in pixels; small sizes turn quickly");
@@ -151,6 +164,7 @@ CtView::~CtView()
 {
     // A picture still being written is finished, not cut off, before the sets go.
     finishSaves();
+    finishRefinement();
     // Each panel stops and joins its loader thread in its own destructor.
     qDeleteAll(sCtrls);
     sCtrls.clear();
@@ -215,6 +229,7 @@ bool CtView::detachSliceSet(SlicesCtrl *s)
     if (i <= 0)
         return false;
     finishSaves();
+    finishRefinement();
     sCtrls.removeAt(i);
     disconnect(s, nullptr, this, nullptr);
     disconnect(this, nullptr, s, nullptr);

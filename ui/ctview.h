@@ -30,6 +30,7 @@ class QComboBox;
 class QFileDialog;
 class QMessageBox;
 class QSettings;
+class QTimer;
 class SetSpace;
 struct Session;
 class SlicesCtrl;
@@ -248,6 +249,25 @@ private:
     double exactMs_ = 0.0;  // the last frame drawn exactly, and its size
     qint64 exactPixels_ = 0;
     bool coarseShown_ = false;  // the picture is a coarse one
+
+    // Sets with finer levels in chunks (ctviewstream.cpp): the picture is drawn first
+    // from the level their slices hold; once the view has been still for a moment it
+    // is drawn again in the background at the level the view calls for, the chunks
+    // not yet in drawn from coarser levels and asked for, and again as they come in.
+    // Only the newest view's picture is shown, always whole.
+    void scheduleRefinement();
+    void startRefinement();
+    void refinementDone();
+    // Waits for a background drawing to end (before panels or the window go).
+    void finishRefinement();
+    bool refinementWanted() const;
+    QTimer *refineTimer_ = nullptr;
+    QFutureWatcher<QImage> *refineWatcher_ = nullptr;
+    int refineGeneration_ = 0;  // counts the views; a drawing of an older one is dropped
+    int refineStarted_ = -1;  // the view the running drawing is of
+    bool refineAgain_ = false;  // chunks came in while it ran
+    int refineRounds_ = 0;  // drawings of the same view, bounded
+    qint64 refineMissing_ = -1;  // chunks the last one lacked
 
     // Tests reach the private slots through this one door.
     friend struct CtViewTestAccess;

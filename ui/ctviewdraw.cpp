@@ -136,6 +136,7 @@ void CtView::paintPImg0(QPainter &p, int pw, int ph)
     p.end();
     dispA_->update();
     updateSliceViews();
+    scheduleRefinement();
 }
 
 void CtView::draw(QPainter *p)

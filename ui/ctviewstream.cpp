@@ -1,0 +1,94 @@
+#include "ui/ctview.h"
+
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include "data/slicedatas.h"
+#include "data/streamedvolume.h"
+#include "render/renderer.h"
+#include "render/streamdraw.h"
+#include "ui/slicesctrl.h"
+
+namespace {
+
+// Drawings of one view at most: chunks that do not stay in memory (a view needing more
+// than the cache holds) would otherwise be asked for again and again.
+constexpr int maxRefineRounds = 8;
+
+}  // namespace
+
+bool CtView::refinementWanted() const
+{
+    const SceneView v = view();
+    for (const SlicesCtrl *s : sCtrls) {
+        const SceneLayer layer = layerOf(s);
+        if (!layer.showVolume)
+            continue;
+        SliceDatas::ReadGuard guard(s->sliceDatas);
+        const std::shared_ptr<StreamedVolume> stream = s->sliceDatas.stream;
+        if (stream && render::streamLevelFor(v, layer, *stream) < stream->heldLevel())
+            return true;
+    }
+    return false;
+}
+
+void CtView::scheduleRefinement()
+{
+    // Every new picture makes the drawings of the views before it out of date.
+    ++refineGeneration_;
+    refineRounds_ = 0;
+    refineMissing_ = -1;
+    if (pImg.isNull() || coarseShown_ || !refinementWanted()) {
+        refineTimer_->stop();
+        return;
+    }
+    refineTimer_->start();
+}
+
+void CtView::startRefinement()
+{
+    if (refineWatcher_->isRunning()) {
+        refineAgain_ = true;
+        return;
+    }
+    if (pImg.isNull() || refineRounds_ >= maxRefineRounds || !refinementWanted())
+        return;
+    Scene sc = scene(pImg.width(), pImg.height());
+    for (SceneLayer &layer : sc.layers)
+        layer.finerLevels = FinerLevels::ask;
+    ++refineRounds_;
+    refineStarted_ = refineGeneration_;
+    render::Renderer *renderer = renderer_.get();
+    refineWatcher_->setFuture(QtConcurrent::run([renderer, sc] { return renderer->renderScene(sc); }));
+}
+
+void CtView::refinementDone()
+{
+    const QImage picture = refineWatcher_->result();
+    const render::Renderer::StreamedFrame frame = renderer_->lastStreamedFrame();
+    const bool current = refineStarted_ == refineGeneration_;
+    if (current && !picture.isNull() && picture.size() == pImg.size()) {
+        pImg = picture;
+        dispA_->update();
+    }
+    // Drawn again when chunks came in meanwhile, or for the newest view; a view whose
+    // drawing lacks as many chunks as the one before has what the cache can give.
+    const bool progress = refineMissing_ < 0 || frame.missing < refineMissing_;
+    refineMissing_ = frame.missing;
+    if (!current) {
+        refineRounds_ = 0;
+        refineMissing_ = -1;
+        if (!refineTimer_->isActive())
+            startRefinement();
+    } else if (refineAgain_ && frame.missing > 0 && progress) {
+        startRefinement();
+    }
+    refineAgain_ = false;
+}
+
+void CtView::finishRefinement()
+{
+    refineTimer_->stop();
+    ++refineGeneration_;
+    refineWatcher_->waitForFinished();
+}
