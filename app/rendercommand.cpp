@@ -389,6 +389,9 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         drawing.applyTo(settings[i]);
         scene.layers.push_back(sceneLayer(settings[i], sets[i].set.get()));
         drawing.applyTo(scene.layers.back());
+        // A set with finer levels in chunks is drawn at the level the view calls for,
+        // its chunks read before the picture is made.
+        scene.layers.back().finerLevels = FinerLevels::read;
     }
 
     if (parser.isSet(infoOpt)) {
