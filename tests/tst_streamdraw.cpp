@@ -82,17 +82,24 @@ public:
         const auto it = held_chunks_.find(std::make_tuple(level, z, y, x));
         return it == held_chunks_.end() ? nullptr : it->second;
     }
+    ~MemoryPyramid() override
+    {
+        for (std::thread &t : loads_)
+            t.join();
+    }
+
     void request(int level, qint64 z, qint64 y, qint64 x, std::function<void()> arrived) override
     {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             ++requests_;
         }
-        std::thread([this, level, z, y, x, arrived] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        loads_.emplace_back([this, level, z, y, x, arrived] {
             get(level, z, y, x);
             if (arrived)
                 arrived();
-        }).detach();
+        });
     }
     Chunk get(int level, qint64 z, qint64 y, qint64 x) override
     {
@@ -123,7 +130,7 @@ public:
     }
     void settle()
     {
-        // Detached loads end by themselves; wait until every one asked for is held.
+        // Wait until every chunk asked for is held.
         for (int i = 0; i < 500; ++i) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -160,6 +167,7 @@ private:
     mutable std::mutex mutex_;
     std::map<std::tuple<int, qint64, qint64, qint64>, Chunk> held_chunks_;
     int requests_ = 0;
+    std::vector<std::thread> loads_;  // one per chunk asked for, joined at the end
 };
 
 // Fills set with level k of the pyramid, as a reader makes its slices.
