@@ -186,6 +186,7 @@ void SliceDatas::filesSelected(QStringList files)
     std::vector<AcceptedFile> acceptedMeta;
     VolumeInfo setVolume;
     bool volumeAccepted = false;  // setVolume came with a file that was kept
+    VolumeInfo levelsFrom;        // the first kept file of a multi-resolution volume
     const std::shared_ptr<SetSpace> setSpace = space();
     int setWidth = 0;
     int setHeight = 0;
@@ -257,6 +258,8 @@ void SliceDatas::filesSelected(QStringList files)
                 continue;
             }
             volumeAccepted = volumeAccepted || file.volume.hasDirection;
+            if (file.volume.finestSize[0] > 0 && levelsFrom.finestSize[0] == 0)
+                levelsFrom = file.volume;
             meta.hasSpacing = file.hasSpacing;
             meta.spacing = file.spacing;
             meta.spacingUnit = file.spacingUnit;
@@ -302,6 +305,13 @@ void SliceDatas::filesSelected(QStringList files)
         setVolume = VolumeInfo();
         if (setSpace)
             setSpace->release(this);
+    }
+    if (anyAccepted && levelsFrom.finestSize[0] > 0) {
+        if (!setVolume.hasDirection)
+            setVolume.volumes = levelsFrom.volumes;
+        setVolume.level = levelsFrom.level;
+        setVolume.levels = levelsFrom.levels;
+        std::copy(levelsFrom.finestSize, levelsFrom.finestSize + 3, setVolume.finestSize);
     }
 
     {

@@ -46,6 +46,9 @@ qint64 sliceBytes(const SliceData &s);
 // A refusal is remembered, so that a file that gives nothing for it is skipped as
 // "not enough memory for this slice".
 bool reserveSliceMemory(qint64 bytes);
+// The same, for a reader that has a smaller choice when bytes do not fit (a coarser
+// level of a multi-resolution volume): a refusal is not remembered.
+bool reserveSliceMemoryIfFree(qint64 bytes);
 
 // Where a DICOM slice lies, for stacking a series by position.
 struct DicomPlacement {

@@ -1,0 +1,137 @@
+#include "data/zarrvolume.h"
+
+#include <QDir>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <vector>
+
+#include "data/slicefile.h"
+#include "data/zarrchunks.h"
+
+namespace {
+
+// The memory one level needs while it is read: its slices, a slab of stored samples
+// one chunk deep, and one chunk. -1 when the level may not be held at all.
+qint64 levelNeeds(const ZarrArrayMeta &a)
+{
+    const qint64 w = a.width(), h = a.height(), d = a.depth();
+    if (!sliceSizeAllowed(w, h) || d > maxStackFilePoints || w * h > maxStackFilePoints / d)
+        return -1;
+    const SampleLayout l = a.layout();
+    const qint64 kept = keptSliceBytes(l, int(w), int(h));
+    const qint64 slab = std::min(a.chunkDepth(), d) * w * h * sampleTypeBytes(l.type);
+    const qint64 chunk = a.chunkBytes();
+    const qint64 limit = std::numeric_limits<qint64>::max() / 4;
+    if (kept > limit / d || chunk > limit)
+        return -1;
+    return kept * d + slab + chunk;
+}
+
+}  // namespace
+
+QString zarrLevelDir(const QString &dir, const ZarrImage &image, std::size_t k)
+{
+    return QDir::cleanPath(QDir(dir).filePath(image.levels[k].path));
+}
+
+const char *readZarrSlab(const QString &arrayDir, const ZarrArrayMeta &meta, qint64 z0, qint64 z1, unsigned char *dest)
+{
+    const qint64 w = meta.width(), h = meta.height();
+    const qint64 cd = meta.chunkDepth(), ch = meta.chunkHeight(), cw = meta.chunkWidth();
+    const int bytes = sampleTypeBytes(meta.type);
+    const ZarrChunkIndex grid = zarrChunkGrid(meta);
+    std::vector<unsigned char> chunk;
+    for (qint64 cz = z0 / cd; cz * cd < z1; ++cz) {
+        for (qint64 cy = 0; cy < grid.y; ++cy) {
+            for (qint64 cx = 0; cx < grid.x; ++cx) {
+                const char *why = nullptr;
+                if (readZarrChunk(arrayDir, meta, ZarrChunkIndex{cz, cy, cx}, chunk, &why) == ZarrChunkState::fault)
+                    return why;
+                // Only the part of the chunk inside the array and the slab is copied; the
+                // chunk's own rows are cw samples long whatever the array's edge.
+                const qint64 zFrom = std::max(z0, cz * cd), zTo = std::min(z1, (cz + 1) * cd);
+                const qint64 rows = std::min(ch, h - cy * ch), cols = std::min(cw, w - cx * cw);
+                for (qint64 z = zFrom; z < zTo; ++z) {
+                    for (qint64 r = 0; r < rows; ++r) {
+                        const unsigned char *from = chunk.data() + (((z - cz * cd) * ch + r) * cw) * bytes;
+                        unsigned char *to = dest + (((z - z0) * h + cy * ch + r) * w + cx * cw) * bytes;
+                        std::memcpy(to, from, std::size_t(cols * bytes));
+                    }
+                }
+            }
+        }
+    }
+    return nullptr;
+}
+
+bool readZarrVolume(const QString &dir, SliceFile &out) noexcept
+{
+    try {
+        if (!isZarrFolder(dir))
+            return false;
+        ZarrImage image;
+        if (const char *why = readZarrImage(dir, image)) {
+            out.reason = QString::fromLatin1(why);
+            return true;
+        }
+        // The finest level that may be held and fits what is left of the budget.
+        std::size_t chosen = image.levels.size();
+        const char *why = skipReason::tooManyVoxels;
+        for (std::size_t k = 0; k < image.levels.size() && chosen == image.levels.size(); ++k) {
+            const qint64 needs = levelNeeds(image.levels[k].array);
+            if (needs < 0)
+                continue;
+            if (reserveSliceMemoryIfFree(needs))
+                chosen = k;
+            else
+                why = skipReason::noMemory;
+        }
+        if (chosen == image.levels.size()) {
+            out.reason = QString::fromLatin1(why);
+            return true;
+        }
+        const ZarrLevel &level = image.levels[chosen];
+        const ZarrArrayMeta &a = level.array;
+        const qint64 w = a.width(), h = a.height(), d = a.depth();
+        const SampleLayout layout = a.layout();
+        const qint64 sliceSamples = w * h * sampleTypeBytes(layout.type);
+        std::vector<unsigned char> slab(std::size_t(std::min(a.chunkDepth(), d) * sliceSamples));
+        const QString arrayDir = zarrLevelDir(dir, image, chosen);
+        for (qint64 z0 = 0; z0 < d; z0 += a.chunkDepth()) {
+            const qint64 z1 = std::min(d, z0 + a.chunkDepth());
+            if (const char *bad = readZarrSlab(arrayDir, a, z0, z1, slab.data())) {
+                out.slices.clear();
+                out.reason = QString::fromLatin1(bad);
+                return true;
+            }
+            for (qint64 z = z0; z < z1; ++z) {
+                std::unique_ptr<SliceData> s =
+                    makeVolumeSlice(slab.data() + (z - z0) * sliceSamples, int(w), int(h), layout);
+                if (!s) {
+                    out.slices.clear();
+                    out.reason = QString::fromLatin1(skipReason::noMemory);
+                    return true;
+                }
+                out.slices.push_back(std::move(s));
+            }
+        }
+        out.hasSpacing = true;
+        out.spacing = level.spacing;
+        out.spacingUnit = image.unit;
+        out.volume.volumes = image.volumes;
+        out.volume.level = int(chosen);
+        out.volume.levels = int(image.levels.size());
+        const ZarrArrayMeta &finest = image.levels.front().array;
+        out.volume.finestSize[0] = finest.width();
+        out.volume.finestSize[1] = finest.height();
+        out.volume.finestSize[2] = finest.depth();
+        return true;
+    } catch (const std::exception &) {
+        out.slices.clear();
+        out.reason = QString::fromLatin1(skipReason::noMemory);
+        return true;
+    }
+}
