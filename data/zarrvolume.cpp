@@ -13,12 +13,19 @@
 
 namespace {
 
+constexpr qint64 maxChunksRead = qint64(1) << 22;
+
 // The memory one level needs while it is read: its slices, a slab of stored samples
 // one chunk deep, and one chunk. -1 when the level may not be held at all.
 qint64 levelNeeds(const ZarrArrayMeta &a)
 {
     const qint64 w = a.width(), h = a.height(), d = a.depth();
     if (!sliceSizeAllowed(w, h) || d > maxStackFilePoints || w * h > maxStackFilePoints / d)
+        return -1;
+    // Every chunk is looked for, so a level of tiny chunks would take long to read
+    // even when their files are missing.
+    const ZarrChunkIndex grid = zarrChunkGrid(a);
+    if (grid.z * grid.y * grid.x > maxChunksRead)
         return -1;
     const SampleLayout l = a.layout();
     const qint64 kept = keptSliceBytes(l, int(w), int(h));

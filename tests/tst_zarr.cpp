@@ -18,6 +18,8 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -25,6 +27,7 @@
 
 #include "app/convertcommand.h"
 #include "app/rendercommand.h"
+#include "data/chunkcache.h"
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
 #include "data/slicefile.h"
@@ -223,6 +226,7 @@ private slots:
     void refused_data();
     void refused();
     void levelFitsBudget();
+    void chunkCache();
     void convertCommand_data();
     void convertCommand();
     void renderInfoAndMemory();
@@ -441,6 +445,57 @@ void TestZarr::levelFitsBudget()
     SliceDatas::ReadGuard guard(*set);
     QVERIFY(!set->loaded);
     QCOMPARE(set->skipped.first().reason, QString::fromLatin1(skipReason::noMemory));
+}
+
+void TestZarr::chunkCache()
+{
+    // 64^3 bytes in 16^3 chunks of 4 KiB, within a limit of three chunks.
+    QTemporaryDir tmp;
+    const QString dir = tmp.filePath("c.zarr");
+    ZarrPyramidWriter::Options o;
+    o.chunk = o.chunkDepth = 16;
+    o.type = SampleType::u8;
+    const auto f = [](int x, int y, int z) { return x < 16 && y < 16 && z < 16 ? 0.0 : double((x + y + z) % 200 + 1); };
+    QCOMPARE(writePyramid(dir, 64, 64, 64, o, f), QString());
+    ZarrImage image;
+    QCOMPARE(readZarrImage(dir, image), nullptr);
+    std::vector<QString> dirs;
+    std::vector<ZarrArrayMeta> metas;
+    for (std::size_t k = 0; k < image.levels.size(); ++k) {
+        dirs.push_back(zarrLevelDir(dir, image, k));
+        metas.push_back(image.levels[k].array);
+    }
+    ChunkCache cache(dirs, metas, 3 * 4096);
+    const auto key = [](qint64 z, qint64 y, qint64 x) { return ChunkCache::Key{0, ZarrChunkIndex{z, y, x}}; };
+    const ChunkCache::Chunk first = cache.get(key(0, 0, 0));
+    QVERIFY(first);
+    QVERIFY2(std::all_of(first->begin(), first->end(), [](unsigned char b) { return b == 0; }),
+             "a chunk left out reads as the fill value");
+    const ChunkCache::Chunk b = cache.get(key(1, 2, 3));
+    QVERIFY(b);
+    QCOMPARE(int((*b)[std::size_t((5 * 16 + 6) * 16 + 7)]), int(f(3 * 16 + 7, 2 * 16 + 6, 16 + 5)));
+    QVERIFY(cache.get(key(0, 0, 1)));
+    QCOMPARE(cache.bytesHeld(), qint64(3 * 4096));
+    QVERIFY(cache.find(key(0, 0, 0)));  // now the most recently used
+    QVERIFY(cache.get(key(3, 3, 3)));
+    QVERIFY2(!cache.find(key(1, 2, 3)), "the least recently used chunk is dropped");
+    QVERIFY(cache.find(key(0, 0, 0)) && cache.find(key(0, 0, 1)));
+    QCOMPARE(int((*b)[0]), int(f(48, 32, 16)));  // a reader keeps what it holds
+
+    std::atomic<int> loaded{0};
+    cache.request(key(2, 2, 2), [&loaded](const ChunkCache::Key &) { ++loaded; });
+    cache.request(key(2, 2, 2), [&loaded](const ChunkCache::Key &) { ++loaded; });
+    cache.waitForLoads();
+    QCOMPARE(loaded.load(), 1);
+    QVERIFY(cache.find(key(2, 2, 2)));
+    QCOMPARE(cache.bytesHeld(), qint64(3 * 4096));
+
+    // Outside the grid, and a damaged chunk: nothing, counted once each.
+    QVERIFY(!cache.get(key(4, 0, 0)));
+    writeFile(dirs[0] + "/1/1/1", "damaged");
+    QVERIFY(!cache.get(key(1, 1, 1)));
+    QVERIFY(!cache.get(key(1, 1, 1)));
+    QCOMPARE(cache.faults(), 2);
 }
 
 void TestZarr::convertCommand_data()
