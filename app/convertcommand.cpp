@@ -9,6 +9,7 @@
 #include <QTextStream>
 
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <memory>
@@ -120,11 +121,45 @@ template <typename T> bool storeRow(const double *v, int n, unsigned char *dst)
     return true;
 }
 
+// The common slices whose stored form is already the samples: rows copied as they are
+// (16-bit signed words less their bias). False for any other slice.
+bool copiedAsStored(const SliceData &s, SampleType t, unsigned char *dst)
+{
+    const std::size_t w = std::size_t(s.width);
+    const QImage::Format f = s.image.format();
+    const bool plain = s.rescaleSlope == 1.0 && s.rescaleIntercept == 0.0;
+    if (!s.isImage && !s.floats.empty() && t == SampleType::f32) {
+        std::memcpy(dst, s.floats.data(), s.floats.size() * sizeof(float));
+        return true;
+    }
+    if (!s.isImage || !plain)
+        return false;
+    if (f == QImage::Format_Grayscale8 && t == SampleType::u8) {
+        for (int y = 0; y < s.height; ++y)
+            std::memcpy(dst + std::size_t(y) * w, s.image.constScanLine(y), w);
+        return true;
+    }
+    if (f != QImage::Format_Grayscale16
+        || !((t == SampleType::u16 && s.storedBias == 0) || (t == SampleType::s16 && s.storedBias == 32768)))
+        return false;
+    for (int y = 0; y < s.height; ++y) {
+        const quint16 *from = reinterpret_cast<const quint16 *>(s.image.constScanLine(y));
+        quint16 *to = reinterpret_cast<quint16 *>(dst) + std::size_t(y) * w;
+        // Less the bias of 32768 is the top bit flipped: the two's complement word.
+        const quint16 flip = s.storedBias == 32768 ? 0x8000 : 0;
+        for (std::size_t x = 0; x < w; ++x)
+            to[x] = quint16(from[x] ^ flip);
+    }
+    return true;
+}
+
 // The slice's values as samples of type t; false when one cannot be kept exactly.
 bool samplesOf(const SliceData &s, SampleType t, std::vector<unsigned char> &dst)
 {
     const int bytes = sampleTypeBytes(t);
     dst.resize(std::size_t(s.width) * std::size_t(s.height) * std::size_t(bytes));
+    if (copiedAsStored(s, t, dst.data()))
+        return true;
     std::vector<double> row(std::size_t(s.width));
     for (int y = 0; y < s.height; ++y) {
         s.rowValues(y, row.data());
@@ -285,14 +320,14 @@ void convertZarr(const QString &dir, Conversion &c)
     // A slab as deep as a chunk when it fits, else slice by slice (each chunk is then
     // decoded once per slice it holds).
     const qint64 step = std::max<qint64>(1, std::min(a.chunkDepth(), inputLimit / 2 / sliceBytes));
-    if (sliceBytes > inputLimit / 2 || a.chunkBytes() > inputLimit / 2)
+    if (sliceBytes > inputLimit / 2 || a.chunkBytes() > inputLimit / 4)
         throw Failure{QStringLiteral("%1: its slices or chunks are too large to convert").arg(dir)};
     c.setSpacing(image.levels.front().spacing, image.unit);
     std::vector<unsigned char> slab(std::size_t(step * sliceBytes));
     const QString arrayDir = zarrLevelDir(dir, image, 0);
     for (qint64 z0 = 0; z0 < d; z0 += step) {
         const qint64 z1 = std::min(d, z0 + step);
-        if (const char *why = readZarrSlab(arrayDir, a, z0, z1, slab.data()))
+        if (const char *why = readZarrSlab(arrayDir, a, z0, z1, slab.data(), 2))
             throw Failure{QStringLiteral("%1: %2").arg(dir, QString::fromLatin1(why))};
         for (qint64 z = z0; z < z1; ++z) {
             std::unique_ptr<SliceData> s =

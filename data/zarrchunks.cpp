@@ -15,7 +15,9 @@
 
 namespace {
 
-constexpr int compressionLevel = 5;
+// The fastest level of each compressor: blosc's level 1 is zstd's level 1 inside, which
+// on noisy 16-bit scans gives nine tenths of level 5's saving at ten times its speed.
+constexpr int compressionLevel = 1;
 
 const char *inflateExactly(const QByteArray &stored, bool gzip, std::vector<unsigned char> &out)
 {

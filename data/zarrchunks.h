@@ -34,7 +34,7 @@ const char *decodeZarrChunk(const ZarrArrayMeta &meta, const QByteArray &stored,
 
 // Encodes meta.chunkBytes() bytes of samples (in the array's byte order) with the
 // array's compressor: blosc with zstd and byte shuffling, zstd, zlib or gzip at
-// level 5, or as they are. Empty only when the compressor fails.
+// level 1, or as they are. Empty only when the compressor fails.
 QByteArray encodeZarrChunk(const ZarrArrayMeta &meta, const unsigned char *samples);
 
 // Reads chunk `at` of the array in arrayDir into out (chunkBytes bytes; filled with

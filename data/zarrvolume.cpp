@@ -3,17 +3,25 @@
 #include <QDir>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <exception>
 #include <limits>
 #include <vector>
 
 #include "data/slicefile.h"
+#include "data/workpool.h"
 #include "data/zarrchunks.h"
 
 namespace {
 
 constexpr qint64 maxChunksRead = qint64(1) << 22;
+
+// Threads that decode the chunks of a level, each with a chunk of its own.
+int decodeThreads()
+{
+    return std::min(workpool::threads(), 8);
+}
 
 // The memory one level needs while it is read: its slices, a slab of stored samples
 // one chunk deep, and one chunk. -1 when the level may not be held at all.
@@ -30,7 +38,7 @@ qint64 levelNeeds(const ZarrArrayMeta &a)
     const SampleLayout l = a.layout();
     const qint64 kept = keptSliceBytes(l, int(w), int(h));
     const qint64 slab = std::min(a.chunkDepth(), d) * w * h * sampleTypeBytes(l.type);
-    const qint64 chunk = a.chunkBytes();
+    const qint64 chunk = a.chunkBytes() * decodeThreads();
     const qint64 limit = std::numeric_limits<qint64>::max() / 4;
     if (kept > limit / d || chunk > limit)
         return -1;
@@ -44,34 +52,42 @@ QString zarrLevelDir(const QString &dir, const ZarrImage &image, std::size_t k)
     return QDir::cleanPath(QDir(dir).filePath(image.levels[k].path));
 }
 
-const char *readZarrSlab(const QString &arrayDir, const ZarrArrayMeta &meta, qint64 z0, qint64 z1, unsigned char *dest)
+const char *readZarrSlab(const QString &arrayDir, const ZarrArrayMeta &meta, qint64 z0, qint64 z1, unsigned char *dest,
+                         int threads)
 {
     const qint64 w = meta.width(), h = meta.height();
     const qint64 cd = meta.chunkDepth(), ch = meta.chunkHeight(), cw = meta.chunkWidth();
     const int bytes = sampleTypeBytes(meta.type);
     const ZarrChunkIndex grid = zarrChunkGrid(meta);
-    std::vector<unsigned char> chunk;
-    for (qint64 cz = z0 / cd; cz * cd < z1; ++cz) {
-        for (qint64 cy = 0; cy < grid.y; ++cy) {
-            for (qint64 cx = 0; cx < grid.x; ++cx) {
-                const char *why = nullptr;
-                if (readZarrChunk(arrayDir, meta, ZarrChunkIndex{cz, cy, cx}, chunk, &why) == ZarrChunkState::fault)
-                    return why;
-                // Only the part of the chunk inside the array and the slab is copied; the
-                // chunk's own rows are cw samples long whatever the array's edge.
-                const qint64 zFrom = std::max(z0, cz * cd), zTo = std::min(z1, (cz + 1) * cd);
-                const qint64 rows = std::min(ch, h - cy * ch), cols = std::min(cw, w - cx * cw);
-                for (qint64 z = zFrom; z < zTo; ++z) {
-                    for (qint64 r = 0; r < rows; ++r) {
-                        const unsigned char *from = chunk.data() + (((z - cz * cd) * ch + r) * cw) * bytes;
-                        unsigned char *to = dest + (((z - z0) * h + cy * ch + r) * w + cx * cw) * bytes;
-                        std::memcpy(to, from, std::size_t(cols * bytes));
-                    }
+    const qint64 firstRow = z0 / cd, rows = (z1 + cd - 1) / cd - firstRow;
+    const qint64 count = rows * grid.y * grid.x;
+    // Each thread decodes the chunks it takes into its own buffer and copies them to
+    // their own places in dest.
+    std::atomic<qint64> next{0};
+    std::atomic<const char *> failure{nullptr};
+    workpool::run(std::max(threads, 1) - 1, [&] {
+        std::vector<unsigned char> chunk;
+        for (qint64 i = next++; i < count && !failure.load(); i = next++) {
+            const qint64 cz = firstRow + i / (grid.y * grid.x), cy = i / grid.x % grid.y, cx = i % grid.x;
+            const char *why = nullptr;
+            if (readZarrChunk(arrayDir, meta, ZarrChunkIndex{cz, cy, cx}, chunk, &why) == ZarrChunkState::fault) {
+                failure.store(why);
+                return;
+            }
+            // Only the part of the chunk inside the array and the slab is copied; the
+            // chunk's own rows are cw samples long whatever the array's edge.
+            const qint64 zFrom = std::max(z0, cz * cd), zTo = std::min(z1, (cz + 1) * cd);
+            const qint64 chunkRows = std::min(ch, h - cy * ch), cols = std::min(cw, w - cx * cw);
+            for (qint64 z = zFrom; z < zTo; ++z) {
+                for (qint64 r = 0; r < chunkRows; ++r) {
+                    const unsigned char *from = chunk.data() + (((z - cz * cd) * ch + r) * cw) * bytes;
+                    unsigned char *to = dest + (((z - z0) * h + cy * ch + r) * w + cx * cw) * bytes;
+                    std::memcpy(to, from, std::size_t(cols * bytes));
                 }
             }
         }
-    }
-    return nullptr;
+    });
+    return failure.load();
 }
 
 bool readZarrVolume(const QString &dir, SliceFile &out) noexcept
@@ -109,7 +125,7 @@ bool readZarrVolume(const QString &dir, SliceFile &out) noexcept
         const QString arrayDir = zarrLevelDir(dir, image, chosen);
         for (qint64 z0 = 0; z0 < d; z0 += a.chunkDepth()) {
             const qint64 z1 = std::min(d, z0 + a.chunkDepth());
-            if (const char *bad = readZarrSlab(arrayDir, a, z0, z1, slab.data())) {
+            if (const char *bad = readZarrSlab(arrayDir, a, z0, z1, slab.data(), decodeThreads())) {
                 out.slices.clear();
                 out.reason = QString::fromLatin1(bad);
                 return true;

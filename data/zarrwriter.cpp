@@ -75,13 +75,13 @@ QJsonValue compressorJson(ZarrCompressor c)
     case ZarrCompressor::none:
         return QJsonValue();
     case ZarrCompressor::blosc:
-        return QJsonObject{{"id", "blosc"}, {"cname", "zstd"}, {"clevel", 5}, {"shuffle", 1}, {"blocksize", 0}};
+        return QJsonObject{{"id", "blosc"}, {"cname", "zstd"}, {"clevel", 1}, {"shuffle", 1}, {"blocksize", 0}};
     case ZarrCompressor::zstd:
-        return QJsonObject{{"id", "zstd"}, {"level", 5}};
+        return QJsonObject{{"id", "zstd"}, {"level", 1}};
     case ZarrCompressor::zlib:
-        return QJsonObject{{"id", "zlib"}, {"level", 5}};
+        return QJsonObject{{"id", "zlib"}, {"level", 1}};
     case ZarrCompressor::gzip:
-        return QJsonObject{{"id", "gzip"}, {"level", 5}};
+        return QJsonObject{{"id", "gzip"}, {"level", 1}};
     }
     return QJsonValue();
 }

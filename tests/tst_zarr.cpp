@@ -505,6 +505,7 @@ void TestZarr::convertCommand_data()
     QTest::addColumn<QString>("dtype");
     QTest::newRow("uint16 NRRD, 16-voxel chunks")
         << int(volumewriters::Type::u16) << QStringList{"--chunk", "16"} << "u2";
+    QTest::newRow("uint8 NRRD") << int(volumewriters::Type::u8) << QStringList{} << "u1";
     QTest::newRow("int16 NRRD, zstd") << int(volumewriters::Type::s16) << QStringList{"--compressor", "zstd"} << "i2";
     QTest::newRow("float32 NRRD, gzip") << int(volumewriters::Type::f32) << QStringList{"--compressor", "gzip"} << "f4";
     QTest::newRow("int32 NRRD, no compressor")
