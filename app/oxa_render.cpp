@@ -1,4 +1,4 @@
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <cstdio>
@@ -10,8 +10,11 @@
 int main(int argc, char *argv[])
 {
     ignoreFileSizeSignal();
-    // Pictures are drawn into memory only: no display and no platform plugin.
-    QCoreApplication app(argc, argv);
+    // Pictures are drawn into memory only, never on a display: the offscreen platform
+    // gives the fonts the overlays are written in, whatever platform the caller's
+    // environment names.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("oxa-render"));
     QCoreApplication::setApplicationVersion(oxaVersion());
     QTextStream out(stdout);

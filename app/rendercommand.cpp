@@ -21,7 +21,9 @@
 #include <memory>
 #include <vector>
 
+#include "app/animation.h"
 #include "app/messagenames.h"
+#include "app/renderoptions.h"
 #include "app/session.h"
 #include "app/slicecommand.h"
 #include "data/rawvolume.h"
@@ -231,7 +233,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Draws the maximum-intensity projection of slice files (one set, in stack order) or of a saved session."));
+        "Draws the picture of slice files (one set, in stack order) or of a saved session, as the window draws it."));
     const QCommandLineOption outputOpt({"o", "output"}, "Picture to write; the suffix picks the format.", "FILE");
     const QCommandLineOption sessionOpt("session", "Draw a saved session instead of FILE...", "FILE");
     const QCommandLineOption sizeOpt("size", "Picture size (default: the session's, else 256x256).", "WxH");
@@ -249,6 +251,10 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
                                       "Draw the picture at N times its pixels (1 to 16), the zoom scaled with it, so "
                                       "it frames the same view.",
                                       "N");
+    const QCommandLineOption animateOpt("animate",
+                                        "Write one picture per frame of the keyframes in FILE (FILE_000.png ...), "
+                                        "or one movie for .mp4, .webm, .gif.",
+                                        "FILE");
     const QCommandLineOption infoOpt("info", "Write no picture; print what each set holds as JSON.");
     const QCommandLineOption sliceOpt("slice", "Write the slice view through plane INDEX (from 0) along AXIS "
                                                "(stack, columns or rows) instead of the projection.",
@@ -267,8 +273,9 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
                                        "MB");
     const QCommandLineOption helpOpt({"h", "help"}, "Show this help.");
     const QCommandLineOption versionOpt("version", "Show the version.");
-    parser.addOptions({outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, scaleOpt, infoOpt,
-                       sliceOpt, pickOpt, rawOpt, memoryOpt, helpOpt, versionOpt});
+    parser.addOptions({outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, scaleOpt, animateOpt,
+                       infoOpt, sliceOpt, pickOpt, rawOpt, memoryOpt, helpOpt, versionOpt});
+    DrawingOptions::addTo(parser);
     parser.addPositionalArgument("FILE", "Slice files of one set, in stack order.", "[FILE...]");
     if (!parser.parse(args))
         throw Failure{parser.errorText(), 2};
@@ -351,14 +358,17 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         if (!ok || pixelScale < 1 || pixelScale > 16)
             throw Failure{QStringLiteral("--scale takes a whole number from 1 to 16"), 2};
     }
+    DrawingOptions drawing;
+    if (QString why; !drawing.readFrom(parser, &why))
+        throw Failure{why, 2};
     const QString samplingText = parser.value(samplingOpt);
     if (parser.isSet(samplingOpt) && samplingText != QLatin1String("slices") && samplingText != QLatin1String("voxels"))
         throw Failure{QStringLiteral("--sampling takes slices or voxels"), 2};
     const QString suffix = QFileInfo(output).suffix().toLower();
     if (!infoOnly) {
         const bool knownSuffix = render::rasterFormats().contains(suffix) || suffix == QLatin1String("svg");
-        if (isMovie(suffix) && suffix != QLatin1String("gif") && turns == 0)
-            throw Failure{QStringLiteral("a movie needs --turntable N"), 2};
+        if (isMovie(suffix) && suffix != QLatin1String("gif") && turns == 0 && !parser.isSet(animateOpt))
+            throw Failure{QStringLiteral("a movie needs --turntable N or --animate FILE"), 2};
         if (!knownSuffix && !isMovie(suffix))
             throw Failure{QStringLiteral("cannot write pictures of type \"%1\"").arg(suffix), 2};
     }
@@ -388,6 +398,8 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         scene.view = session.view;
         measurements = session.measurements;
         rememberRawFiles(session);
+        scene.background = session.background;
+        scene.overlays = session.overlays;
         if (!sizeGiven) {
             width = session.width;
             height = session.height;
@@ -410,8 +422,12 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         SliceDatas::ReadGuard guard(*sets.back().set);
         settings.push_back(settingsAfterLoad(s, loadOutcomeOf(*sets.back().set)));
     }
-    for (std::size_t i = 0; i < sets.size(); ++i)
+    drawing.applyTo(scene);
+    for (std::size_t i = 0; i < sets.size(); ++i) {
+        drawing.applyTo(settings[i]);
         scene.layers.push_back(sceneLayer(settings[i], sets[i].set.get()));
+        drawing.applyTo(scene.layers.back());
+    }
 
     if (parser.isSet(infoOpt)) {
         QJsonArray all;
@@ -443,7 +459,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     const SceneView start = turnedByDegrees(scene.view, ax, ay);
 
     // The views to draw: one, or a turn about the picture's vertical axis.
-    const int count = std::max(turns, 1);
+    int count = std::max(turns, 1);
     const auto viewAt = [&](int k) { return k == 0 ? start : render::turned(start, start.ny, 2.0 * pi * k / count); };
     const bool fit = parser.isSet(fitOpt);
     double fitScale = 0.0;
@@ -491,6 +507,31 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         out << pickJson(frameAt(0), int(pickX), int(pickY)) << Qt::flush;
         return 0;
     }
+    // Keyframes instead of one view or a turn: each frame's scene made as it is drawn.
+    FrameScene frames = frameAt;
+    if (parser.isSet(animateOpt)) {
+        if (turns > 0)
+            throw Failure{QStringLiteral("give either --turntable or --animate, not both"), 2};
+        QFile file(parser.value(animateOpt));
+        if (!file.open(QIODevice::ReadOnly))
+            throw Failure{QStringLiteral("cannot read %1: %2").arg(parser.value(animateOpt), file.errorString())};
+        std::vector<Keyframe> keys;
+        QString why;
+        Scene base = frameAt(0);
+        base.view.scale *= pixelScale;
+        if (!parseKeyframes(file.read(qint64(16) << 20), base.view, keys, &why))
+            throw Failure{QStringLiteral("%1: %2").arg(parser.value(animateOpt), why), 2};
+        std::vector<bool> fixed;
+        for (const LayerSettings &s : settings)
+            fixed.push_back(s.fixDir);
+        const auto animation = std::make_shared<const Animation>(base, fixed, keys);
+        turns = count = animation->frameCount();
+        frames = [animation, pixelScale](int k) {
+            Scene f = animation->sceneAt(k);
+            f.view.scale /= pixelScale;
+            return f;
+        };
+    }
     render::Renderer renderer;
     if (parser.isSet(sliceOpt)) {
         QString why;
@@ -502,11 +543,11 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         return 0;
     }
     if (isMovie(suffix)) {
-        writeMovie(renderer, output, count, frameAt);
+        writeMovie(renderer, output, count, frames);
         return 0;
     }
     if (turns == 0) {
-        writeOrFail(renderer, output, frameAt(0));
+        writeOrFail(renderer, output, frames(0));
         return 0;
     }
     // A turntable that fails part way leaves none of its frames behind.
@@ -514,7 +555,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     try {
         for (int k = 0; k < count; ++k) {
             const QString name = frameName(output, k, count);
-            writeOrFail(renderer, name, frameAt(k));
+            writeOrFail(renderer, name, frames(k));
             written.append(name);
         }
     } catch (...) {

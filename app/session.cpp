@@ -235,6 +235,7 @@ QByteArray sessionToJson(const Session &s, const QDir &base)
     root.insert("views", QJsonObject{{"layout", QLatin1String(viewsNames[int(s.views)])},
                                      {"crosshair", vecJson(s.crosshair)},
                                      {"measurements", measurements}});
+    root.insert("overlays", overlaysToJson(s.overlays));
     root.insert("sets", sets);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
@@ -264,7 +265,9 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
 
     Reader r;
     Session s;
-    r.onlyKeys(root, QString(), {"format", "version", "picture", "view", "linkCrossSection", "views", "sets"});
+    r.onlyKeys(root, QString(), {"format", "version", "picture", "view", "linkCrossSection", "views", "sets", "overlays"});
+    if (QString why; r.ok() && !overlaysFromJson(root.value("overlays"), "overlays", s.overlays, &why))
+        r.error = why;
 
     const QJsonObject picture = r.object(root, QString(), "picture");
     r.onlyKeys(picture, "picture", {"width", "height", "background"});

@@ -41,6 +41,7 @@ struct Session {
     Vec3 crosshair;  // in the sets' unit
     std::vector<Measurement> measurements;
     QColor background{255, 255, 255};
+    Overlays overlays;
     std::vector<SessionSet> sets;
 };
 

@@ -86,6 +86,35 @@ bool drawingFromJson(const QJsonValue &v, const QString &path, LayerSettings &s,
     return true;
 }
 
+QJsonObject overlaysToJson(const Overlays &o)
+{
+    return QJsonObject{{"scaleBar", o.scaleBar}, {"orientation", o.orientation}, {"colorBar", o.colorBar}};
+}
+
+bool overlaysFromJson(const QJsonValue &v, const QString &path, Overlays &out, QString *error)
+{
+    if (v.isUndefined())
+        return true;
+    if (!v.isObject())
+        return fail(error, path, "%1: not an object");
+    const QJsonObject o = v.toObject();
+    Overlays read;
+    bool *flags[3] = {&read.scaleBar, &read.orientation, &read.colorBar};
+    const char *keys[3] = {"scaleBar", "orientation", "colorBar"};
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        int k = 0;
+        while (k < 3 && it.key() != QLatin1String(keys[k]))
+            ++k;
+        if (k == 3)
+            return fail(error, path + QLatin1Char('.') + it.key(), "%1: unknown key");
+        if (!it.value().isBool())
+            return fail(error, path + QLatin1Char('.') + it.key(), "%1: not true or false");
+        *flags[k] = it.value().toBool();
+    }
+    out = read;
+    return true;
+}
+
 bool backgroundFromJson(const QJsonValue &v, const QString &path, QColor &out, QString *error)
 {
     if (v.isUndefined())

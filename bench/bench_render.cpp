@@ -30,6 +30,7 @@
 #include "render/bricks.h"
 #include "render/coarse.h"
 #include "render/drawmodes.h"
+#include "render/overlays.h"
 #include "render/layersettings.h"
 #include "render/mip.h"
 #include "render/picking.h"
@@ -453,6 +454,27 @@ void BM_Projection(benchmark::State &state)
     state.SetLabel(render::projectionKey(projection).toStdString() + (linear ? " linear" : "")
                    + (rising ? ", rising" : ", phantom"));
 }
+
+// The three overlays drawn over a 1024 x 1024 picture: scale bar, directions and
+// one colour bar.
+void BM_Overlays(benchmark::State &state)
+{
+    render::OverlayInfo o;
+    o.show.scaleBar = o.show.orientation = o.show.colorBar = true;
+    o.unitsPerPixel = 0.25;
+    o.unit = QStringLiteral("mm");
+    o.ink = QColor(0, 0, 0);
+    o.bars.push_back({ColorMap::Viridis, 1.0, QColor(0, 127, 127), -160.0, 240.0});
+    QImage picture(1024, 1024, QImage::Format_ARGB32);
+    picture.fill(Qt::white);
+    for (auto _ : state) {
+        QPainter p(&picture);
+        render::drawOverlays(p, o, 1024, 1024);
+        p.end();
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+}
+BENCHMARK(BM_Overlays)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Making the value blocks of the phantom (once per load, on the first drawing).
 void BM_Bricks(benchmark::State &state)

@@ -16,7 +16,7 @@ double dot3(const double *a, const double *b)
 }  // namespace
 
 void stackByPosition(std::vector<std::unique_ptr<SliceData>> &slices, QStringList &names,
-                     const std::vector<AcceptedFile> &meta, Spacing &spacing, QString &unit)
+                     const std::vector<AcceptedFile> &meta, Spacing &spacing, QString &unit, PatientAxes *axes)
 {
     spacing = Spacing();
     unit.clear();
@@ -27,6 +27,8 @@ void stackByPosition(std::vector<std::unique_ptr<SliceData>> &slices, QStringLis
             break;
         }
     }
+    if (axes)
+        *axes = PatientAxes();
     if (meta.size() < 2 || slices.size() != meta.size())
         return;
     const DicomPlacement &first = meta.front().dicom;
@@ -56,4 +58,14 @@ void stackByPosition(std::vector<std::unique_ptr<SliceData>> &slices, QStringLis
         spacing.z = step;
     else if (first.sliceGap > 0.0)
         spacing.z = first.sliceGap;
+    // The stack runs along the normal, as the slices are now ordered.
+    const double length = std::sqrt(dot3(normal, normal));
+    if (axes && std::isfinite(length) && length > 0.0) {
+        axes->known = true;
+        for (int i = 0; i < 3; ++i) {
+            axes->column[i] = first.rowDir[i];
+            axes->row[i] = first.colDir[i];
+            axes->stack[i] = normal[i] / length;
+        }
+    }
 }

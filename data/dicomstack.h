@@ -26,8 +26,10 @@ struct AcceptedFile {
 // orientation, the slices are put in order of their position along the slice
 // normal (ties keep list order) and the slice step is the mean distance between
 // neighbours. The set's spacing is then the series' own; otherwise it is that of
-// the first accepted file that gives one, else 1, 1, 1 without a unit.
+// the first accepted file that gives one, else 1, 1, 1 without a unit. A series
+// stacked by position gives its patient axes too (else they are not known).
 void stackByPosition(std::vector<std::unique_ptr<SliceData>> &slices, QStringList &names,
-                     const std::vector<AcceptedFile> &meta, Spacing &spacing, QString &unit);
+                     const std::vector<AcceptedFile> &meta, Spacing &spacing, QString &unit,
+                     PatientAxes *axes = nullptr);
 
 #endif

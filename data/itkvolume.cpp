@@ -28,6 +28,7 @@
 #endif
 
 #include "data/direction.h"
+#include "data/nifti2volume.h"
 #include "data/slicefile.h"
 #include "data/volumeheader.h"
 
@@ -68,54 +69,6 @@ bool positiveFinite(double v)
     return std::isfinite(v) && v > 0.0;
 }
 
-// True when the file begins with NIfTI-2's header length (540, in either byte order),
-// read through ITK's gzip-aware file layer.
-bool looksLikeNifti2(const QByteArray &native)
-{
-    const bool gz = native.toLower().endsWith(".gz");
-    znzFile f = znzopen(native.constData(), "rb", gz ? 1 : 0);
-    if (znz_isnull(f))
-        return false;
-    unsigned char b[4] = {0, 0, 0, 0};
-    const bool got = znzread(b, 1, 4, f) == 4;
-    znzclose(f);
-    const quint32 le = quint32(b[0]) | quint32(b[1]) << 8 | quint32(b[2]) << 16 | quint32(b[3]) << 24;
-    const quint32 be = quint32(b[3]) | quint32(b[2]) << 8 | quint32(b[1]) << 16 | quint32(b[0]) << 24;
-    return got && (le == 540 || be == 540);
-}
-
-bool niftiSampleType(int datatype, SampleType &t)
-{
-    switch (datatype) {
-    case NIFTI_TYPE_UINT8:
-        t = SampleType::u8;
-        return true;
-    case NIFTI_TYPE_INT8:
-        t = SampleType::s8;
-        return true;
-    case NIFTI_TYPE_UINT16:
-        t = SampleType::u16;
-        return true;
-    case NIFTI_TYPE_INT16:
-        t = SampleType::s16;
-        return true;
-    case NIFTI_TYPE_UINT32:
-        t = SampleType::u32;
-        return true;
-    case NIFTI_TYPE_INT32:
-        t = SampleType::s32;
-        return true;
-    case NIFTI_TYPE_FLOAT32:
-        t = SampleType::f32;
-        return true;
-    case NIFTI_TYPE_FLOAT64:
-        t = SampleType::f64;
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Larger numbers in a header's geometry (millimetres) are damage, not a scanner's.
 constexpr double maxGeometryValue = 1e12;
 
@@ -124,8 +77,6 @@ constexpr double maxGeometryValue = 1e12;
 // at first.
 const char *checkNiftiHeader(const QByteArray &native)
 {
-    if (looksLikeNifti2(native))
-        return skipReason::niftiTwo;
     int swapped = 0;
     nifti_1_header *h = nifti_read_header(native.constData(), &swapped, 0);
     if (!h)
@@ -406,6 +357,9 @@ const char *readVolume(const QString &path, VolumeFormat format, SliceFile &out)
 {
     const QByteArray native = QFile::encodeName(path);
     HeaderFacts facts;
+    // ITK's NIfTI library reads NIfTI-1 only; Debian's own library reads NIfTI-2.
+    if (format == VolumeFormat::nifti && looksLikeNifti2(native))
+        return readNifti2Volume(native, out);
     if (format == VolumeFormat::nifti) {
         if (const char *why = checkNiftiHeader(native))
             return why;

@@ -7,13 +7,8 @@
 
 struct SliceFile;
 
-namespace skipReason {
-inline constexpr const char *niftiTwo =
-    QT_TRANSLATE_NOOP("SlicesCtrl", "NIfTI-2, which this system's ITK does not read");
-}  // namespace skipReason
-
 // The volume formats of research pipelines, told by their names (any letter case):
-// NIfTI (.nii, .nii.gz), NRRD (.nrrd attached, .nhdr detached) and MetaImage (.mha
+// NIfTI-1 and NIfTI-2 (.nii, .nii.gz), NRRD (.nrrd attached, .nhdr detached) and MetaImage (.mha
 // attached, .mhd detached).
 enum class VolumeFormat { none, nifti, nrrd, meta };
 VolumeFormat volumeFormatOf(const QString &name);

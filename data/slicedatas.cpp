@@ -95,6 +95,8 @@ void SliceDatas::clear()
         spacing = Spacing();
         spacingUnit.clear();
         volume = VolumeInfo();
+        patientAxes = PatientAxes();
+        stream.reset();
     }
     if (const std::shared_ptr<SetSpace> s = space())
         s->release(this);
@@ -185,6 +187,7 @@ void SliceDatas::filesSelected(QStringList files)
     QList<SkippedFile> skippedFiles;
     std::vector<AcceptedFile> acceptedMeta;
     VolumeInfo setVolume;
+    std::shared_ptr<StreamedVolume> setStream;
     bool volumeAccepted = false;  // setVolume came with a file that was kept
     VolumeInfo levelsFrom;        // the first kept file of a multi-resolution volume
     const std::shared_ptr<SetSpace> setSpace = space();
@@ -260,6 +263,8 @@ void SliceDatas::filesSelected(QStringList files)
             volumeAccepted = volumeAccepted || file.volume.hasDirection;
             if (file.volume.finestSize[0] > 0 && levelsFrom.finestSize[0] == 0)
                 levelsFrom = file.volume;
+            if (acceptedNames.isEmpty())
+                setStream = file.stream;
             meta.hasSpacing = file.hasSpacing;
             meta.spacing = file.spacing;
             meta.spacingUnit = file.spacingUnit;
@@ -277,11 +282,12 @@ void SliceDatas::filesSelected(QStringList files)
 
     Spacing setSpacing;
     QString setSpacingUnit;
+    PatientAxes setAxes;
     bool anyAccepted = setMinV < largestDouble && setMaxV > -largestDouble;
     std::vector<SliceData *> newSlices;
     Histogram h;
     try {
-        stackByPosition(accepted, acceptedNames, acceptedMeta, setSpacing, setSpacingUnit);
+        stackByPosition(accepted, acceptedNames, acceptedMeta, setSpacing, setSpacingUnit, &setAxes);
         newSlices.reserve(accepted.size());
         for (const auto &s : accepted)
             newSlices.push_back(s.get());
@@ -297,6 +303,7 @@ void SliceDatas::filesSelected(QStringList files)
         setMinV = largestDouble;
         setMaxV = -largestDouble;
         setSpacing = Spacing();
+        setAxes = PatientAxes();
         setSpacingUnit.clear();
     }
     // A direction whose file was left out after all (its slices of another size, or
@@ -327,6 +334,9 @@ void SliceDatas::filesSelected(QStringList files)
         spacing = setSpacing;
         spacingUnit = setSpacingUnit;
         volume = setVolume;
+        patientAxes = setAxes;
+        // Chunks stand for the set only while its one file is all it holds.
+        stream = anyAccepted && acceptedFiles.size() == 1 ? setStream : nullptr;
         if (anyAccepted) {
             loaded = true;
             minTh = minV;

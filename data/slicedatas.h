@@ -18,6 +18,7 @@
 
 class SetSpace;
 class SliceData;
+class StreamedVolume;
 
 
 // A file a load left out, with the reason in English (the panel translates it in
@@ -89,6 +90,10 @@ public:
     // The direction of the axes and the volume count of the first accepted file that
     // states a direction (the volume formats do), else the defaults.
     VolumeInfo volume;
+    PatientAxes patientAxes;  // of a DICOM series stacked by position
+    // The finer levels of a set read from one multi-resolution volume, drawn from its
+    // chunks where the view calls for more detail than the slices hold; else null.
+    std::shared_ptr<StreamedVolume> stream;
 
     // Frees every slice and resets size, range and thresholds under the write lock;
     // emits cleared() after releasing it. hist, histImage and histReady stay as they were.

@@ -63,6 +63,8 @@ struct DicomPlacement {
 // What one file gives a load: its slices in file order (several for a multi-page
 // TIFF or a multi-frame DICOM file), the spacing where the file says it, and for
 // a file that gives nothing the reason.
+class StreamedVolume;
+
 struct SliceFile {
     std::vector<std::unique_ptr<SliceData>> slices;
     bool hasSpacing = false;
@@ -72,6 +74,8 @@ struct SliceFile {
     bool isDicom = false;
     DicomPlacement dicom;
     VolumeInfo volume;
+    // A volume larger than its slices: the finer levels its chunks hold (OME-Zarr).
+    std::shared_ptr<StreamedVolume> stream;
 };
 
 // Limits on a stack file besides the per-slice ones of the grids (a slice has at

@@ -224,6 +224,30 @@ std::unique_ptr<SliceData> makeVolumeSlice(unsigned char *src, int w, int h, con
     return s;
 }
 
+double volumeSampleValue(const SampleLayout &l, const unsigned char *p)
+{
+    const int bytes = sampleTypeBytes(l.type);
+    unsigned char native[8];
+    for (int i = 0; i < bytes; ++i)
+        native[i] = l.swapBytes ? p[bytes - 1 - i] : p[i];
+    if (l.type == SampleType::u8 && !l.scaled())
+        return double(native[0]);
+    if (keptAsPicture(l)) {
+        const double bias = l.type == SampleType::s8 ? 128.0 : l.type == SampleType::s16 ? 32768.0 : 0.0;
+        return (double(storedWord(l.type, native)) - bias) * l.slope + l.intercept;
+    }
+    double v = sampleValue(l.type, native);
+    if (l.scaled())
+        v = v * l.slope + l.intercept;
+    if (!std::isfinite(v))
+        v = 0.0;
+    if (l.type == SampleType::f32) {
+        const float f = float(v);
+        return std::isfinite(f) ? double(f) : 0.0;
+    }
+    return v;
+}
+
 const char *admitVolume(qint64 w, qint64 h, qint64 depth, const SampleLayout &l)
 {
     if (w <= 0 || h <= 0 || depth <= 0)

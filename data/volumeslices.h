@@ -62,6 +62,10 @@ qint64 keptSliceBytes(const SampleLayout &l, int w, int h);
 // cannot be had.
 std::unique_ptr<SliceData> makeVolumeSlice(unsigned char *src, int w, int h, const SampleLayout &l);
 
+// The value of the stored sample at p (in the layout's byte order) exactly as the slice
+// makeVolumeSlice makes of it reports it through SliceData::value.
+double volumeSampleValue(const SampleLayout &l, const unsigned char *p);
+
 // The checks every volume passes before anything is allocated: a positive size,
 // slices within the slice limits and the whole within maxStackFilePoints, and its
 // slices plus one slice of stored samples reserved in the load's memory budget

@@ -56,6 +56,8 @@ void Renderer::drawScene(QPainter &p, const Scene &s, int pw, int ph)
         if (layer.showFrame)
             drawFrame(p, s.view, s.frameWidth, s.frameHeight, ss, sw, sh, true, layer.vColor, layer.spacing);
     }
+    if (s.overlays.any())
+        drawOverlays(p, overlayInfo(s), pw, ph);
 }
 
 QImage Renderer::renderScene(const Scene &s)
@@ -85,6 +87,7 @@ SvgOverlay svgOverlay(const Scene &s)
     o.view = s.view;
     o.frameWidth = s.frameWidth;
     o.frameHeight = s.frameHeight;
+    o.overlays = overlayInfo(s);
     for (const SceneLayer &layer : s.layers) {
         if (layer.set == nullptr || !layer.showFrame)
             continue;
@@ -133,6 +136,7 @@ bool writePicture(const QString &fname, const QImage &picture, const SvgOverlay 
         for (const SvgOverlay::Box &b : overlay.boxes)
             drawFrame(p, overlay.view, overlay.frameWidth, overlay.frameHeight, b.ss, b.sw, b.sh, true, b.color,
                       b.spacing);
+        drawOverlays(p, overlay.overlays, w, h);
         p.end();
     } else {
         QImageWriter writer(&file, suffix.toUtf8());
@@ -151,7 +155,12 @@ bool Renderer::writeScene(const QString &fname, const Scene &s, QString *error)
             *error = QStringLiteral("picture too large for SVG");
         return false;
     }
-    return writePicture(fname, renderScene(s), svg ? svgOverlay(s) : SvgOverlay(), error);
+    if (!svg)
+        return writePicture(fname, renderScene(s), SvgOverlay(), error);
+    // The SVG draws the overlays as vectors, over a picture without them.
+    Scene plain = s;
+    plain.overlays = Overlays();
+    return writePicture(fname, renderScene(plain), svgOverlay(s), error);
 }
 
 }  // namespace render

@@ -46,16 +46,22 @@ void kernelGeneric(const Shared &sh, const Source &src, double zj, Tile &tl, int
 }
 
 #ifdef OXA_HAVE_X86
-// The values at columns ci and rows ri of four lanes of a byte source.
-__attribute__((target("avx2"))) inline __m256d byteValues4(const Source &src, __m128i ci, __m128i ri)
+// The values at byte offsets off of four lanes of a byte source.
+__attribute__((target("avx2"))) inline __m256d byteValuesAt(const Source &src, __m128i off)
 {
     alignas(16) qint32 o[4];
-    _mm_store_si128(
-        reinterpret_cast<__m128i *>(o),
-        _mm_add_epi32(_mm_mullo_epi32(ri, _mm_set1_epi32(src.bpl)), _mm_mullo_epi32(ci, _mm_set1_epi32(src.stride))));
+    _mm_store_si128(reinterpret_cast<__m128i *>(o), off);
     const uchar *bits = src.bits;
+    if (src.byteIsValue)
+        return _mm256_cvtepi32_pd(_mm_setr_epi32(bits[o[0]], bits[o[1]], bits[o[2]], bits[o[3]]));
     const double *lut = src.vLut;
     return _mm256_set_pd(lut[bits[o[3]]], lut[bits[o[2]]], lut[bits[o[1]]], lut[bits[o[0]]]);
+}
+
+// The byte offsets of columns ci and rows ri.
+__attribute__((target("avx2"))) inline __m128i byteOffsets(const Source &src, __m128i ci, __m128i ri)
+{
+    return _mm_add_epi32(_mm_mullo_epi32(ri, _mm_set1_epi32(src.bpl)), _mm_mullo_epi32(ci, _mm_set1_epi32(src.stride)));
 }
 
 // acc[k .. k + 3] += w * table[i] in the lanes of take.
@@ -112,7 +118,7 @@ __attribute__((target("avx2"))) void kernelAvx2Byte(const Shared &sh, const Sour
         fy = _mm256_and_pd(fy, in);
         __m256d v;
         if (!Linear) {
-            v = byteValues4(src, _mm256_cvttpd_epi32(fx), _mm256_cvttpd_epi32(fy));
+            v = byteValuesAt(src, byteOffsets(src, _mm256_cvttpd_epi32(fx), _mm256_cvttpd_epi32(fy)));
         } else {
             const __m256d ux = _mm256_sub_pd(fx, vOffX), uy = _mm256_sub_pd(fy, vOffY);
             const __m256d flx = _mm256_floor_pd(ux), fly = _mm256_floor_pd(uy);
@@ -122,8 +128,13 @@ __attribute__((target("avx2"))) void kernelAvx2Byte(const Shared &sh, const Sour
             const __m128i x1 = _mm_min_epi32(_mm_max_epi32(_mm_add_epi32(ix, ione), izero), wLast);
             const __m128i y0 = _mm_min_epi32(_mm_max_epi32(iy, izero), hLast);
             const __m128i y1 = _mm_min_epi32(_mm_max_epi32(_mm_add_epi32(iy, ione), izero), hLast);
-            const __m256d v00 = byteValues4(src, x0, y0), v10 = byteValues4(src, x1, y0),
-                          v01 = byteValues4(src, x0, y1), v11 = byteValues4(src, x1, y1);
+            // Neighbours one column and one row on, where the edge does not repeat.
+            const __m128i o00 = byteOffsets(src, x0, y0);
+            const __m128i dx = _mm_and_si128(_mm_cmpgt_epi32(x1, x0), _mm_set1_epi32(src.stride));
+            const __m128i dy = _mm_and_si128(_mm_cmpgt_epi32(y1, y0), _mm_set1_epi32(src.bpl));
+            const __m256d v00 = byteValuesAt(src, o00), v10 = byteValuesAt(src, _mm_add_epi32(o00, dx)),
+                          v01 = byteValuesAt(src, _mm_add_epi32(o00, dy)),
+                          v11 = byteValuesAt(src, _mm_add_epi32(_mm_add_epi32(o00, dx), dy));
             const __m256d top = _mm256_add_pd(v00, _mm256_mul_pd(wx, _mm256_sub_pd(v10, v00)));
             const __m256d bottom = _mm256_add_pd(v01, _mm256_mul_pd(wx, _mm256_sub_pd(v11, v01)));
             v = _mm256_add_pd(top, _mm256_mul_pd(wy, _mm256_sub_pd(bottom, top)));

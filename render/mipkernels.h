@@ -46,6 +46,7 @@ struct Source {
     int stride = 1;
     const double *qLut = nullptr;  // 256 mapped values for Mode::Byte, 65536 for Mode::Word16
     const double *vLut = nullptr;  // the values themselves, as qLut maps them
+    bool byteIsValue = false;  // vLut[b] is b (grey and RGB pictures)
     const double *const *rows = nullptr;  // for Mode::Grid
     const float *floats = nullptr;  // for Mode::Floats
     const SliceData *slice = nullptr;

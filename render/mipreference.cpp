@@ -6,6 +6,7 @@
 
 #include "data/slicedata.h"
 #include "render/mipkernels.h"
+#include "render/raycast.h"
 #include "render/raysample.h"
 
 namespace mip {
@@ -48,59 +49,6 @@ CompositeTables compositeTables(const Params &pr, const OpacityCurve &curve)
 }
 
 namespace {
-
-// The samples of pixel (c, r) along a stack of ss planes of sw x sh values, read
-// through value(plane, column, row): castPixel's arithmetic for every orientation.
-// Composite takes the planes front first (nz points to the viewer), the others in
-// stack order.
-template <Projection P, typename Value> QColor castRayAs(const Params &pr, int ss, int c, int r, Value value)
-{
-    const double a = c - pr.pw / 2.0;
-    const double b = r - pr.ph / 2.0;
-    const double p0x = pr.center.x + pr.scale * (a * pr.nx.x + b * pr.ny.x);
-    const double p0y = pr.center.y + pr.scale * (a * pr.nx.y + b * pr.ny.y);
-    const double p0z = pr.center.z + pr.scale * (a * pr.nx.z + b * pr.ny.z);
-    RayState st;
-    st.u = rayStart(P);
-    const bool frontLast = P == Projection::Composite && pr.nz.z > 0.0;
-    for (int i = 0; i < ss; ++i) {
-        const int j = frontLast ? ss - 1 - i : i;
-        if (pr.nz.z == 0.0)
-            continue;
-        if (rayDone<P>(st.a))
-            break;
-        const double t = (j + pr.planeOffset - ss / 2.0 - p0z) / pr.nz.z;
-        const double x = p0x + t * pr.nz.x;
-        const double y = p0y + t * pr.nz.y;
-        const double z = p0z + t * pr.nz.z;
-        const double fx = pr.sw / 2.0 + x;
-        const double fy = pr.sh / 2.0 + y;
-        if (!inPlane(pr, fx, fy))
-            continue;
-        const double v =
-            planeValue(pr, fx, fy, pr.sw, pr.sh, [&value, j](int col, int row) { return value(j, col, row); });
-        const double d = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
-        if (pr.cut && !(d < pr.B))
-            continue;
-        takeSample<P>(pr, v, pr.B - 1.0 < d && d < pr.B + 1.0, st.u, st.n, st.r, st.g, st.b, st.a, st.s);
-    }
-    return rayPen(pr, st);
-}
-
-template <typename Value> QColor castRay(const Params &pr, int ss, int c, int r, Value value)
-{
-    switch (pr.projection) {
-    case Projection::Minimum:
-        return castRayAs<Projection::Minimum>(pr, ss, c, r, value);
-    case Projection::Mean:
-        return castRayAs<Projection::Mean>(pr, ss, c, r, value);
-    case Projection::Composite:
-        return castRayAs<Projection::Composite>(pr, ss, c, r, value);
-    case Projection::Maximum:
-        break;
-    }
-    return castRayAs<Projection::Maximum>(pr, ss, c, r, value);
-}
 
 Vec3 permute(const Vec3 &v, int axis)
 {
@@ -148,16 +96,8 @@ int stepAxis(const Vec3 &nz)
 
 QColor castPixel(const Params &pr, const std::vector<SliceData *> &slices, int c, int r)
 {
-    const int ss = int(slices.size());
-    if (ss <= 0)
-        return QColor(255, 255, 255, 0);
-    if (pr.axis == 0)
-        return castRay(alongAxis(pr, ss), pr.sw, c, r,
-                       [&](int col, int j, int row) { return slices[size_t(j)]->value(col, row); });
-    if (pr.axis == 1)
-        return castRay(alongAxis(pr, ss), pr.sh, c, r,
-                       [&](int row, int col, int j) { return slices[size_t(j)]->value(col, row); });
-    return castRay(pr, ss, c, r, [&](int j, int col, int row) { return slices[size_t(j)]->value(col, row); });
+    return castPixelWith(pr, int(slices.size()), c, r,
+                         [&](int j, int col, int row) { return slices[size_t(j)]->value(col, row); });
 }
 
 }  // namespace mip

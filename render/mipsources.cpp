@@ -141,6 +141,7 @@ Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, s
         s.stride = 1;
         s.qLut = greyLut;
         s.vLut = byteValues();
+        s.byteIsValue = true;
         break;
     case QImage::Format_RGB32:
     case QImage::Format_ARGB32:
@@ -149,6 +150,7 @@ Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, s
         s.stride = 4;
         s.qLut = greyLut;
         s.vLut = byteValues();
+        s.byteIsValue = true;
         break;
     case QImage::Format_Indexed8: {
         const QList<QRgb> table = img.colorTable();

@@ -381,13 +381,13 @@ void renderTile(const Shared &sh, const quint8 *const *premulBy, uchar *dest, qs
             for (int dx = 0; dx < cw; ++dx) {
                 const int k = dy * cw + dx;
                 const RayState st{tl.u[k], tl.cn[k], tl.cr[k], tl.cg[k], tl.cb[k], tl.ca[k], tl.s[k]};
-                const QColor pen = rayPen(pr, st);
-                const int a = pen.alpha();
-                if (a == 0)
+                QRgb rgb;
+                int a;
+                if (!rayRgba(pr, st, &rgb, &a) || a == 0)
                     continue;
                 const quint8 *premul = premulBy[a];
-                line[dx] = (quint32(a) << 24 | quint32(premul[pen.red()]) << 16 | quint32(premul[pen.green()]) << 8
-                            | quint32(premul[pen.blue()]))
+                line[dx] = (quint32(a) << 24 | quint32(premul[qRed(rgb)]) << 16 | quint32(premul[qGreen(rgb)]) << 8
+                            | quint32(premul[qBlue(rgb)]))
                     + byteMul(line[dx], 255u - quint32(a));
             }
         }

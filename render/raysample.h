@@ -66,13 +66,18 @@ inline void takeSample(const Params &pr, double v, bool inSlab, double &u, doubl
     }
 }
 
-// The pen of a pixel (alpha 0: nothing is drawn): the cut face in the section
-// colour, else the projection's strength in the set's colours; for Composite the
-// blended colour with its opacity times the set's.
-inline QColor rayPen(const Params &pr, const RayState &st)
+// The pen of a pixel as an opaque colour and an opacity, or false when the pixel
+// draws nothing: the cut face in the section colour, else the projection's
+// strength in the set's colours at the set's opacity; for Composite the blended
+// colour at its opacity times the set's.
+inline bool rayRgba(const Params &pr, const RayState &st, QRgb *rgb, int *alpha)
 {
-    if (pr.cut && st.s > 0.0)
-        return pixelColor(pr, 0.0, st.s);
+    *alpha = pr.alpha;
+    if (pr.cut && st.s > 0.0) {
+        *rgb = qRgb(strengthComponent(pr.sColor.red(), st.s), strengthComponent(pr.sColor.green(), st.s),
+                    strengthComponent(pr.sColor.blue(), st.s));
+        return true;
+    }
     double w = 0.0;
     switch (pr.projection) {
     case Projection::Maximum:
@@ -85,14 +90,29 @@ inline QColor rayPen(const Params &pr, const RayState &st)
         w = st.n > 0.0 ? mapValue(st.u / st.n, pr.minTh, pr.maxTh, pr.saturate) : 0.0;
         break;
     case Projection::Composite: {
-        const int alpha = int(st.a * pr.alpha + 0.5);
-        if (!(st.a > 0.0) || alpha <= 0)
-            return QColor(255, 255, 255, 0);
+        const int a = int(st.a * pr.alpha + 0.5);
+        if (!(st.a > 0.0) || a <= 0)
+            return false;
+        *alpha = std::min(a, 255);
         auto component = [&st](double c) { return std::clamp(int(c / st.a + 0.5), 0, 255); };
-        return QColor(component(st.r), component(st.g), component(st.b), std::min(alpha, 255));
+        *rgb = qRgb(component(st.r), component(st.g), component(st.b));
+        return true;
     }
     }
-    return pixelColor(pr, w, 0.0);
+    if (!(w > 0.0))
+        return false;
+    *rgb = volumeRgb(pr, w);
+    return true;
+}
+
+// The same as the pen the per-point path draws with (transparent white for nothing).
+inline QColor rayPen(const Params &pr, const RayState &st)
+{
+    QRgb rgb;
+    int alpha;
+    if (!rayRgba(pr, st, &rgb, &alpha))
+        return QColor(255, 255, 255, 0);
+    return QColor(qRed(rgb), qGreen(rgb), qBlue(rgb), alpha);
 }
 
 }  // namespace mip

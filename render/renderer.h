@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -71,7 +72,21 @@ public:
     // blocks, re-cut planes, a coarse copy made or being made); for memory reports.
     int keptCopies(const SliceDatas *set);
 
+    // The level the last drawing of a set with finer levels in chunks drew it at, and
+    // how many of its chunks were not yet in (-1: drawn from its slices).
+    struct StreamedFrame {
+        int level = -1;
+        qint64 missing = 0;
+    };
+    StreamedFrame lastStreamedFrame() const;
+
+signals:
+    // Chunks a drawing asked for have come in; emitted in the renderer's thread, once
+    // for any number that came in since the last time it was heard.
+    void chunksArrived();
+
 private:
+    struct ArrivalLink;
     // Connects once to the set's signals that end what is kept of it.
     void watch(const SliceDatas &set);
     void forget(const SliceDatas *set);
@@ -79,12 +94,17 @@ private:
     // null when the engine does not blend points as the raster path assumes (checked
     // over every destination value, or over sixteen of them).
     const quint8 *engineBlend(int alpha, bool everyDestination = true);
+    // What a streamed drawing passes to the chunks it asks for.
+    std::function<void()> arrivalNotice() const;
 
     std::unique_ptr<VolumeCaches> caches_;
     std::unique_ptr<CoarseCopies> coarse_;
     std::atomic<bool> rasterPath_{true};
     std::mutex watchMutex_;
     std::set<const SliceDatas *> watched_;
+    std::shared_ptr<ArrivalLink> arrival_;
+    mutable std::mutex streamedMutex_;
+    StreamedFrame streamed_;
 };
 
 }  // namespace render

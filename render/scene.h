@@ -11,6 +11,7 @@
 #include "data/spacing.h"
 #include "render/colormap.h"
 #include "render/drawmodes.h"
+#include "render/overlays.h"
 #include "render/vec3.h"
 
 class QPainter;
@@ -34,6 +35,9 @@ struct SceneView {
     double scale = 1.0;
     Sampling sampling = Sampling::Slices;
 };
+
+// Whether a set's finer levels in chunks are drawn (see SceneLayer::finerLevels).
+enum class FinerLevels { off, ask, read };
 
 // How one slice set is drawn. The set is not owned; the drawing takes its read
 // lock, so the set may be loaded in another thread meanwhile.
@@ -60,6 +64,11 @@ struct SceneLayer {
     // exact; used only while it was made from the set's current slices, on the
     // raster path, with rays sampled across the slices.
     std::shared_ptr<const render::CoarseSet> coarse;
+    // For a set with finer levels in chunks (SliceDatas::stream), on the raster path:
+    // draw the level the view calls for from them, either asking for the chunks not in
+    // memory and drawing those places from coarser levels meanwhile, or reading them
+    // first; off: from the slices, as any set.
+    FinerLevels finerLevels = FinerLevels::off;
 };
 
 // Everything a picture is drawn from. Layers are drawn in order, later over earlier.
@@ -72,6 +81,7 @@ struct Scene {
     int frameWidth = 256;
     int frameHeight = 256;
     QColor background{255, 255, 255};  // opaque; the sets are drawn over it
+    Overlays overlays;  // drawn over everything
     std::vector<SceneLayer> layers;
 };
 
@@ -119,7 +129,7 @@ void drawFrame(QPainter &p, const SceneView &v, int frameW, int frameH, int ss, 
 QStringList rasterFormats();
 
 // What an SVG draws over the embedded picture: the near edges of each shown
-// frame as vector lines. Made from a scene in the thread that owns its sets;
+// frame as vector lines, and the overlays. Made from a scene in the thread that owns its sets;
 // holds no reference to them.
 struct SvgOverlay {
     struct Box {
@@ -131,6 +141,7 @@ struct SvgOverlay {
     int frameWidth = 0;
     int frameHeight = 0;
     std::vector<Box> boxes;
+    render::OverlayInfo overlays;  // drawn as vectors over the frames
 };
 SvgOverlay svgOverlay(const Scene &s);
 

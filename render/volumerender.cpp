@@ -18,6 +18,7 @@
 #include "render/coarse.h"
 #include "render/mip.h"
 #include "render/scene.h"
+#include "render/streamdraw.h"
 #include "render/volumeparams.h"
 
 namespace {
@@ -319,12 +320,56 @@ struct VolumeCaches {
     }
 };
 
+// How chunks that come in on worker threads reach the renderer: the link outlives it
+// (a load may end after it is gone) and is cut in its destructor.
+struct Renderer::ArrivalLink {
+    std::mutex mutex;
+    Renderer *renderer = nullptr;
+    bool pending = false;
+
+    void notify()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (renderer == nullptr || pending)
+            return;
+        pending = true;
+        Renderer *r = renderer;
+        // Runs in the renderer's thread, and not at all once the renderer is gone.
+        QMetaObject::invokeMethod(
+            r,
+            [r] {
+                {
+                    std::lock_guard<std::mutex> heard(r->arrival_->mutex);
+                    r->arrival_->pending = false;
+                }
+                emit r->chunksArrived();
+            },
+            Qt::QueuedConnection);
+    }
+};
+
 Renderer::Renderer(QObject *parent) : QObject(parent), caches_(std::make_unique<VolumeCaches>()),
-    coarse_(std::make_unique<CoarseCopies>())
+    coarse_(std::make_unique<CoarseCopies>()), arrival_(std::make_shared<ArrivalLink>())
 {
+    arrival_->renderer = this;
 }
 
-Renderer::~Renderer() = default;
+Renderer::~Renderer()
+{
+    std::lock_guard<std::mutex> lock(arrival_->mutex);
+    arrival_->renderer = nullptr;
+}
+
+std::function<void()> Renderer::arrivalNotice() const
+{
+    return [link = arrival_] { link->notify(); };
+}
+
+Renderer::StreamedFrame Renderer::lastStreamedFrame() const
+{
+    std::lock_guard<std::mutex> lock(streamedMutex_);
+    return streamed_;
+}
 
 void Renderer::setRasterPathEnabled(bool on)
 {
@@ -429,6 +474,15 @@ void Renderer::drawVolume(QPainter &p, const SceneView &v, const SceneLayer &lay
             blends = premul[a] != nullptr;
         }
         if (pr.alpha == 0 || blends) {
+            if (blends && layer.finerLevels != FinerLevels::off && set.stream) {
+                const StreamedResult streamed = drawStreamed(v, layer, set, premul, target->bits(),
+                                                             target->bytesPerLine(), pw, ph, arrivalNotice());
+                if (streamed.drawn) {
+                    std::lock_guard<std::mutex> lock(streamedMutex_);
+                    streamed_ = StreamedFrame{streamed.level, streamed.missing};
+                    return;
+                }
+            }
             if (blends) {
                 const int threads = workpool::threads();
                 const render::CoarseSet *coarse = layer.coarse.get();

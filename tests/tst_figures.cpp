@@ -4,6 +4,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPainter>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -13,6 +15,7 @@
 #include <utility>
 
 #include "app/rendercommand.h"
+#include "app/renderoptions.h"
 #include "app/session.h"
 #include "data/slicedata.h"
 #include "data/slicedatas.h"
@@ -20,6 +23,7 @@
 #include "render/bricks.h"
 #include "render/colormap.h"
 #include "render/mip.h"
+#include "render/overlays.h"
 #include "render/renderer.h"
 #include "render/scene.h"
 #include "render/windowchoice.h"
@@ -144,6 +148,15 @@ private slots:
     void axisTicks();
     void sessionKeys_data();
     void sessionKeys();
+    void scaleBarLength_data();
+    void scaleBarLength();
+    void directionLabels_data();
+    void directionLabels();
+    void overlaysInPictures();
+    void sessionOverlays_data();
+    void sessionOverlays();
+    void renderCommandOptions_data();
+    void renderCommandOptions();
     void renderCommandScale_data();
     void renderCommandScale();
 };
@@ -659,6 +672,259 @@ void TestFigures::sessionKeys()
         QCOMPARE(read.sets.at(0).opacity.points[2], 0.5);
     }
     QCOMPARE(again.background, read.background);
+}
+
+void TestFigures::scaleBarLength_data()
+{
+    QTest::addColumn<double>("unitsPerPixel");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<double>("length");
+    QTest::newRow("half a millimetre per pixel") << 0.5 << 256 << 20.0;
+    QTest::newRow("one per pixel") << 1.0 << 256 << 50.0;
+    QTest::newRow("fine") << 0.013 << 1000 << 2.0;
+    QTest::newRow("coarse") << 3.7 << 100 << 50.0;
+    QTest::newRow("exactly a fifth") << 1.0 << 500 << 100.0;
+}
+
+// The bar is the longest round length within a fifth of the picture, and drawn
+// that long at the view's scale.
+void TestFigures::scaleBarLength()
+{
+    QFETCH(double, unitsPerPixel);
+    QFETCH(int, width);
+    QFETCH(double, length);
+    QCOMPARE(render::scaleBarLength(unitsPerPixel, width), length);
+    render::OverlayInfo o;
+    o.show.scaleBar = true;
+    o.unitsPerPixel = unitsPerPixel;
+    o.unit = QStringLiteral("mm");
+    o.ink = QColor(0, 0, 0);
+    QImage picture(width, 200, QImage::Format_ARGB32);
+    picture.fill(Qt::white);
+    QPainter p(&picture);
+    render::drawOverlays(p, o, width, 200);
+    p.end();
+    // The bar's middle row: its black run is the length in pixels.
+    int longest = 0;
+    for (int y = 150; y < 200; ++y) {
+        int run = 0;
+        for (int x = 0; x < width; ++x)
+            run += picture.pixel(x, y) == qRgb(0, 0, 0);
+        longest = std::max(longest, run);
+    }
+    QVERIFY2(std::abs(longest - length / unitsPerPixel) <= 1.0, qPrintable(QString::number(longest)));
+}
+
+void TestFigures::directionLabels_data()
+{
+    QTest::addColumn<Vec3>("v");
+    QTest::addColumn<bool>("patient");
+    QTest::addColumn<QList<double>>("axes");  // column, row and stack directions of the patient
+    QTest::addColumn<QString>("label");
+    const QList<double> axial{1, 0, 0, 0, 1, 0, 0, 0, 1};
+    const QList<double> coronal{1, 0, 0, 0, 0, -1, 0, 1, 0};
+    QTest::newRow("axial, columns to the left") << Vec3{1, 0, 0} << true << axial << "L";
+    QTest::newRow("axial, against the columns") << Vec3{-1, 0, 0} << true << axial << "R";
+    QTest::newRow("axial, rows to the back") << Vec3{0, 1, 0} << true << axial << "P";
+    QTest::newRow("axial, stack to the head") << Vec3{0, 0, -1} << true << axial << "I";
+    QTest::newRow("axial, left and back") << Vec3{0.8, 0.6, 0} << true << axial << "LP";
+    QTest::newRow("axial, mostly left") << Vec3{0.95, 0.2, 0.2} << true << axial << "L";
+    QTest::newRow("coronal, rows to the feet") << Vec3{0, 1, 0} << true << coronal << "I";
+    QTest::newRow("coronal, stack to the back") << Vec3{0, 0, 1} << true << coronal << "P";
+    QTest::newRow("no patient axes") << Vec3{0.2, -0.9, 0.1} << false << axial << "-y";
+}
+
+void TestFigures::directionLabels()
+{
+    QFETCH(Vec3, v);
+    QFETCH(bool, patient);
+    QFETCH(QList<double>, axes);
+    QFETCH(QString, label);
+    PatientAxes a;
+    a.known = patient;
+    for (int i = 0; i < 3; ++i) {
+        a.column[i] = axes[i];
+        a.row[i] = axes[3 + i];
+        a.stack[i] = axes[6 + i];
+    }
+    QCOMPARE(render::directionLabel(v, a), label);
+}
+
+// Overlays switched on reach the picture drawn and the saved raster picture; in an
+// SVG they are vector text and shapes over a picture without them.
+void TestFigures::overlaysInPictures()
+{
+    QTemporaryDir dir;
+    const auto set = makeSet(Kind::Grey, 29, 25, 13);
+    set->spacingUnit = QStringLiteral("mm");
+    Scene sc;
+    sc.width = sc.frameWidth = 320;
+    sc.height = sc.frameHeight = 240;
+    sc.view.scale = 0.25;
+    SceneLayer layer;
+    layer.set = set.get();
+    layer.minTh = 10;
+    layer.maxTh = 200;
+    sc.layers.push_back(layer);
+    render::Renderer renderer;
+    const QImage plain = renderer.renderScene(sc);
+    sc.overlays.scaleBar = sc.overlays.orientation = sc.overlays.colorBar = true;
+    const QImage marked = renderer.renderScene(sc);
+    QVERIFY(plain != marked);
+    // The colour bar's top is the top of the set's colours, at the right.
+    mip::Params pr;
+    pr.vColor = layer.vColor;
+    bool topColour = false;
+    for (int x = 200; x < 320 && !topColour; ++x)
+        for (int y = 40; y < 120 && !topColour; ++y)
+            topColour = marked.pixel(x, y) == mip::volumeRgb(pr, 255.0);
+    QVERIFY(topColour);
+    QString why;
+    QVERIFY2(renderer.writeScene(dir.filePath("f.svg"), sc, &why), qPrintable(why));
+    QFile f(dir.filePath("f.svg"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray svg = f.readAll();
+    QVERIFY(svg.contains("10 mm"));  // 320 / 5 * 0.25 = 16: a bar of 10
+    QVERIFY(svg.contains(">+x<") && svg.contains(">-y<"));
+    const QRegularExpression data(QStringLiteral("data:image/png;base64,([A-Za-z0-9+/=\\s]+)"));
+    const QRegularExpressionMatch m = data.match(QString::fromLatin1(svg));
+    QVERIFY(m.hasMatch());
+    const QImage embedded = QImage::fromData(QByteArray::fromBase64(m.captured(1).toLatin1()), "PNG");
+    QVERIFY(fixtures::firstDifference(embedded, plain).isEmpty());
+}
+
+void TestFigures::sessionOverlays_data()
+{
+    QTest::addColumn<QByteArray>("overlays");  // the session's "overlays", or empty to leave it out
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("shown");  // scale bar 1, directions 2, colour bar 4
+    QTest::newRow("a file from before: none") << QByteArray() << QString() << 0;
+    QTest::newRow("all three") << QByteArray(R"({"scaleBar": true, "orientation": true, "colorBar": true})")
+                               << QString() << 7;
+    QTest::newRow("the colour bar only") << QByteArray(R"({"colorBar": true})") << QString() << 4;
+    QTest::newRow("unknown overlay") << QByteArray(R"({"grid": true})") << "overlays.grid: unknown key" << 0;
+    QTest::newRow("not a switch") << QByteArray(R"({"scaleBar": 1})") << "overlays.scaleBar: not true or false" << 0;
+}
+
+void TestFigures::sessionOverlays()
+{
+    QFETCH(QByteArray, overlays);
+    QFETCH(QString, error);
+    QFETCH(int, shown);
+    QJsonObject root = QJsonDocument::fromJson(sessionToJson(Session(), QDir("/data"))).object();
+    root.remove("overlays");
+    if (!overlays.isEmpty())
+        root.insert("overlays", QJsonDocument::fromJson(overlays).object());
+    Session read;
+    QString why;
+    QCOMPARE(sessionFromJson(QJsonDocument(root).toJson(), QDir("/data"), read, &why), error.isEmpty());
+    QCOMPARE(why, error);
+    if (!error.isEmpty())
+        return;
+    const int got = (read.overlays.scaleBar ? 1 : 0) | (read.overlays.orientation ? 2 : 0)
+        | (read.overlays.colorBar ? 4 : 0);
+    QCOMPARE(got, shown);
+    Session again;
+    QVERIFY(sessionFromJson(sessionToJson(read, QDir("/data")), QDir("/data"), again, &why));
+    QCOMPARE(again.overlays.colorBar, read.overlays.colorBar);
+    QCOMPARE(again.overlays.scaleBar, read.overlays.scaleBar);
+}
+
+void TestFigures::renderCommandOptions_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");  // part of the one line on a bad command line
+    QTest::newRow("every choice, as a session holds them")
+        << QStringList{"--projection", "composite", "--interpolation", "linear", "--colormap", "viridis", "--gamma",
+                       "0.7", "--above", "saturate", "--background", "black", "--overlays", "scalebar,colorbar"}
+        << 0 << "";
+    QTest::newRow("minimum, hot, directions")
+        << QStringList{"--projection", "minimum", "--colormap", "HOT", "--overlays", "orientation"} << 0 << "";
+    QTest::newRow("the window in the set's units") << QStringList{"--window", "0,200"} << 0 << "";
+    QTest::newRow("unknown projection") << QStringList{"--projection", "sum"} << 2 << "--projection takes";
+    QTest::newRow("gamma 0") << QStringList{"--gamma", "0"} << 2 << "--gamma takes";
+    QTest::newRow("one window end") << QStringList{"--window", "5"} << 2 << "--window takes";
+    QTest::newRow("window upside down") << QStringList{"--window", "9,3"} << 2 << "--window takes";
+    QTest::newRow("unknown background") << QStringList{"--background", "pink"} << 2 << "--background takes";
+    QTest::newRow("unknown overlay") << QStringList{"--overlays", "scalebar,grid"} << 2 << "--overlays takes";
+    QTest::newRow("unknown top rule") << QStringList{"--above", "clip"} << 2 << "--above takes";
+    QTest::newRow("unknown map") << QStringList{"--colormap", "jet"} << 2 << "--colormap takes one of ramp";
+}
+
+// oxa-render's drawing options give the picture of a session holding the same
+// choices for its set; --window sets the window in the set's units; bad values are
+// refused with one line and status 2.
+void TestFigures::renderCommandOptions()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    QStringList files;
+    for (int z = 0; z < 6; ++z) {
+        QImage img(24, 20, QImage::Format_Grayscale8);
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 24; ++x)
+                img.scanLine(y)[x] = uchar(x == 5 && y == 5 ? 100 : std::min(255.0, voxel(x, y, z, 24, 20, 6)));
+        files << dir.filePath(QStringLiteral("s%1.png").arg(z));
+        QVERIFY(img.save(files.last()));
+    }
+    auto render = [&](const QStringList &args, QString *text) {
+        QString out;
+        QTextStream o(&out), e(text);
+        return runRenderCommand(QStringList{"oxa-render"} + args, o, e);
+    };
+    QString message;
+    const QString withOptions = dir.filePath("options.png");
+    const int got = render(files + QStringList{"-o", withOptions, "--size", "24x20"} + options, &message);
+    QCOMPARE(got, status);
+    if (status != 0) {
+        QVERIFY2(message.contains(said), qPrintable(message));
+        QCOMPARE(message.count(QLatin1Char('\n')), 1);
+        return;
+    }
+    const QImage picture(withOptions);
+    if (options.contains("--window")) {
+        // Voxel (5, 5) holds 100 in every slice: half way up the window 0 .. 200.
+        mip::Params pr;
+        pr.vColor = QColor(0, 127, 127);
+        QCOMPARE(QColor(picture.pixel(5, 5)), QColor(mip::volumeRgb(pr, 128.0)));
+        return;
+    }
+    // The same choices from a session of these files.
+    Session s;
+    s.width = 24;
+    s.height = 20;
+    s.view.nz = Vec3{0, 0, 1};
+    SessionSet set;
+    set.files = files;
+    set.csNz = s.view.nz;
+    QString why;
+    {
+        SliceDatas loaded;
+        loaded.filesSelected(files);
+        SliceDatas::ReadGuard guard(loaded);
+        static_cast<LayerSettings &>(set) = settingsAfterLoad(set, loadOutcomeOf(loaded));
+    }
+    QCommandLineParser parser;
+    DrawingOptions::addTo(parser);
+    QVERIFY(parser.parse(QStringList{"oxa-render"} + options));
+    DrawingOptions drawing;
+    QVERIFY(drawing.readFrom(parser, &why));
+    drawing.applyTo(set);
+    Scene probe;
+    drawing.applyTo(probe);
+    s.background = probe.background;
+    s.overlays = probe.overlays;
+    s.sets = {set};
+    QVERIFY(writeSessionFile(dir.filePath("s.oxa"), s, &why));
+    const QString fromSession = dir.filePath("session.png");
+    QCOMPARE(render({"--session", dir.filePath("s.oxa"), "-o", fromSession}, &message), 0);
+    const QString diff = fixtures::firstDifference(picture, QImage(fromSession));
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    QCOMPARE(render(files + QStringList{"-o", dir.filePath("plain.png"), "--size", "24x20"}, &message), 0);
+    QVERIFY(picture != QImage(dir.filePath("plain.png")));
 }
 
 void TestFigures::renderCommandScale_data()

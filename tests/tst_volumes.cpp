@@ -12,6 +12,9 @@
 
 #include <zlib.h>
 
+#include <nifti/nifti1.h>
+#include <nifti/nifti2.h>
+
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -112,6 +115,83 @@ constexpr int niftiDim = 40;
 constexpr int niftiPixdim = 76;
 constexpr int niftiSrowX = 280;
 
+// A NIfTI-1 file of 5 x 4 x 3 (x volumes) samples of the header's type, whose stored
+// value at point i is i * 3 - 7 (wrapping in the type), and the same header written as
+// NIfTI-2, field by field.
+using NiftiPatch = std::function<void(nifti_1_header &)>;
+
+nifti_1_header niftiOneHeader(const NiftiPatch &patch)
+{
+    nifti_1_header h{};
+    h.sizeof_hdr = 348;
+    std::memcpy(h.magic, "n+1", 4);
+    h.dim[0] = 3;
+    h.dim[1] = 5, h.dim[2] = 4, h.dim[3] = 3;
+    for (int i = 4; i < 8; ++i)
+        h.dim[i] = 1;
+    h.datatype = NIFTI_TYPE_UINT8;
+    h.bitpix = 8;
+    for (float &p : h.pixdim)
+        p = 1.0f;
+    h.vox_offset = 352;
+    h.xyzt_units = NIFTI_UNITS_MM;
+    patch(h);
+    return h;
+}
+
+QByteArray niftiSamples(const nifti_1_header &h)
+{
+    qint64 points = 1;
+    for (int i = 1; i <= h.dim[0]; ++i)
+        points *= h.dim[i];
+    QByteArray out;
+    for (qint64 i = 0; i < points; ++i) {
+        const qint64 v = i * 3 - 7;
+        switch (h.datatype) {
+        case NIFTI_TYPE_INT16: {
+            const qint16 s = qint16(v);
+            out.append(reinterpret_cast<const char *>(&s), 2);
+            break;
+        }
+        case NIFTI_TYPE_FLOAT32: {
+            const float f = float(v) / 4.0f;
+            out.append(reinterpret_cast<const char *>(&f), 4);
+            break;
+        }
+        default:
+            out.append(char(quint8(v)));
+        }
+    }
+    return out;
+}
+
+QByteArray niftiTwoOf(const nifti_1_header &a, const QByteArray &samples)
+{
+    nifti_2_header h{};
+    h.sizeof_hdr = 540;
+    std::memcpy(h.magic, "n+2\0\r\n\032\n", 8);
+    h.datatype = a.datatype;
+    h.bitpix = a.bitpix;
+    for (int i = 0; i < 8; ++i) {
+        h.dim[i] = a.dim[i];
+        h.pixdim[i] = a.pixdim[i];
+    }
+    h.vox_offset = 544;
+    h.scl_slope = a.scl_slope;
+    h.scl_inter = a.scl_inter;
+    h.qform_code = a.qform_code;
+    h.sform_code = a.sform_code;
+    h.quatern_b = a.quatern_b, h.quatern_c = a.quatern_c, h.quatern_d = a.quatern_d;
+    h.qoffset_x = a.qoffset_x, h.qoffset_y = a.qoffset_y, h.qoffset_z = a.qoffset_z;
+    for (int i = 0; i < 4; ++i) {
+        h.srow_x[i] = a.srow_x[i];
+        h.srow_y[i] = a.srow_y[i];
+        h.srow_z[i] = a.srow_z[i];
+    }
+    h.xyzt_units = a.xyzt_units;
+    return QByteArray(reinterpret_cast<const char *>(&h), 540) + QByteArray(4, '\0') + samples;
+}
+
 SliceDatas *loaded(SliceDatas &set, const QStringList &files)
 {
     set.setLoadWorkers(1);
@@ -120,6 +200,8 @@ SliceDatas *loaded(SliceDatas &set, const QStringList &files)
 }
 
 }  // namespace
+
+Q_DECLARE_METATYPE(NiftiPatch)
 
 class TestVolumes : public QObject
 {
@@ -130,6 +212,8 @@ private slots:
     void refusals_data();
     void refusals();
     void memoryBudget();
+    void nifti2AsNifti1_data();
+    void nifti2AsNifti1();
     void rawDescriptions_data();
     void rawDescriptions();
     void directionsOfSets();
@@ -391,7 +475,15 @@ void TestVolumes::refusals_data()
     QByteArray nifti2(548, '\0');
     put<qint32>(nifti2, 0, 540);
     std::memcpy(nifti2.data() + 4, "n+2\0\r\n\032\n", 8);
-    row("NIfTI-2", {"a.nii"}, {nifti2}, skipReason::niftiTwo);
+    row("NIfTI-2 without dimensions", {"a.nii"}, {nifti2}, skipReason::badHeader);
+    const nifti_1_header one = niftiOneHeader([](nifti_1_header &) {});
+    QByteArray wide = niftiTwoOf(one, niftiSamples(one));
+    put<qint64>(wide, 16 + 8, qint64(1) << 40);
+    row("NIfTI-2 declaring 2^40 columns", {"a.nii"}, {wide}, skipReason::tooManyVoxels);
+    QByteArray flat = niftiTwoOf(one, niftiSamples(one));
+    put<double>(flat, 104 + 16, 0.0);
+    row("NIfTI-2 spacing zero", {"a.nii"}, {flat}, skipReason::badSpacing);
+    row("NIfTI-2 cut short", {"a.nii"}, {niftiTwoOf(one, niftiSamples(one)).chopped(7)}, skipReason::dataShort);
     row("raw file without a description", {"a.raw"}, {samples}, skipReason::rawUndescribed);
 }
 
@@ -445,6 +537,91 @@ void TestVolumes::memoryBudget()
         if (budget != need)
             QCOMPARE(set.skipped.first().reason, QString::fromLatin1(skipReason::noMemory));
     }
+}
+
+// A NIfTI-2 file reads as the NIfTI-1 file of the same header does through ITK:
+// values, spacing and its unit, direction and volume count.
+void TestVolumes::nifti2AsNifti1_data()
+{
+    QTest::addColumn<NiftiPatch>("patch");
+    QTest::addColumn<bool>("gzip");
+
+    QTest::newRow("bytes, no orientation") << NiftiPatch([](nifti_1_header &) {}) << false;
+    QTest::newRow("16-bit scaled, turned qform, gzip") << NiftiPatch([](nifti_1_header &h) {
+        h.datatype = NIFTI_TYPE_INT16, h.bitpix = 16;
+        h.scl_slope = 0.5f, h.scl_inter = -1024.0f;
+        h.pixdim[0] = -1.0f, h.pixdim[1] = 0.7f, h.pixdim[2] = 0.8f, h.pixdim[3] = 2.5f;
+        h.qform_code = NIFTI_XFORM_SCANNER_ANAT;
+        h.quatern_b = 0.1f, h.quatern_c = 0.2f, h.quatern_d = 0.3f;
+        h.qoffset_x = 10.0f;
+    }) << true;
+    QTest::newRow("floats, sform only, microns") << NiftiPatch([](nifti_1_header &h) {
+        h.datatype = NIFTI_TYPE_FLOAT32, h.bitpix = 32;
+        h.pixdim[1] = 2.0f, h.pixdim[2] = 3.0f, h.pixdim[3] = 4.0f;
+        h.xyzt_units = NIFTI_UNITS_MICRON;
+        h.sform_code = NIFTI_XFORM_ALIGNED_ANAT;
+        const float r[3][4] = {{0.0f, -3.0f, 0.0f, 5.0f}, {2.0f, 0.0f, 0.0f, 6.0f}, {0.0f, 0.0f, 4.0f, 7.0f}};
+        std::memcpy(h.srow_x, r[0], sizeof h.srow_x);
+        std::memcpy(h.srow_y, r[1], sizeof h.srow_y);
+        std::memcpy(h.srow_z, r[2], sizeof h.srow_z);
+    }) << false;
+    QTest::newRow("qform and sform differ") << NiftiPatch([](nifti_1_header &h) {
+        h.qform_code = NIFTI_XFORM_SCANNER_ANAT;
+        h.quatern_d = 1.0f;
+        h.sform_code = NIFTI_XFORM_SCANNER_ANAT;
+        h.srow_x[0] = 1.0f, h.srow_y[1] = 1.0f, h.srow_z[2] = 1.0f;
+    }) << false;
+    QTest::newRow("sheared sform beside a qform") << NiftiPatch([](nifti_1_header &h) {
+        h.qform_code = NIFTI_XFORM_SCANNER_ANAT;
+        h.quatern_c = 1.0f;
+        h.sform_code = NIFTI_XFORM_SCANNER_ANAT;
+        h.srow_x[0] = 1.0f, h.srow_x[1] = 0.5f, h.srow_y[1] = 1.0f, h.srow_z[2] = 1.0f;
+    }) << false;
+    QTest::newRow("two volumes, no unit, gzip") << NiftiPatch([](nifti_1_header &h) {
+        h.dim[0] = 4, h.dim[4] = 2;
+        h.xyzt_units = 0;
+        h.pixdim[3] = 1.5f;
+    }) << true;
+}
+
+void TestVolumes::nifti2AsNifti1()
+{
+    QFETCH(NiftiPatch, patch);
+    QFETCH(bool, gzip);
+    const nifti_1_header h = niftiOneHeader(patch);
+    const QByteArray samples = niftiSamples(h);
+    const QByteArray one = QByteArray(reinterpret_cast<const char *>(&h), 348) + QByteArray(4, '\0') + samples;
+    const QByteArray two = niftiTwoOf(h, samples);
+    QTemporaryDir dir;
+    const QString suffix = gzip ? ".nii.gz" : ".nii";
+    QVERIFY(writeBytes(dir.filePath("one" + suffix), gzip ? gzipped(one) : one));
+    QVERIFY(writeBytes(dir.filePath("two" + suffix), gzip ? gzipped(two) : two));
+
+    const SliceFile a = readSliceFile(dir.filePath("one" + suffix));
+    const SliceFile b = readSliceFile(dir.filePath("two" + suffix));
+    QVERIFY2(!a.slices.empty(), qPrintable(a.reason));
+    QVERIFY2(!b.slices.empty(), qPrintable(b.reason));
+    QCOMPARE(b.slices.size(), a.slices.size());
+    for (std::size_t k = 0; k < a.slices.size(); ++k)
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 5; ++x)
+                QCOMPARE(b.slices[k]->value(x, y), a.slices[k]->value(x, y));
+    QCOMPARE(b.spacingUnit, a.spacingUnit);
+    // NIfTI-1 keeps its numbers as floats, NIfTI-2 as doubles.
+    const double tolerance = 1e-6;
+    QVERIFY(std::fabs(b.spacing.x - a.spacing.x) < tolerance * a.spacing.x);
+    QVERIFY(std::fabs(b.spacing.y - a.spacing.y) < tolerance * a.spacing.y);
+    QVERIFY(std::fabs(b.spacing.z - a.spacing.z) < tolerance * a.spacing.z);
+    QCOMPARE(b.volume.hasDirection, a.volume.hasDirection);
+    QVERIFY2(b.volume.direction.sameAs(a.volume.direction, tolerance),
+             qPrintable(QStringLiteral("NIfTI-1 %1 %2 %3 / NIfTI-2 %4 %5 %6")
+                            .arg(a.volume.direction.at(0, 0))
+                            .arg(a.volume.direction.at(1, 1))
+                            .arg(a.volume.direction.at(2, 2))
+                            .arg(b.volume.direction.at(0, 0))
+                            .arg(b.volume.direction.at(1, 1))
+                            .arg(b.volume.direction.at(2, 2))));
+    QCOMPARE(b.volume.volumes, a.volume.volumes);
 }
 
 void TestVolumes::rawDescriptions_data()

@@ -316,6 +316,30 @@
         <source>A picture of %1 × %2 pixels cannot be made.</source>
         <translation>%1 × %2 画素の画像は作れません。</translation>
     </message>
+    <message>
+        <source>Scale bar</source>
+        <translation>スケールバー</translation>
+    </message>
+    <message>
+        <source>A bar of a round length in the files' unit, in the picture and every saved picture</source>
+        <translation>ファイルの単位で切りのよい長さのバー (画像と保存するすべての画像に描きます)</translation>
+    </message>
+    <message>
+        <source>Directions</source>
+        <translation>方向</translation>
+    </message>
+    <message>
+        <source>The directions at the picture's edges: the patient's (R, L, A, P, S, I) where a DICOM series gives them, else the volume's axes</source>
+        <translation>画像の端の方向: DICOM シリーズが示す患者の方向 (R, L, A, P, S, I)、なければ立体の軸</translation>
+    </message>
+    <message>
+        <source>Colour bar</source>
+        <translation>カラーバー</translation>
+    </message>
+    <message>
+        <source>A colour bar per shown set with its window's ends in the set's units</source>
+        <translation>表示中のセットごとのカラーバー (表示範囲の両端をセットの単位で示します)</translation>
+    </message>
 </context>
 <context>
     <name>LoadSlices</name>
@@ -663,10 +687,6 @@
     <message>
         <source>a Zarr version we do not read (we read version 2)</source>
         <translation>読めない Zarr のバージョン(読めるのはバージョン 2)</translation>
-    </message>
-    <message>
-        <source>NIfTI-2, which this system&apos;s ITK does not read</source>
-        <translation>このシステムの ITK では読めない NIfTI-2</translation>
     </message>
     <message>
         <source>its size does not match its raw description</source>

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QScrollBar>
 #include <QToolButton>
 
@@ -77,6 +78,20 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     saveScaleLabel->setBuddy(saveScale_);
     viewOptionsLayout_->insertWidget(viewOptionsLayout_->count() - 1, saveScaleLabel);
     viewOptionsLayout_->insertWidget(viewOptionsLayout_->count() - 1, saveScale_);
+    scaleBar_ = new QCheckBox(tr("Scale bar"), imageCtrl_);
+    scaleBar_->setObjectName("scaleBar_");
+    scaleBar_->setToolTip(tr("A bar of a round length in the files' unit, in the picture and every saved picture"));
+    orientation_ = new QCheckBox(tr("Directions"), imageCtrl_);
+    orientation_->setObjectName("orientation_");
+    orientation_->setToolTip(tr("The directions at the picture's edges: the patient's (R, L, A, P, S, I) where a "
+                                "DICOM series gives them, else the volume's axes"));
+    colorBar_ = new QCheckBox(tr("Colour bar"), imageCtrl_);
+    colorBar_->setObjectName("colorBar_");
+    colorBar_->setToolTip(tr("A colour bar per shown set with its window's ends in the set's units"));
+    for (QCheckBox *box : {scaleBar_, orientation_, colorBar_}) {
+        viewOptionsLayout_->insertWidget(viewOptionsLayout_->count() - 1, box);
+        connect(box, &QCheckBox::toggled, this, &CtView::paintPImg);
+    }
 
     scale = 1.0;
     nx = Vec3{1.0, 0.0, 0.0};
@@ -245,6 +260,23 @@ void CtView::fitPanelColumn()
     // with room for the scroll bar.
     slicesScroll_->setMinimumWidth(slicesCtrls_->minimumSizeHint().width() + frame
                                    + slicesScroll_->verticalScrollBar()->sizeHint().width());
+}
+
+Overlays CtView::overlays() const
+{
+    Overlays o;
+    o.scaleBar = scaleBar_->isChecked();
+    o.orientation = orientation_->isChecked();
+    o.colorBar = colorBar_->isChecked();
+    return o;
+}
+
+void CtView::setOverlays(const Overlays &o)
+{
+    const QSignalBlocker b1(scaleBar_), b2(orientation_), b3(colorBar_);
+    scaleBar_->setChecked(o.scaleBar);
+    orientation_->setChecked(o.orientation);
+    colorBar_->setChecked(o.colorBar);
 }
 
 int CtView::saveScale() const

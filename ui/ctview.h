@@ -22,7 +22,6 @@
 class ChCoord;
 class MouseC;
 class QCheckBox;
-class QComboBox;
 class QLabel;
 class SliceViewWidget;
 class MeasurePanel;
@@ -75,6 +74,12 @@ public:
     // "Save Image" writes the shown picture at 1, 2 or 4 times its pixels, the zoom
     // scaled with it. Made by the constructor.
     QComboBox *saveScale_ = nullptr;
+    // The overlays: scale bar, directions at the edges, colour bars. Made by the constructor.
+    QCheckBox *scaleBar_ = nullptr;
+    QCheckBox *orientation_ = nullptr;
+    QCheckBox *colorBar_ = nullptr;
+    Overlays overlays() const;
+    void setOverlays(const Overlays &o);
     int saveScale() const;
     // The scene of the shown picture at n times its pixels: the same view, the zoom
     // divided by n, the frames centred on the picture as drawn, n times larger.

@@ -43,6 +43,7 @@ Scene CtView::scene(int pw, int ph) const
     sc.frameWidth = pImg.width();
     sc.frameHeight = pImg.height();
     sc.background = backgroundColor();
+    sc.overlays = overlays();
     for (const SlicesCtrl *s : sCtrls)
         sc.layers.push_back(layerOf(s));
     return sc;

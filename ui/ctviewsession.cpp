@@ -34,6 +34,7 @@ Session CtView::currentSession() const
         describeRawFiles(s.sets.back());
     }
     s.background = backgroundColor();
+    s.overlays = overlays();
     return s;
 }
 
@@ -114,6 +115,7 @@ bool CtView::openSession(const QString &fname)
         const QSignalBlocker quiet(background_);
         setBackgroundColor(s.background);
     }
+    setOverlays(s.overlays);
     nx = s.view.nx;
     ny = s.view.ny;
     nz = s.view.nz;
