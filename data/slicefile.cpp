@@ -96,6 +96,12 @@ bool reserveSliceMemoryIfFree(qint64 bytes)
     return true;
 }
 
+qint64 sliceMemoryLeft()
+{
+    const ReadAccount *read = currentRead;
+    return read && read->budget ? read->budget->left() : -1;
+}
+
 qint64 defaultSliceBudget()
 {
 #if defined(Q_OS_UNIX) && defined(_SC_PHYS_PAGES) && defined(_SC_PAGE_SIZE)

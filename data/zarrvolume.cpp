@@ -12,15 +12,18 @@
 #include "data/slicefile.h"
 #include "data/workpool.h"
 #include "data/zarrchunks.h"
+#include "data/zarrstream.h"
 
 namespace {
 
 constexpr qint64 maxChunksRead = qint64(1) << 22;
 
-// Threads that decode the chunks of a level, each with a chunk of its own.
-int decodeThreads()
+// Threads that decode the chunks of a level, each with a chunk of its own: no more
+// than a row of chunks holds.
+int decodeThreads(const ZarrArrayMeta &a)
 {
-    return std::min(workpool::threads(), 8);
+    const ZarrChunkIndex grid = zarrChunkGrid(a);
+    return int(std::clamp<qint64>(grid.y * grid.x, 1, std::min(workpool::threads(), 8)));
 }
 
 // The memory one level needs while it is read: its slices, a slab of stored samples
@@ -38,7 +41,7 @@ qint64 levelNeeds(const ZarrArrayMeta &a)
     const SampleLayout l = a.layout();
     const qint64 kept = keptSliceBytes(l, int(w), int(h));
     const qint64 slab = std::min(a.chunkDepth(), d) * w * h * sampleTypeBytes(l.type);
-    const qint64 chunk = a.chunkBytes() * decodeThreads();
+    const qint64 chunk = a.chunkBytes() * decodeThreads(a);
     const qint64 limit = std::numeric_limits<qint64>::max() / 4;
     if (kept > limit / d || chunk > limit)
         return -1;
@@ -125,7 +128,7 @@ bool readZarrVolume(const QString &dir, SliceFile &out) noexcept
         const QString arrayDir = zarrLevelDir(dir, image, chosen);
         for (qint64 z0 = 0; z0 < d; z0 += a.chunkDepth()) {
             const qint64 z1 = std::min(d, z0 + a.chunkDepth());
-            if (const char *bad = readZarrSlab(arrayDir, a, z0, z1, slab.data(), decodeThreads())) {
+            if (const char *bad = readZarrSlab(arrayDir, a, z0, z1, slab.data(), decodeThreads(a))) {
                 out.slices.clear();
                 out.reason = QString::fromLatin1(bad);
                 return true;
@@ -140,6 +143,16 @@ bool readZarrVolume(const QString &dir, SliceFile &out) noexcept
                 }
                 out.slices.push_back(std::move(s));
             }
+        }
+        // The finer levels stay on disk, read chunk by chunk as drawing asks, in what the
+        // budget has left (at least a few of their chunks).
+        if (chosen > 0) {
+            qint64 largestChunk = 0;
+            for (std::size_t k = 0; k < chosen; ++k)
+                largestChunk = std::max(largestChunk, image.levels[k].array.chunkBytes());
+            const qint64 left = sliceMemoryLeft();
+            const qint64 limit = std::max(left < 0 ? defaultSliceBudget() / 4 : left, 8 * largestChunk);
+            out.stream = std::make_shared<ZarrStream>(dir, image, int(chosen), limit);
         }
         out.hasSpacing = true;
         out.spacing = level.spacing;

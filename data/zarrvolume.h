@@ -13,7 +13,9 @@ struct SliceFile;
 // is allocated; the spacing of that level in the image's unit (millimetres where the
 // file's unit is one of length) and, in out.volume, which level of how many it is
 // and the finest level's size. A missing chunk reads as the array's fill value; a
-// damaged one leaves the image out with the reason.
+// damaged one leaves the image out with the reason. When a coarser level is held,
+// out.stream reads the finer ones chunk by chunk (ZarrStream), within what the budget
+// has left after the slices.
 // False, with out untouched, when dir is not such a folder; true otherwise, with the
 // slices, or none and the reason. Never throws.
 bool readZarrVolume(const QString &dir, SliceFile &out) noexcept;

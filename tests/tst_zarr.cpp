@@ -34,6 +34,9 @@
 #include "data/zarrchunks.h"
 #include "data/zarrvolume.h"
 #include "data/zarrwriter.h"
+#include "data/streamedvolume.h"
+#include "render/renderer.h"
+#include "render/scene.h"
 #include "tools/volumewriters.h"
 
 Q_DECLARE_METATYPE(SampleType)
@@ -227,6 +230,7 @@ private slots:
     void refused();
     void levelFitsBudget();
     void chunkCache();
+    void finerLevelsFromChunks();
     void convertCommand_data();
     void convertCommand();
     void renderInfoAndMemory();
@@ -498,6 +502,67 @@ void TestZarr::chunkCache()
     QCOMPARE(cache.faults(), 2);
 }
 
+void TestZarr::finerLevelsFromChunks()
+{
+    // Within a budget that holds level 2 only, the set reads levels 0 and 1 from the
+    // files chunk by chunk; drawn at level 0 with every chunk read, the picture is the
+    // one of level 0 loaded whole, pixel for pixel.
+    QTemporaryDir tmp;
+    const QString dir = tmp.filePath("s.zarr");
+    ZarrPyramidWriter::Options o;
+    o.chunk = o.chunkDepth = 8;
+    o.type = SampleType::u16;
+    const auto f = [](int x, int y, int z) {
+        const double dx = x - 18.5, dy = y - 10.5, dz = z - 9.5;
+        return double((dx * dx + dy * dy + 2 * dz * dz < 150 ? 900 : 100) + (x * 7 + y * 13 + z * 5) % 31);
+    };
+    QCOMPARE(writePyramid(dir, 37, 21, 19, o, f), QString());
+    const auto streamed = loadSet({dir}, 6 << 10);
+    const auto whole = loadSet({dir});
+    SliceDatas::ReadGuard g1(*streamed), g2(*whole);
+    QCOMPARE(streamed->volume.level, 2);
+    QVERIFY(streamed->stream);
+    QVERIFY(!whole->stream);
+    QCOMPARE(streamed->stream->heldLevel(), 2);
+    QCOMPARE(streamed->stream->levels().size(), std::size_t(4));
+    QCOMPARE(streamed->stream->levels()[0].width, qint64(37));
+    QCOMPARE(streamed->stream->levels()[1].spacing.x, 2.0);
+    const StreamedVolume::Chunk c = streamed->stream->get(0, 1, 1, 2);
+    QVERIFY(c);
+    QCOMPARE(volumeSampleValue(streamed->stream->layout(), c->data() + ((3 * 8 + 4) * 8 + 5) * 2), f(21, 12, 11));
+
+    const auto sceneOf = [](const SliceDatas &set, FinerLevels finer) {
+        Scene s;
+        s.width = s.frameWidth = 72;
+        s.height = s.frameHeight = 60;
+        s.view = render::turned(SceneView(), Vec3{0, 1, 0}, 0.5);
+        s.view.scale = 0.6;
+        SceneLayer l;
+        l.set = &set;
+        l.minTh = 100;
+        l.maxTh = 1000;
+        l.showFrame = false;
+        l.csNz = s.view.nz;
+        l.alpha = 200;
+        l.finerLevels = finer;
+        l.spacing = set.spacing;
+        s.layers.push_back(l);
+        return s;
+    };
+    render::Renderer renderer;
+    const QImage fromChunks = renderer.renderScene(sceneOf(*streamed, FinerLevels::read));
+    QCOMPARE(renderer.lastStreamedFrame().level, 0);
+    QCOMPARE(renderer.lastStreamedFrame().missing, qint64(0));
+    const QImage inMemory = renderer.renderScene(sceneOf(*whole, FinerLevels::off));
+    QCOMPARE(fromChunks.size(), inMemory.size());
+    int differ = 0;
+    for (int y = 0; y < inMemory.height(); ++y)
+        for (int x = 0; x < inMemory.width(); ++x)
+            differ += fromChunks.pixel(x, y) != inMemory.pixel(x, y);
+    QCOMPARE(differ, 0);
+    QVERIFY(renderer.renderScene(sceneOf(*streamed, FinerLevels::off)) != inMemory);
+}
+
 void TestZarr::convertCommand_data()
 {
     QTest::addColumn<int>("type");  // volumewriters::Type
@@ -561,9 +626,9 @@ void TestZarr::renderInfoAndMemory()
     o.chunk = o.chunkDepth = 64;
     o.type = SampleType::u16;
     QCOMPARE(writePyramid(dir, 256, 256, 64, o, [](int x, int y, int z) { return double(x + y + z); }), QString());
-    // 8 MiB at full size: a budget of 4 MiB holds level 1 (1 MiB and a slab).
+    // 8 MiB at full size: a budget of 8 MiB holds level 1 (1 MiB, a slab and chunks).
     QString said;
-    QCOMPARE(runCommand(runRenderCommand, {dir, "--info", "--memory", "4"}, &said), 0);
+    QCOMPARE(runCommand(runRenderCommand, {dir, "--info", "--memory", "8"}, &said), 0);
     const QJsonObject set = QJsonDocument::fromJson(said.toUtf8()).array().first().toObject();
     QCOMPARE(set.value("width").toInt(), 128);
     const QJsonArray levels = set.value("levels").toArray();
