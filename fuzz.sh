@@ -6,7 +6,8 @@
 # xyvgrid, load (the loader's decode of one file: pictures, then both grid readers),
 # grid_diff (the fast grid readers against the reference readers, bit for bit),
 # tiff (TIFF stacks through libtiff), dicom (DICOM files and series through DCMTK),
-# volume (NIfTI, NRRD and MetaImage through ITK, and described raw files).
+# volume (NIfTI, NRRD and MetaImage through ITK, and described raw files), zarr (OME-Zarr
+# metadata, chunk decoding and the read of an image folder).
 # Prints the executions and findings of each target; exits non-zero on any finding.
 # A finding is kept as build-fuzz/findings/<target>/crash-* (or leak-, oom-,
 # timeout-); replay it with build-fuzz/fuzz/fuzz_<target> FILE.
@@ -19,7 +20,7 @@ oxa_install_packages "${OXA_PACKAGES[@]}" "${OXA_FUZZ_PACKAGES[@]}"
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(config rangegrid xyvgrid load grid_diff session tiff dicom volume)
+[ ${#targets[@]} -gt 0 ] || targets=(config rangegrid xyvgrid load grid_diff session tiff dicom volume zarr)
 case "$seconds" in
 '' | *[!0-9]*) echo "usage: $0 [seconds-per-target] [target...]" >&2; exit 2 ;;
 esac
@@ -67,6 +68,7 @@ for t in "${targets[@]}"; do
     tiff) dict=tiff.dict; maxlen=16384 ;;
     dicom) dict=dicom.dict; maxlen=16384 ;;
     volume) dict=volume.dict; maxlen=16384 ;;
+    zarr) dict=zarr.dict; maxlen=16384 ;;
     *) echo "unknown target: $t" >&2; exit 2 ;;
     esac
     corpus=$dir/corpus/$t

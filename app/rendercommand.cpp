@@ -29,6 +29,7 @@
 #include "data/rawvolume.h"
 #include "data/setspace.h"
 #include "data/slicedatas.h"
+#include "data/zarrmeta.h"
 #include "render/renderer.h"
 #include "render/savefile.h"
 #include "render/scene.h"
@@ -71,6 +72,27 @@ void load(LoadedSet &ls, const QStringList &files, QTextStream &err)
         err << "\n" << Qt::flush;
 }
 
+// The levels of a multi-resolution image: size, chunks, type and spacing of each,
+// and which one the set holds.
+QJsonArray levelsJson(const QString &dir, int shown)
+{
+    ZarrImage image;
+    QJsonArray levels;
+    if (readZarrImage(dir, image))
+        return levels;
+    for (std::size_t k = 0; k < image.levels.size(); ++k) {
+        const ZarrLevel &l = image.levels[k];
+        const ZarrArrayMeta &a = l.array;
+        levels.append(QJsonObject{{"path", l.path},
+                                  {"size", QJsonArray{a.width(), a.height(), a.depth()}},
+                                  {"chunks", QJsonArray{a.chunkWidth(), a.chunkHeight(), a.chunkDepth()}},
+                                  {"dtype", zarrDtypeName(a.type, a.bigEndian)},
+                                  {"spacing", QJsonArray{l.spacing.x, l.spacing.y, l.spacing.z}},
+                                  {"loaded", int(k) == shown}});
+    }
+    return levels;
+}
+
 QJsonObject info(const LoadedSet &ls)
 {
     const SliceDatas &set = *ls.set;
@@ -96,6 +118,8 @@ QJsonObject info(const LoadedSet &ls)
     }
     if (set.volume.volumes > 1)
         o.insert("volumes", set.volume.volumes);
+    if (set.volume.finestSize[0] > 0 && !set.acceptedFiles.isEmpty())
+        o.insert("levels", levelsJson(set.acceptedFiles.first(), set.volume.level));
     o.insert("files", QJsonArray::fromStringList(set.acceptedFiles));
     o.insert("skipped", skipped);
     return o;
@@ -243,10 +267,14 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
                                     "uint16, int16, uint32, int32, float32, float64), byte order (le or be) and "
                                     "the header bytes to skip.",
                                     "W,H,D,TYPE,ORDER[,OFFSET]");
+    const QCommandLineOption memoryOpt("memory",
+                                       "The memory each set's slices may take, in MiB (default: half of the "
+                                       "machine's); a multi-resolution image loads its finest level that fits.",
+                                       "MB");
     const QCommandLineOption helpOpt({"h", "help"}, "Show this help.");
     const QCommandLineOption versionOpt("version", "Show the version.");
     parser.addOptions({outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, scaleOpt, animateOpt,
-                       infoOpt, sliceOpt, pickOpt, rawOpt, helpOpt, versionOpt});
+                       infoOpt, sliceOpt, pickOpt, rawOpt, memoryOpt, helpOpt, versionOpt});
     DrawingOptions::addTo(parser);
     parser.addPositionalArgument("FILE", "Slice files of one set, in stack order.", "[FILE...]");
     if (!parser.parse(args))
@@ -315,6 +343,14 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         for (const QString &f : files)
             rawimport::remember(f, raw);
     }
+    qint64 memoryBytes = 0;  // the default budget
+    if (parser.isSet(memoryOpt)) {
+        bool ok = false;
+        const qint64 mb = parser.value(memoryOpt).toLongLong(&ok);
+        if (!ok || mb < 1 || mb > (qint64(1) << 30))
+            throw Failure{QStringLiteral("--memory takes a number of MiB from 1 to 1073741824"), 2};
+        memoryBytes = mb << 20;
+    }
     int pixelScale = 1;
     if (parser.isSet(scaleOpt)) {
         bool ok = false;
@@ -371,6 +407,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         for (const SessionSet &ss : session.sets) {
             sets.emplace_back();
             sets.back().set->setSpace(space);
+            sets.back().set->setMemoryBudget(memoryBytes);
             load(sets.back(), ss.files, err);
             settings.push_back(ss);
         }
@@ -378,6 +415,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
         // A panel's settings after loading the files into it.
         sets.emplace_back();
         sets.back().set->setSpace(space);
+        sets.back().set->setMemoryBudget(memoryBytes);
         load(sets.back(), files, err);
         LayerSettings s;
         s.csNz = scene.view.nz;

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <utility>
 
+#include "data/zarrmeta.h"
 #include "render/savefile.h"
 
 #include "app/sessiondrawing.h"
@@ -499,7 +500,7 @@ QStringList missingSessionFiles(const Session &s)
     QStringList missing;
     for (const SessionSet &set : s.sets)
         for (const QString &f : set.files)
-            if (!QFileInfo(f).isFile())
+            if (!QFileInfo(f).isFile() && !isZarrFolder(f))
                 missing.append(f);
     return missing;
 }

@@ -35,6 +35,11 @@ struct VolumeInfo {
     bool hasDirection = false;
     Direction direction;
     qint64 volumes = 1;
+    // For a multi-resolution volume: which level was loaded (0 the finest) of how many,
+    // and the finest level's columns, rows and slices.
+    int level = 0;
+    int levels = 1;
+    qint64 finestSize[3] = {0, 0, 0};
 };
 
 #endif

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "data/zarrmeta.h"
+
 namespace {
 
 // Elements longer than this stay on disk: the headers are all that is read.
@@ -40,6 +42,9 @@ QString text(DcmDataset &ds, const DcmTagKey &tag)
 QStringList filesInFolder(const QString &dir, int limit)
 {
     QStringList files;
+    // An OME-Zarr image is one set, read from the folder itself.
+    if (isZarrFolder(dir))
+        return QStringList{QFileInfo(dir).absoluteFilePath()};
     const QFileInfoList entries = QDir(dir).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
     for (const QFileInfo &fi : entries) {
         if (files.size() >= limit)

@@ -8,7 +8,8 @@
 // What "Open Folder…" loads: the files of one folder that may hold slices.
 
 // The regular, visible files of a folder (not its subfolders), in natural order
-// (slice_2 before slice_10); at most `limit` of them, the rest left out.
+// (slice_2 before slice_10); at most `limit` of them, the rest left out. A folder
+// holding an OME-Zarr image gives itself alone.
 QStringList filesInFolder(const QString &dir, int limit = 100000);
 
 // One DICOM series among a folder's files.

@@ -189,6 +189,7 @@ void SliceDatas::filesSelected(QStringList files)
     VolumeInfo setVolume;
     std::shared_ptr<StreamedVolume> setStream;
     bool volumeAccepted = false;  // setVolume came with a file that was kept
+    VolumeInfo levelsFrom;        // the first kept file of a multi-resolution volume
     const std::shared_ptr<SetSpace> setSpace = space();
     int setWidth = 0;
     int setHeight = 0;
@@ -260,6 +261,8 @@ void SliceDatas::filesSelected(QStringList files)
                 continue;
             }
             volumeAccepted = volumeAccepted || file.volume.hasDirection;
+            if (file.volume.finestSize[0] > 0 && levelsFrom.finestSize[0] == 0)
+                levelsFrom = file.volume;
             if (acceptedNames.isEmpty())
                 setStream = file.stream;
             meta.hasSpacing = file.hasSpacing;
@@ -309,6 +312,13 @@ void SliceDatas::filesSelected(QStringList files)
         setVolume = VolumeInfo();
         if (setSpace)
             setSpace->release(this);
+    }
+    if (anyAccepted && levelsFrom.finestSize[0] > 0) {
+        if (!setVolume.hasDirection)
+            setVolume.volumes = levelsFrom.volumes;
+        setVolume.level = levelsFrom.level;
+        setVolume.levels = levelsFrom.levels;
+        std::copy(levelsFrom.finestSize, levelsFrom.finestSize + 3, setVolume.finestSize);
     }
 
     {

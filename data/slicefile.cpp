@@ -16,6 +16,7 @@
 #include "data/nativename.h"
 #include "data/rawvolume.h"
 #include "data/tiffstack.h"
+#include "data/zarrvolume.h"
 
 namespace {
 
@@ -84,6 +85,23 @@ bool reserveSliceMemory(qint64 bytes)
     return true;
 }
 
+bool reserveSliceMemoryIfFree(qint64 bytes)
+{
+    ReadAccount *read = currentRead;
+    if (!read || !read->budget)
+        return true;
+    if (!read->budget->reserve(bytes))
+        return false;
+    read->reserved += bytes;
+    return true;
+}
+
+qint64 sliceMemoryLeft()
+{
+    const ReadAccount *read = currentRead;
+    return read && read->budget ? read->budget->left() : -1;
+}
+
 qint64 defaultSliceBudget()
 {
 #if defined(Q_OS_UNIX) && defined(_SC_PHYS_PAGES) && defined(_SC_PAGE_SIZE)
@@ -138,6 +156,9 @@ void readFile(const QString &name, SliceFile &out)
             out.reason = QString::fromLatin1(skipReason::notFound);
             return;
         }
+        // An OME-Zarr image is a folder.
+        if (info.isDir() && readZarrVolume(fname, out))
+            return;
         if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
             out.reason = QString::fromLatin1(skipReason::unreadable);
             return;

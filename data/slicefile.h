@@ -32,6 +32,7 @@ public:
     explicit SliceBudget(qint64 limitBytes) : limit_(limitBytes) { }
     bool reserve(qint64 bytes);
     void release(qint64 bytes);
+    qint64 left() const { return limit_ - used_.load(); }
 
 private:
     std::atomic<qint64> used_{0};
@@ -46,6 +47,11 @@ qint64 sliceBytes(const SliceData &s);
 // A refusal is remembered, so that a file that gives nothing for it is skipped as
 // "not enough memory for this slice".
 bool reserveSliceMemory(qint64 bytes);
+// The same, for a reader that has a smaller choice when bytes do not fit (a coarser
+// level of a multi-resolution volume): a refusal is not remembered.
+bool reserveSliceMemoryIfFree(qint64 bytes);
+// What is left of the budget of the read running in this thread; -1 without one.
+qint64 sliceMemoryLeft();
 
 // Where a DICOM slice lies, for stacking a series by position.
 struct DicomPlacement {

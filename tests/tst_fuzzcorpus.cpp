@@ -6,6 +6,7 @@
 
 #include "fuzz/harness.h"
 #include "fuzz/volumeharness.h"
+#include "fuzz/zarrharness.h"
 
 // Replays every input kept under fuzz/corpus/<target>/ (the regression inputs of
 // findings, and hand-made hard cases) and the grid samples of tests/data through
@@ -80,6 +81,8 @@ private slots:
     void dicom();
     void volume_data() { addInputs(QStringLiteral("volume"), false); }
     void volume();
+    void zarr_data() { addInputs(QStringLiteral("zarr"), false); }
+    void zarr();
 };
 
 void TestFuzzCorpus::config()
@@ -151,6 +154,15 @@ void TestFuzzCorpus::volume()
     const QByteArray input = readAll(path);
     inScratch([&] {
         oxafuzz::runVolume(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));
+    });
+}
+
+void TestFuzzCorpus::zarr()
+{
+    QFETCH(QString, path);
+    const QByteArray input = readAll(path);
+    inScratch([&] {
+        oxafuzz::runZarr(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));
     });
 }
 

@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSemaphore>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,6 +23,7 @@
 #include "data/slicedata.h"
 #include "data/slicefile.h"
 #include "data/tiffstack.h"
+#include "data/zarrwriter.h"
 #include "loaderrig.h"
 #include "panelfixtures.h"
 #include "tools/phantom.h"
@@ -201,6 +203,7 @@ private slots:
     void skippedFilesLine();
     void cancelKeepsAccepted();
     void samplesLoad();
+    void zarrFolderOpensAsOneSet();
     void readersFromMemory_data();
     void readersFromMemory();
 };
@@ -800,6 +803,41 @@ void TestScanFiles::readersFromMemory()
     verifyRefused(reader, readWith(reader, {}, &failing));
     QBuffer closed(&bytes);
     verifyRefused(reader, readWith(reader, {}, &closed));
+}
+
+// "Open Folder…" reaches the panel's private slot through this door.
+struct SlicesCtrlTestAccess {
+    static void folderSelected(SlicesCtrl &panel, const QString &dir) { panel.folderSelected(dir); }
+};
+
+void TestScanFiles::zarrFolderOpensAsOneSet()
+{
+    // An OME-Zarr folder chosen with "Open Folder…" is one set; with a budget below its
+    // finest level (128 x 64 x 32 words, 512 KiB) the next level is loaded, and the
+    // set's line says which.
+    QTemporaryDir dir;
+    const QString zarr = dir.filePath("scan.zarr");
+    ZarrPyramidWriter writer;
+    ZarrPyramidWriter::Options o;
+    o.chunk = o.chunkDepth = 16;
+    o.type = SampleType::u16;
+    o.spacing = Spacing{0.5, 0.5, 2.0};
+    o.unit = QStringLiteral("mm");
+    QCOMPARE(writer.start(zarr, 128, 64, o), QString());
+    std::vector<quint16> slice(128 * 64);
+    for (int z = 0; z < 32; ++z) {
+        for (std::size_t i = 0; i < slice.size(); ++i)
+            slice[i] = quint16(i % 1000 + z);
+        QCOMPARE(writer.addSlice(reinterpret_cast<const unsigned char *>(slice.data())), QString());
+    }
+    QCOMPARE(writer.finish(), QString());
+    SlicesCtrl panel;
+    panel.sliceDatas.setMemoryBudget(300 << 10);
+    QSignalSpy finished(&panel.sliceDatas, &SliceDatas::loadFilesFinished);
+    SlicesCtrlTestAccess::folderSelected(panel, zarr);
+    QVERIFY(finished.wait(20000));
+    QTRY_COMPARE(panel.setInfo_->text(),
+                 QStringLiteral("16 slices · 64 × 32 · 1 × 1 × 4 mm · 128 × 64 × 32 · level 1 of 4"));
 }
 
 QTEST_MAIN(TestScanFiles)

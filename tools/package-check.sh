@@ -99,6 +99,12 @@ if [ -e "$usr/bin/oxa-render" ]; then
     fi
 fi
 
+if [ -e "$usr/bin/oxa-convert" ]; then
+    out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$usr/bin/oxa-convert" --version)
+    case "$out" in *"$version"*) ;; *) fail "oxa-convert --version printed '$out'" ;; esac
+    [ -s "$usr/share/man/man1/oxa-convert.1" ] || fail "no manual page for oxa-convert"
+fi
+
 desktop-file-validate "$usr/share/applications/$appid.desktop"
 appstreamcli validate --no-net "$usr/share/metainfo/$appid.metainfo.xml" >"$work/as.log" \
     || { cat "$work/as.log" >&2; fail "appstreamcli validate"; }

@@ -4,9 +4,11 @@
 # Sourced, not run: expects to be in the project root.
 
 # fonts-noto-cjk: the Japanese interface (the default) needs a font with its characters.
+# python3-zarr: only for the tests that hand OME-Zarr files to and from another reader.
 OXA_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools
               qt6-l10n-tools qt6-image-formats-plugins libgl-dev libbenchmark-dev fonts-noto-cjk
-              libtiff-dev libdcmtk-dev libinsighttoolkit5-dev libnifti2-dev libznz-dev zlib1g-dev)
+              libtiff-dev libdcmtk-dev libinsighttoolkit5-dev libnifti2-dev libznz-dev zlib1g-dev
+              libblosc-dev libzstd-dev python3-zarr)
 # Only for the package step (tools/package-check.sh): cpack's dependency search through
 # dpkg-shlibdeps (dpkg-dev, file) and the validators of the desktop entry and metadata.
 OXA_PACKAGING_PACKAGES=(dpkg-dev file desktop-file-utils appstream)

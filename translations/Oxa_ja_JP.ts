@@ -653,6 +653,42 @@
         <translation>読めないデータ型(カラー、ベクトル、複素数、64 ビット整数)</translation>
     </message>
     <message>
+        <source>its Zarr metadata is not JSON or lacks a field it needs</source>
+        <translation>Zarr のメタデータが JSON でないか、必要な項目がない</translation>
+    </message>
+    <message>
+        <source>a Zarr data type we do not read (we read u1, i1, u2, i2, u4, i4, f4, f8)</source>
+        <translation>読めない Zarr のデータ型(読めるのは u1, i1, u2, i2, u4, i4, f4, f8)</translation>
+    </message>
+    <message>
+        <source>a Zarr compressor or filter we do not read (we read blosc, zstd, zlib, gzip)</source>
+        <translation>読めない Zarr の圧縮方式またはフィルター(読めるのは blosc, zstd, zlib, gzip)</translation>
+    </message>
+    <message>
+        <source>its Zarr array is in Fortran order (we read C order only)</source>
+        <translation>Zarr 配列が Fortran 順(読めるのは C 順のみ)</translation>
+    </message>
+    <message>
+        <source>its Zarr chunks are empty or larger than 2^31 voxels</source>
+        <translation>Zarr のチャンクが空か、2^31 ボクセルより大きい</translation>
+    </message>
+    <message>
+        <source>its resolution levels do not halve, or differ in type or axes</source>
+        <translation>解像度レベルが半分ずつになっていないか、型や軸が異なる</translation>
+    </message>
+    <message>
+        <source>its axes are not z, y, x (after time or channels)</source>
+        <translation>軸が(時間やチャンネルの後の)z, y, x でない</translation>
+    </message>
+    <message>
+        <source>a chunk of it is damaged or decompresses to the wrong size</source>
+        <translation>チャンクが壊れているか、展開すると大きさが違う</translation>
+    </message>
+    <message>
+        <source>a Zarr version we do not read (we read version 2)</source>
+        <translation>読めない Zarr のバージョン(読めるのはバージョン 2)</translation>
+    </message>
+    <message>
         <source>its size does not match its raw description</source>
         <translation>ファイルの大きさが raw の記述と合わない</translation>
     </message>
@@ -671,6 +707,14 @@
     <message>
         <source>Loads a raw file of samples whose size, type and byte order you give</source>
         <translation>大きさ・型・バイト順を指定して raw ファイルを読み込みます</translation>
+    </message>
+    <message>
+        <source>%1³</source>
+        <translation>%1³</translation>
+    </message>
+    <message>
+        <source> · %1 · level %2 of %3</source>
+        <translation> · %1 · 解像度レベル %2 / %3</translation>
     </message>
     <message>
         <source> · 4-D: first of %1 volumes</source>

@@ -142,6 +142,13 @@ void SlicesCtrl::updateSetInfo()
         step += QLatin1Char(' ') + spacingUnit;
     const QString count = sliceCount == 1 ? tr("1 slice") : tr("%1 slices").arg(sliceCount);
     QString info = tr("%1 · %2 × %3 · %4").arg(count).arg(sliceWidth).arg(sliceHeight).arg(step);
+    // A level of a multi-resolution volume: "2048³ · level 2 of 5" (0 the finest).
+    if (levelsShown.finestSize[0] > 0) {
+        const qint64 *n = levelsShown.finestSize;
+        const QString full = n[0] == n[1] && n[1] == n[2] ? tr("%1³").arg(n[0])
+                                                          : tr("%1 × %2 × %3").arg(n[0]).arg(n[1]).arg(n[2]);
+        info += tr(" · %1 · level %2 of %3").arg(full).arg(levelsShown.level).arg(levelsShown.levels);
+    }
     if (volumeCount > 1)
         info += tr(" · 4-D: first of %1 volumes").arg(volumeCount);
     setInfo_->setText(info);

@@ -287,6 +287,7 @@ void SlicesCtrl::noticedLoadFilesFinished()
         if (sliceDatas.loaded) {
             spacingUnit = sliceDatas.spacingUnit;
             volumeCount = sliceDatas.volume.volumes;
+            levelsShown = sliceDatas.volume;
         }
     }
     const LayerSettings next = settingsAfterLoad(settings(), outcome);
