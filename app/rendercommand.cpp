@@ -94,6 +94,8 @@ QJsonObject info(const LoadedSet &ls)
     }
     if (set.volume.volumes > 1)
         o.insert("volumes", set.volume.volumes);
+    if (set.stacking.text)
+        o.insert("stacking", set.stacking.english());
     o.insert("files", QJsonArray::fromStringList(set.acceptedFiles));
     o.insert("skipped", skipped);
     return o;

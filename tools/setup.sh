@@ -6,7 +6,7 @@
 # fonts-noto-cjk: the Japanese interface (the default) needs a font with its characters.
 OXA_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools
               qt6-l10n-tools qt6-image-formats-plugins libgl-dev libbenchmark-dev fonts-noto-cjk
-              libtiff-dev libdcmtk-dev libinsighttoolkit5-dev)
+              libtiff-dev zlib1g-dev libdcmtk-dev libinsighttoolkit5-dev)
 # Only for the package step (tools/package-check.sh): cpack's dependency search through
 # dpkg-shlibdeps (dpkg-dev, file) and the validators of the desktop entry and metadata.
 OXA_PACKAGING_PACKAGES=(dpkg-dev file desktop-file-utils appstream)

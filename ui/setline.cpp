@@ -144,6 +144,8 @@ void SlicesCtrl::updateSetInfo()
     QString info = tr("%1 · %2 × %3 · %4").arg(count).arg(sliceWidth).arg(sliceHeight).arg(step);
     if (volumeCount > 1)
         info += tr(" · 4-D: first of %1 volumes").arg(volumeCount);
+    if (stacking.text)
+        info += QStringLiteral(" · ") + tr(stacking.text).arg(stacking.first).arg(stacking.second);
     setInfo_->setText(info);
 }
 

@@ -214,6 +214,7 @@ private:
     int sliceWidth = 0;
     int sliceHeight = 0;
     qint64 volumeCount = 1;  // volumes in the set's file; the first is loaded
+    StackingNote stacking;  // how the last load ordered a DICOM series, when not by position
 
     // The derivations between a threshold and its percentage, through the
     // range fields as they read now.
