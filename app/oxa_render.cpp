@@ -10,6 +10,7 @@
 int main(int argc, char *argv[])
 {
     ignoreFileSizeSignal();
+    quietImageLibraries();
     // Pictures are drawn into memory only: no display and no platform plugin.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("oxa-render"));

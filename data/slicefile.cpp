@@ -15,6 +15,7 @@
 #include "data/dicomseries.h"
 #include "data/itkvolume.h"
 #include "data/nativename.h"
+#include "data/picturechecks.h"
 #include "data/rawvolume.h"
 #include "data/tiffstack.h"
 
@@ -168,6 +169,14 @@ void readFile(const QString &name, SliceFile &out)
     // A picture is decoded by Qt, which allocates by itself: the picture it declares
     // is reserved before (four bytes a pixel when its format is not known), and
     // trued up to what is kept after.
+    {
+        // Files the picture decoders must not see are not given to them for their size either.
+        QFile file(fname);
+        if (!file.open(QIODevice::ReadOnly) || !picturecheck::safeToDecode(file)) {
+            out.reason = QString::fromLatin1(skipReason::notSlices);
+            return;
+        }
+    }
     {
         QImageReader reader(fname);
         const QSize declared = reader.size();
