@@ -177,7 +177,9 @@ void dicoms(const QString &dir)
     } kinds[] = {{Compression::None, "plain"},
                  {Compression::Rle, "rle"},
                  {Compression::JpegLossless, "jpeg"},
-                 {Compression::JpegLs, "jpegls"}};
+                 {Compression::JpegLs, "jpegls"},
+                 {Compression::Deflated, "deflated"},
+                 {Compression::BigEndian, "bigendian"}};
     for (const auto &k : kinds) {
         for (int frames : {1, 2}) {
             scanwriters::DicomImage d;
@@ -192,6 +194,16 @@ void dicoms(const QString &dir)
                 d.stored.push_back(d.isSigned ? i * 97 - 700 : i * 131);
             scanwriters::writeDicom(dir + QStringLiteral("/%1_%2.dcm").arg(QLatin1String(k.name)).arg(frames), d);
         }
+    }
+    // Sequences nested around the limit of what is read: a level below it and one past it.
+    for (int depth : {32, 33}) {
+        scanwriters::DicomImage d;
+        d.width = 2;
+        d.height = 2;
+        d.stored = {1, 2, 3, 4};
+        const QString path = dir + QStringLiteral("/nested_%1.dcm").arg(depth);
+        if (scanwriters::writeDicom(path, d))
+            scanwriters::appendNestedSequences(path, depth);
     }
 }
 
