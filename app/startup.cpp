@@ -11,6 +11,7 @@
 
 #include "app/cfgstore.h"
 #include "app/version.h"
+#include "data/tiffstack.h"
 
 QString defaultConfigFileName()
 {
@@ -142,7 +143,10 @@ void imageLibraryFilter(QtMsgType type, const QMessageLogContext &context, const
 void quietImageLibraries()
 {
     static std::once_flag once;
-    std::call_once(once, [] { nextMessageHandler = qInstallMessageHandler(imageLibraryFilter); });
+    std::call_once(once, [] {
+        nextMessageHandler = qInstallMessageHandler(imageLibraryFilter);
+        quietTiffLibrary();
+    });
 }
 
 void ignoreFileSizeSignal()

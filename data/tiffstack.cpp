@@ -540,3 +540,9 @@ bool readTiffStack(QIODevice &device, SliceFile &out) noexcept
     }
     return true;
 }
+
+void quietTiffLibrary()
+{
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+}
