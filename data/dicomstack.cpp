@@ -100,9 +100,9 @@ void stackByPosition(std::vector<std::unique_ptr<SliceData>> &slices, QStringLis
             keep[i] = groupOf[i] == kept;
             if (!keep[i]) {
                 const bool series = meta[i].dicom.seriesUid != meta[leaders[kept]].dicom.seriesUid;
-                skipped.append(SkippedFile{names.at(qsizetype(i)),
-                                           QString::fromLatin1(series ? skipReason::otherSeries
-                                                                      : skipReason::otherOrientation)});
+                skipped.append(
+                    SkippedFile{names.at(qsizetype(i)),
+                                QString::fromLatin1(series ? skipReason::otherSeries : skipReason::otherOrientation)});
             }
         }
         keepOnly(slices, names, meta, keep);

@@ -26,8 +26,7 @@ struct AcceptedFile {
 namespace stackNote {
 inline constexpr const char *split =
     QT_TRANSLATE_NOOP("SlicesCtrl", "series split: kept %1 of %2 files, one series in one orientation");
-inline constexpr const char *listOrder =
-    QT_TRANSLATE_NOOP("SlicesCtrl", "list order: %1 of %2 files give no position");
+inline constexpr const char *listOrder = QT_TRANSLATE_NOOP("SlicesCtrl", "list order: %1 of %2 files give no position");
 }  // namespace stackNote
 
 // When every accepted file is a single DICOM slice, the slices are stacked by position.
@@ -40,7 +39,7 @@ inline constexpr const char *listOrder =
 // series' own, else that of the first accepted file that gives one, else 1, 1, 1 without
 // a unit. Other sets keep list order and their first spacing.
 void stackByPosition(std::vector<std::unique_ptr<SliceData>> &slices, QStringList &names,
-                     std::vector<AcceptedFile> &meta, Spacing &spacing, QString &unit,
-                     QList<SkippedFile> &skipped, StackingNote &note);
+                     std::vector<AcceptedFile> &meta, Spacing &spacing, QString &unit, QList<SkippedFile> &skipped,
+                     StackingNote &note);
 
 #endif

@@ -58,7 +58,10 @@ template <typename T> struct ZeroPageAllocator {
     }
 
     // Value-initialisation would write every element: the memory is zero already.
-    template <typename U> void construct(U *p) noexcept { ::new (static_cast<void *>(p)) U; }
+    template <typename U> void construct(U *p) noexcept
+    {
+        ::new (static_cast<void *>(p)) U;
+    }
     template <typename U, typename... Args> void construct(U *p, Args &&...args)
     {
         ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);

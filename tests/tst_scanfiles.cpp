@@ -825,10 +825,9 @@ void TestScanFiles::hostileDicomSets_data()
         << "deep 10000" << 2 << QStringList{"1: " + tooDeep} << QString();
     QTest::newRow("nested as deep as allowed") << "deep 32" << 3 << QStringList() << QString();
     QTest::newRow("nested one level deeper") << "deep 33" << 2 << QStringList{"1: " + tooDeep} << QString();
-    QTest::newRow("rescale slope 1e308") << "slope" << 2
-                                         << QStringList{"1: values beyond the range of numbers"} << QString();
-    QTest::newRow("pixel spacing 1e308") << "spacing" << 2 << QStringList{"1: pixel spacing out of range"}
+    QTest::newRow("rescale slope 1e308") << "slope" << 2 << QStringList{"1: values beyond the range of numbers"}
                                          << QString();
+    QTest::newRow("pixel spacing 1e308") << "spacing" << 2 << QStringList{"1: pixel spacing out of range"} << QString();
     QTest::newRow("axial and sagittal slices of one series")
         << "sagittal" << 3
         << QStringList{"3: slices in another orientation than the set's",
@@ -839,10 +838,10 @@ void TestScanFiles::hostileDicomSets_data()
         << "series split: kept 3 of 5 files, one series in one orientation";
     QTest::newRow("duplicate positions") << "duplicate" << 2 << QStringList{"2: same position as another slice"}
                                          << QString();
-    QTest::newRow("a zero orientation vector") << "zero orientation" << 3 << QStringList()
-                                               << "list order: 1 of 3 files give no position";
-    QTest::newRow("a file without a position") << "no position" << 3 << QStringList()
-                                               << "list order: 1 of 3 files give no position";
+    QTest::newRow("a zero orientation vector")
+        << "zero orientation" << 3 << QStringList() << "list order: 1 of 3 files give no position";
+    QTest::newRow("a file without a position")
+        << "no position" << 3 << QStringList() << "list order: 1 of 3 files give no position";
 }
 
 void TestScanFiles::hostileDicomSets()
@@ -952,7 +951,8 @@ void TestScanFiles::buffersReservedBeforeDecoding_data()
     QTest::newRow("JPEG-LS declaring 8 frames of 8192 x 8192") << "jpegls" << noMemory;
     QTest::newRow("RLE declaring 8 frames of 8192 x 8192") << "rle" << noMemory;
     QTest::newRow("deflated data set of 80 MiB") << "deflated" << noMemory;
-    QTest::newRow("TIFF of 17 pages of 8192 x 8192") << "tiff" << "more points than one file may hold";
+    QTest::newRow("TIFF of 17 pages of 8192 x 8192") << "tiff"
+                                                     << "more points than one file may hold";
 }
 
 // Small files declaring big frames are refused by the budget (64 MiB) before a frame
@@ -1024,8 +1024,7 @@ void TestScanFiles::tiffPagesLeftOut_data()
     QTest::addColumn<int>("slices");
     QTest::addColumn<QStringList>("skipped");
     QTest::newRow("a page of another size") << "size" << 2 << QStringList{"page 2: other size than the first"};
-    QTest::newRow("a page of a type not read")
-        << "type" << 2 << QStringList{"page 2: not a slice file we can read"};
+    QTest::newRow("a page of a type not read") << "type" << 2 << QStringList{"page 2: not a slice file we can read"};
     QTest::newRow("a page whose samples lie past the end") << "cut" << 2 << QStringList{"page 2: unreadable"};
     QTest::newRow("pages each of one value, all different") << "flat" << 3 << QStringList();
 }
@@ -1047,8 +1046,8 @@ void TestScanFiles::tiffPagesLeftOut()
                 8, 8, 1, [](int, int i) { return i; }, k);
         else
             pages << tiffPage<quint16>(
-                odd && kind == "size" ? 4 : 8, 8, 1,
-                [&kind](int p, int i) { return kind == "flat" ? 100 * p : p + i; }, k);
+                odd && kind == "size" ? 4 : 8, 8, 1, [&kind](int p, int i) { return kind == "flat" ? 100 * p : p + i; },
+                k);
     }
     QVERIFY(scanwriters::writeTiff(path, pages));
     if (kind == "cut") {

@@ -176,8 +176,8 @@ bool writeDicom(const QString &path, const DicomImage &image, QString *error)
         xfer = EXS_BigEndianExplicit;
         break;
     }
-    const bool native = xfer == EXS_LittleEndianExplicit || xfer == EXS_DeflatedLittleEndianExplicit
-        || xfer == EXS_BigEndianExplicit;
+    const bool native =
+        xfer == EXS_LittleEndianExplicit || xfer == EXS_DeflatedLittleEndianExplicit || xfer == EXS_BigEndianExplicit;
     if (!native && (ds->chooseRepresentation(xfer, params).bad() || !ds->canWriteXfer(xfer)))
         return fail(error, QStringLiteral("cannot compress %1").arg(path));
     if (ff.saveFile(QFile::encodeName(path).constData(), xfer).bad())
