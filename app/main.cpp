@@ -31,6 +31,7 @@ int main(int argc, char *argv[])
     const QString startDir = QDir::currentPath();
 
     ignoreFileSizeSignal();
+    quietImageLibraries();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(oxaVersion());
     QGuiApplication::setDesktopFileName(QStringLiteral(OXA_APP_ID));

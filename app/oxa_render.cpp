@@ -24,6 +24,7 @@ int main(int argc, char *argv[])
 {
     ignoreFileSizeSignal();
     qInstallMessageHandler(keepOnlyGraveMessages);
+    quietImageLibraries();
     // Pictures are drawn into memory only, never on a display: the offscreen platform
     // gives the fonts the overlays are written in, whatever platform the caller's
     // environment names.

@@ -120,6 +120,8 @@ QJsonObject info(const LoadedSet &ls)
         o.insert("volumes", set.volume.volumes);
     if (set.volume.finestSize[0] > 0 && !set.acceptedFiles.isEmpty())
         o.insert("levels", levelsJson(set.acceptedFiles.first(), set.volume.level));
+    if (set.stacking.text)
+        o.insert("stacking", set.stacking.english());
     o.insert("files", QJsonArray::fromStringList(set.acceptedFiles));
     o.insert("skipped", skipped);
     return o;

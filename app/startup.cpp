@@ -7,9 +7,11 @@
 
 #include <csignal>
 #include <cstring>
+#include <mutex>
 
 #include "app/cfgstore.h"
 #include "app/version.h"
+#include "data/tiffstack.h"
 
 QString defaultConfigFileName()
 {
@@ -118,6 +120,33 @@ void logReadResult(bool readOk, const QString &fileName)
 void logDataRoot(const QString &dataRoot, const QString &rawDataRoot)
 {
     qDebug() << "data root" << dataRoot << rawDataRoot;
+}
+
+namespace {
+
+QtMessageHandler nextMessageHandler = nullptr;
+
+void imageLibraryFilter(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const QLatin1String category(context.category ? context.category : "");
+    if (type != QtFatalMsg
+        && (category.startsWith(QLatin1String("qt.imageformats")) || message.startsWith(QLatin1String("libpng "))
+            || message.startsWith(QLatin1String("libtiff")) || message.startsWith(QLatin1String("QWebpHandler"))
+            || message.startsWith(QLatin1String("QTiffHandler")) || message.startsWith(QLatin1String("QIcoHandler"))))
+        return;
+    if (nextMessageHandler)
+        nextMessageHandler(type, context, message);
+}
+
+}  // namespace
+
+void quietImageLibraries()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        nextMessageHandler = qInstallMessageHandler(imageLibraryFilter);
+        quietTiffLibrary();
+    });
 }
 
 void ignoreFileSizeSignal()

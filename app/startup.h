@@ -45,6 +45,10 @@ QString versionLine();
 // Keeps a file-size limit (ulimit -f) from ending the process: a write past it then
 // fails with "File too large", and the save reports that and keeps the old file.
 void ignoreFileSizeSignal();
+// Drops the lines that picture libraries print through Qt about a file they refuse or
+// cannot write (libpng's errors and warnings, the image plugins' own): the program
+// reports each such failure once, in its own words. Other messages go on as before.
+void quietImageLibraries();
 // The two start-up log lines, written through qDebug.
 void logReadResult(bool readOk, const QString &fileName);
 void logDataRoot(const QString &dataRoot, const QString &rawDataRoot);

@@ -21,9 +21,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 
+#include "data/dicomprecheck.h"
 #include "data/slicefile.h"
 
 namespace {
@@ -262,7 +264,17 @@ bool readLayout(DcmDataset &ds, PixelLayout &l, QString &reason)
     return qint64(l.columns) * l.rows * l.frames <= maxStackFilePoints;
 }
 
-void readPlacement(DcmDataset &ds, SliceFile &out)
+// Distances in millimetres beyond which a position or step is no measurement (a
+// kilometre); steps below a nanometre likewise.
+constexpr double maxPlausibleMm = 1e6;
+
+bool plausibleStep(double mm)
+{
+    return std::isfinite(mm) && mm >= 1e-6 && mm <= maxPlausibleMm;
+}
+
+// False when PixelSpacing is given but no plausible distance (the file is refused).
+bool readPlacement(DcmDataset &ds, SliceFile &out)
 {
     OFString uid;
     if (ds.findAndGetOFString(DCM_SeriesInstanceUID, uid).good())
@@ -279,16 +291,28 @@ void readPlacement(DcmDataset &ds, SliceFile &out)
         (i < 3 ? out.dicom.rowDir[i] : out.dicom.colDir[i - 3]) = v;
         all = all && ok;
     }
-    out.dicom.hasGeometry = all;
+    // Geometry only when the directions are of unit length and at right angles and the
+    // position is a place in a scanner: a zero vector gives no slice normal.
+    const double *r = out.dicom.rowDir, *c = out.dicom.colDir;
+    const double rowLength = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+    const double columnLength = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+    const double dot = r[0] * c[0] + r[1] * c[1] + r[2] * c[2];
+    bool placed = std::fabs(rowLength - 1.0) < 0.01 && std::fabs(columnLength - 1.0) < 0.01 && std::fabs(dot) < 0.01;
+    for (double p : out.dicom.position)
+        placed = placed && std::fabs(p) < maxPlausibleMm;
+    out.dicom.hasGeometry = all && placed;
     bool found = false;
     double gap = numberOr(ds, DCM_SpacingBetweenSlices, 0, 0.0, &found);
-    if (!found || !(gap > 0.0))
+    if (!found || !plausibleStep(gap))
         gap = numberOr(ds, DCM_SliceThickness, 0, 0.0, &found);
-    out.dicom.sliceGap = gap > 0.0 ? gap : 0.0;
+    out.dicom.sliceGap = plausibleStep(gap) ? gap : 0.0;
 
     bool hasRow = false, hasColumn = false;
     const double rowStep = numberOr(ds, DCM_PixelSpacing, 0, 0.0, &hasRow);
     const double columnStep = numberOr(ds, DCM_PixelSpacing, 1, 0.0, &hasColumn);
+    if (hasRow && hasColumn && (rowStep > 0.0 || columnStep > 0.0)
+        && (!plausibleStep(rowStep) || !plausibleStep(columnStep)))
+        return false;
     if (hasRow && hasColumn && rowStep > 0.0 && columnStep > 0.0) {
         out.spacing.x = columnStep;
         out.spacing.y = rowStep;
@@ -299,10 +323,11 @@ void readPlacement(DcmDataset &ds, SliceFile &out)
         out.spacing.z = out.dicom.sliceGap;
         out.hasSpacing = true;
     }
+    return true;
 }
 
 // The frames of the (decoded) pixel data as slices.
-bool readFrames(DcmDataset &ds, const PixelLayout &l, SliceFile &out)
+bool readFrames(DcmDataset &ds, const PixelLayout &l, bool bigEndian, SliceFile &out)
 {
     const qint64 perFrame = qint64(l.rows) * l.columns;
     const qint64 bytesPerSample = l.bitsAllocated / 8;
@@ -365,6 +390,10 @@ bool readFrames(DcmDataset &ds, const PixelLayout &l, SliceFile &out)
             }
             quint32 v;
             std::memcpy(&v, frame + 4 * i, 4);
+            // DCMTK swaps pixel data of a big-endian file word by word (as 16-bit
+            // words): the two halves of a 32-bit value are then still in file order.
+            if (bigEndian)
+                v = (v << 16) | (v >> 16);
             return v;
         };
         if (l.bitsStored <= 16) {
@@ -430,6 +459,20 @@ bool readDicomFile(QIODevice &device, SliceFile &out) noexcept
         return false;
     }
     out.isDicom = true;
+    // Buffers that live only while the file is decoded (a deflated data set, the
+    // decompressed frames) are reserved in the budget before they are made and given
+    // back when they are freed, here on the way out.
+    qint64 buffers = 0;
+    struct Buffers {
+        qint64 &bytes;
+        ~Buffers() { releaseSliceMemory(bytes); }
+    } giveBack{buffers};
+    auto reserveBuffer = [&buffers](qint64 bytes) {
+        if (!reserveSliceMemory(bytes))
+            return false;
+        buffers += bytes;
+        return true;
+    };
     try {
         setUpDcmtk();
         // Values are read when first used, from their place in the device.
@@ -437,7 +480,26 @@ bool readDicomFile(QIODevice &device, SliceFile &out) noexcept
             out.reason = QString::fromLatin1(skipReason::unreadable);
             return true;
         }
-        const qint64 fileSize = device.size() - device.pos();
+        const qint64 start = device.pos();
+        const qint64 fileSize = device.size() - start;
+        // DCMTK reads nested sequences by recursion and inflates a deflated data set
+        // whole: both are looked at first.
+        qint64 inflated = 0;
+        const std::function<bool(qint64)> grow = [&](qint64 total) {
+            if (!reserveBuffer(total - inflated))
+                return false;
+            inflated = total;
+            return true;
+        };
+        const DicomPrecheck pre = precheckDicom(device, grow);
+        if (!device.seek(start) || (pre.deflated && pre.cut)) {
+            out.reason = QString::fromLatin1(skipReason::unreadable);
+            return true;
+        }
+        if (pre.tooDeep) {
+            out.reason = QString::fromLatin1(skipReason::tooDeep);
+            return true;
+        }
         DcmFileFormat ff;
         if (loadFromDevice(ff, device).bad()) {
             out.reason = QString::fromLatin1(skipReason::unreadable);
@@ -445,16 +507,30 @@ bool readDicomFile(QIODevice &device, SliceFile &out) noexcept
         }
         DcmDataset *ds = ff.getDataset();
         PixelLayout layout;
-        if (!ds || !lengthsFitFile(*ds, fileSize) || !readLayout(*ds, layout, out.reason))
+        const qint64 valuesSize = pre.deflated ? std::max(fileSize, pre.datasetBytes) : fileSize;
+        if (!ds || !lengthsFitFile(*ds, valuesSize) || !readLayout(*ds, layout, out.reason))
             return true;
         out.reason = QString::fromLatin1(skipReason::unreadable);
-        if (DcmXfer(ds->getOriginalXfer()).isEncapsulated()) {
+        // The frames as DCMTK holds them once read or decompressed, before any is:
+        // the compressed fragments (at most the file) beside them when encapsulated.
+        // A deflated data set is in memory already, reserved as it was inflated.
+        const bool encapsulated = DcmXfer(ds->getOriginalXfer()).isEncapsulated();
+        qint64 frameBytes = qint64(layout.rows) * layout.columns * layout.frames * (layout.bitsAllocated / 8);
+        if (encapsulated)
+            frameBytes += fileSize;
+        if (!pre.deflated && !reserveBuffer(frameBytes))
+            return true;
+        if (encapsulated) {
             if (ds->chooseRepresentation(EXS_LittleEndianExplicit, nullptr).bad()
                 || !ds->canWriteXfer(EXS_LittleEndianExplicit))
                 return true;
         }
-        readPlacement(*ds, out);
-        if (!readFrames(*ds, layout, out))
+        if (!readPlacement(*ds, out)) {
+            out.reason = QString::fromLatin1(skipReason::badPixelSpacing);
+            return true;
+        }
+        const bool bigEndian = DcmXfer(ds->getOriginalXfer()).getByteOrder() == EBO_BigEndian;
+        if (!readFrames(*ds, layout, bigEndian, out))
             out.slices.clear();
         if (!out.slices.empty())
             out.reason.clear();

@@ -28,7 +28,7 @@ inline bool inGrid(const SliceData &s, qint64 column, qint64 row)
 
 inline void storeValue(SliceData &s, qint64 column, qint64 row, double v)
 {
-    s.values[std::size_t(row)][std::size_t(column)] = v;
+    s.cells[std::size_t(row) * std::size_t(s.width) + std::size_t(column)] = v;
     if (v > s.maxV)
         s.maxV = v;
     if (v < s.minV)

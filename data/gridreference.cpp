@@ -155,15 +155,19 @@ void resetGrid(SliceData &s)
     s.minV = largestDouble;
     s.maxV = -largestDouble;
     std::vector<std::vector<double>>().swap(s.values);
+    decltype(s.cells)().swap(s.cells);
 }
 
 bool makeGrid(SliceData &s, qint64 w, qint64 h)
 {
     if (!sliceSizeAllowed(w, h))
         return false;
-    if (!reserveSliceMemory(h * (w * qint64(sizeof(double)) + qint64(sizeof(std::vector<double>)))))
+    // The whole grid is reserved, though only the pages its records fall in take memory:
+    // whatever is drawn from it later may read every point.
+    if (!reserveSliceMemory(h * w * qint64(sizeof(double))))
         return false;
-    s.values.assign(std::size_t(h), std::vector<double>(std::size_t(w), 0.0));
+    decltype(s.cells)().swap(s.cells);
+    s.cells.resize(std::size_t(h) * std::size_t(w));
     s.width = int(w);
     s.height = int(h);
     return true;

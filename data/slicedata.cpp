@@ -50,6 +50,11 @@ void SliceData::rowValues(int y, double *dst) const
                 dst[x] = double(row[x]);
             return;
         }
+        if (!cells.empty()) {
+            const double *row = cells.data() + std::size_t(y) * std::size_t(width);
+            std::copy(row, row + n, dst);
+            return;
+        }
         const std::vector<double> &row = values[std::size_t(y)];
         std::copy(row.begin(), row.begin() + n, dst);
         return;

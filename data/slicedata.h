@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "data/zeropages.h"
+
 class QIODevice;
 
 // One slice: a decoded picture (values are the blue channel of each pixel, or
@@ -23,10 +25,14 @@ public:
     QImage image;
     double minV = 0.0;
     double maxV = 1.0;
-    // Grid slices only: values[y][x].
+    // Slices of doubles made by hand or by a reader of stacks: values[y][x].
     std::vector<std::vector<double>> values;
     // Float slices (not isImage, values empty): width * height samples, row by row.
     std::vector<float> floats;
+    // Grid files' slices (not isImage, values and floats empty): width * height values,
+    // row by row, in pages the system gives zeroed, so that points no record names
+    // cost no memory. Filled once by a grid reader: only newly allocated elements read 0.
+    std::vector<double, ZeroPageAllocator<double>> cells;
     // 16-bit grey pictures only: value = (stored - storedBias) * rescaleSlope +
     // rescaleIntercept, so that scans keep their real units at two bytes per voxel
     // (a signed stored value is kept with the bias 32768 added).
@@ -114,6 +120,8 @@ inline double SliceData::value(int x, int y) const
     if (!isImage) {
         if (!floats.empty())
             return double(floats[std::size_t(y) * std::size_t(width) + std::size_t(x)]);
+        if (!cells.empty())
+            return cells[std::size_t(y) * std::size_t(width) + std::size_t(x)];
         return values[std::size_t(y)][std::size_t(x)];
     }
     if (image.format() == QImage::Format_Grayscale16)

@@ -97,6 +97,7 @@ void SliceDatas::clear()
         volume = VolumeInfo();
         patientAxes = PatientAxes();
         stream.reset();
+        stacking = StackingNote();
     }
     if (const std::shared_ptr<SetSpace> s = space())
         s->release(this);
@@ -223,14 +224,20 @@ void SliceDatas::filesSelected(QStringList files)
                 if (!setVolume.hasDirection)
                     setVolume = file.volume;
             }
-            // A flat page inside a stack is a real slice of it; a file all of whose
-            // slices are flat is dropped like a flat picture.
-            bool fileVaries = false;
-            for (const auto &slice : file.slices)
-                fileVaries = fileVaries || slice->maxV > slice->minV;
+            // A flat page inside a stack is a real slice of it (and pages each flat but
+            // of different values are a volume); a file of one value throughout is
+            // dropped like a flat picture.
+            double fileMin = largestDouble, fileMax = -largestDouble;
+            for (const auto &slice : file.slices) {
+                fileMin = std::min(fileMin, slice->minV);
+                fileMax = std::max(fileMax, slice->maxV);
+            }
+            const bool fileVaries = fileMax > fileMin;
             bool otherSize = false;
             AcceptedFile meta;
-            for (auto &slice : file.slices) {
+            QList<SkippedFile> parts;
+            for (std::size_t k = 0; k < file.slices.size(); ++k) {
+                auto &slice = file.slices[k];
                 // The first decoded slice fixes the size, even when it is dropped below.
                 if (slice->width > 0 && slice->height != 0 && setWidth <= 0) {
                     setWidth = slice->width;
@@ -240,6 +247,8 @@ void SliceDatas::filesSelected(QStringList files)
                 otherSize = otherSize || !sameSize;
                 if (!sameSize || !fileVaries) {
                     budget.release(sliceBytes(*slice));
+                    if (!sameSize)
+                        parts.append(SkippedFile{partName(file, k), QString::fromLatin1(skipReason::otherSize)});
                     continue;
                 }
                 if (slice->maxV > setMaxV)
@@ -260,6 +269,10 @@ void SliceDatas::filesSelected(QStringList files)
                 skippedFiles.append(SkippedFile{name, reason});
                 continue;
             }
+            // Pages left out of a file that gave others are named one by one.
+            parts = file.skippedParts + parts;
+            for (const SkippedFile &part : std::as_const(parts))
+                skippedFiles.append(SkippedFile{QStringLiteral("%1, %2").arg(name, part.file), part.reason});
             volumeAccepted = volumeAccepted || file.volume.hasDirection;
             if (file.volume.finestSize[0] > 0 && levelsFrom.finestSize[0] == 0)
                 levelsFrom = file.volume;
@@ -283,11 +296,23 @@ void SliceDatas::filesSelected(QStringList files)
     Spacing setSpacing;
     QString setSpacingUnit;
     PatientAxes setAxes;
+    StackingNote setStacking;
     bool anyAccepted = setMinV < largestDouble && setMaxV > -largestDouble;
     std::vector<SliceData *> newSlices;
     Histogram h;
     try {
-        stackByPosition(accepted, acceptedNames, acceptedMeta, setSpacing, setSpacingUnit, &setAxes);
+        stackByPosition(accepted, acceptedNames, acceptedMeta, setSpacing, setSpacingUnit, skippedFiles, setStacking,
+                        &setAxes);
+        if (setStacking.text && !accepted.empty()) {
+            // Slices of another series may have been left out: the range is that of the rest.
+            setMinV = largestDouble;
+            setMaxV = -largestDouble;
+            for (const auto &s : accepted) {
+                setMinV = std::min(setMinV, s->minV);
+                setMaxV = std::max(setMaxV, s->maxV);
+            }
+            anyAccepted = setMinV < largestDouble && setMaxV > -largestDouble;
+        }
         newSlices.reserve(accepted.size());
         for (const auto &s : accepted)
             newSlices.push_back(s.get());
@@ -305,6 +330,7 @@ void SliceDatas::filesSelected(QStringList files)
         setSpacing = Spacing();
         setAxes = PatientAxes();
         setSpacingUnit.clear();
+        setStacking = StackingNote();
     }
     // A direction whose file was left out after all (its slices of another size, or
     // flat) is not the set's.
@@ -337,6 +363,7 @@ void SliceDatas::filesSelected(QStringList files)
         patientAxes = setAxes;
         // Chunks stand for the set only while its one file is all it holds.
         stream = anyAccepted && acceptedFiles.size() == 1 ? setStream : nullptr;
+        stacking = setStacking;
         if (anyAccepted) {
             loaded = true;
             minTh = minV;

@@ -28,6 +28,16 @@ struct SkippedFile {
     QString reason;
 };
 
+// How a DICOM series was put in order when not simply by slice position: an English
+// text with %1 and %2 (translated by the panel in the context "SlicesCtrl") and its
+// two numbers; no text when there is nothing to say.
+struct StackingNote {
+    const char *text = nullptr;
+    int first = 0;
+    int second = 0;
+    QString english() const { return text ? QString::fromLatin1(text).arg(first).arg(second) : QString(); }
+};
+
 // How far the running load is: files done of files chosen. running is false
 // between loads.
 struct LoadProgress {
@@ -94,6 +104,8 @@ public:
     // The finer levels of a set read from one multi-resolution volume, drawn from its
     // chunks where the view calls for more detail than the slices hold; else null.
     std::shared_ptr<StreamedVolume> stream;
+    // Whether a series was split or left in list order, and why.
+    StackingNote stacking;
 
     // Frees every slice and resets size, range and thresholds under the write lock;
     // emits cleared() after releasing it. hist, histImage and histReady stay as they were.

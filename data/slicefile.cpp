@@ -5,6 +5,7 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #if defined(Q_OS_UNIX)
@@ -14,6 +15,7 @@
 #include "data/dicomseries.h"
 #include "data/itkvolume.h"
 #include "data/nativename.h"
+#include "data/picturechecks.h"
 #include "data/rawvolume.h"
 #include "data/tiffstack.h"
 #include "data/zarrvolume.h"
@@ -67,6 +69,7 @@ qint64 sliceBytes(const SliceData &s)
 {
     qint64 bytes = s.image.isNull() ? 0 : qint64(s.image.sizeInBytes());
     bytes += qint64(s.floats.size()) * qint64(sizeof(float));
+    bytes += qint64(s.cells.size()) * qint64(sizeof(double));
     for (const std::vector<double> &row : s.values)
         bytes += qint64(row.size()) * qint64(sizeof(double)) + qint64(sizeof row);
     return bytes;
@@ -100,6 +103,22 @@ qint64 sliceMemoryLeft()
 {
     const ReadAccount *read = currentRead;
     return read && read->budget ? read->budget->left() : -1;
+}
+
+QString partName(const SliceFile &file, std::size_t index)
+{
+    const int page = index < file.pageOf.size() ? file.pageOf[index] : int(index) + 1;
+    return QStringLiteral("page %1").arg(page);
+}
+
+void releaseSliceMemory(qint64 bytes)
+{
+    ReadAccount *read = currentRead;
+    if (!read || !read->budget || bytes <= 0)
+        return;
+    bytes = std::min(bytes, read->reserved);
+    read->budget->release(bytes);
+    read->reserved -= bytes;
 }
 
 qint64 defaultSliceBudget()
@@ -172,6 +191,14 @@ void readFile(const QString &name, SliceFile &out)
     // is reserved before (four bytes a pixel when its format is not known), and
     // trued up to what is kept after.
     {
+        // Files the picture decoders must not see are not given to them for their size either.
+        QFile file(fname);
+        if (!file.open(QIODevice::ReadOnly) || !picturecheck::safeToDecode(file)) {
+            out.reason = QString::fromLatin1(skipReason::notSlices);
+            return;
+        }
+    }
+    {
         QImageReader reader(fname);
         const QSize declared = reader.size();
         if (declared.isValid()) {
@@ -204,6 +231,16 @@ SliceFile readSliceFile(const QString &fname, SliceBudget *budget) noexcept
     } catch (...) {
         out.slices.clear();
         out.reason = QString::fromLatin1(skipReason::unreadable);
+    }
+    // Values past the range of doubles (a huge rescale, say) would give a set without
+    // a range: the file is refused.
+    for (const auto &sl : out.slices) {
+        if (!std::isfinite(sl->minV) || !std::isfinite(sl->maxV)) {
+            out.slices.clear();
+            out.skippedParts.clear();
+            out.reason = QString::fromLatin1(skipReason::notFinite);
+            break;
+        }
     }
     if (!budget)
         return out;

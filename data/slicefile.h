@@ -21,6 +21,14 @@ inline constexpr const char *notSlices = QT_TRANSLATE_NOOP("SlicesCtrl", "not a 
 inline constexpr const char *unreadable = QT_TRANSLATE_NOOP("SlicesCtrl", "unreadable");
 inline constexpr const char *notFound = QT_TRANSLATE_NOOP("SlicesCtrl", "not found");
 inline constexpr const char *noMemory = QT_TRANSLATE_NOOP("SlicesCtrl", "not enough memory for this slice");
+inline constexpr const char *tooDeep = QT_TRANSLATE_NOOP("SlicesCtrl", "sequences nested too deeply");
+inline constexpr const char *tooLarge = QT_TRANSLATE_NOOP("SlicesCtrl", "more points than one file may hold");
+inline constexpr const char *notFinite = QT_TRANSLATE_NOOP("SlicesCtrl", "values beyond the range of numbers");
+inline constexpr const char *badPixelSpacing = QT_TRANSLATE_NOOP("SlicesCtrl", "pixel spacing out of range");
+inline constexpr const char *otherSeries = QT_TRANSLATE_NOOP("SlicesCtrl", "another series than the set's");
+inline constexpr const char *otherOrientation =
+    QT_TRANSLATE_NOOP("SlicesCtrl", "slices in another orientation than the set's");
+inline constexpr const char *samePosition = QT_TRANSLATE_NOOP("SlicesCtrl", "same position as another slice");
 }  // namespace skipReason
 
 // The memory one load may give its slices, shared by the threads that decode its
@@ -53,6 +61,10 @@ bool reserveSliceMemoryIfFree(qint64 bytes);
 // What is left of the budget of the read running in this thread; -1 without one.
 qint64 sliceMemoryLeft();
 
+// Gives back bytes reserved by reserveSliceMemory for memory a reader has freed again
+// (a decoding buffer), so that the file ends up holding what its slices take.
+void releaseSliceMemory(qint64 bytes);
+
 // Where a DICOM slice lies, for stacking a series by position.
 struct DicomPlacement {
     QString seriesUid;
@@ -79,6 +91,11 @@ struct SliceFile {
     VolumeInfo volume;
     // A volume larger than its slices: the finer levels its chunks hold (OME-Zarr).
     std::shared_ptr<StreamedVolume> stream;
+    // Pages (or frames) of the file that were left out while others were kept, each
+    // named "page 3" and the like, with the reason.
+    QList<SkippedFile> skippedParts;
+    // The page number (from 1) of each slice, when pages were left out.
+    std::vector<int> pageOf;
 };
 
 // Limits on a stack file besides the per-slice ones of the grids (a slice has at
@@ -105,6 +122,10 @@ void computeValueMinMax(SliceData &s);
 // that does not fit gives no slices and the reason "not enough memory for this
 // slice". Never throws.
 SliceFile readSliceFile(const QString &fname, SliceBudget *budget = nullptr) noexcept;
+
+// The name of slice index of file among the file's parts: "page 3" (by pageOf when
+// pages were left out, else by its place).
+QString partName(const SliceFile &file, std::size_t index);
 
 // The default budget of a load: half of the physical memory (1 GiB when unknown).
 qint64 defaultSliceBudget();

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdarg>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -237,7 +238,22 @@ double finiteOrZero(double v)
     return std::isfinite(v) ? v : 0.0;
 }
 
-// The slice of the current page, null when it cannot be read.
+// The bytes the slice of a page keeps.
+qint64 pageKeeps(const PageInfo &p)
+{
+    const SampleKind kind = sampleKind(p);
+    const qint64 points = qint64(p.width) * p.height;
+    if (kind == SampleKind::rgba8 || kind == SampleKind::u8)
+        return points;
+    if (kind == SampleKind::s8 || kind == SampleKind::u16 || kind == SampleKind::s16)
+        return points * 2;
+    if (kind == SampleKind::f32)
+        return points * 4;
+    return points * qint64(sizeof(double)) + qint64(p.height) * qint64(sizeof(std::vector<double>));
+}
+
+// The slice of the current page, null when it cannot be read. Its memory (and that of
+// the page's decoding buffers) was reserved for the whole file before.
 std::unique_ptr<SliceData> readPage(TIFF *t, const PageInfo &p)
 {
     const SampleKind kind = sampleKind(p);
@@ -245,16 +261,6 @@ std::unique_ptr<SliceData> readPage(TIFF *t, const PageInfo &p)
         return nullptr;
     auto s = std::make_unique<SliceData>();
     const int w = int(p.width), h = int(p.height);
-    const qint64 points = qint64(w) * h;
-    qint64 keeps = points * qint64(sizeof(double)) + qint64(h) * qint64(sizeof(std::vector<double>));
-    if (kind == SampleKind::rgba8 || kind == SampleKind::u8)
-        keeps = points;
-    else if (kind == SampleKind::s8 || kind == SampleKind::u16 || kind == SampleKind::s16)
-        keeps = points * 2;
-    else if (kind == SampleKind::f32)
-        keeps = points * 4;
-    if (!reserveSliceMemory(keeps))
-        return nullptr;
     if (kind == SampleKind::rgba8) {
         std::vector<uint32_t> raster(std::size_t(w) * std::size_t(h), 0);
         if (!TIFFReadRGBAImageOriented(t, p.width, p.height, raster.data(), ORIENTATION_TOPLEFT, 0))
@@ -463,27 +469,80 @@ bool readTiffStack(QIODevice &device, SliceFile &out) noexcept
         if (pages <= 1 && first.bits <= 8 && first.format != SAMPLEFORMAT_INT && first.format != SAMPLEFORMAT_IEEEFP)
             return false;  // an ordinary picture, read as pictures are
         readSpacing(t.get(), out);
+        // Every page is looked at before any is decoded: the file's slices and the
+        // largest page's decoding buffers are reserved at once, and a file past the
+        // points one file may hold is refused whole (part of a stack is not the volume).
+        struct Page {
+            tdir_t dir;
+            PageInfo info;
+            int number;  // from 1, thumbnails not counted
+        };
+        std::vector<Page> list;
         long long points = 0;
+        qint64 keeps = 0, buffer = 0;
+        int number = 0;
+        auto leaveOut = [&out](int page, const char *reason) {
+            out.skippedParts.append(SkippedFile{QStringLiteral("page %1").arg(page), QString::fromLatin1(reason)});
+        };
         for (tdir_t d = 0; d < pages; ++d) {
-            if (d > 0 && !TIFFReadDirectory(t.get()))
+            if (d > 0 && !TIFFReadDirectory(t.get())) {
+                leaveOut(number + 1, skipReason::unreadable);
                 break;
+            }
             const PageInfo p = pageInfo(t.get());
             if (p.reduced)
                 continue;  // a thumbnail beside the real pages
-            if (!sliceSizeAllowed(p.width, p.height))
+            ++number;
+            const SampleKind kind = sampleKind(p);
+            if (!sliceSizeAllowed(p.width, p.height)) {
+                leaveOut(number, skipReason::tooLarge);
                 continue;
+            }
+            if (kind == SampleKind::unsupported) {
+                leaveOut(number, skipReason::notSlices);
+                continue;
+            }
             points += qint64(p.width) * qint64(p.height);
-            if (points > maxStackFilePoints)
-                break;
-            if (std::unique_ptr<SliceData> s = readPage(t.get(), p))
-                out.slices.push_back(std::move(s));
+            if (points > maxStackFilePoints) {
+                out.skippedParts.clear();
+                out.reason = QString::fromLatin1(skipReason::tooLarge);
+                return true;
+            }
+            keeps += pageKeeps(p);
+            const qint64 samples = qint64(p.width) * p.height * (kind == SampleKind::rgba8 ? 4 : sampleBytes(kind));
+            const tmsize_t block = TIFFIsTiled(t.get()) ? TIFFTileSize(t.get()) : TIFFScanlineSize(t.get());
+            buffer = std::max(buffer, samples + std::clamp<qint64>(qint64(block), 0, qint64(maxTiffAlloc)));
+            list.push_back(Page{d, p, number});
         }
-        if (out.slices.empty())
-            out.reason = QString::fromLatin1(sampleKind(first) == SampleKind::unsupported ? skipReason::notSlices
-                                                                                          : skipReason::unreadable);
+        if (!reserveSliceMemory(keeps) || !reserveSliceMemory(buffer))
+            return true;
+        for (const Page &page : list) {
+            std::unique_ptr<SliceData> s;
+            if (TIFFSetDirectory(t.get(), page.dir))
+                s = readPage(t.get(), page.info);
+            if (!s) {
+                leaveOut(page.number, skipReason::unreadable);
+                continue;
+            }
+            out.slices.push_back(std::move(s));
+            out.pageOf.push_back(page.number);
+        }
+        releaseSliceMemory(buffer);
+        if (out.slices.empty()) {
+            // The file's reason is its first page's.
+            out.reason = out.skippedParts.isEmpty() ? QString::fromLatin1(skipReason::unreadable)
+                                                    : out.skippedParts.first().reason;
+            out.skippedParts.clear();
+        }
     } catch (...) {
         out.slices.clear();
         out.reason = QString::fromLatin1(skipReason::unreadable);
     }
     return true;
+}
+
+void quietTiffLibrary()
+{
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
 }

@@ -32,4 +32,9 @@ bool readTiffStack(const QString &fname, const QByteArray &head, SliceFile &out)
 // TIFF's directories may lie anywhere).
 bool readTiffStack(QIODevice &device, SliceFile &out) noexcept;
 
+// Turns off what libtiff prints on standard error by itself for every process-wide
+// use (Qt's TIFF picture plugin has none of its own): a refused file is reported once,
+// by its reader. The stack reader passes its own quiet handlers anyway.
+void quietTiffLibrary();
+
 #endif

@@ -71,13 +71,16 @@ inline GridOutcome readGrid(const std::uint8_t *data, std::size_t size, bool ran
     r.height = s.height;
     r.minV = bitsOf(s.minV);
     r.maxV = bitsOf(s.maxV);
-    r.rows = s.values.size();
-    std::uint64_t h = 0;
+    r.rows = s.cells.empty() ? s.values.size() : std::size_t(s.height);
+    std::uint64_t h = mixIn(0, s.values.size());
     for (const std::vector<double> &row : s.values) {
         h = mixIn(h, row.size());
         for (double v : row)
             h = mixIn(h, bitsOf(v));
     }
+    h = mixIn(h, s.cells.size());
+    for (double v : s.cells)
+        h = mixIn(h, bitsOf(v));
     r.digest = h;
     return r;
 }

@@ -190,15 +190,14 @@ inline void checkGridSlice(const SliceData &s, bool ok)
 {
     if (!ok) {
         OXA_FUZZ_CHECK(s.width == 0 && s.height == 0);
-        OXA_FUZZ_CHECK(s.values.empty());
+        OXA_FUZZ_CHECK(s.values.empty() && s.cells.empty());
         return;
     }
     OXA_FUZZ_CHECK(s.width > 0 && s.height > 0);
     OXA_FUZZ_CHECK(!s.isImage);
     OXA_FUZZ_CHECK(qint64(s.width) * s.height <= SliceData::maxGridPoints);
-    OXA_FUZZ_CHECK(s.values.size() == std::size_t(s.height));
-    for (const std::vector<double> &row : s.values)
-        OXA_FUZZ_CHECK(row.size() == std::size_t(s.width));
+    OXA_FUZZ_CHECK(s.values.empty());
+    OXA_FUZZ_CHECK(s.cells.size() == std::size_t(s.width) * std::size_t(s.height));
     const bool anyStored = s.minV <= s.maxV;
     if (!anyStored) {
         OXA_FUZZ_CHECK(s.minV == largestDouble && s.maxV == -largestDouble);

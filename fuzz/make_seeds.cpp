@@ -174,10 +174,9 @@ void dicoms(const QString &dir)
     const struct {
         Compression compression;
         const char *name;
-    } kinds[] = {{Compression::None, "plain"},
-                 {Compression::Rle, "rle"},
-                 {Compression::JpegLossless, "jpeg"},
-                 {Compression::JpegLs, "jpegls"}};
+    } kinds[] = {{Compression::None, "plain"},        {Compression::Rle, "rle"},
+                 {Compression::JpegLossless, "jpeg"}, {Compression::JpegLs, "jpegls"},
+                 {Compression::Deflated, "deflated"}, {Compression::BigEndian, "bigendian"}};
     for (const auto &k : kinds) {
         for (int frames : {1, 2}) {
             scanwriters::DicomImage d;
@@ -193,6 +192,16 @@ void dicoms(const QString &dir)
             scanwriters::writeDicom(dir + QStringLiteral("/%1_%2.dcm").arg(QLatin1String(k.name)).arg(frames), d);
         }
     }
+    // Sequences nested around the limit of what is read: a level below it and one past it.
+    for (int depth : {32, 33}) {
+        scanwriters::DicomImage d;
+        d.width = 2;
+        d.height = 2;
+        d.stored = {1, 2, 3, 4};
+        const QString path = dir + QStringLiteral("/nested_%1.dcm").arg(depth);
+        if (scanwriters::writeDicom(path, d))
+            scanwriters::appendNestedSequences(path, depth);
+    }
 }
 
 // Small volumes of every format and sample type, as the volume target takes them: the
@@ -203,8 +212,8 @@ void volumes(const QString &dir)
         char kind;
         const char *name;
         bool compress;
-    } formats[] = {{0, "v.nii", false}, {1, "v.nii.gz", false}, {3, "v.nrrd", true}, {3, "v.nrrd", false},
-                   {4, "v.nhdr", false}, {5, "v.mha", true},    {5, "v.mha", false}, {6, "v.mhd", false}};
+    } formats[] = {{0, "v.nii", false},  {1, "v.nii.gz", false}, {3, "v.nrrd", true}, {3, "v.nrrd", false},
+                   {4, "v.nhdr", false}, {5, "v.mha", true},     {5, "v.mha", false}, {6, "v.mhd", false}};
     const volumewriters::Type types[] = {volumewriters::Type::u8,  volumewriters::Type::s8,  volumewriters::Type::u16,
                                          volumewriters::Type::s16, volumewriters::Type::u32, volumewriters::Type::s32,
                                          volumewriters::Type::f32, volumewriters::Type::f64};
@@ -235,7 +244,10 @@ void volumes(const QString &dir)
             put(dir, QStringLiteral("volume_%1").arg(n++, 2, 10, QLatin1Char('0')), seed);
         }
     }
-    put(dir, QStringLiteral("raw_int16"), QByteArray("\x07" "3,2,2,int16,be,4\x1e") + QByteArray(28, '\x05'));
+    put(dir, QStringLiteral("raw_int16"),
+        QByteArray("\x07"
+                   "3,2,2,int16,be,4\x1e")
+            + QByteArray(28, '\x05'));
     QDir(scratch).removeRecursively();
 }
 

@@ -96,6 +96,9 @@ void widenSlice(const SliceData &sd, int sw, int sh, double *lo, double *hi, std
         if (!sd.isImage && !sd.floats.empty()) {
             const float *line = sd.floats.data() + size_t(y) * size_t(sd.width);
             widenRow(sw, l, h, [line](int x) { return double(line[x]); });
+        } else if (!sd.isImage && !sd.cells.empty()) {
+            const double *line = sd.cells.data() + size_t(y) * size_t(sd.width);
+            widenRow(sw, l, h, [line](int x) { return line[x]; });
         } else if (!sd.isImage) {
             const double *line = sd.values[size_t(y)].data();
             widenRow(sw, l, h, [line](int x) { return line[x]; });
@@ -115,6 +118,8 @@ bool sliceFits(const SliceData &sd, int sw, int sh)
         return sd.image.width() >= sw && sd.image.height() >= sh;
     if (!sd.floats.empty())
         return sd.floats.size() >= size_t(sd.width) * size_t(sh);
+    if (!sd.cells.empty())
+        return sd.cells.size() >= size_t(sd.width) * size_t(sh);
     if (sd.values.size() < size_t(sh))
         return false;
     return std::all_of(sd.values.begin(), sd.values.begin() + sh,

@@ -118,6 +118,8 @@ bool writePicture(const QString &fname, const QImage &picture, const SvgOverlay 
     if ((suffix == QLatin1String("ico") || suffix == QLatin1String("cur"))
         && (picture.width() > 256 || picture.height() > 256))
         return fail(QStringLiteral("%1 pictures hold at most 256 x 256 pixels").arg(suffix.toUpper()));
+    if (suffix == QLatin1String("webp") && (picture.width() > 16383 || picture.height() > 16383))
+        return fail(QStringLiteral("WEBP pictures hold at most 16383 x 16383 pixels"));
 
     SaveFile file(fname);
     if (!file.open(error))
@@ -141,8 +143,13 @@ bool writePicture(const QString &fname, const QImage &picture, const SvgOverlay 
     } else {
         QImageWriter writer(&file, suffix.toUtf8());
         // A failed write to the file says more than the encoder's "Unknown error".
-        if (!writer.write(picture))
-            return fail(file.failure().isEmpty() ? writer.errorString() : file.failure());
+        if (!writer.write(picture)) {
+            if (!file.failure().isEmpty())
+                return fail(file.failure());
+            if (writer.error() == QImageWriter::UnknownError)
+                return fail(QStringLiteral("the %1 encoder refused the picture").arg(suffix.toUpper()));
+            return fail(writer.errorString());
+        }
     }
     return file.commit(error);
 }

@@ -110,6 +110,16 @@ Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, s
             s.floats = sd->floats.data();
             return s;
         }
+        if (!sd->cells.empty()) {
+            if (sd->width < pr.sw || sd->cells.size() < size_t(sd->width) * size_t(pr.sh))
+                return s;
+            rowStore.resize(size_t(pr.sh));
+            for (int y = 0; y < pr.sh; ++y)
+                rowStore[size_t(y)] = sd->cells.data() + size_t(y) * size_t(sd->width);
+            s.mode = Mode::Grid;
+            s.rows = rowStore.data();
+            return s;
+        }
         if (sd->values.size() < size_t(pr.sh))
             return s;
         rowStore.resize(size_t(pr.sh));

@@ -74,22 +74,17 @@ QString difference(const SliceData &fast, const SliceData &ref)
             .arg(ref.maxV, 0, 'g', 17);
     if (fast.isImage != ref.isImage)
         return QStringLiteral("isImage differs");
-    if (fast.values.size() != ref.values.size())
-        return QStringLiteral("%1 rows, reference %2").arg(fast.values.size()).arg(ref.values.size());
-    for (std::size_t y = 0; y < ref.values.size(); ++y) {
-        if (fast.values[y].size() != ref.values[y].size())
-            return QStringLiteral("row %1 has %2 values, reference %3")
-                .arg(y)
-                .arg(fast.values[y].size())
-                .arg(ref.values[y].size());
-        for (std::size_t x = 0; x < ref.values[y].size(); ++x) {
-            if (bitsOf(fast.values[y][x]) != bitsOf(ref.values[y][x]))
-                return QStringLiteral("at (%1, %2): %3, reference %4")
-                    .arg(x)
-                    .arg(y)
-                    .arg(fast.values[y][x], 0, 'g', 17)
-                    .arg(ref.values[y][x], 0, 'g', 17);
-        }
+    if (fast.values != ref.values)
+        return QStringLiteral("rows of values differ");
+    if (fast.cells.size() != ref.cells.size())
+        return QStringLiteral("%1 values, reference %2").arg(fast.cells.size()).arg(ref.cells.size());
+    for (std::size_t i = 0; i < ref.cells.size(); ++i) {
+        if (bitsOf(fast.cells[i]) != bitsOf(ref.cells[i]))
+            return QStringLiteral("at (%1, %2): %3, reference %4")
+                .arg(i % std::size_t(std::max(ref.width, 1)))
+                .arg(i / std::size_t(std::max(ref.width, 1)))
+                .arg(fast.cells[i], 0, 'g', 17)
+                .arg(ref.cells[i], 0, 'g', 17);
     }
     return QString();
 }

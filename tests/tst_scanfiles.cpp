@@ -5,6 +5,7 @@
 #include <QBuffer>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QtEndian>
 #include <QLabel>
 #include <QProgressBar>
@@ -206,6 +207,14 @@ private slots:
     void zarrFolderOpensAsOneSet();
     void readersFromMemory_data();
     void readersFromMemory();
+    void hostileDicomSets_data();
+    void hostileDicomSets();
+    void dicomEncodings_data();
+    void dicomEncodings();
+    void buffersReservedBeforeDecoding_data();
+    void buffersReservedBeforeDecoding();
+    void tiffPagesLeftOut_data();
+    void tiffPagesLeftOut();
 };
 
 void TestScanFiles::sixteenBitEndToEnd_data()
@@ -535,11 +544,12 @@ void TestScanFiles::memoryBudget_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<qint64>("budget");
     QTest::addColumn<int>("accepted");  // of five files, in list order
-    // A 40 x 30 grey picture holds 1200 bytes, a grid of 40 x 30 doubles 10320.
+    // A 40 x 30 grey picture holds 1200 bytes, a grid of 40 x 30 doubles 9600; a 16-bit
+    // page 2400, and while a stack decodes, one page's samples and scan line beside (2480).
     QTest::newRow("pictures, room for three") << "png" << qint64(3 * 1200 + 100) << 3;
     QTest::newRow("pictures, room for all") << "png" << qint64(5 * 1200) << 5;
-    QTest::newRow("grids, room for two") << "grid" << qint64(2 * 10320 + 5000) << 2;
-    QTest::newRow("stacks of three pages, room for one") << "tiff" << qint64(3 * 2400 + 2000) << 1;
+    QTest::newRow("grids, room for two") << "grid" << qint64(2 * 9600 + 5000) << 2;
+    QTest::newRow("stacks of three pages, room for one") << "tiff" << qint64(3 * 2400 + 2480 + 2000) << 1;
     QTest::newRow("declared 8192 x 8192 grids") << "huge grid" << qint64(100) << 0;
 }
 
@@ -838,6 +848,271 @@ void TestScanFiles::zarrFolderOpensAsOneSet()
     QVERIFY(finished.wait(20000));
     QTRY_COMPARE(panel.setInfo_->text(),
                  QStringLiteral("16 slices · 64 × 32 · 1 × 1 × 4 mm · 128 × 64 × 32 · level 1 of 4"));
+}
+
+// Hostile DICOM sets: each gets its refusal, its skipped entries or the right order,
+// and the set's line says when a series was split or left in list order.
+void TestScanFiles::hostileDicomSets_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("accepted");  // slices kept
+    QTest::addColumn<QStringList>("skipped");  // "file: reason", file by its list position
+    QTest::addColumn<QString>("stacking");
+    const QString tooDeep = QStringLiteral("sequences nested too deeply");
+    QTest::newRow("nested 10000 deep between good slices")
+        << "deep 10000" << 2 << QStringList{"1: " + tooDeep} << QString();
+    QTest::newRow("nested as deep as allowed") << "deep 32" << 3 << QStringList() << QString();
+    QTest::newRow("nested one level deeper") << "deep 33" << 2 << QStringList{"1: " + tooDeep} << QString();
+    QTest::newRow("rescale slope 1e308") << "slope" << 2 << QStringList{"1: values beyond the range of numbers"}
+                                         << QString();
+    QTest::newRow("pixel spacing 1e308") << "spacing" << 2 << QStringList{"1: pixel spacing out of range"} << QString();
+    QTest::newRow("axial and sagittal slices of one series")
+        << "sagittal" << 3
+        << QStringList{"3: slices in another orientation than the set's",
+                       "4: slices in another orientation than the set's"}
+        << "series split: kept 3 of 5 files, one series in one orientation";
+    QTest::newRow("two interleaved series")
+        << "interleaved" << 3 << QStringList{"1: another series than the set's", "3: another series than the set's"}
+        << "series split: kept 3 of 5 files, one series in one orientation";
+    QTest::newRow("duplicate positions") << "duplicate" << 2 << QStringList{"2: same position as another slice"}
+                                         << QString();
+    QTest::newRow("a zero orientation vector")
+        << "zero orientation" << 3 << QStringList() << "list order: 1 of 3 files give no position";
+    QTest::newRow("a file without a position")
+        << "no position" << 3 << QStringList() << "list order: 1 of 3 files give no position";
+}
+
+void TestScanFiles::hostileDicomSets()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, accepted);
+    QFETCH(QStringList, skipped);
+    QFETCH(QString, stacking);
+    QTemporaryDir dir;
+    const int count = kind == "sagittal" || kind == "interleaved" ? 5 : 3;
+    QStringList files;
+    for (int n = 0; n < count; ++n) {
+        // Written in reverse order of position, so that stacking by position shows.
+        DicomImage d = ctSlice(6, 4, n, 10.0 - 2.5 * n);
+        if (n == 1 && kind == "slope")
+            d.slope = 1e308;
+        if (n == 1 && kind == "spacing")
+            d.rowSpacing = d.columnSpacing = 1e308;
+        if (n >= 3 && kind == "sagittal") {
+            d.rowDir[0] = 0, d.rowDir[1] = 1, d.rowDir[2] = 0;
+            d.colDir[0] = 0, d.colDir[1] = 0, d.colDir[2] = -1;
+        }
+        if (n % 2 == 1 && kind == "interleaved") {
+            d.seriesUid = QStringLiteral("2.25.99");
+            d.position[2] = 0.5 + n;  // its own places
+        }
+        if (n == 2 && kind == "duplicate")
+            d.position[2] = 10.0 - 2.5;
+        if (n == 1 && kind == "zero orientation")
+            d.rowDir[0] = 0;
+        if (n == 1 && kind == "no position")
+            d.hasGeometry = false;
+        const QString path = dir.filePath(QStringLiteral("s%1.dcm").arg(n));
+        QString error;
+        QVERIFY2(scanwriters::writeDicom(path, d, &error), qPrintable(error));
+        if (n == 1 && kind.startsWith("deep"))
+            QVERIFY2(scanwriters::appendNestedSequences(path, kind.mid(5).toInt(), &error), qPrintable(error));
+        files << path;
+    }
+    LoaderRig rig;
+    QVERIFY(rig.load(files));
+    QCOMPARE(int(rig.set.slices.size()), accepted);
+    QStringList got;
+    for (const SkippedFile &f : std::as_const(rig.set.skipped))
+        got << QStringLiteral("%1: %2").arg(files.indexOf(f.file)).arg(f.reason);
+    QCOMPARE(got, skipped);
+    QCOMPARE(rig.set.stacking.english(), stacking);
+    QVERIFY(std::isfinite(rig.set.minV) && std::isfinite(rig.set.maxV));
+    // Stacked by position (ascending), unless list order was said.
+    QStringList order = rig.set.acceptedFiles;
+    if (stacking.startsWith("list order"))
+        QCOMPARE(order, files);
+    else if (kind != "interleaved")
+        QVERIFY2(std::is_sorted(order.rbegin(), order.rend()), qPrintable(order.join(' ')));
+    if (kind == "duplicate")
+        QCOMPARE(rig.set.spacing.z, 2.5);
+}
+
+void TestScanFiles::dicomEncodings_data()
+{
+    QTest::addColumn<scanwriters::Compression>("compression");
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<bool>("fromMemory");
+    using C = scanwriters::Compression;
+    QTest::newRow("32-bit, little endian") << C::None << 32 << false;
+    QTest::newRow("32-bit, big endian") << C::BigEndian << 32 << false;
+    QTest::newRow("16-bit, big endian") << C::BigEndian << 16 << false;
+    QTest::newRow("deflated data set") << C::Deflated << 16 << false;
+    QTest::newRow("deflated data set, from memory") << C::Deflated << 16 << true;
+}
+
+// Every encoding gives the stored values times the slope plus the intercept.
+void TestScanFiles::dicomEncodings()
+{
+    QFETCH(scanwriters::Compression, compression);
+    QFETCH(int, bits);
+    QFETCH(bool, fromMemory);
+    QTemporaryDir dir;
+    DicomImage d = ctSlice(64, 48, 0, 0.0);
+    d.compression = compression;
+    d.bits = bits;
+    for (std::size_t i = 0; i < d.stored.size(); ++i)
+        d.stored[i] = bits == 32 ? qint64(i) * 70001 - 100000000 : qint64(i % 4001) - 2000;
+    const QString path = dir.filePath("ct.dcm");
+    QString error;
+    QVERIFY2(scanwriters::writeDicom(path, d, &error), qPrintable(error));
+    SliceFile file;
+    if (fromMemory) {
+        QByteArray bytes = fileBytes(path);
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        QVERIFY(readDicomFile(buffer, file));
+    } else {
+        file = readSliceFile(path);
+    }
+    QVERIFY2(file.slices.size() == 1, qPrintable(file.reason));
+    const SliceData &s = *file.slices.front();
+    for (int i = 0; i < 64 * 48; ++i)
+        QCOMPARE(s.value(i % 64, i / 64), double(d.stored[std::size_t(i)]) * 2.0 - 1000.0);
+}
+
+void TestScanFiles::buffersReservedBeforeDecoding_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    const QString noMemory = QStringLiteral("not enough memory for this slice");
+    QTest::newRow("JPEG-LS declaring 8 frames of 8192 x 8192") << "jpegls" << noMemory;
+    QTest::newRow("RLE declaring 8 frames of 8192 x 8192") << "rle" << noMemory;
+    QTest::newRow("deflated data set of 80 MiB") << "deflated" << noMemory;
+    QTest::newRow("TIFF of 17 pages of 8192 x 8192") << "tiff"
+                                                     << "more points than one file may hold";
+}
+
+// Small files declaring big frames are refused by the budget (64 MiB) before a frame
+// is decoded: a decoder given the patched sizes would fail only after allocating them.
+void TestScanFiles::buffersReservedBeforeDecoding()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("bomb");
+    if (kind == "tiff") {
+        QList<TiffPage> pages;
+        for (int k = 0; k < 17; ++k)
+            pages << tiffPage<quint16>(
+                4, 4, 1, [](int p, int i) { return p + i; }, k);
+        QVERIFY(scanwriters::writeTiff(path, pages));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        uchar *b = reinterpret_cast<uchar *>(bytes.data());
+        int patched = 0;
+        for (qsizetype at = 8; at + 12 <= bytes.size(); at += 2) {
+            const quint16 tag = qFromLittleEndian<quint16>(b + at);
+            const quint16 type = qFromLittleEndian<quint16>(b + at + 2);
+            if ((tag == 256 || tag == 257) && qFromLittleEndian<quint32>(b + at + 4) == 1 && (type == 3 || type == 4)
+                && qFromLittleEndian<quint16>(b + at + 8) == 4) {
+                qToLittleEndian<quint16>(4, b + at + 2);
+                qToLittleEndian<quint32>(8192, b + at + 8);
+                ++patched;
+            }
+        }
+        QCOMPARE(patched, 34);
+        f.seek(0);
+        f.write(bytes);
+    } else {
+        DicomImage d = ctSlice(16, 16, 0, 0.0);
+        d.frames = kind == "deflated" ? 160 : 8;
+        d.width = d.height = kind == "deflated" ? 512 : 16;
+        d.stored.assign(std::size_t(d.width) * d.height * d.frames, 0);
+        using C = scanwriters::Compression;
+        d.compression = kind == "jpegls" ? C::JpegLs : kind == "rle" ? C::Rle : C::Deflated;
+        QString error;
+        QVERIFY2(scanwriters::writeDicom(path, d, &error), qPrintable(error));
+        if (kind != "deflated") {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QByteArray bytes = f.readAll();
+            for (const char *tag : {"\x28\x00\x10\x00US\x02\x00", "\x28\x00\x11\x00US\x02\x00"}) {
+                const qsizetype at = bytes.indexOf(QByteArray(tag, 8));
+                QVERIFY(at > 0);
+                qToLittleEndian<quint16>(8192, bytes.data() + at + 8);
+            }
+            f.seek(0);
+            f.write(bytes);
+        }
+        QVERIFY(QFileInfo(path).size() < 1 << 20);
+    }
+    SliceBudget budget(qint64(64) << 20);
+    const SliceFile file = readSliceFile(path, &budget);
+    QVERIFY(file.slices.empty());
+    QCOMPARE(file.reason, reason);
+    // Everything reserved was given back.
+    QVERIFY(budget.reserve(qint64(64) << 20));
+}
+
+void TestScanFiles::tiffPagesLeftOut_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("slices");
+    QTest::addColumn<QStringList>("skipped");
+    QTest::newRow("a page of another size") << "size" << 2 << QStringList{"page 2: other size than the first"};
+    QTest::newRow("a page of a type not read") << "type" << 2 << QStringList{"page 2: not a slice file we can read"};
+    QTest::newRow("a page whose samples lie past the end") << "cut" << 2 << QStringList{"page 2: unreadable"};
+    QTest::newRow("pages each of one value, all different") << "flat" << 3 << QStringList();
+}
+
+// A stack missing some of its pages says which and why; pages each flat but different
+// from one another are a volume.
+void TestScanFiles::tiffPagesLeftOut()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, slices);
+    QFETCH(QStringList, skipped);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("stack.tif");
+    QList<TiffPage> pages;
+    for (int k = 0; k < 3; ++k) {
+        const bool odd = k == 1;
+        if (odd && kind == "type")
+            pages << tiffPage<quint64>(
+                8, 8, 1, [](int, int i) { return i; }, k);
+        else
+            pages << tiffPage<quint16>(
+                odd && kind == "size" ? 4 : 8, 8, 1, [&kind](int p, int i) { return kind == "flat" ? 100 * p : p + i; },
+                k);
+    }
+    QVERIFY(scanwriters::writeTiff(path, pages));
+    if (kind == "cut") {
+        // The second page's strip offset (tag 273) moved past the end of the file.
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        uchar *b = reinterpret_cast<uchar *>(bytes.data());
+        int seen = 0;
+        for (qsizetype at = 8; at + 12 <= bytes.size(); at += 2) {
+            if (qFromLittleEndian<quint16>(b + at) == 273 && qFromLittleEndian<quint32>(b + at + 4) == 1
+                && ++seen == 2) {
+                qToLittleEndian<quint32>(0x7ffffff0, b + at + 8);
+                break;
+            }
+        }
+        QCOMPARE(seen, 2);
+        f.seek(0);
+        f.write(bytes);
+    }
+    LoaderRig rig;
+    QVERIFY(rig.load({path}));
+    QCOMPARE(int(rig.set.slices.size()), slices);
+    QStringList got;
+    for (const SkippedFile &f : std::as_const(rig.set.skipped))
+        got << QStringLiteral("%1: %2").arg(f.file.mid(path.size() + 2), f.reason);
+    QCOMPARE(got, skipped);
 }
 
 QTEST_MAIN(TestScanFiles)

@@ -130,16 +130,27 @@ bool writeDicom(const QString &path, const DicomImage &image, QString *error)
     ds->putAndInsertUint16(DCM_SamplesPerPixel, 1);
     ds->putAndInsertUint16(DCM_Rows, Uint16(image.height));
     ds->putAndInsertUint16(DCM_Columns, Uint16(image.width));
-    ds->putAndInsertUint16(DCM_BitsAllocated, 16);
-    ds->putAndInsertUint16(DCM_BitsStored, 16);
-    ds->putAndInsertUint16(DCM_HighBit, 15);
+    const bool wide = image.bits == 32;
+    ds->putAndInsertUint16(DCM_BitsAllocated, wide ? 32 : 16);
+    ds->putAndInsertUint16(DCM_BitsStored, wide ? 32 : 16);
+    ds->putAndInsertUint16(DCM_HighBit, wide ? 31 : 15);
     ds->putAndInsertUint16(DCM_PixelRepresentation, image.isSigned ? 1 : 0);
     if (image.frames > 1)
         ds->putAndInsertString(DCM_NumberOfFrames, QByteArray::number(image.frames).constData());
-    std::vector<Uint16> words(count);
-    for (std::size_t i = 0; i < count; ++i)
-        words[i] = Uint16(image.stored[i] & 0xffff);
-    ds->putAndInsertUint16Array(DCM_PixelData, words.data(), static_cast<unsigned long>(count));
+    // 32-bit samples as pairs of words, high word first in a big-endian file: DCMTK
+    // writes pixel data word by word, so the file then holds each sample's bytes in order.
+    std::vector<Uint16> words(wide ? 2 * count : count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const quint64 v = quint64(image.stored[i]);
+        if (!wide) {
+            words[i] = Uint16(v & 0xffff);
+            continue;
+        }
+        const bool highFirst = image.compression == Compression::BigEndian;
+        words[2 * i] = Uint16(highFirst ? (v >> 16) & 0xffff : v & 0xffff);
+        words[2 * i + 1] = Uint16(highFirst ? v & 0xffff : (v >> 16) & 0xffff);
+    }
+    ds->putAndInsertUint16Array(DCM_PixelData, words.data(), static_cast<unsigned long>(words.size()));
     E_TransferSyntax xfer = EXS_LittleEndianExplicit;
     DJ_RPLossless jpegParams;
     DJLSRepresentationParameter jpegLsParams;
@@ -158,10 +169,38 @@ bool writeDicom(const QString &path, const DicomImage &image, QString *error)
         xfer = EXS_JPEGLSLossless;
         params = &jpegLsParams;
         break;
+    case Compression::Deflated:
+        xfer = EXS_DeflatedLittleEndianExplicit;
+        break;
+    case Compression::BigEndian:
+        xfer = EXS_BigEndianExplicit;
+        break;
     }
-    if (xfer != EXS_LittleEndianExplicit && (ds->chooseRepresentation(xfer, params).bad() || !ds->canWriteXfer(xfer)))
+    const bool native =
+        xfer == EXS_LittleEndianExplicit || xfer == EXS_DeflatedLittleEndianExplicit || xfer == EXS_BigEndianExplicit;
+    if (!native && (ds->chooseRepresentation(xfer, params).bad() || !ds->canWriteXfer(xfer)))
         return fail(error, QStringLiteral("cannot compress %1").arg(path));
     if (ff.saveFile(QFile::encodeName(path).constData(), xfer).bad())
+        return fail(error, QStringLiteral("cannot write %1").arg(path));
+    return true;
+}
+
+bool appendNestedSequences(const QString &path, int depth, QString *error)
+{
+    // (FFFA,FFFA), the digital signatures sequence, sorts after the pixel data.
+    static const char open[] = "\xfa\xff\xfa\xffSQ\0\0\xff\xff\xff\xff"  // sequence, undefined length
+                               "\xfe\xff\x00\xe0\xff\xff\xff\xff";  // item, undefined length
+    static const char close[] = "\xfe\xff\x0d\xe0\0\0\0\0"  // item delimiter
+                                "\xfe\xff\xdd\xe0\0\0\0\0";  // sequence delimiter
+    QFile f(path);
+    if (!f.open(QIODevice::Append))
+        return fail(error, QStringLiteral("cannot open %1").arg(path));
+    QByteArray bytes;
+    for (int i = 0; i < depth; ++i)
+        bytes.append(open, 20);
+    for (int i = 0; i < depth; ++i)
+        bytes.append(close, 16);
+    if (f.write(bytes) != bytes.size() || !f.flush())
         return fail(error, QStringLiteral("cannot write %1").arg(path));
     return true;
 }

@@ -29,15 +29,16 @@ bool writeTiff(const QString &path, const QList<TiffPage> &pages, const QByteArr
                double yres = 0.0, int resUnit = 1, QString *error = nullptr);
 
 // Transfer syntax of a written DICOM file: uncompressed little endian, or one of the
-// lossless compressions.
-enum class Compression { None, Rle, JpegLossless, JpegLs };
+// lossless compressions, or the data set deflated, or uncompressed big endian.
+enum class Compression { None, Rle, JpegLossless, JpegLs, Deflated, BigEndian };
 
 // One grey DICOM image of one frame (or several: frames * width * height values).
 struct DicomImage {
     int width = 0;
     int height = 0;
     int frames = 1;
-    std::vector<int> stored;  // stored values, 16 bits (signed when isSigned)
+    std::vector<qint64> stored;  // stored values, of bits bits (signed when isSigned)
+    int bits = 16;  // 16 or 32
     bool isSigned = false;
     double slope = 1.0;
     double intercept = 0.0;
@@ -55,6 +56,11 @@ struct DicomImage {
 };
 
 bool writeDicom(const QString &path, const DicomImage &image, QString *error = nullptr);
+
+// Appends sequences nested depth deep (sequence, item, sequence, ... each of undefined
+// length, then their delimiters) to the end of a DICOM file in explicit little endian,
+// as the last element of its data set: 36 bytes a level.
+bool appendNestedSequences(const QString &path, int depth, QString *error = nullptr);
 
 }  // namespace scanwriters
 

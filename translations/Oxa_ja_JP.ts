@@ -595,6 +595,42 @@
         <translation>見つからない</translation>
     </message>
     <message>
+        <source>sequences nested too deeply</source>
+        <translation>シーケンスの入れ子が深すぎる</translation>
+    </message>
+    <message>
+        <source>more points than one file may hold</source>
+        <translation>1 ファイルに持てる点の数を超える</translation>
+    </message>
+    <message>
+        <source>values beyond the range of numbers</source>
+        <translation>値が数の範囲を超える</translation>
+    </message>
+    <message>
+        <source>pixel spacing out of range</source>
+        <translation>ピクセル間隔が範囲外</translation>
+    </message>
+    <message>
+        <source>another series than the set&apos;s</source>
+        <translation>セットとは別のシリーズ</translation>
+    </message>
+    <message>
+        <source>slices in another orientation than the set&apos;s</source>
+        <translation>セットとは向きの違うスライス</translation>
+    </message>
+    <message>
+        <source>same position as another slice</source>
+        <translation>別のスライスと同じ位置</translation>
+    </message>
+    <message>
+        <source>series split: kept %1 of %2 files, one series in one orientation</source>
+        <translation>シリーズを分割: %2 ファイル中 %1 を使用 (1 シリーズ・1 方向)</translation>
+    </message>
+    <message>
+        <source>list order: %1 of %2 files give no position</source>
+        <translation>一覧の順: %2 ファイル中 %1 に位置がない</translation>
+    </message>
+    <message>
         <source>Open Folder…</source>
         <translation>フォルダを開く…</translation>
     </message>

@@ -151,6 +151,8 @@ void SlicesCtrl::updateSetInfo()
     }
     if (volumeCount > 1)
         info += tr(" · 4-D: first of %1 volumes").arg(volumeCount);
+    if (stacking.text)
+        info += QStringLiteral(" · ") + tr(stacking.text).arg(stacking.first).arg(stacking.second);
     setInfo_->setText(info);
 }
 

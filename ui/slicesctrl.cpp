@@ -284,6 +284,7 @@ void SlicesCtrl::noticedLoadFilesFinished()
         sliceCount = int(sliceDatas.slices.size());
         sliceWidth = sliceDatas.width;
         sliceHeight = sliceDatas.height;
+        stacking = sliceDatas.stacking;
         if (sliceDatas.loaded) {
             spacingUnit = sliceDatas.spacingUnit;
             volumeCount = sliceDatas.volume.volumes;

@@ -215,6 +215,7 @@ private:
     int sliceHeight = 0;
     qint64 volumeCount = 1;  // volumes in the set's file; the first is loaded
     VolumeInfo levelsShown;  // of a multi-resolution volume: which level of how many
+    StackingNote stacking;  // how the last load ordered a DICOM series, when not by position
 
     // The derivations between a threshold and its percentage, through the
     // range fields as they read now.
