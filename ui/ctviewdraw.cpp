@@ -53,6 +53,9 @@ Scene CtView::scaledScene(int w, int h, int n) const
 {
     Scene sc = scene(w * n, h * n);
     sc.view.scale = scale / n;
+    // A picture for a file: the finer levels of a streamed set read first, at whatever cost.
+    for (SceneLayer &layer : sc.layers)
+        layer.finerLevels = FinerLevels::read;
     sc.frameWidth = pImg.width() * n;
     sc.frameHeight = pImg.height() * n;
     return sc;
