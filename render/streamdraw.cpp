@@ -36,8 +36,26 @@ Spacing levelSpacing(const SceneLayer &layer, const StreamedVolume &s, int k)
 struct LevelChunks {
     const StreamLevel *level = nullptr;
     qint64 gx = 0, gy = 0, gz = 0;
+    // How many times each axis was halved from the drawn level to this one.
+    int sx = 0, sy = 0, sz = 0;
     std::unique_ptr<std::atomic<quint8>[]> state;
 };
+
+// How many times an axis of `from` voxels was halved (rounded up or down) to `to`;
+// -1 when it was not halved or kept at each step.
+int halvings(const std::vector<StreamLevel> &levels, int a, int b, qint64 StreamLevel::*axis)
+{
+    int n = 0;
+    for (int m = a; m < b; ++m) {
+        const qint64 from = levels[std::size_t(m)].*axis, to = levels[std::size_t(m + 1)].*axis;
+        if (to == from && to != (from + 1) / 2)
+            continue;
+        if (to != (from + 1) / 2 && to != from / 2)
+            return -1;
+        ++n;
+    }
+    return n;
+}
 
 // One ray's view of a level: the chunk it last read from and that chunk's box.
 struct RayChunk {
@@ -52,9 +70,13 @@ public:
         : s_(s), set_(set), level_(level), held_(s.heldLevel()), wait_(wait), layout_(s.layout()),
           bytes_(sampleTypeBytes(layout_.type))
     {
+        const std::vector<StreamLevel> &all = s.levels();
         for (int m = level; m < held_; ++m) {
             LevelChunks t;
-            t.level = &s.levels()[std::size_t(m)];
+            t.level = &all[std::size_t(m)];
+            t.sx = halvings(all, level, m, &StreamLevel::width);
+            t.sy = halvings(all, level, m, &StreamLevel::height);
+            t.sz = halvings(all, level, m, &StreamLevel::depth);
             t.gx = t.level->chunksX();
             t.gy = t.level->chunksY();
             t.gz = t.level->chunksZ();
@@ -64,6 +86,9 @@ public:
                 t.state[std::size_t(i)].store(0, std::memory_order_relaxed);
             levels_.push_back(std::move(t));
         }
+        heldX_ = halvings(all, level, held_, &StreamLevel::width);
+        heldY_ = halvings(all, level, held_, &StreamLevel::height);
+        heldZ_ = halvings(all, level, held_, &StreamLevel::depth);
     }
 
     int levelsStreamed() const { return int(levels_.size()); }
@@ -73,7 +98,12 @@ public:
     double value(std::vector<RayChunk> &ray, qint64 j, qint64 col, qint64 row)
     {
         for (int m = 0; m < int(levels_.size()); ++m) {
-            const qint64 z = j >> m, y = row >> m, x = col >> m;
+            const LevelChunks &t = levels_[std::size_t(m)];
+            // A level halved rounding down lacks the last voxel of an odd axis: its
+            // neighbour stands for it.
+            const qint64 z = std::min(j >> t.sz, t.level->depth - 1);
+            const qint64 y = std::min(row >> t.sy, t.level->height - 1);
+            const qint64 x = std::min(col >> t.sx, t.level->width - 1);
             RayChunk &rc = ray[std::size_t(m)];
             if (!(x >= rc.x0 && x < rc.x1 && y >= rc.y0 && y < rc.y1 && z >= rc.z0 && z < rc.z1))
                 enter(m, x, y, z, rc);
@@ -83,8 +113,9 @@ public:
             const qint64 at = ((z - rc.z0) * L.chunkHeight + (y - rc.y0)) * L.chunkWidth + (x - rc.x0);
             return volumeSampleValue(layout_, rc.chunk->data() + std::size_t(at) * std::size_t(bytes_));
         }
-        const int shift = int(levels_.size());
-        return set_.slices[std::size_t(j >> shift)]->value(int(col >> shift), int(row >> shift));
+        const qint64 z = std::min<qint64>(j >> heldZ_, qint64(set_.slices.size()) - 1);
+        return set_.slices[std::size_t(z)]->value(int(std::min<qint64>(col >> heldX_, set_.width - 1)),
+                                                  int(std::min<qint64>(row >> heldY_, set_.height - 1)));
     }
 
     // The chunks of the drawn level found missing, in chunk order.
@@ -142,6 +173,7 @@ private:
     const SampleLayout layout_;
     const int bytes_;
     std::vector<LevelChunks> levels_;
+    int heldX_ = 0, heldY_ = 0, heldZ_ = 0;
 };
 
 }  // namespace
@@ -180,12 +212,11 @@ StreamedResult drawStreamed(const SceneView &v, const SceneLayer &layer, const S
     if (k >= held)
         return result;
     const StreamLevel &L = levels[std::size_t(k)];
-    // Each level halves the one before, rounded up: coarser voxels are read by halving.
-    for (int m = k; m < held; ++m) {
-        const StreamLevel &a = levels[std::size_t(m)], &b = levels[std::size_t(m + 1)];
-        if ((a.width + 1) / 2 != b.width || (a.height + 1) / 2 != b.height || (a.depth + 1) / 2 != b.depth)
+    // Each level halves each axis of the one before (rounded either way) or keeps it:
+    // a coarser voxel is found by halving the drawn level's place along those axes.
+    for (qint64 StreamLevel::*axis : {&StreamLevel::width, &StreamLevel::height, &StreamLevel::depth})
+        if (halvings(levels, k, held, axis) < 0)
             return result;
-    }
     if (L.width > std::numeric_limits<int>::max() || L.height > std::numeric_limits<int>::max()
         || L.depth > std::numeric_limits<int>::max())
         return result;

@@ -32,7 +32,10 @@ constexpr qint64 chunkEdge = 8;
 class MemoryPyramid : public StreamedVolume
 {
 public:
-    MemoryPyramid(qint64 w, qint64 h, qint64 d, const SampleLayout &l, int held) : layout_(l), held_(held)
+    // halveDepth false: the levels halve the columns and rows only, as many pyramids of
+    // thick slices do.
+    MemoryPyramid(qint64 w, qint64 h, qint64 d, const SampleLayout &l, int held, bool halveDepth = true)
+        : layout_(l), held_(held)
     {
         bytes_ = sampleTypeBytes(l.type);
         StreamLevel level{w, h, d, chunkEdge, chunkEdge, chunkEdge, Spacing{1.0, 1.0, 1.0}};
@@ -47,14 +50,15 @@ public:
         while (levels_.size() < 4) {
             const StreamLevel &a = levels_.back();
             StreamLevel b = a;
-            b.width = (a.width + 1) / 2, b.height = (a.height + 1) / 2, b.depth = (a.depth + 1) / 2;
-            b.spacing = Spacing{a.spacing.x * 2, a.spacing.y * 2, a.spacing.z * 2};
+            const int dz = halveDepth ? 2 : 1;
+            b.width = (a.width + 1) / 2, b.height = (a.height + 1) / 2, b.depth = (a.depth + dz - 1) / dz;
+            b.spacing = Spacing{a.spacing.x * 2, a.spacing.y * 2, a.spacing.z * dz};
             std::vector<double> v(std::size_t(b.width * b.height * b.depth), -1e300);
             const std::vector<double> &src = values_.back();
             for (qint64 z = 0; z < a.depth; ++z)
                 for (qint64 y = 0; y < a.height; ++y)
                     for (qint64 x = 0; x < a.width; ++x) {
-                        double &to = v[std::size_t((z / 2 * b.height + y / 2) * b.width + x / 2)];
+                        double &to = v[std::size_t((z / dz * b.height + y / 2) * b.width + x / 2)];
                         to = std::max(to, src[std::size_t((z * a.height + y) * a.width + x)]);
                     }
             levels_.push_back(b);
@@ -211,8 +215,8 @@ Scene sceneOf(const SliceDatas &set, const SceneView &view, Projection projectio
     l.alpha = 200;
     l.finerLevels = finer;
     // The set's spacing, as its reader gives it: that of the level its slices hold.
-    const double sp = set.stream ? double(1 << set.stream->heldLevel()) : 1.0;
-    l.spacing = Spacing{sp, sp, sp};
+    if (set.stream)
+        l.spacing = set.stream->levels()[std::size_t(set.stream->heldLevel())].spacing;
     s.layers.push_back(l);
     return s;
 }
@@ -251,6 +255,7 @@ void TestStreamDraw::exactWhereChunksAreIn_data()
     QTest::addColumn<int>("projection");
     QTest::addColumn<bool>("linear");
     QTest::addColumn<bool>("cut");
+    QTest::addColumn<bool>("halveDepth");
 
     auto layout = [](SampleType t, bool swap, double slope, double intercept) {
         SampleLayout l;
@@ -259,21 +264,24 @@ void TestStreamDraw::exactWhereChunksAreIn_data()
     };
     const SampleLayout u8 = layout(SampleType::u8, false, 1, 0);
     QTest::newRow("bytes, maximum, turned") << u8 << 2 << viewTurned(30, 20, 0.8, Sampling::Slices)
-                                            << int(Projection::Maximum) << false << false;
+                                            << int(Projection::Maximum) << false << false << true;
     QTest::newRow("bytes, maximum, along the stack, held one level up")
-        << u8 << 1 << viewTurned(0, 0, 0.6, Sampling::Slices) << int(Projection::Maximum) << false << false;
+        << u8 << 1 << viewTurned(0, 0, 0.6, Sampling::Slices) << int(Projection::Maximum) << false << false << true;
     QTest::newRow("scaled 16-bit, minimum, linear")
         << layout(SampleType::s16, false, 0.5, -20) << 3 << viewTurned(-40, 15, 0.9, Sampling::Slices)
-        << int(Projection::Minimum) << true << false;
+        << int(Projection::Minimum) << true << false << true;
     QTest::newRow("floats, mean, voxels across columns")
         << layout(SampleType::f32, false, 1, 0) << 2 << viewTurned(75, 5, 0.7, Sampling::Voxels) << int(Projection::Mean)
-        << false << false;
+        << false << false << true;
     QTest::newRow("big-endian doubles, composite, cut")
         << layout(SampleType::f64, true, 1, 0) << 2 << viewTurned(20, -30, 1.0, Sampling::Slices)
-        << int(Projection::Composite) << false << true;
+        << int(Projection::Composite) << false << true << true;
     QTest::newRow("big-endian 16-bit, maximum, linear, voxels across rows, cut")
         << layout(SampleType::u16, true, 1, 0) << 2 << viewTurned(10, 80, 0.8, Sampling::Voxels)
-        << int(Projection::Maximum) << true << true;
+        << int(Projection::Maximum) << true << true << true;
+    QTest::newRow("bytes, maximum, levels halving columns and rows only")
+        << u8 << 2 << viewTurned(35, 25, 0.8, Sampling::Slices) << int(Projection::Maximum) << false << false
+        << false;
 }
 
 // Read at once, every chunk the rays meet is in: the picture equals the level's own
@@ -286,7 +294,8 @@ void TestStreamDraw::exactWhereChunksAreIn()
     QFETCH(int, projection);
     QFETCH(bool, linear);
     QFETCH(bool, cut);
-    auto pyramid = std::make_shared<MemoryPyramid>(37, 21, 19, layout, held);
+    QFETCH(bool, halveDepth);
+    auto pyramid = std::make_shared<MemoryPyramid>(37, 21, 19, layout, held, halveDepth);
     SliceDatas streamed, whole;
     fill(streamed, *pyramid, held);
     streamed.stream = pyramid;
