@@ -3,6 +3,8 @@
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <exception>
+
 #include "data/slicedatas.h"
 #include "data/streamedvolume.h"
 #include "render/renderer.h"
@@ -59,7 +61,14 @@ void CtView::startRefinement()
     ++refineRounds_;
     refineStarted_ = refineGeneration_;
     render::Renderer *renderer = renderer_.get();
-    refineWatcher_->setFuture(QtConcurrent::run([renderer, sc] { return renderer->renderScene(sc); }));
+    refineWatcher_->setFuture(QtConcurrent::run([renderer, sc] {
+        // Out of memory for the picture leaves the one on screen.
+        try {
+            return renderer->renderScene(sc);
+        } catch (const std::exception &) {
+            return QImage();
+        }
+    }));
 }
 
 void CtView::refinementDone()
