@@ -685,6 +685,12 @@ void TestZarr::pythonReadsOurs_data()
 
 void TestZarr::pythonReadsOurs()
 {
+#if defined(__SANITIZE_THREAD__)
+    // Python is started with fork; the race checker loses the order of the hand-overs
+    // made before it and reports the pool's helpers afterwards. Both readers are
+    // single-threaded here, so nothing is lost by leaving this to the other builds.
+    QSKIP("runs Python through fork, which the race checker cannot follow");
+#endif
     QFETCH(QString, kind);
     QFETCH(ZarrCompressor, compressor);
     const QString python = pythonWithZarr();
@@ -755,6 +761,12 @@ void TestZarr::weReadPythons_data()
 
 void TestZarr::weReadPythons()
 {
+#if defined(__SANITIZE_THREAD__)
+    // Python is started with fork; the race checker loses the order of the hand-overs
+    // made before it and reports the pool's helpers afterwards. Both readers are
+    // single-threaded here, so nothing is lost by leaving this to the other builds.
+    QSKIP("runs Python through fork, which the race checker cannot follow");
+#endif
     QFETCH(QString, dtype);
     QFETCH(QString, compressor);
     QFETCH(QString, separator);
