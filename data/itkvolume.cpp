@@ -222,13 +222,8 @@ const char *readNiftiSamples(const QByteArray &native, const VolumeHeader &v, Sl
     if (!nim || nim->nx != v.width || nim->ny != v.height || qMax(nim->nz, 1) != v.depth)
         return skipReason::badHeader;
     SampleLayout layout;
-    if (!niftiSampleType(nim->datatype, layout.type))
+    if (!niftiLayout(nim->datatype, nim->scl_slope, nim->scl_inter, layout))
         return skipReason::typeNotRead;
-    // A slope of 0 (or not a number) means the samples are the values.
-    if (std::isfinite(nim->scl_slope) && nim->scl_slope != 0.0f) {
-        layout.slope = nim->scl_slope;
-        layout.intercept = std::isfinite(nim->scl_inter) ? nim->scl_inter : 0.0;
-    }
     if (const char *why = admitVolume(v.width, v.height, v.depth, layout))
         return why;
     if (znzseek(fp, nim->iname_offset, SEEK_SET) < 0)

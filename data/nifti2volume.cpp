@@ -168,13 +168,8 @@ const char *readVolume(const QByteArray &native, SliceFile &out)
     if (w <= 0 || h <= 0 || w > maxStackFilePoints || h > maxStackFilePoints || depth > maxStackFilePoints)
         return skipReason::badHeader;
     SampleLayout layout;
-    if (!niftiSampleType(nim->datatype, layout.type))
+    if (!niftiLayout(nim->datatype, nim->scl_slope, nim->scl_inter, layout))
         return skipReason::typeNotRead;
-    // A slope of 0 (or not a number) means the samples are the values.
-    if (std::isfinite(nim->scl_slope) && nim->scl_slope != 0.0) {
-        layout.slope = nim->scl_slope;
-        layout.intercept = std::isfinite(nim->scl_inter) ? nim->scl_inter : 0.0;
-    }
     if (const char *why = admitVolume(w, h, depth, layout))
         return why;
     if (znzseek(fp, nim->iname_offset, SEEK_SET) < 0)
@@ -234,6 +229,19 @@ bool niftiSampleType(int datatype, SampleType &t)
     default:
         return false;
     }
+}
+
+bool niftiLayout(int datatype, double slope, double intercept, SampleLayout &out)
+{
+    SampleLayout l;
+    if (!niftiSampleType(datatype, l.type))
+        return false;
+    if (std::isfinite(slope) && slope != 0.0) {
+        l.slope = slope;
+        l.intercept = std::isfinite(intercept) ? intercept : 0.0;
+    }
+    out = l;
+    return true;
 }
 
 bool looksLikeNifti2(const QByteArray &native)

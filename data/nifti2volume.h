@@ -11,6 +11,11 @@ struct SliceFile;
 // for colour, complex, 64-bit integer and other codes.
 bool niftiSampleType(int datatype, SampleType &t);
 
+// The layout of a NIfTI file's samples from its type code and its scl_slope and
+// scl_inter (a slope of 0 or not a number: the samples are the values); false for a
+// type we do not read. Both NIfTI readers take their samples through it.
+bool niftiLayout(int datatype, double slope, double intercept, SampleLayout &out);
+
 // True when the file (gzip or not) begins with NIfTI-2's header length, 540, in either
 // byte order.
 bool looksLikeNifti2(const QByteArray &nativePath);
