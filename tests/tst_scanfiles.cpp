@@ -23,6 +23,7 @@
 #include "data/dicomseries.h"
 #include "data/slicedata.h"
 #include "data/slicefile.h"
+#include "data/streamedvolume.h"
 #include "data/tiffstack.h"
 #include "data/zarrwriter.h"
 #include "loaderrig.h"
@@ -846,9 +847,18 @@ void TestScanFiles::zarrFolderOpensAsOneSet()
     // The set is loaded in the panel's loader thread; its line is written once the load
     // is done.
     SlicesCtrlTestAccess::folderSelected(panel, zarr);
-    QTRY_COMPARE_WITH_TIMEOUT(panel.setInfo_->text(),
-                              QStringLiteral("16 slices · 64 × 32 · 1 × 1 × 4 mm · 128 × 64 × 32 · level 1 of 4"),
-                              20000);
+    // In memory: the held slices (16 of 64 x 32 words) and no chunk yet, of the finest
+    // level's 512 KiB.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        panel.setInfo_->text(),
+        QStringLiteral("16 slices · 64 × 32 · 1 × 1 × 4 mm · 128 × 64 × 32 · level 1 of 4 · 64 KiB of 512 KiB in memory"),
+        20000);
+    // A picture drawn from the finest level's chunks, two of them read.
+    panel.sliceDatas.stream->get(0, 0, 0, 0);
+    panel.sliceDatas.stream->get(0, 1, 3, 7);
+    panel.showDrawnLevel(0);
+    QCOMPARE(panel.setInfo_->text(),
+             QStringLiteral("16 slices · 64 × 32 · 1 × 1 × 4 mm · 128 × 64 × 32 · level 0 of 4 · 80 KiB of 512 KiB in memory"));
 }
 
 // Hostile DICOM sets: each gets its refusal, its skipped entries or the right order,

@@ -753,6 +753,10 @@
         <translation> · %1 · 解像度レベル %2 / %3</translation>
     </message>
     <message>
+        <source> · %1 of %2 in memory</source>
+        <translation> · メモリ上 %1 / %2</translation>
+    </message>
+    <message>
         <source> · 4-D: first of %1 volumes</source>
         <translation> · 4 次元: %1 ボリュームの最初</translation>
     </message>

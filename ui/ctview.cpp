@@ -58,6 +58,9 @@ CtView::CtView(QString dataRoot_, QWidget *parent) : QFrame(parent)
     connect(refineTimer_, &QTimer::timeout, this, &CtView::startRefinement);
     connect(refineWatcher_, &QFutureWatcher<QImage>::finished, this, &CtView::refinementDone);
     connect(renderer_.get(), &render::Renderer::chunksArrived, this, [this] {
+        // What is in memory changes as chunks come in and others are dropped.
+        for (SlicesCtrl *s : sCtrls)
+            s->showDrawnLevel();
         // A view still moving is drawn once it stops; one still being drawn, again after.
         if (!refineTimer_->isActive())
             startRefinement();

@@ -261,6 +261,9 @@ private:
     // Waits for a background drawing to end (before panels or the window go).
     void finishRefinement();
     bool refinementWanted() const;
+    // Tells the panels of sets with finer levels which level the picture on screen
+    // draws them at: the one their slices hold, or (refined) the one the view calls for.
+    void showDrawnLevels(bool refined);
     QTimer *refineTimer_ = nullptr;
     QFutureWatcher<QImage> *refineWatcher_ = nullptr;
     int refineGeneration_ = 0;  // counts the views; a drawing of an older one is dropped

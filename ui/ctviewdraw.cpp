@@ -139,6 +139,7 @@ void CtView::paintPImg0(QPainter &p, int pw, int ph)
     p.end();
     dispA_->update();
     updateSliceViews();
+    showDrawnLevels(false);
     scheduleRefinement();
 }
 

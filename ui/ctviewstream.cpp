@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <exception>
 
 #include "data/slicedatas.h"
@@ -32,6 +33,25 @@ bool CtView::refinementWanted() const
             return true;
     }
     return false;
+}
+
+void CtView::showDrawnLevels(bool refined)
+{
+    const SceneView v = view();
+    for (SlicesCtrl *s : sCtrls) {
+        const SceneLayer layer = layerOf(s);
+        std::shared_ptr<StreamedVolume> stream;
+        {
+            SliceDatas::ReadGuard guard(s->sliceDatas);
+            stream = s->sliceDatas.stream;
+        }
+        if (!stream)
+            continue;
+        const int held = stream->heldLevel();
+        // A refined picture draws a set at the level its view calls for, where finer.
+        s->showDrawnLevel(refined && layer.showVolume ? std::min(held, render::streamLevelFor(v, layer, *stream))
+                                                      : held);
+    }
 }
 
 void CtView::scheduleRefinement()
@@ -79,6 +99,7 @@ void CtView::refinementDone()
     if (current && !picture.isNull() && picture.size() == pImg.size()) {
         pImg = picture;
         dispA_->update();
+        showDrawnLevels(true);
     }
     // Drawn again when chunks came in meanwhile, or for the newest view; a view whose
     // drawing lacks as many chunks as the one before has what the cache can give.

@@ -13,8 +13,10 @@
 #include <QSlider>
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/messagenames.h"
+#include "data/streamedvolume.h"
 #include "widgets/exlabel.h"
 
 namespace {
@@ -28,6 +30,20 @@ QString spacingText(double x)
 double spacingValue(double v)
 {
     return spacingFieldValue(v);
+}
+
+// A size in the set's line: "3.1 GiB", "256 MiB" (one decimal below ten).
+QString bytesText(qint64 bytes)
+{
+    static const char *const units[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
+    double v = double(std::max<qint64>(bytes, 0));
+    int u = 0;
+    while (u < 5 && std::round(v * 10.0) / 10.0 >= 1024.0) {
+        v /= 1024.0;
+        ++u;
+    }
+    const bool decimal = u > 0 && std::round(v * 10.0) / 10.0 < 10.0;
+    return QString::number(v, 'f', decimal ? 1 : 0) + QLatin1Char(' ') + QLatin1String(units[u]);
 }
 
 // The skipped files listed in a tool tip, at most this many lines.
@@ -148,12 +164,31 @@ void SlicesCtrl::updateSetInfo()
         const QString full = n[0] == n[1] && n[1] == n[2] ? tr("%1³").arg(n[0])
                                                           : tr("%1 × %2 × %3").arg(n[0]).arg(n[1]).arg(n[2]);
         info += tr(" · %1 · level %2 of %3").arg(full).arg(levelsShown.level).arg(levelsShown.levels);
+        // Finer levels read chunk by chunk: the slices and the chunks held, of the
+        // finest level's stored samples.
+        if (streamShown) {
+            const StreamLevel &finest = streamShown->levels().front();
+            const SampleLayout layout = streamShown->layout();
+            const qint64 held = qint64(sliceCount) * keptSliceBytes(layout, sliceWidth, sliceHeight);
+            const qint64 whole = finest.width * finest.height * finest.depth * sampleTypeBytes(layout.type);
+            info += tr(" · %1 of %2 in memory")
+                        .arg(bytesText(held + streamShown->bytesHeld()), bytesText(whole));
+        }
     }
     if (volumeCount > 1)
         info += tr(" · 4-D: first of %1 volumes").arg(volumeCount);
     if (stacking.text)
         info += QStringLiteral(" · ") + tr(stacking.text).arg(stacking.first).arg(stacking.second);
     setInfo_->setText(info);
+}
+
+void SlicesCtrl::showDrawnLevel(int level)
+{
+    if (!streamShown)
+        return;
+    if (level >= 0)
+        levelsShown.level = level;
+    updateSetInfo();
 }
 
 void SlicesCtrl::pollLoadProgress()

@@ -289,6 +289,7 @@ void SlicesCtrl::noticedLoadFilesFinished()
             spacingUnit = sliceDatas.spacingUnit;
             volumeCount = sliceDatas.volume.volumes;
             levelsShown = sliceDatas.volume;
+            streamShown = sliceDatas.stream;
         }
     }
     const LayerSettings next = settingsAfterLoad(settings(), outcome);

@@ -161,6 +161,9 @@ public:
     // The window from 0.5 % to 99.5 % of the set's values; nothing before a load.
     void setAutoWindow();
     void showBigHistogram();
+    // A set with finer levels in chunks: the level the picture on screen draws it at
+    // (-1 keeps the one shown) and, from the stream, how much of it is in memory now.
+    void showDrawnLevel(int level = -1);
 
 signals:
     void changedSliderStat();
@@ -215,6 +218,9 @@ private:
     int sliceHeight = 0;
     qint64 volumeCount = 1;  // volumes in the set's file; the first is loaded
     VolumeInfo levelsShown;  // of a multi-resolution volume: which level of how many
+    // Its finer levels in chunks, kept to tell how much of it is in memory; null for
+    // every other set.
+    std::shared_ptr<StreamedVolume> streamShown;
     StackingNote stacking;  // how the last load ordered a DICOM series, when not by position
 
     // The derivations between a threshold and its percentage, through the
