@@ -44,6 +44,22 @@
         <translation>ITK: Apache License 2.0</translation>
     </message>
     <message>
+        <source>c-blosc: BSD 3-clause licence</source>
+        <translation>c-blosc: BSD 3条項ライセンス</translation>
+    </message>
+    <message>
+        <source>Zstandard: BSD licence</source>
+        <translation>Zstandard: BSD ライセンス</translation>
+    </message>
+    <message>
+        <source>zlib: the zlib licence</source>
+        <translation>zlib: zlib ライセンス</translation>
+    </message>
+    <message>
+        <source>NIfTI library (nifticlib): public domain</source>
+        <translation>NIfTI ライブラリ (nifticlib): パブリックドメイン</translation>
+    </message>
+    <message>
         <source>Add Slice Set</source>
         <translation>スライスセット追加</translation>
     </message>

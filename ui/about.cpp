@@ -23,6 +23,11 @@ void CtView::showAboutD()
 #ifdef OXA_LINKS_ITK
     licences << tr("ITK: Apache License 2.0");
 #endif
+    // Linked in every build: the chunk compressors of OME-Zarr and the NIfTI-2 reader.
+    licences << tr("c-blosc: BSD 3-clause licence");
+    licences << tr("Zstandard: BSD licence");
+    licences << tr("zlib: the zlib licence");
+    licences << tr("NIfTI library (nifticlib): public domain");
     QString items;
     for (const QString &l : std::as_const(licences))
         items += QStringLiteral("<li>%1</li>").arg(l.toHtmlEscaped());
