@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <new>
 
 #include "data/slicedata.h"
 #include "data/workpool.h"
@@ -159,6 +161,80 @@ ValueBricks valueBricks(const std::vector<SliceData *> &slices, int sw, int sh, 
         }
     };
     workpool::run(std::min(threads, out.nz) - 1, work);
+    return out;
+}
+
+qint64 brickedBytesSize(const std::vector<SliceData *> &slices, int sw, int sh)
+{
+    if (slices.empty() || sw <= 0 || sh <= 0)
+        return -1;
+    for (const SliceData *sd : slices) {
+        // rowValues reads sd->width values from each line of the picture.
+        if (sd == nullptr || !sd->isImage || sd->image.format() == QImage::Format_Grayscale16
+            || sd->image.format() == QImage::Format_Invalid || sd->width < sw || sd->height < sh
+            || sd->image.width() < sd->width || sd->image.height() < sh)
+            return -1;
+    }
+    constexpr int e = BrickedBytes::edge;
+    const qint64 layer = qint64((sw + e - 1) / e) * ((sh + e - 1) / e) * BrickedBytes::brickBytes;
+    if (layer >= (qint64(1) << 31))
+        return -1;
+    return layer * ((qint64(slices.size()) + e - 1) / e);
+}
+
+BrickedBytes brickedBytes(const std::vector<SliceData *> &slices, int sw, int sh, int threads)
+{
+    BrickedBytes out;
+    const qint64 size = brickedBytesSize(slices, sw, sh);
+    if (size < 0)
+        return out;
+    constexpr int e = BrickedBytes::edge;
+    out.bytes.reset(new (std::nothrow) uchar[size_t(size)]);
+    if (!out.bytes)
+        return out;
+    out.sw = sw;
+    out.sh = sh;
+    out.ss = int(slices.size());
+    out.nx = (sw + e - 1) / e;
+    out.ny = (sh + e - 1) / e;
+    out.nz = (out.ss + e - 1) / e;
+
+    // One row of bricks at a time: its 8 x 8 source lines (8-bit grey read in place,
+    // any other picture through its values), then brick by brick, written in order.
+    const int items = out.ny * out.nz;
+    std::atomic<int> next{0};
+    auto work = [&] {
+        const size_t paddedW = size_t(out.nx) * e;
+        std::vector<uchar> scratch(size_t(e * e) * paddedW);
+        std::vector<double> values;
+        const uchar *lines[e * e];
+        for (int item = next.fetch_add(1); item < items; item = next.fetch_add(1)) {
+            const int bz = item / out.ny, by = item % out.ny;
+            for (int z = 0; z < e; ++z)
+                for (int y = 0; y < e; ++y) {
+                    const int j = bz * e + z, row = by * e + y;
+                    uchar *own = scratch.data() + size_t(z * e + y) * paddedW;
+                    const SliceData *sd = j < out.ss && row < sh ? slices[size_t(j)] : nullptr;
+                    if (sd != nullptr && sd->image.format() == QImage::Format_Grayscale8 && sw % e == 0) {
+                        lines[z * e + y] = sd->image.constScanLine(row);
+                        continue;
+                    }
+                    std::fill(own, own + paddedW, uchar(0));
+                    if (sd != nullptr) {
+                        values.resize(size_t(sd->width));
+                        sd->rowValues(row, values.data());
+                        for (int x = 0; x < sw; ++x)
+                            own[x] = uchar(values[size_t(x)]);
+                    }
+                    lines[z * e + y] = own;
+                }
+            uchar *brick = out.bytes.get() + (qint64(bz) * out.ny + by) * out.rowStride();
+            for (int bx = 0; bx < out.nx; ++bx, brick += BrickedBytes::brickBytes)
+                for (int k = 0; k < e * e; ++k)
+                    std::memcpy(brick + k * e, lines[k] + size_t(bx) * e, e);
+        }
+    };
+    workpool::run(std::min(threads, items) - 1, work);
     return out;
 }
 

@@ -21,6 +21,7 @@ class SliceData;
 namespace mip {
 
 struct ValueBricks;
+struct BrickedBytes;
 
 // What "Composite" blends, by the integer part of a sample's mapped value (0 .. 255):
 // the opacity it adds and its colour components (0 .. 255) under the set's map.
@@ -154,9 +155,15 @@ inline quint32 byteMul(quint32 x, quint32 a)
 // Composite for every a from 1 to pr.alpha. Transparent pixels are left
 // alone. Uses up to `threads` threads. With `bricks`, the value bounds of these
 // slices (valueBricks), groups of rays pass over the blocks that cannot change
-// them; the picture is the same with or without.
+// them; with `bricked`, a bricked copy of them (brickedBytes), oblique views of the
+// largest value with nearest sampling read from it. The picture is the same with or
+// without either.
 void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *const *premul, uchar *dest,
-                qsizetype bpl, int threads, const ValueBricks *bricks = nullptr);
+                qsizetype bpl, int threads, const ValueBricks *bricks = nullptr, const BrickedBytes *bricked = nullptr);
+
+// Whether renderOnto reads these parameters' samples from a bricked copy of ss slices
+// of their size when it is given one.
+bool readsBricked(const Params &pr, int ss);
 
 }  // namespace mip
 

@@ -97,6 +97,19 @@ std::vector<double> projectionBounds(const Params &pr, const ValueBricks &given)
     return {};
 }
 
+Source brickedSource(const BrickedBytes &b, int j, const SliceData *sd, const double *greyLut)
+{
+    Source s;
+    s.mode = Mode::Bricked;
+    s.slice = sd;
+    s.bits = b.plane(j);
+    s.bpl = int(b.rowStride());
+    s.qLut = greyLut;
+    s.vLut = byteValues();
+    s.byteIsValue = true;
+    return s;
+}
+
 Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, std::vector<double> &qLutStore,
                  std::vector<const double *> &rowStore, Word16Luts &word16Luts)
 {

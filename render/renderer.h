@@ -16,6 +16,10 @@
 class QPainter;
 class SliceDatas;
 
+namespace mip {
+struct Params;
+}
+
 namespace render {
 
 class CoarseCopies;
@@ -43,6 +47,12 @@ public:
     // the per-point path (for comparisons and measurements).
     void setRasterPathEnabled(bool on);
     bool rasterPathEnabled() const;
+    // Where the raster path reads 8-bit sets from a copy of them in bricks of 8 x 8 x 8
+    // voxels (made on the first such drawing, kept for the last set, and only when it fits
+    // the set's memory budget beside the slices): by default (Auto) only where that was
+    // measured faster; Always wherever it gives the same picture, or Never.
+    enum class BrickedCopies { Auto, Always, Never };
+    void setBrickedCopies(BrickedCopies use);
 
     // One set's maximum-intensity projection over the picture the painter is open on:
     // one point per pixel, blended by the layer's opacity. sw and sh are the set's
@@ -99,7 +109,11 @@ private:
 
     std::unique_ptr<VolumeCaches> caches_;
     std::unique_ptr<CoarseCopies> coarse_;
+    // Whether a drawing with these parameters reads the set's bricked copy.
+    bool readBricked(const mip::Params &pr, int ss) const;
+
     std::atomic<bool> rasterPath_{true};
+    std::atomic<BrickedCopies> bricked_{BrickedCopies::Auto};
     std::mutex watchMutex_;
     std::set<const SliceDatas *> watched_;
     std::shared_ptr<ArrivalLink> arrival_;

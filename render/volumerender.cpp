@@ -237,8 +237,36 @@ struct SetBricks {
     mip::ValueBricks bricks;
 };
 
+// A set's 8-bit slices copied into bricks, as they were at `generation`; empty when
+// the set cannot be copied so or the copy would not fit its memory budget.
+struct SetBytes {
+    const SliceDatas *set = nullptr;
+    quint64 generation = 0;
+    int axis = 2;
+    mip::BrickedBytes bytes;
+};
+
+// The bricked copy of the set, when it and the slices together fit the set's memory
+// budget. The caller holds the set's read lock.
+std::shared_ptr<SetBytes> brickedCopy(const SliceDatas &set)
+{
+    auto out = std::make_shared<SetBytes>();
+    out->set = &set;
+    out->generation = set.generation;
+    const qint64 size = mip::brickedBytesSize(set.slices, set.width, set.height);
+    if (size < 0)
+        return out;
+    qint64 held = 0;
+    for (const SliceData *sd : set.slices)
+        held += sd->image.sizeInBytes();
+    if (held + size > set.memoryBudget())
+        return out;
+    out->bytes = mip::brickedBytes(set.slices, set.width, set.height, workpool::threads());
+    return out;
+}
+
 // What the drawing derives from a set and keeps between drawings (re-cut planes,
-// value blocks): the last few, newest first, each for the set as it was at its
+// value blocks, bricked copies): the last few, newest first, each for the set as it was at its
 // generation. Entries of a set's earlier generations are dropped when the set is
 // next looked up, and never handed out.
 template <typename T> class SetCache
@@ -295,11 +323,18 @@ private:
 namespace render {
 
 // What a renderer keeps of the sets it draws. Re-cut copies take about the memory
-// of their set: two at most.
+// of their set: two at most; bricked copies as much: one.
 struct VolumeCaches {
     SetCache<Planes> planes{2};
     SetCache<SetBricks> bricks{8};
+    SetCache<SetBytes> bytes{1};
     BlendTables blends;
+
+    // The caller holds the set's read lock.
+    std::shared_ptr<const SetBytes> bytesOf(const SliceDatas &set)
+    {
+        return bytes.get(set, 2, [&] { return brickedCopy(set); });
+    }
 
     // The caller holds the set's read lock.
     std::shared_ptr<const Planes> planesAlong(const SliceDatas &set, int axis)
@@ -376,6 +411,26 @@ void Renderer::setRasterPathEnabled(bool on)
     rasterPath_ = on;
 }
 
+void Renderer::setBrickedCopies(BrickedCopies use)
+{
+    bricked_ = use;
+}
+
+bool Renderer::readBricked(const mip::Params &pr, int ss) const
+{
+    if (!mip::readsBricked(pr, ss))
+        return false;
+    switch (bricked_.load()) {
+    case BrickedCopies::Always:
+        return true;
+    case BrickedCopies::Never:
+        return false;
+    case BrickedCopies::Auto:
+        break;
+    }
+    return false;
+}
+
 bool Renderer::rasterPathEnabled() const
 {
     return rasterPath_;
@@ -407,6 +462,7 @@ void Renderer::forget(const SliceDatas *set)
     coarse_->forget(set);
     caches_->planes.drop(set);
     caches_->bricks.drop(set);
+    caches_->bytes.drop(set);
 }
 
 std::shared_ptr<const CoarseSet> Renderer::coarseCopy(const SliceDatas &set)
@@ -422,7 +478,8 @@ void Renderer::waitForCoarseCopies()
 
 int Renderer::keptCopies(const SliceDatas *set)
 {
-    return caches_->planes.count(set) + caches_->bricks.count(set) + (coarse_->has(set) ? 1 : 0);
+    return caches_->planes.count(set) + caches_->bricks.count(set) + caches_->bytes.count(set)
+        + (coarse_->has(set) ? 1 : 0);
 }
 
 void Renderer::prepareVolumes(const Scene &s)
@@ -500,8 +557,11 @@ void Renderer::drawVolume(QPainter &p, const SceneView &v, const SceneLayer &lay
                                     &coarse->bricks);
                 } else if (pr.axis == 2 || slices.empty()) {
                     const std::shared_ptr<const SetBricks> bricks = caches_->bricksOf(set);
+                    std::shared_ptr<const SetBytes> bytes;
+                    if (readBricked(pr, int(slices.size())))
+                        bytes = caches_->bytesOf(set);
                     mip::renderOnto(pr, slices, premul, target->bits(), target->bytesPerLine(), threads,
-                                    &bricks->bricks);
+                                    &bricks->bricks, bytes ? &bytes->bytes : nullptr);
                 } else {
                     const std::shared_ptr<const Planes> planes = caches_->planesAlong(set, pr.axis);
                     mip::renderOnto(mip::alongAxis(pr, int(slices.size())), planes->planes, premul, target->bits(),
