@@ -433,12 +433,12 @@ void filledCase(benchmark::State &state, int n)
         benchmark::DoNotOptimize(picture.constBits());
     }
     if (!coarse) {
-        // The drawing from the slices and from their bricked copy, in turns (best of three
+        // The drawing from the slices and from their slab copy, in turns (best of three
         // each), and the time the copy takes to make.
-        double slicesMs = 1e300, brickedMs = 1e300;
+        double slicesMs = 1e300, slabsMs = 1e300;
         for (int i = 0; i < 3; ++i) {
-            for (const auto use : {render::Renderer::BrickedCopies::Never, render::Renderer::BrickedCopies::Always}) {
-                renderer.setBrickedCopies(use);
+            for (const auto use : {render::Renderer::SlabCopies::Never, render::Renderer::SlabCopies::Always}) {
+                renderer.setSlabCopies(use);
                 picture.fill(Qt::white);
                 const auto t0 = std::chrono::steady_clock::now();
                 QPainter p(&picture);
@@ -447,20 +447,20 @@ void filledCase(benchmark::State &state, int n)
                 const double t =
                     std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
                 // The first drawing from the copy makes it.
-                if (i > 0 || use == render::Renderer::BrickedCopies::Never)
-                    (use == render::Renderer::BrickedCopies::Never ? slicesMs : brickedMs) =
-                        std::min(use == render::Renderer::BrickedCopies::Never ? slicesMs : brickedMs, t);
+                if (i > 0 || use == render::Renderer::SlabCopies::Never)
+                    (use == render::Renderer::SlabCopies::Never ? slicesMs : slabsMs) =
+                        std::min(use == render::Renderer::SlabCopies::Never ? slicesMs : slabsMs, t);
             }
         }
-        renderer.setBrickedCopies(render::Renderer::BrickedCopies::Auto);
+        renderer.setSlabCopies(render::Renderer::SlabCopies::Auto);
         state.counters["slices ms"] = slicesMs;
-        state.counters["bricked ms"] = brickedMs;
-        state.counters["x slices"] = brickedMs / slicesMs;
+        state.counters["slabs ms"] = slabsMs;
+        state.counters["x slices"] = slabsMs / slicesMs;
         const auto b0 = std::chrono::steady_clock::now();
-        const mip::BrickedBytes copy =
-            mip::brickedBytes(set.slices, n, n, std::max(1, QThreadPool::globalInstance()->maxThreadCount()));
+        const mip::SlabBytes copy =
+            mip::slabBytes(set.slices, n, n, std::max(1, QThreadPool::globalInstance()->maxThreadCount()));
         benchmark::DoNotOptimize(copy.bytes.get());
-        state.counters["bricked copy ms"] =
+        state.counters["slab copy ms"] =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - b0).count();
     }
     const double samples = double(size) * size * double(coarse ? layer.coarse->slices.size() : size_t(n));

@@ -164,7 +164,19 @@ ValueBricks valueBricks(const std::vector<SliceData *> &slices, int sw, int sh, 
     return out;
 }
 
-qint64 brickedBytesSize(const std::vector<SliceData *> &slices, int sw, int sh)
+namespace {
+
+// The pitch of a slab copy of slices sw wide: a multiple of 8 bytes whose rows of a
+// slab (SlabBytes::depth pitches) are an odd number of 64-byte lines.
+qint64 slabPitch(int sw)
+{
+    const qint64 pitch = (qint64(sw) + 7) / 8 * 8;
+    return pitch / 8 % 2 == 1 ? pitch : pitch + 8;
+}
+
+}  // namespace
+
+qint64 slabBytesSize(const std::vector<SliceData *> &slices, int sw, int sh)
 {
     if (slices.empty() || sw <= 0 || sh <= 0)
         return -1;
@@ -175,63 +187,53 @@ qint64 brickedBytesSize(const std::vector<SliceData *> &slices, int sw, int sh)
             || sd->image.width() < sd->width || sd->image.height() < sh)
             return -1;
     }
-    constexpr int e = BrickedBytes::edge;
-    const qint64 layer = qint64((sw + e - 1) / e) * ((sh + e - 1) / e) * BrickedBytes::brickBytes;
-    if (layer >= (qint64(1) << 31))
+    constexpr int d = SlabBytes::depth;
+    const qint64 slab = qint64(sh) * d * slabPitch(sw);
+    if (slab >= (qint64(1) << 31))
         return -1;
-    return layer * ((qint64(slices.size()) + e - 1) / e);
+    return slab * ((qint64(slices.size()) + d - 1) / d);
 }
 
-BrickedBytes brickedBytes(const std::vector<SliceData *> &slices, int sw, int sh, int threads)
+SlabBytes slabBytes(const std::vector<SliceData *> &slices, int sw, int sh, int threads)
 {
-    BrickedBytes out;
-    const qint64 size = brickedBytesSize(slices, sw, sh);
+    SlabBytes out;
+    const qint64 size = slabBytesSize(slices, sw, sh);
     if (size < 0)
         return out;
-    constexpr int e = BrickedBytes::edge;
+    constexpr int d = SlabBytes::depth;
     out.bytes.reset(new (std::nothrow) uchar[size_t(size)]);
     if (!out.bytes)
         return out;
     out.sw = sw;
     out.sh = sh;
     out.ss = int(slices.size());
-    out.nx = (sw + e - 1) / e;
-    out.ny = (sh + e - 1) / e;
-    out.nz = (out.ss + e - 1) / e;
+    out.pitch = slabPitch(sw);
+    out.rowStride = d * out.pitch;
+    out.slabStride = sh * out.rowStride;
 
-    // One row of bricks at a time: its 8 x 8 source lines (8-bit grey read in place,
-    // any other picture through its values), then brick by brick, written in order.
-    const int items = out.ny * out.nz;
+    // Rows of slabs in turn, each written in order: 8-bit grey copied as it is, any
+    // other picture through its values; the padding and slices past the end as 0.
+    const int slabs = (out.ss + d - 1) / d;
+    const int items = slabs * sh;
     std::atomic<int> next{0};
     auto work = [&] {
-        const size_t paddedW = size_t(out.nx) * e;
-        std::vector<uchar> scratch(size_t(e * e) * paddedW);
         std::vector<double> values;
-        const uchar *lines[e * e];
         for (int item = next.fetch_add(1); item < items; item = next.fetch_add(1)) {
-            const int bz = item / out.ny, by = item % out.ny;
-            for (int z = 0; z < e; ++z)
-                for (int y = 0; y < e; ++y) {
-                    const int j = bz * e + z, row = by * e + y;
-                    uchar *own = scratch.data() + size_t(z * e + y) * paddedW;
-                    const SliceData *sd = j < out.ss && row < sh ? slices[size_t(j)] : nullptr;
-                    if (sd != nullptr && sd->image.format() == QImage::Format_Grayscale8 && sw % e == 0) {
-                        lines[z * e + y] = sd->image.constScanLine(row);
-                        continue;
-                    }
-                    std::fill(own, own + paddedW, uchar(0));
-                    if (sd != nullptr) {
-                        values.resize(size_t(sd->width));
-                        sd->rowValues(row, values.data());
-                        for (int x = 0; x < sw; ++x)
-                            own[x] = uchar(values[size_t(x)]);
-                    }
-                    lines[z * e + y] = own;
+            const int slab = item / sh, y = item % sh;
+            uchar *row = out.bytes.get() + qint64(slab) * out.slabStride + qint64(y) * out.rowStride;
+            std::fill(row, row + out.rowStride, uchar(0));
+            for (int z = 0; z < d && slab * d + z < out.ss; ++z) {
+                const SliceData &sd = *slices[size_t(slab * d + z)];
+                uchar *own = row + z * out.pitch;
+                if (sd.image.format() == QImage::Format_Grayscale8) {
+                    std::memcpy(own, sd.image.constScanLine(y), size_t(sw));
+                    continue;
                 }
-            uchar *brick = out.bytes.get() + (qint64(bz) * out.ny + by) * out.rowStride();
-            for (int bx = 0; bx < out.nx; ++bx, brick += BrickedBytes::brickBytes)
-                for (int k = 0; k < e * e; ++k)
-                    std::memcpy(brick + k * e, lines[k] + size_t(bx) * e, e);
+                values.resize(size_t(sd.width));
+                sd.rowValues(y, values.data());
+                for (int x = 0; x < sw; ++x)
+                    own[x] = uchar(values[size_t(x)]);
+            }
         }
     };
     workpool::run(std::min(threads, items) - 1, work);

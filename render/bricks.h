@@ -37,39 +37,34 @@ ValueBricks valueBricks(const std::vector<SliceData *> &slices, int sw, int sh, 
 std::vector<double> brickBounds(const ValueBricks &b, double minTh, double maxTh, bool saturate = false);
 
 // The values of a stack of 8-bit slices (every picture format but 16-bit grey, whose
-// values are whole numbers 0 .. 255) copied into bricks of edge x edge x edge voxels,
-// one byte per value: a ray's samples in eight successive slices then lie in one brick,
-// and each slice's 8 x 8 voxels of a brick in one cache line. Brick (bx, by, bz) starts
-// at ((bz * ny + by) * nx + bx) * brickBytes; inside it, voxel (x, y, z) is at
-// (z % 8) * 64 + (y % 8) * 8 + x % 8. Voxels past the stack's ends are 0 and never read.
+// values are whole numbers 0 .. 255) copied one byte per value into slabs of `depth`
+// slices whose rows are interleaved: row y of slice j lies at
+// plane(j) + y * rowStride, rows of the slices of one slab a pitch apart. A ray's
+// samples in successive slices then lie a pitch apart instead of a whole slice, so
+// views that take few samples of each slice (the picture smaller than the stack)
+// read far fewer pages and lines. The pitch is the slice width rounded up so that a
+// row of a slab is an odd number of cache lines, which keeps the rows of a slab from
+// falling into the same cache sets. Slices past the stack's end are 0 and never read.
 // Made once per stack, immutable afterwards.
-struct BrickedBytes {
-    static constexpr int edge = 8;
-    static constexpr int brickBytes = edge * edge * edge;
+struct SlabBytes {
+    static constexpr int depth = 8;
     int sw = 0, sh = 0, ss = 0;  // the stack's size in voxels
-    int nx = 0, ny = 0, nz = 0;  // bricks along columns, rows and slices
+    qint64 pitch = 0, rowStride = 0, slabStride = 0;
     std::unique_ptr<uchar[]> bytes;
 
     bool empty() const { return !bytes; }
-    qint64 size() const { return qint64(nx) * ny * nz * brickBytes; }
-    // The bytes of one row of bricks.
-    qint64 rowStride() const { return qint64(nx) * brickBytes; }
-    // Where slice j's voxel (0, 0) lies; voxel (x, y) of the slice is
-    // bricksOffset(x, y) further on.
-    const uchar *plane(int j) const
-    {
-        return bytes.get() + qint64(j / edge) * ny * rowStride() + (j % edge) * edge * edge;
-    }
+    // Where column 0 of row 0 of slice j lies.
+    const uchar *plane(int j) const { return bytes.get() + qint64(j / depth) * slabStride + (j % depth) * pitch; }
 };
 
-// The bytes a bricked copy of sw x sh x slices.size() voxels takes, or -1 when the stack
+// The bytes a slab copy of sw x sh x slices.size() voxels takes, or -1 when the stack
 // cannot be copied so: a slice that is no 8-bit picture of at least sw x sh (16-bit
-// grey, values, floats), or a layer of bricks of 2^31 bytes or more.
-qint64 brickedBytesSize(const std::vector<SliceData *> &slices, int sw, int sh);
+// grey, values, floats), or a slab of 2^31 bytes or more.
+qint64 slabBytesSize(const std::vector<SliceData *> &slices, int sw, int sh);
 
 // The copy; uses up to `threads` threads of the process's pool. Empty when
-// brickedBytesSize refuses the stack or the memory cannot be had.
-BrickedBytes brickedBytes(const std::vector<SliceData *> &slices, int sw, int sh, int threads);
+// slabBytesSize refuses the stack or the memory cannot be had.
+SlabBytes slabBytes(const std::vector<SliceData *> &slices, int sw, int sh, int threads);
 
 }  // namespace mip
 

@@ -48,9 +48,6 @@ template <bool Cut> void kernelScalar(const Shared &sh, const Source &src, doubl
         case Mode::Floats:
             q = mapValue(double(src.floats[qsizetype(ri) * pr.sw + ci]), pr.minTh, pr.maxTh, pr.saturate);
             break;
-        case Mode::Bricked:
-            q = src.qLut[src.bits[brickOffset(src.bpl, ci, ri)]];
-            break;
         default:
             q = mapValue(src.slice->value(ci, ri), pr.minTh, pr.maxTh, pr.saturate);
             break;
@@ -87,9 +84,8 @@ __attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &
     const __m256d vB = _mm256_set1_pd(pr.B);
     const __m256d vBlo = _mm256_set1_pd(sh.bLow);
     const __m256d vBhi = _mm256_set1_pd(sh.bHigh);
-    const __m128i vbpl = _mm_set1_epi32(M == Mode::Byte || M == Mode::Bricked ? src.bpl : 0);
+    const __m128i vbpl = _mm_set1_epi32(M == Mode::Byte ? src.bpl : 0);
     const __m128i vstride = _mm_set1_epi32(M == Mode::Byte ? src.stride : 0);
-    const __m128i vlow3 = _mm_set1_epi32(7);
 
     const __m256d zero = _mm256_setzero_pd();
     const __m256d vMin = _mm256_set1_pd(pr.minTh);
@@ -122,18 +118,9 @@ __attribute__((target("avx2"))) void kernelAvx2(const Shared &sh, const Source &
         const __m128i ri = _mm256_cvttpd_epi32(fy);
         alignas(16) qint32 o[4];
         __m256d q;
-        if (M == Mode::Byte || M == Mode::Bricked) {
-            if (M == Mode::Byte) {
-                _mm_store_si128(reinterpret_cast<__m128i *>(o),
-                                _mm_add_epi32(_mm_mullo_epi32(ri, vbpl), _mm_mullo_epi32(ci, vstride)));
-            } else {
-                // brickOffset, lane by lane (the indices are not negative).
-                const __m128i bricks = _mm_add_epi32(_mm_mullo_epi32(_mm_srli_epi32(ri, 3), vbpl),
-                                                     _mm_slli_epi32(_mm_srli_epi32(ci, 3), 9));
-                const __m128i inside =
-                    _mm_or_si128(_mm_slli_epi32(_mm_and_si128(ri, vlow3), 3), _mm_and_si128(ci, vlow3));
-                _mm_store_si128(reinterpret_cast<__m128i *>(o), _mm_add_epi32(bricks, inside));
-            }
+        if (M == Mode::Byte) {
+            _mm_store_si128(reinterpret_cast<__m128i *>(o),
+                            _mm_add_epi32(_mm_mullo_epi32(ri, vbpl), _mm_mullo_epi32(ci, vstride)));
             const uchar *bits = src.bits;
             const double *lut = src.qLut;
             q = _mm256_set_pd(lut[bits[o[3]]], lut[bits[o[2]]], lut[bits[o[1]]], lut[bits[o[0]]]);
@@ -295,8 +282,6 @@ template <bool Cut> void runKernel(const Shared &sh, const Source &src, double z
             return kernelAvx2<Cut, Mode::Byte>(sh, src, zj, tl, kb, ke);
         if (src.mode == Mode::Grid)
             return kernelAvx2<Cut, Mode::Grid>(sh, src, zj, tl, kb, ke);
-        if (src.mode == Mode::Bricked)
-            return kernelAvx2<Cut, Mode::Bricked>(sh, src, zj, tl, kb, ke);
     }
 #endif
     kernelScalar<Cut>(sh, src, zj, tl, kb, ke);

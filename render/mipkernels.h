@@ -37,17 +37,7 @@ enum class Mode {
     Word16,  // a 16-bit word per sample at bits + ri * bpl + ci * 2, mapped through qLut
     Floats,  // floats at floats[ri * sw + ci], mapped by the window formula
     Generic,  // SliceData::value, for every other picture format
-    Bricked,  // a byte per sample at bits + brickOffset(bpl, ci, ri) of a BrickedBytes copy,
-    // mapped through qLut
 };
-
-// Where column ci, row ri of a slice lies from the slice's start in a bricked copy
-// whose rows of bricks are rowStride bytes apart (BrickedBytes).
-inline qint64 brickOffset(qint64 rowStride, int ci, int ri)
-{
-    constexpr int e = BrickedBytes::edge;
-    return qint64(ri / e) * rowStride + qint64(ci / e) * BrickedBytes::brickBytes + (ri % e) * e + ci % e;
-}
 
 struct Source {
     Mode mode = Mode::Generic;
@@ -113,8 +103,9 @@ struct Word16Luts {
     const double *lutFor(const SliceData &sd, const Params &pr, const double **values);
 };
 
-// How to read slice j of a bricked copy (mode Bricked, qLut mapping a byte value).
-Source brickedSource(const BrickedBytes &b, int j, const SliceData *sd, const double *greyLut);
+// How to read slice j of a slab copy of the slices (sd the slice itself): as an
+// 8-bit grey picture whose lines are the copy's rows.
+Source slabSource(const SlabBytes &b, int j, const SliceData *sd, const double *greyLut, const Params &pr);
 
 // How to read slice `sd` fast; qLutStore receives any per-slice table.
 Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, std::vector<double> &qLutStore,
@@ -166,8 +157,6 @@ inline double sourceValue(const Source &src, int sw, int ci, int ri)
         return src.vLut[word16At(src, ri, ci)];
     case Mode::Floats:
         return double(src.floats[qsizetype(ri) * sw + ci]);
-    case Mode::Bricked:
-        return src.vLut[src.bits[brickOffset(src.bpl, ci, ri)]];
     default:
         break;
     }
