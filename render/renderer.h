@@ -81,7 +81,8 @@ public:
     // Waits until every coarse copy started so far is made.
     void waitForCoarseCopies();
     // How many things derived from the set at this address the renderer keeps (value
-    // blocks, re-cut planes, a coarse copy made or being made); for memory reports.
+    // blocks, re-cut planes, a slab copy, a coarse copy made or being made); for memory
+    // reports.
     int keptCopies(const SliceDatas *set);
 
     // The level the last drawing of a set with finer levels in chunks drew it at, and

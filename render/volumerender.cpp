@@ -281,10 +281,14 @@ public:
         dropIf([set](const T &p) { return p.set == set; });
     }
 
-    int count(const SliceDatas *set)
+    // The entries of one set that hold something (held(entry)).
+    template <typename Held = bool (*)(const T &)>
+    int count(
+        const SliceDatas *set, Held held = [](const T &) { return true; })
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        return int(std::count_if(items_.begin(), items_.end(), [set](const auto &p) { return p->set == set; }));
+        return int(std::count_if(items_.begin(), items_.end(),
+                                 [set, &held](const auto &p) { return p->set == set && held(*p); }));
     }
 
     // The entry for set and axis, made by make() when there is none. The caller holds
@@ -476,8 +480,8 @@ void Renderer::waitForCoarseCopies()
 
 int Renderer::keptCopies(const SliceDatas *set)
 {
-    return caches_->planes.count(set) + caches_->bricks.count(set) + caches_->slabs.count(set)
-        + (coarse_->has(set) ? 1 : 0);
+    return caches_->planes.count(set) + caches_->bricks.count(set)
+        + caches_->slabs.count(set, [](const SetSlabs &c) { return !c.slabs.empty(); }) + (coarse_->has(set) ? 1 : 0);
 }
 
 void Renderer::prepareVolumes(const Scene &s)
