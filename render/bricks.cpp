@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <new>
 
 #include "data/slicedata.h"
 #include "data/workpool.h"
@@ -159,6 +161,82 @@ ValueBricks valueBricks(const std::vector<SliceData *> &slices, int sw, int sh, 
         }
     };
     workpool::run(std::min(threads, out.nz) - 1, work);
+    return out;
+}
+
+namespace {
+
+// The pitch of a slab copy of slices sw wide: a multiple of 8 bytes whose rows of a
+// slab (SlabBytes::depth pitches) are an odd number of 64-byte lines.
+qint64 slabPitch(int sw)
+{
+    const qint64 pitch = (qint64(sw) + 7) / 8 * 8;
+    return pitch / 8 % 2 == 1 ? pitch : pitch + 8;
+}
+
+}  // namespace
+
+qint64 slabBytesSize(const std::vector<SliceData *> &slices, int sw, int sh)
+{
+    if (slices.empty() || sw <= 0 || sh <= 0)
+        return -1;
+    for (const SliceData *sd : slices) {
+        // rowValues reads sd->width values from each line of the picture.
+        if (sd == nullptr || !sd->isImage || sd->image.format() == QImage::Format_Grayscale16
+            || sd->image.format() == QImage::Format_Invalid || sd->width < sw || sd->height < sh
+            || sd->image.width() < sd->width || sd->image.height() < sh)
+            return -1;
+    }
+    constexpr int d = SlabBytes::depth;
+    const qint64 slab = qint64(sh) * d * slabPitch(sw);
+    if (slab >= (qint64(1) << 31))
+        return -1;
+    return slab * ((qint64(slices.size()) + d - 1) / d);
+}
+
+SlabBytes slabBytes(const std::vector<SliceData *> &slices, int sw, int sh, int threads)
+{
+    SlabBytes out;
+    const qint64 size = slabBytesSize(slices, sw, sh);
+    if (size < 0)
+        return out;
+    constexpr int d = SlabBytes::depth;
+    out.bytes.reset(new (std::nothrow) uchar[size_t(size)]);
+    if (!out.bytes)
+        return out;
+    out.sw = sw;
+    out.sh = sh;
+    out.ss = int(slices.size());
+    out.pitch = slabPitch(sw);
+    out.rowStride = d * out.pitch;
+    out.slabStride = sh * out.rowStride;
+
+    // Rows of slabs in turn, each written in order: 8-bit grey copied as it is, any
+    // other picture through its values; the padding and slices past the end as 0.
+    const int slabs = (out.ss + d - 1) / d;
+    const int items = slabs * sh;
+    std::atomic<int> next{0};
+    auto work = [&] {
+        std::vector<double> values;
+        for (int item = next.fetch_add(1); item < items; item = next.fetch_add(1)) {
+            const int slab = item / sh, y = item % sh;
+            uchar *row = out.bytes.get() + qint64(slab) * out.slabStride + qint64(y) * out.rowStride;
+            std::fill(row, row + out.rowStride, uchar(0));
+            for (int z = 0; z < d && slab * d + z < out.ss; ++z) {
+                const SliceData &sd = *slices[size_t(slab * d + z)];
+                uchar *own = row + z * out.pitch;
+                if (sd.image.format() == QImage::Format_Grayscale8) {
+                    std::memcpy(own, sd.image.constScanLine(y), size_t(sw));
+                    continue;
+                }
+                values.resize(size_t(sd.width));
+                sd.rowValues(y, values.data());
+                for (int x = 0; x < sw; ++x)
+                    own[x] = uchar(values[size_t(x)]);
+            }
+        }
+    };
+    workpool::run(std::min(threads, items) - 1, work);
     return out;
 }
 

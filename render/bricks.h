@@ -1,6 +1,9 @@
 #ifndef BRICKS_H
 #define BRICKS_H
 
+#include <QtGlobal>
+
+#include <memory>
 #include <vector>
 
 class SliceData;
@@ -32,6 +35,36 @@ ValueBricks valueBricks(const std::vector<SliceData *> &slices, int sw, int sh, 
 // value maps to 0), or an empty vector when the window admits no such bound
 // (degenerate, reversed or not finite), and then no block is passed over.
 std::vector<double> brickBounds(const ValueBricks &b, double minTh, double maxTh, bool saturate = false);
+
+// The values of a stack of 8-bit slices (every picture format but 16-bit grey, whose
+// values are whole numbers 0 .. 255) copied one byte per value into slabs of `depth`
+// slices whose rows are interleaved: row y of slice j lies at
+// plane(j) + y * rowStride, rows of the slices of one slab a pitch apart. A ray's
+// samples in successive slices then lie a pitch apart instead of a whole slice, so
+// views that take few samples of each slice (the picture smaller than the stack)
+// read far fewer pages and lines. The pitch is the slice width rounded up so that a
+// row of a slab is an odd number of cache lines, which keeps the rows of a slab from
+// falling into the same cache sets. Slices past the stack's end are 0 and never read.
+// Made once per stack, immutable afterwards.
+struct SlabBytes {
+    static constexpr int depth = 8;
+    int sw = 0, sh = 0, ss = 0;  // the stack's size in voxels
+    qint64 pitch = 0, rowStride = 0, slabStride = 0;
+    std::unique_ptr<uchar[]> bytes;
+
+    bool empty() const { return !bytes; }
+    // Where column 0 of row 0 of slice j lies.
+    const uchar *plane(int j) const { return bytes.get() + qint64(j / depth) * slabStride + (j % depth) * pitch; }
+};
+
+// The bytes a slab copy of sw x sh x slices.size() voxels takes, or -1 when the stack
+// cannot be copied so: a slice that is no 8-bit picture of at least sw x sh (16-bit
+// grey, values, floats), or a slab of 2^31 bytes or more.
+qint64 slabBytesSize(const std::vector<SliceData *> &slices, int sw, int sh);
+
+// The copy; uses up to `threads` threads of the process's pool. Empty when
+// slabBytesSize refuses the stack or the memory cannot be had.
+SlabBytes slabBytes(const std::vector<SliceData *> &slices, int sw, int sh, int threads);
 
 }  // namespace mip
 

@@ -21,6 +21,7 @@ class SliceData;
 namespace mip {
 
 struct ValueBricks;
+struct SlabBytes;
 
 // What "Composite" blends, by the integer part of a sample's mapped value (0 .. 255):
 // the opacity it adds and its colour components (0 .. 255) under the set's map.
@@ -154,9 +155,16 @@ inline quint32 byteMul(quint32 x, quint32 a)
 // Composite for every a from 1 to pr.alpha. Transparent pixels are left
 // alone. Uses up to `threads` threads. With `bricks`, the value bounds of these
 // slices (valueBricks), groups of rays pass over the blocks that cannot change
-// them; the picture is the same with or without.
+// them; with `slabs`, a slab copy of these slices (slabBytes), the views readsSlabs
+// names read their samples from it. The picture is the same with or without either.
 void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *const *premul, uchar *dest,
-                qsizetype bpl, int threads, const ValueBricks *bricks = nullptr);
+                qsizetype bpl, int threads, const ValueBricks *bricks = nullptr, const SlabBytes *slabs = nullptr);
+
+// Whether renderOnto reads these parameters' samples from a slab copy of ss slices
+// when it is given one: the largest value with nearest sampling, along the stack,
+// but for views straight along it without a cut (which read each ray's one column
+// and row of every slice).
+bool readsSlabs(const Params &pr, int ss);
 
 }  // namespace mip
 

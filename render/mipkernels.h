@@ -103,6 +103,10 @@ struct Word16Luts {
     const double *lutFor(const SliceData &sd, const Params &pr, const double **values);
 };
 
+// How to read slice j of a slab copy of the slices (sd the slice itself): as an
+// 8-bit grey picture whose lines are the copy's rows.
+Source slabSource(const SlabBytes &b, int j, const SliceData *sd, const double *greyLut, const Params &pr);
+
 // How to read slice `sd` fast; qLutStore receives any per-slice table.
 Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, std::vector<double> &qLutStore,
                  std::vector<const double *> &rowStore, Word16Luts &word16Luts);

@@ -97,6 +97,21 @@ std::vector<double> projectionBounds(const Params &pr, const ValueBricks &given)
     return {};
 }
 
+Source slabSource(const SlabBytes &b, int j, const SliceData *sd, const double *greyLut, const Params &pr)
+{
+    Source s;
+    s.mode = Mode::Byte;
+    s.slice = sd;
+    s.bits = b.plane(j);
+    s.bpl = int(b.rowStride);
+    s.stride = 1;
+    s.qLut = greyLut;
+    s.vLut = byteValues();
+    s.byteIsValue = true;
+    s.madd16 = pr.sw <= 32767 && pr.sh <= 32767 && s.bpl <= 32767;
+    return s;
+}
+
 Source sourceFor(const SliceData *sd, const Params &pr, const double *greyLut, std::vector<double> &qLutStore,
                  std::vector<const double *> &rowStore, Word16Luts &word16Luts)
 {

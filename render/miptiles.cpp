@@ -419,8 +419,15 @@ void renderTile(const Shared &sh, const quint8 *const *premulBy, uchar *dest, qs
 
 }  // namespace
 
+bool readsSlabs(const Params &pr, int ss)
+{
+    const bool columns = pr.nz.x == 0.0 && pr.nz.y == 0.0 && std::fabs(pr.nz.z) >= 1e-300 && !pr.cut;
+    return pr.projection == Projection::Maximum && !pr.linear && pr.axis == 2 && pr.nz.z != 0.0 && !columns && ss > 0
+        && pr.sw > 0 && pr.sh > 0;
+}
+
 void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const quint8 *const *premul, uchar *dest,
-                qsizetype bpl, int threads, const ValueBricks *bricks)
+                qsizetype bpl, int threads, const ValueBricks *bricks, const SlabBytes *slabs)
 {
     if (pr.pw <= 0 || pr.ph <= 0)
         return;
@@ -442,8 +449,11 @@ void renderOnto(const Params &pr, const std::vector<SliceData *> &slices, const 
     std::vector<std::vector<const double *>> rows(slices.size());
     Word16Luts word16Luts;
     sh.src.reserve(slices.size());
+    const bool fromCopy = slabs != nullptr && !slabs->empty() && slabs->sw == pr.sw && slabs->sh == pr.sh
+        && slabs->ss == int(slices.size()) && readsSlabs(pr, int(slices.size()));
     for (size_t j = 0; j < slices.size(); ++j)
-        sh.src.push_back(sourceFor(slices[j], pr, greyLut, qLuts[j], rows[j], word16Luts));
+        sh.src.push_back(fromCopy ? slabSource(*slabs, int(j), slices[j], greyLut, pr)
+                                  : sourceFor(slices[j], pr, greyLut, qLuts[j], rows[j], word16Luts));
 
     std::vector<double> bounds;
     const int ss = int(slices.size());

@@ -237,8 +237,36 @@ struct SetBricks {
     mip::ValueBricks bricks;
 };
 
+// A set's 8-bit slices copied into slabs, as they were at `generation`; empty when
+// the set cannot be copied so or the copy would not fit its memory budget.
+struct SetSlabs {
+    const SliceDatas *set = nullptr;
+    quint64 generation = 0;
+    int axis = 2;
+    mip::SlabBytes slabs;
+};
+
+// The slab copy of the set, when it and the slices together fit the set's memory
+// budget. The caller holds the set's read lock.
+std::shared_ptr<SetSlabs> slabCopy(const SliceDatas &set)
+{
+    auto out = std::make_shared<SetSlabs>();
+    out->set = &set;
+    out->generation = set.generation;
+    const qint64 size = mip::slabBytesSize(set.slices, set.width, set.height);
+    if (size < 0)
+        return out;
+    qint64 held = 0;
+    for (const SliceData *sd : set.slices)
+        held += sd->image.sizeInBytes();
+    if (held + size > set.memoryBudget())
+        return out;
+    out->slabs = mip::slabBytes(set.slices, set.width, set.height, workpool::threads());
+    return out;
+}
+
 // What the drawing derives from a set and keeps between drawings (re-cut planes,
-// value blocks): the last few, newest first, each for the set as it was at its
+// value blocks, slab copies): the last few, newest first, each for the set as it was at its
 // generation. Entries of a set's earlier generations are dropped when the set is
 // next looked up, and never handed out.
 template <typename T> class SetCache
@@ -253,10 +281,14 @@ public:
         dropIf([set](const T &p) { return p.set == set; });
     }
 
-    int count(const SliceDatas *set)
+    // The entries of one set that hold something (held(entry)).
+    template <typename Held = bool (*)(const T &)>
+    int count(
+        const SliceDatas *set, Held held = [](const T &) { return true; })
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        return int(std::count_if(items_.begin(), items_.end(), [set](const auto &p) { return p->set == set; }));
+        return int(std::count_if(items_.begin(), items_.end(),
+                                 [set, &held](const auto &p) { return p->set == set && held(*p); }));
     }
 
     // The entry for set and axis, made by make() when there is none. The caller holds
@@ -295,11 +327,18 @@ private:
 namespace render {
 
 // What a renderer keeps of the sets it draws. Re-cut copies take about the memory
-// of their set: two at most.
+// of their set: two at most; slab copies as much: one.
 struct VolumeCaches {
     SetCache<Planes> planes{2};
     SetCache<SetBricks> bricks{8};
+    SetCache<SetSlabs> slabs{1};
     BlendTables blends;
+
+    // The caller holds the set's read lock.
+    std::shared_ptr<const SetSlabs> slabsOf(const SliceDatas &set)
+    {
+        return slabs.get(set, 2, [&] { return slabCopy(set); });
+    }
 
     // The caller holds the set's read lock.
     std::shared_ptr<const Planes> planesAlong(const SliceDatas &set, int axis)
@@ -376,9 +415,27 @@ void Renderer::setRasterPathEnabled(bool on)
     rasterPath_ = on;
 }
 
-bool Renderer::rasterPathEnabled() const
+void Renderer::setSlabCopies(SlabCopies use)
 {
-    return rasterPath_;
+    slabs_ = use;
+}
+
+bool Renderer::readSlabs(const mip::Params &pr, int ss) const
+{
+    if (!mip::readsSlabs(pr, ss))
+        return false;
+    switch (slabs_.load()) {
+    case SlabCopies::Always:
+        return true;
+    case SlabCopies::Never:
+        return false;
+    case SlabCopies::Auto:
+        break;
+    }
+    // Measured (bench_render, the filled cases): on a 1 GiB set, about 0.78 of the time
+    // with rays 7 voxels apart and 0.9 with rays 1.7 voxels apart; on a set of 16 MiB
+    // (held by the last-level cache) no gain. Closer rays were not measured.
+    return qint64(pr.sw) * pr.sh * ss >= (qint64(1) << 29) && pr.scale >= 1.5;
 }
 
 const quint8 *Renderer::engineBlend(int alpha, bool everyDestination)
@@ -407,6 +464,7 @@ void Renderer::forget(const SliceDatas *set)
     coarse_->forget(set);
     caches_->planes.drop(set);
     caches_->bricks.drop(set);
+    caches_->slabs.drop(set);
 }
 
 std::shared_ptr<const CoarseSet> Renderer::coarseCopy(const SliceDatas &set)
@@ -422,7 +480,8 @@ void Renderer::waitForCoarseCopies()
 
 int Renderer::keptCopies(const SliceDatas *set)
 {
-    return caches_->planes.count(set) + caches_->bricks.count(set) + (coarse_->has(set) ? 1 : 0);
+    return caches_->planes.count(set) + caches_->bricks.count(set)
+        + caches_->slabs.count(set, [](const SetSlabs &c) { return !c.slabs.empty(); }) + (coarse_->has(set) ? 1 : 0);
 }
 
 void Renderer::prepareVolumes(const Scene &s)
@@ -500,8 +559,11 @@ void Renderer::drawVolume(QPainter &p, const SceneView &v, const SceneLayer &lay
                                     &coarse->bricks);
                 } else if (pr.axis == 2 || slices.empty()) {
                     const std::shared_ptr<const SetBricks> bricks = caches_->bricksOf(set);
+                    std::shared_ptr<const SetSlabs> slabs;
+                    if (readSlabs(pr, int(slices.size())))
+                        slabs = caches_->slabsOf(set);
                     mip::renderOnto(pr, slices, premul, target->bits(), target->bytesPerLine(), threads,
-                                    &bricks->bricks);
+                                    &bricks->bricks, slabs ? &slabs->slabs : nullptr);
                 } else {
                     const std::shared_ptr<const Planes> planes = caches_->planesAlong(set, pr.axis);
                     mip::renderOnto(mip::alongAxis(pr, int(slices.size())), planes->planes, premul, target->bits(),

@@ -25,6 +25,7 @@ struct CtViewTestAccess {
         v.paintADataFrame(p, ss, sw, sh, temae, c);
     }
     static void setRasterPath(CtView &v, bool on) { v.renderer_->setRasterPathEnabled(on); }
+    static render::Renderer &renderer(CtView &v) { return *v.renderer_; }
 };
 
 namespace {
@@ -234,6 +235,8 @@ private slots:
     void blocksPassedOver();
     void rendererLetsSetsGo_data();
     void rendererLetsSetsGo();
+    void slabCopyMatchesReference_data();
+    void slabCopyMatchesReference();
 };
 
 void TestRender::rasterMatchesReference_data()
@@ -755,6 +758,71 @@ void TestRender::rendererLetsSetsGo()
     const QString diff = firstDifference(renderer.renderScene(sc), first);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
     QCOMPARE(renderer.keptCopies(address), 1);
+}
+
+void TestRender::slabCopyMatchesReference_data()
+{
+    QTest::addColumn<QList<int>>("kinds");
+    QTest::addColumn<int>("view");  // 0 oblique, 1 from behind, 2 across the stack, 3 along it, 4 zoomed out and panned
+    QTest::addColumn<bool>("cut");
+    QTest::addColumn<double>("maxPc");
+    QTest::addColumn<qint64>("budget");  // the set's memory budget in bytes, 0 for the default
+    QTest::addColumn<bool>("copied");
+
+    const QList<int> grey{int(Kind::Grey)};
+    const QList<int> pictures{int(Kind::Indexed), int(Kind::Rgb32), int(Kind::Argb32Pm), int(Kind::Rgb888),
+                              int(Kind::Grey)};
+    QTest::newRow("grey oblique") << grey << 0 << false << 100.0 << qint64(0) << true;
+    QTest::newRow("grey from behind, cut, top of the window off") << grey << 1 << true << 70.0 << qint64(0) << true;
+    QTest::newRow("grey across the stack, cut") << grey << 2 << true << 100.0 << qint64(0) << true;
+    QTest::newRow("grey along the stack, cut") << grey << 3 << true << 100.0 << qint64(0) << true;
+    QTest::newRow("8-bit kinds zoomed out, panned, cut") << pictures << 4 << true << 100.0 << qint64(0) << true;
+    QTest::newRow("8-bit kinds from behind") << pictures << 1 << false << 100.0 << qint64(0) << true;
+    QTest::newRow("with a 16-bit slice: no copy")
+        << QList<int>{int(Kind::Grey), int(Kind::Grey16)} << 0 << false << 100.0 << qint64(0) << false;
+    QTest::newRow("over the memory budget: no copy") << grey << 0 << true << 100.0 << qint64(100000) << false;
+}
+
+// Oblique views read large 8-bit sets from a copy in slabs of eight slices: over a
+// stack whose sizes are no whole slabs (the last one short), every 8-bit picture kind,
+// cuts, views from behind, across and along the stack, and rays that miss it, the
+// picture is the per-point path's; a set that cannot be copied, or whose copy would
+// not fit its memory budget, is drawn from its slices.
+void TestRender::slabCopyMatchesReference()
+{
+    QFETCH(QList<int>, kinds);
+    QFETCH(int, view);
+    QFETCH(bool, cut);
+    QFETCH(double, maxPc);
+    QFETCH(qint64, budget);
+    QFETCH(bool, copied);
+    CtView w;
+    SlicesCtrl *c = w.sCtrls.first();
+    fillSet(c, kinds, 45, 39, 37, 11u);
+    c->sliceDatas.setMemoryBudget(budget);
+    c->maxThPC_->setText(QString::number(maxPc));
+    c->showCSection_->setChecked(cut);
+    c->cSlider_->setValue(-15);
+    if (view == 1) {
+        turn(w, w.ny, 2.6);
+        turn(w, w.nx, 0.35);
+    } else if (view == 2) {
+        turn(w, w.ny, 1.35);
+        turn(w, w.nx, 0.2);
+    } else if (view != 3) {
+        turn(w, w.ny, 0.5236);
+        turn(w, w.nx, 0.61);
+    }
+    c->csNz = w.nz;
+    w.scale = view == 4 ? 1.6 : 0.4;
+    if (view == 4)
+        w.center = Vec3{7.5, -5.25, 3.0};
+    render::Renderer &renderer = CtViewTestAccess::renderer(w);
+    renderer.setSlabCopies(render::Renderer::SlabCopies::Always);
+    const QString diff = comparePaths(w, 131, 97);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    // The value blocks, and the copy where there is one.
+    QCOMPARE(renderer.keptCopies(&c->sliceDatas), copied ? 2 : 1);
 }
 
 QTEST_MAIN(TestRender)
