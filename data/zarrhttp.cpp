@@ -269,6 +269,8 @@ void Fetcher::start(const std::shared_ptr<Fetch> &f)
 
 void Fetcher::take(QNetworkReply *r, Fetch &f)
 {
+    if (!r->isOpen())
+        return;  // aborted
     const int status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (f.tooLarge || (status != 200 && status != 206)) {
         r->readAll();  // an error page is not kept

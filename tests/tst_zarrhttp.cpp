@@ -24,6 +24,7 @@
 
 #include "data/chunkcache.h"
 #include "data/slicedatas.h"
+#include "data/streamedvolume.h"
 #include "data/zarrhttp.h"
 #include "data/zarrvolume.h"
 #include "data/zarrwriter.h"

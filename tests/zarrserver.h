@@ -43,9 +43,9 @@ public:
 protected:
     void run() override
     {
+        QHash<QTcpSocket *, QByteArray> pending;
         QTcpServer server;
         server.listen(QHostAddress::LocalHost, 0);
-        QHash<QTcpSocket *, QByteArray> pending;
         QObject::connect(&server, &QTcpServer::newConnection, &server, [&] {
             while (QTcpSocket *s = server.nextPendingConnection()) {
                 QObject::connect(s, &QTcpSocket::readyRead, s, [this, s, &pending] {
@@ -65,6 +65,9 @@ protected:
         }
         ready_.notify_all();
         exec();
+        // The sockets go with the server, without telling anyone.
+        for (QTcpSocket *s : server.findChildren<QTcpSocket *>())
+            s->disconnect();
     }
 
 private:
