@@ -11,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <list>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -39,6 +40,7 @@ struct Fetch {
     ZarrRead state = ZarrRead::fault;
     bool whole = false;
     const char *why = nullptr;
+    QByteArray wholeBody;  // the caller's: the whole value a range was cut from
 };
 
 struct Outcome {
@@ -110,6 +112,7 @@ private:
 std::mutex instanceMutex;
 Fetcher *instance = nullptr;
 QThread *networkThread = nullptr;
+Fetcher *retired = nullptr;  // after the application: kept, for a reader that may still hold it
 bool ended = false;
 
 Fetcher *Fetcher::get()
@@ -152,6 +155,8 @@ void Fetcher::shutdown()
     delete t;
     // The fetcher itself stays: a reader may still hold it, and every request now
     // ends at once.
+    std::lock_guard<std::mutex> lock(instanceMutex);
+    retired = f;
 }
 
 Outcome Fetcher::fetch(const std::shared_ptr<Fetch> &f)
@@ -380,12 +385,22 @@ public:
     ZarrRead readRange(const QString &key, qint64 offset, qint64 length, qint64 wholeLimit, QByteArray &out,
                        const char **why) const override
     {
+        if (recalled(key, offset, length, out))
+            return ZarrRead::data;
         auto f = request(key);
         f->from = offset;
         f->length = offset < 0 ? -offset : std::max<qint64>(length, 0);
         f->limit = f->length;
         f->wholeLimit = wholeLimit;
-        return run(f, out, why);
+        const ZarrRead r = run(f, out, why);
+        // A shard's index is read for each of its chunks: the ranges at either end of a
+        // value are kept, as is a whole value from a server that ignores ranges.
+        if (r == ZarrRead::data && offset <= 0 && !f->wholeBody.isEmpty())
+            remember(key, f->wholeBody, true);
+        else if (r == ZarrRead::data && offset <= 0)
+            remember(key + (offset < 0 ? QStringLiteral("|-") : QStringLiteral("|+")) + QString::number(f->length), out,
+                     false);
+        return r;
     }
 
     void cancel() override
@@ -421,17 +436,66 @@ private:
             return o.state;
         if (o.whole) {
             // The server gave the whole value for a range: the range is cut from it.
-            const qint64 size = o.bytes.size();
-            const qint64 from = f->from < 0 ? std::max<qint64>(0, size - f->length) : std::min(f->from, size);
-            out = o.bytes.mid(from, f->length);
+            out = cut(o.bytes, f->from, f->length);
+            f->wholeBody = std::move(o.bytes);
         } else {
             out = std::move(o.bytes);
         }
         return ZarrRead::data;
     }
 
+    static QByteArray cut(const QByteArray &whole, qint64 offset, qint64 length)
+    {
+        const qint64 size = whole.size();
+        const qint64 from = offset < 0 ? std::max<qint64>(0, size + offset) : std::min(offset, size);
+        return whole.mid(from, offset < 0 ? -offset : length);
+    }
+
+    bool recalled(const QString &key, qint64 offset, qint64 length, QByteArray &out) const
+    {
+        const QString range = key + (offset < 0 ? QStringLiteral("|-") : QStringLiteral("|+"))
+            + QString::number(offset < 0 ? -offset : length);
+        std::lock_guard<std::mutex> lock(keptMutex_);
+        for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+            if (it->key == range && offset <= 0) {
+                out = it->bytes;
+            } else if (it->key == key && it->whole) {
+                out = cut(it->bytes, offset, length);
+            } else {
+                continue;
+            }
+            kept_.splice(kept_.begin(), kept_, it);
+            return true;
+        }
+        return false;
+    }
+
+    void remember(const QString &key, const QByteArray &bytes, bool whole) const
+    {
+        std::lock_guard<std::mutex> lock(keptMutex_);
+        if (bytes.size() > maxKeptBytes / 4)
+            return;
+        kept_.push_front(Kept{key, bytes, whole});
+        keptBytes_ += bytes.size();
+        while (keptBytes_ > maxKeptBytes || kept_.size() > maxKept) {
+            keptBytes_ -= kept_.back().bytes.size();
+            kept_.pop_back();
+        }
+    }
+
+    struct Kept {
+        QString key;
+        QByteArray bytes;
+        bool whole = false;
+    };
+    static constexpr qint64 maxKeptBytes = qint64(64) << 20;
+    static constexpr std::size_t maxKept = 1024;
+
     QUrl base_;
     const std::shared_ptr<std::atomic<bool>> stopped_;
+    mutable std::mutex keptMutex_;
+    mutable std::list<Kept> kept_;  // most recently used first
+    mutable qint64 keptBytes_ = 0;
 };
 
 }  // namespace
