@@ -378,7 +378,7 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
                 break;
             }
             set.files.append(isZarrAddress(f.toString()) ? f.toString()
-                                                          : QDir::cleanPath(base.absoluteFilePath(f.toString())));
+                                                         : QDir::cleanPath(base.absoluteFilePath(f.toString())));
         }
         double step[3] = {1.0, 1.0, 1.0};
         if (r.numbers(o, path, "spacing", step, 3)) {
