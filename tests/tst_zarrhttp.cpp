@@ -32,60 +32,6 @@
 
 namespace {
 
-// Python's own file server over a folder, or none when Python is missing (or under the
-// race checker, which cannot follow the fork that starts it).
-class PythonServer
-{
-public:
-    explicit PythonServer(const QString &root)
-    {
-#if !defined(__SANITIZE_THREAD__)
-        if (!QFileInfo(QStringLiteral("/usr/bin/python3")).isExecutable())
-            return;
-        QTcpServer probe;  // a free port, given back for Python to take
-        if (!probe.listen(QHostAddress::LocalHost, 0))
-            return;
-        port_ = probe.serverPort();
-        probe.close();
-        proc_.start(QStringLiteral("/usr/bin/python3"),
-                    {"-m", "http.server", "--bind", "127.0.0.1", "--directory", root, QString::number(port_)});
-        if (!proc_.waitForStarted())
-            return;
-        for (int i = 0; i < 200 && proc_.state() == QProcess::Running; ++i) {
-            QTcpSocket s;
-            s.connectToHost(QHostAddress::LocalHost, port_);
-            if (s.waitForConnected(100)) {
-                up_ = true;
-                return;
-            }
-            QThread::msleep(50);
-        }
-#else
-        Q_UNUSED(root)
-#endif
-    }
-    ~PythonServer()
-    {
-        if (proc_.state() != QProcess::NotRunning) {
-            proc_.kill();
-            proc_.waitForFinished();
-        }
-    }
-    bool up() const
-    {
-        return up_;
-    }
-    QString address(const QString &path = QString()) const
-    {
-        return QStringLiteral("http://127.0.0.1:%1/%2").arg(port_).arg(path);
-    }
-
-private:
-    QProcess proc_;
-    quint16 port_ = 0;
-    bool up_ = false;
-};
-
 // The image's values: varied, and 0 (the fill value, so the writer leaves the chunk
 // out) in the first 16 x 16 x 16 block.
 double valueAt(int x, int y, int z)
