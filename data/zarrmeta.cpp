@@ -303,8 +303,8 @@ bool isZarrFolder(const QString &dir)
 
 namespace {
 
-// Reads one metadata key: null with its bytes, or the reason (missing is `missing`,
-// which is null for a key that may be absent).
+// Reads one metadata key: null with its bytes, or the reason. A key the store does not
+// have gives `missing` as the reason and sets *absent.
 const char *metadata(const ZarrStore &store, const QString &key, QByteArray &bytes, bool *absent = nullptr,
                      const char *missing = skipReason::zarrNotJson)
 {
