@@ -112,14 +112,13 @@ private:
 std::mutex instanceMutex;
 Fetcher *instance = nullptr;
 QThread *networkThread = nullptr;
-Fetcher *retired = nullptr;  // after the application: kept, for a reader that may still hold it
 bool ended = false;
 
 Fetcher *Fetcher::get()
 {
     std::lock_guard<std::mutex> lock(instanceMutex);
     if (instance || ended)
-        return instance;
+        return ended ? nullptr : instance;
     if (!QCoreApplication::instance())
         return nullptr;
     networkThread = new QThread;
@@ -134,7 +133,7 @@ Fetcher *Fetcher::get()
 Fetcher *Fetcher::running()
 {
     std::lock_guard<std::mutex> lock(instanceMutex);
-    return instance;
+    return ended ? nullptr : instance;
 }
 
 void Fetcher::shutdown()
@@ -144,7 +143,7 @@ void Fetcher::shutdown()
     {
         std::lock_guard<std::mutex> lock(instanceMutex);
         ended = true;
-        std::swap(f, instance);
+        f = instance;
         std::swap(t, networkThread);
     }
     if (!t)
@@ -153,10 +152,8 @@ void Fetcher::shutdown()
     t->quit();
     t->wait();
     delete t;
-    // The fetcher itself stays: a reader may still hold it, and every request now
-    // ends at once.
-    std::lock_guard<std::mutex> lock(instanceMutex);
-    retired = f;
+    // The fetcher itself stays (instance still names it): a reader may hold it, and
+    // every request now ends at once.
 }
 
 Outcome Fetcher::fetch(const std::shared_ptr<Fetch> &f)

@@ -135,6 +135,13 @@ void TestZarrHttp::initTestCase()
     // A chunk the server lacks that is not all fill: it reads as fill all the same.
     QVERIFY(QFile::remove(image_ + "/0/1/1/1"));
     QVERIFY(!QFile::exists(image_ + "/0/0/0/0"));
+    // A chunk that is not what its compressor makes.
+    const QString damaged = tmp_.filePath("served/damaged.zarr");
+    QCOMPARE(writeImage(damaged), QString());
+    QFile chunk(damaged + "/0/2/2/2");
+    QVERIFY(chunk.open(QIODevice::WriteOnly));
+    chunk.write("not a zstd frame");
+    chunk.close();
     // Metadata that is not JSON.
     QVERIFY(QDir().mkpath(tmp_.filePath("served/garbage.zarr")));
     QFile g(tmp_.filePath("served/garbage.zarr/.zattrs"));
@@ -207,6 +214,7 @@ void TestZarrHttp::refused_data()
     using M = TestServer::Mode;
     QTest::newRow("no metadata (404)") << int(M::notFound) << "image.zarr" << 0 << skipReason::zarrNoMetadata;
     QTest::newRow("garbage metadata") << int(M::files) << "garbage.zarr" << 0 << skipReason::zarrNotJson;
+    QTest::newRow("a damaged chunk") << int(M::files) << "damaged.zarr" << 0 << skipReason::zarrChunkDamaged;
     QTest::newRow("never answers") << int(M::silent) << "image.zarr" << 0 << skipReason::httpTimeout;
     QTest::newRow("huge Content-Length") << int(M::hugeLength) << "image.zarr" << 0 << skipReason::httpTooLarge;
     QTest::newRow("fails more often than tried")
