@@ -255,6 +255,9 @@ void Fetcher::start(const std::shared_ptr<Fetch> &f)
     request.setMaximumRedirectsAllowed(5);
     request.setTransferTimeout(std::max(1, f->settings.timeoutMs));
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    // The bytes as stored: a compressed transfer would announce another length than it
+    // gives, and byte ranges count the stored bytes.
+    request.setRawHeader("Accept-Encoding", "identity");
     if (f->length >= 0) {
         const QByteArray range = f->from < 0 ? "bytes=-" + QByteArray::number(f->length)
                                              : "bytes=" + QByteArray::number(f->from) + '-'
