@@ -355,7 +355,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     parser.addOptions({outputOpt, chunkOpt, compressorOpt, helpOpt, versionOpt});
     parser.addPositionalArgument("IN",
                                  "Slice files of one set in stack order, a folder of them, or an OME-Zarr "
-                                 "image.",
+                                 "image (a folder or an http:// or https:// address).",
                                  "IN...");
     if (!parser.parse(args))
         throw Failure{parser.errorText(), 2};
@@ -410,7 +410,7 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     try {
         for (const QString &in : inputs) {
             const QFileInfo info(in);
-            if (info.isDir() && isZarrFolder(in)) {
+            if (isZarrAddress(in) || (info.isDir() && isZarrFolder(in))) {
                 convertZarr(in, conversion);
                 continue;
             }

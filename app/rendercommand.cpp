@@ -278,7 +278,8 @@ int run(const QStringList &args, QTextStream &out, QTextStream &err)
     parser.addOptions({outputOpt, sessionOpt, sizeOpt, turnOpt, fitOpt, samplingOpt, turntableOpt, scaleOpt, animateOpt,
                        infoOpt, sliceOpt, pickOpt, rawOpt, memoryOpt, helpOpt, versionOpt});
     DrawingOptions::addTo(parser);
-    parser.addPositionalArgument("FILE", "Slice files of one set, in stack order.", "[FILE...]");
+    parser.addPositionalArgument(
+        "FILE", "Slice files of one set, in stack order (or an OME-Zarr folder or http(s):// address).", "[FILE...]");
     if (!parser.parse(args))
         throw Failure{parser.errorText(), 2};
     if (parser.isSet(helpOpt)) {

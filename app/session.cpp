@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "data/zarrmeta.h"
+#include "data/zarrstore.h"
 #include "render/savefile.h"
 
 #include "app/sessiondrawing.h"
@@ -186,7 +187,7 @@ QByteArray sessionToJson(const Session &s, const QDir &base)
     for (const SessionSet &set : s.sets) {
         QJsonArray files;
         for (const QString &f : set.files)
-            files.append(base.relativeFilePath(f));
+            files.append(isZarrAddress(f) ? f : base.relativeFilePath(f));
         QJsonObject o;
         o.insert("files", files);
         o.insert("spacing", QJsonArray{set.spacing.x, set.spacing.y, set.spacing.z});
@@ -376,7 +377,8 @@ bool sessionFromJson(const QByteArray &json, const QDir &base, Session &out, QSt
                 r.fail(path + ".files", "%1: a file name holds a NUL character");
                 break;
             }
-            set.files.append(QDir::cleanPath(base.absoluteFilePath(f.toString())));
+            set.files.append(isZarrAddress(f.toString()) ? f.toString()
+                                                         : QDir::cleanPath(base.absoluteFilePath(f.toString())));
         }
         double step[3] = {1.0, 1.0, 1.0};
         if (r.numbers(o, path, "spacing", step, 3)) {
@@ -500,7 +502,8 @@ QStringList missingSessionFiles(const Session &s)
     QStringList missing;
     for (const SessionSet &set : s.sets)
         for (const QString &f : set.files)
-            if (!QFileInfo(f).isFile() && !isZarrFolder(f))
+            // An address is not looked up here: its load says what became of it.
+            if (!isZarrAddress(f) && !QFileInfo(f).isFile() && !isZarrFolder(f))
                 missing.append(f);
     return missing;
 }

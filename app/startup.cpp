@@ -12,6 +12,7 @@
 #include "app/cfgstore.h"
 #include "app/version.h"
 #include "data/tiffstack.h"
+#include "data/zarrstore.h"
 
 QString defaultConfigFileName()
 {
@@ -90,7 +91,10 @@ QStringList sliceFileArguments(int argc, const char *const *argv, const QString 
         const QString arg = QString::fromUtf8(argv[i]);
         if (arg.startsWith(u'-'))
             break;
-        if (!arg.isEmpty())
+        // An address (of an OME-Zarr image) is kept as it is.
+        if (isZarrAddress(arg))
+            files.append(arg);
+        else if (!arg.isEmpty())
             files.append(QDir::cleanPath(start.absoluteFilePath(arg)));
     }
     return files;

@@ -16,13 +16,25 @@ std::size_t ChunkCache::KeyHash::operator()(const Key &k) const
     return h;
 }
 
-ChunkCache::ChunkCache(std::vector<QString> levelDirs, std::vector<ZarrArrayMeta> levels, qint64 limitBytes)
-    : dirs_(std::move(levelDirs)), levels_(std::move(levels)), limit_(limitBytes)
+ChunkCache::ChunkCache(std::shared_ptr<ZarrStore> store, std::vector<QString> levelKeys,
+                       std::vector<ZarrArrayMeta> levels, qint64 limitBytes)
+    : stores_(levelKeys.size(), std::move(store)), keys_(std::move(levelKeys)), levels_(std::move(levels)),
+      limit_(limitBytes)
 {
+}
+
+ChunkCache::ChunkCache(const std::vector<QString> &levelDirs, std::vector<ZarrArrayMeta> levels, qint64 limitBytes)
+    : keys_(levelDirs.size()), levels_(std::move(levels)), limit_(limitBytes)
+{
+    for (const QString &dir : levelDirs)
+        stores_.push_back(openZarrStore(dir));
 }
 
 ChunkCache::~ChunkCache()
 {
+    // Loads that wait for an address end at once rather than when it answers.
+    for (const auto &store : stores_)
+        store->cancel();
     waitForLoads();
 }
 
@@ -38,7 +50,7 @@ ChunkCache::Chunk ChunkCache::find(const Key &key)
 
 ChunkCache::Chunk ChunkCache::load(const Key &key)
 {
-    if (key.level < 0 || std::size_t(key.level) >= levels_.size())
+    if (key.level < 0 || std::size_t(key.level) >= levels_.size() || std::size_t(key.level) >= stores_.size())
         return nullptr;
     const ZarrArrayMeta &meta = levels_[std::size_t(key.level)];
     const ZarrChunkIndex grid = zarrChunkGrid(meta);
@@ -48,7 +60,8 @@ ChunkCache::Chunk ChunkCache::load(const Key &key)
     try {
         auto samples = std::make_shared<std::vector<unsigned char>>();
         const char *why = nullptr;
-        if (readZarrChunk(dirs_[std::size_t(key.level)], meta, key.at, *samples, &why) == ZarrChunkState::fault)
+        if (readZarrChunk(*stores_[std::size_t(key.level)], keys_[std::size_t(key.level)], meta, key.at, *samples, &why)
+            == ZarrChunkState::fault)
             return nullptr;
         return samples;
     } catch (const std::exception &) {

@@ -13,13 +13,15 @@
 #include <vector>
 
 #include "data/zarrchunks.h"
+#include "data/zarrstore.h"
 
 // Decoded chunks of the levels of one multi-resolution image, held within a byte
 // limit: when a new chunk would pass it, the least recently used ones are dropped
 // first (a chunk still held by a reader stays alive until that reader lets go; it only
 // stops counting here). Chunks are loaded on the decode pool (workpool::decodePool),
 // each at most once at a time. Owned by whoever draws the image; every member may be
-// called from any thread. The destructor waits for the loads it started.
+// called from any thread. The destructor stops the reads its loads wait for (an address
+// that is slow to answer) and waits for the loads it started.
 class ChunkCache
 {
 public:
@@ -32,8 +34,12 @@ public:
     // with the readers that hold it.
     using Chunk = std::shared_ptr<const std::vector<unsigned char>>;
 
-    // levelDirs and levels: each level's array folder and description, finest first.
-    ChunkCache(std::vector<QString> levelDirs, std::vector<ZarrArrayMeta> levels, qint64 limitBytes);
+    // levelKeys and levels: each level's array under the store and its description,
+    // finest first.
+    ChunkCache(std::shared_ptr<ZarrStore> store, std::vector<QString> levelKeys, std::vector<ZarrArrayMeta> levels,
+               qint64 limitBytes);
+    // The same with each level's array at a folder or address of its own.
+    ChunkCache(const std::vector<QString> &levelDirs, std::vector<ZarrArrayMeta> levels, qint64 limitBytes);
     ~ChunkCache();
     ChunkCache(const ChunkCache &) = delete;
     ChunkCache &operator=(const ChunkCache &) = delete;
@@ -64,7 +70,8 @@ private:
     Chunk load(const Key &key);
     void hold(const Key &key, const Chunk &chunk);
 
-    const std::vector<QString> dirs_;
+    std::vector<std::shared_ptr<ZarrStore>> stores_;
+    std::vector<QString> keys_;
     const std::vector<ZarrArrayMeta> levels_;
     const qint64 limit_;
     mutable std::mutex mutex_;

@@ -162,6 +162,9 @@ namespace {
 
 void readFile(const QString &name, SliceFile &out)
 {
+    // An address is read as an OME-Zarr image, whatever it turns out to hold.
+    if (isZarrAddress(name) && readZarrVolume(name, out))
+        return;
     // A name that is not valid UTF-8 is reached through its own bytes.
     const NativeFileAlias native(name);
     const QString &fname = native.path();

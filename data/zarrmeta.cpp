@@ -12,42 +12,13 @@
 #include <cstring>
 #include <limits>
 
+#include "data/zarrparse.h"
+#include "data/zarrstore.h"
+
 namespace {
 
-// Metadata files are small; anything longer is not metadata we read.
-constexpr qint64 maxMetadataBytes = 1 << 20;
-
-bool readSmallFile(const QString &path, QByteArray &bytes)
-{
-    QFile f(path);
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() > maxMetadataBytes || !f.open(QIODevice::ReadOnly))
-        return false;
-    bytes = f.read(maxMetadataBytes + 1);
-    return bytes.size() <= maxMetadataBytes;
-}
-
-bool objectOf(const QByteArray &json, QJsonObject &out)
-{
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
-        return false;
-    out = doc.object();
-    return true;
-}
-
-// A whole number in 1 .. limit from JSON (which stores numbers as doubles).
-bool positiveCount(const QJsonValue &v, qint64 limit, qint64 &out)
-{
-    if (!v.isDouble())
-        return false;
-    const double d = v.toDouble();
-    if (!(d >= 1.0) || d > double(limit) || std::floor(d) != d)
-        return false;
-    out = qint64(d);
-    return true;
-}
+using zarrparse::objectOf;
+using zarrparse::positiveCount;
 
 bool dtypeFromName(const QString &name, SampleType &t, bool &bigEndian)
 {
@@ -68,31 +39,6 @@ bool dtypeFromName(const QString &name, SampleType &t, bool &bigEndian)
             return false;
         t = k.type;
         bigEndian = order == u'>';
-        return true;
-    }
-    return false;
-}
-
-bool fillFrom(const QJsonValue &v, double &fill)
-{
-    if (v.isNull() || v.isUndefined()) {
-        fill = 0.0;
-        return true;
-    }
-    if (v.isDouble()) {
-        fill = v.toDouble();
-        return true;
-    }
-    if (v.isString()) {
-        const QString s = v.toString();
-        if (s == QLatin1String("NaN"))
-            fill = std::numeric_limits<double>::quiet_NaN();
-        else if (s == QLatin1String("Infinity"))
-            fill = std::numeric_limits<double>::infinity();
-        else if (s == QLatin1String("-Infinity"))
-            fill = -std::numeric_limits<double>::infinity();
-        else
-            return false;
         return true;
     }
     return false;
@@ -170,6 +116,16 @@ qint64 ZarrArrayMeta::chunkVoxels() const
     qint64 n = 1;
     for (int i = 0; i < dims; ++i)
         n *= chunks[i];  // each at most maxZarrChunkVoxels, checked on parsing
+    return n;
+}
+
+qint64 ZarrArrayMeta::chunksPerShard() const
+{
+    if (!sharded)
+        return 1;
+    qint64 n = 1;
+    for (int i = 0; i < dims; ++i)
+        n *= shard[i] / chunks[i];  // at most maxChunksPerShard, checked on parsing
     return n;
 }
 
@@ -253,7 +209,7 @@ const char *parseZarrArray(const QByteArray &json, ZarrArrayMeta &out)
     if (separator != QLatin1String(".") && separator != QLatin1String("/"))
         return skipReason::zarrNotJson;
     out.nestedKeys = separator == QLatin1String("/");
-    if (!fillFrom(o.value(QLatin1String("fill_value")), out.fill))
+    if (!zarrparse::fillFrom(o.value(QLatin1String("fill_value")), out.type, out.fill))
         return skipReason::zarrNotJson;
     return nullptr;
 }
@@ -339,38 +295,112 @@ const char *parseMultiscales(const QByteArray &json, ZarrImage &out)
 bool isZarrFolder(const QString &dir)
 {
     const QDir d(dir);
-    for (const char *name : {".zarray", ".zattrs", ".zgroup"})
+    for (const char *name : {".zarray", ".zattrs", ".zgroup", "zarr.json"})
         if (QFileInfo::exists(d.filePath(QLatin1String(name))))
             return true;
     return false;
 }
 
-const char *readZarrImage(const QString &dir, ZarrImage &out)
+namespace {
+
+// Reads one metadata key: null with its bytes, or the reason. A key the store does not
+// have gives `missing` as the reason and sets *absent.
+const char *metadata(const ZarrStore &store, const QString &key, QByteArray &bytes, bool *absent = nullptr,
+                     const char *missing = skipReason::zarrNotJson)
 {
-    const QDir d(dir);
-    QByteArray bytes;
-    if (readSmallFile(d.filePath(QStringLiteral(".zarray")), bytes)) {
+    const char *why = nullptr;
+    switch (store.read(key, maxZarrMetadataBytes, bytes, &why)) {
+    case ZarrRead::data:
+        return nullptr;
+    case ZarrRead::missing:
+        if (absent)
+            *absent = true;
+        return missing;
+    case ZarrRead::fault:
+        break;
+    }
+    return why ? why : skipReason::zarrNotJson;
+}
+
+// The levels of a version 3 image or array from its zarr.json.
+const char *readVersion3(const ZarrStore &store, const QByteArray &root, ZarrImage &out)
+{
+    QJsonObject o;
+    if (!objectOf(root, o))
+        return skipReason::zarrNotJson;
+    if (o.value(QLatin1String("node_type")).toString() == QLatin1String("array")) {
         ZarrLevel level;
         level.path = QStringLiteral(".");
-        if (const char *why = parseZarrArray(bytes, level.array))
+        if (const char *why = parseZarrJsonArray(root, level.array))
             return why;
         out.levels.assign(1, level);
         out.unit.clear();
-    } else {
-        if (!readSmallFile(d.filePath(QStringLiteral(".zattrs")), bytes))
-            return skipReason::zarrNotJson;
-        if (const char *why = parseMultiscales(bytes, out))
-            return why;
-        for (ZarrLevel &level : out.levels) {
-            const int axes = level.array.dims;
-            if (!readSmallFile(QDir(d.filePath(level.path)).filePath(QStringLiteral(".zarray")), bytes))
-                return skipReason::zarrNotJson;
-            if (const char *why = parseZarrArray(bytes, level.array))
-                return why;
-            if (axes > 0 && axes != level.array.dims)
-                return skipReason::zarrAxes;
-        }
+        return nullptr;
     }
+    if (const char *why = parseZarrJsonGroup(root, out))
+        return why;
+    QByteArray bytes;
+    for (ZarrLevel &level : out.levels) {
+        const int axes = level.array.dims;
+        if (const char *why = metadata(store, zarrKey(level.path, QStringLiteral("zarr.json")), bytes))
+            return why;
+        if (const char *why = parseZarrJsonArray(bytes, level.array))
+            return why;
+        if (axes > 0 && axes != level.array.dims)
+            return skipReason::zarrAxes;
+    }
+    return nullptr;
+}
+
+const char *readVersion2(const ZarrStore &store, ZarrImage &out)
+{
+    QByteArray bytes;
+    bool absent = false;
+    const char *why = metadata(store, QStringLiteral(".zarray"), bytes, &absent);
+    if (!why) {
+        ZarrLevel level;
+        level.path = QStringLiteral(".");
+        if (const char *bad = parseZarrArray(bytes, level.array))
+            return bad;
+        out.levels.assign(1, level);
+        out.unit.clear();
+        return nullptr;
+    }
+    // A .zarray that is there but cannot be read is no reason to look for an image.
+    if (!absent && why != skipReason::zarrNotJson)
+        return why;
+    if (const char *bad = metadata(store, QStringLiteral(".zattrs"), bytes, nullptr,
+                                   absent ? skipReason::zarrNoMetadata : skipReason::zarrNotJson))
+        return bad;
+    if (const char *bad = parseMultiscales(bytes, out))
+        return bad;
+    for (ZarrLevel &level : out.levels) {
+        const int axes = level.array.dims;
+        if (const char *bad = metadata(store, zarrKey(level.path, QStringLiteral(".zarray")), bytes))
+            return bad;
+        if (const char *bad = parseZarrArray(bytes, level.array))
+            return bad;
+        if (axes > 0 && axes != level.array.dims)
+            return skipReason::zarrAxes;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+const char *readZarrImage(const QString &location, ZarrImage &out)
+{
+    return readZarrImage(*openZarrStore(location), out);
+}
+
+const char *readZarrImage(const ZarrStore &store, ZarrImage &out)
+{
+    QByteArray bytes;
+    bool absent = false;
+    if (const char *why = metadata(store, QStringLiteral("zarr.json"), bytes, &absent); why && !absent)
+        return why;
+    if (const char *why = absent ? readVersion2(store, out) : readVersion3(store, bytes, out))
+        return why;
     const ZarrArrayMeta &first = out.levels.front().array;
     out.volumes = 1;
     for (int i = 0; i + 3 < first.dims + (first.dims == 2 ? 1 : 0); ++i)

@@ -2,22 +2,21 @@
 
 #include <utility>
 
-#include "data/zarrvolume.h"
 
-ZarrStream::ZarrStream(const QString &dir, const ZarrImage &image, int heldLevel, qint64 limitBytes)
+ZarrStream::ZarrStream(std::shared_ptr<ZarrStore> store, const ZarrImage &image, int heldLevel, qint64 limitBytes)
     : held_(heldLevel), layout_(image.levels.front().array.layout()), limit_(limitBytes)
 {
-    std::vector<QString> dirs;
+    std::vector<QString> keys;
     std::vector<ZarrArrayMeta> arrays;
     for (std::size_t k = 0; k < image.levels.size(); ++k) {
         const ZarrLevel &l = image.levels[k];
         const ZarrArrayMeta &a = l.array;
         levels_.push_back(
             StreamLevel{a.width(), a.height(), a.depth(), a.chunkWidth(), a.chunkHeight(), a.chunkDepth(), l.spacing});
-        dirs.push_back(zarrLevelDir(dir, image, k));
+        keys.push_back(l.path);
         arrays.push_back(a);
     }
-    cache_ = std::make_unique<ChunkCache>(std::move(dirs), std::move(arrays), limitBytes);
+    cache_ = std::make_unique<ChunkCache>(std::move(store), std::move(keys), std::move(arrays), limitBytes);
 }
 
 StreamedVolume::Chunk ZarrStream::find(int level, qint64 z, qint64 y, qint64 x)

@@ -7,7 +7,7 @@
 #include "data/streamedvolume.h"
 #include "data/zarrmeta.h"
 
-// The levels of an OME-Zarr image read from its chunk files on demand, for a set that
+// The levels of an OME-Zarr image read from its chunks (files or addresses) on demand, for a set that
 // holds a coarser level in its slices: a ChunkCache over every level's array, within
 // the given byte limit (least recently used chunks dropped first, loaded on the decode
 // pool). Made by the reader on the loader's thread, then shared by the set and the
@@ -15,8 +15,8 @@
 class ZarrStream : public StreamedVolume
 {
 public:
-    // dir: the image's folder; heldLevel: the level the set's slices hold.
-    ZarrStream(const QString &dir, const ZarrImage &image, int heldLevel, qint64 limitBytes);
+    // store: the image's folder or address; heldLevel: the level the set's slices hold.
+    ZarrStream(std::shared_ptr<ZarrStore> store, const ZarrImage &image, int heldLevel, qint64 limitBytes);
 
     const std::vector<StreamLevel> &levels() const override { return levels_; }
     int heldLevel() const override { return held_; }

@@ -52,11 +52,17 @@ qint64 levelNeeds(const ZarrArrayMeta &a)
 
 QString zarrLevelDir(const QString &dir, const ZarrImage &image, std::size_t k)
 {
-    return QDir::cleanPath(QDir(dir).filePath(image.levels[k].path));
+    return zarrLocation(dir, image.levels[k].path);
 }
 
 const char *readZarrSlab(const QString &arrayDir, const ZarrArrayMeta &meta, qint64 z0, qint64 z1, unsigned char *dest,
                          int threads)
+{
+    return readZarrSlab(*openZarrStore(arrayDir), QString(), meta, z0, z1, dest, threads);
+}
+
+const char *readZarrSlab(const ZarrStore &store, const QString &arrayKey, const ZarrArrayMeta &meta, qint64 z0,
+                         qint64 z1, unsigned char *dest, int threads)
 {
     const qint64 w = meta.width(), h = meta.height();
     const qint64 cd = meta.chunkDepth(), ch = meta.chunkHeight(), cw = meta.chunkWidth();
@@ -73,7 +79,8 @@ const char *readZarrSlab(const QString &arrayDir, const ZarrArrayMeta &meta, qin
         for (qint64 i = next++; i < count && !failure.load(); i = next++) {
             const qint64 cz = firstRow + i / (grid.y * grid.x), cy = i / grid.x % grid.y, cx = i % grid.x;
             const char *why = nullptr;
-            if (readZarrChunk(arrayDir, meta, ZarrChunkIndex{cz, cy, cx}, chunk, &why) == ZarrChunkState::fault) {
+            if (readZarrChunk(store, arrayKey, meta, ZarrChunkIndex{cz, cy, cx}, chunk, &why)
+                == ZarrChunkState::fault) {
                 failure.store(why);
                 return;
             }
@@ -96,10 +103,11 @@ const char *readZarrSlab(const QString &arrayDir, const ZarrArrayMeta &meta, qin
 bool readZarrVolume(const QString &dir, SliceFile &out) noexcept
 {
     try {
-        if (!isZarrFolder(dir))
+        if (!isZarrAddress(dir) && !isZarrFolder(dir))
             return false;
+        const std::shared_ptr<ZarrStore> store = openZarrStore(dir);
         ZarrImage image;
-        if (const char *why = readZarrImage(dir, image)) {
+        if (const char *why = readZarrImage(*store, image)) {
             out.reason = QString::fromLatin1(why);
             return true;
         }
@@ -125,10 +133,10 @@ bool readZarrVolume(const QString &dir, SliceFile &out) noexcept
         const SampleLayout layout = a.layout();
         const qint64 sliceSamples = w * h * sampleTypeBytes(layout.type);
         std::vector<unsigned char> slab(std::size_t(std::min(a.chunkDepth(), d) * sliceSamples));
-        const QString arrayDir = zarrLevelDir(dir, image, chosen);
+        const QString arrayKey = image.levels[chosen].path;
         for (qint64 z0 = 0; z0 < d; z0 += a.chunkDepth()) {
             const qint64 z1 = std::min(d, z0 + a.chunkDepth());
-            if (const char *bad = readZarrSlab(arrayDir, a, z0, z1, slab.data(), decodeThreads(a))) {
+            if (const char *bad = readZarrSlab(*store, arrayKey, a, z0, z1, slab.data(), decodeThreads(a))) {
                 out.slices.clear();
                 out.reason = QString::fromLatin1(bad);
                 return true;
@@ -152,7 +160,7 @@ bool readZarrVolume(const QString &dir, SliceFile &out) noexcept
                 largestChunk = std::max(largestChunk, image.levels[k].array.chunkBytes());
             const qint64 left = sliceMemoryLeft();
             const qint64 limit = std::max(left < 0 ? defaultSliceBudget() / 4 : left, 8 * largestChunk);
-            out.stream = std::make_shared<ZarrStream>(dir, image, int(chosen), limit);
+            out.stream = std::make_shared<ZarrStream>(store, image, int(chosen), limit);
         }
         out.hasSpacing = true;
         out.spacing = level.spacing;

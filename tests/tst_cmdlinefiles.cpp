@@ -55,6 +55,9 @@ void TestCmdLineFiles::sliceFileArguments_data()
                                       << QStringList{"/start/here/ct scan 1.png"};
     QTest::newRow("UTF-8 name") << QStringList{"Oxa", QString::fromUtf8("断面.png")}
                                 << QStringList{QString::fromUtf8("/start/here/断面.png")};
+    QTest::newRow("an address kept as it is")
+        << QStringList{"Oxa", "https://example.org/a/scan.zarr", "b.png"}
+        << QStringList{"https://example.org/a/scan.zarr", "/start/here/b.png"};
     QTest::newRow("program path does not count")
         << QStringList{"/usr/bin/Oxa", "a.png"} << QStringList{"/start/here/a.png"};
 }

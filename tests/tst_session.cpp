@@ -211,6 +211,7 @@ private slots:
     void oneRedrawPerSession();
     void missingFilesCapped_data();
     void missingFilesCapped();
+    void addressesKeptAsTheyAre();
 };
 
 // Every field comes back exactly, file names below the session's folder are
@@ -549,6 +550,24 @@ void TestSession::missingFilesCapped()
     QVERIFY2(err.size() < 2000, qPrintable(QString::number(err.size())));
     QCOMPARE(err.count(dir.path()), listed);
     QVERIFY2(err.endsWith(more + "\n"), qPrintable(err.right(100)));
+}
+
+// An OME-Zarr image by address is written and read back as its address, neither
+// relative nor absolute, and is never reported missing (its load says what it holds).
+void TestSession::addressesKeptAsTheyAre()
+{
+    QTemporaryDir dir;
+    const QDir base(dir.path());
+    Session s = fullSession(base);
+    const QString address = QStringLiteral("https://example.org/data/scan.zarr");
+    s.sets[0].files = QStringList{address};
+    const QByteArray json = sessionToJson(s, base);
+    QVERIFY(json.contains("\"https://example.org/data/scan.zarr\""));
+    Session back;
+    QString why;
+    QVERIFY2(sessionFromJson(json, base, back, &why), qPrintable(why));
+    QCOMPARE(back.sets[0].files, QStringList{address});
+    QVERIFY(!missingSessionFiles(back).contains(address));
 }
 
 QTEST_MAIN(TestSession)

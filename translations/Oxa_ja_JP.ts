@@ -659,6 +659,22 @@
         <translation>フォルダを開く</translation>
     </message>
     <message>
+        <source>Open Address…</source>
+        <translation>アドレスを開く…</translation>
+    </message>
+    <message>
+        <source>Loads an OME-Zarr image from an http:// or https:// address</source>
+        <translation>http:// または https:// のアドレスから OME-Zarr 画像を読み込みます</translation>
+    </message>
+    <message>
+        <source>Open Address</source>
+        <translation>アドレスを開く</translation>
+    </message>
+    <message>
+        <source>Address of an OME-Zarr image (http:// or https://):</source>
+        <translation>OME-Zarr 画像のアドレス(http:// または https://):</translation>
+    </message>
+    <message>
         <source>Choose a Series</source>
         <translation>シリーズの選択</translation>
     </message>
@@ -713,8 +729,8 @@
         <translation>読めない Zarr のデータ型(読めるのは u1, i1, u2, i2, u4, i4, f4, f8)</translation>
     </message>
     <message>
-        <source>a Zarr compressor or filter we do not read (we read blosc, zstd, zlib, gzip)</source>
-        <translation>読めない Zarr の圧縮方式またはフィルター(読めるのは blosc, zstd, zlib, gzip)</translation>
+        <source>a Zarr compressor, filter or codec we do not read (we read blosc, zstd, zlib, gzip, crc32c, sharding)</source>
+        <translation>読めない Zarr の圧縮方式、フィルターまたはコーデック(読めるのは blosc, zstd, zlib, gzip, crc32c, シャーディング)</translation>
     </message>
     <message>
         <source>its Zarr array is in Fortran order (we read C order only)</source>
@@ -737,8 +753,48 @@
         <translation>チャンクが壊れているか、展開すると大きさが違う</translation>
     </message>
     <message>
-        <source>a Zarr version we do not read (we read version 2)</source>
-        <translation>読めない Zarr のバージョン(読めるのはバージョン 2)</translation>
+        <source>a Zarr version we do not read (we read versions 2 and 3)</source>
+        <translation>読めない Zarr のバージョン(読めるのはバージョン 2 と 3)</translation>
+    </message>
+    <message>
+        <source>no Zarr image or array there (no .zattrs, .zarray or zarr.json)</source>
+        <translation>Zarr の画像も配列もない(.zattrs、.zarray、zarr.json のいずれもない)</translation>
+    </message>
+    <message>
+        <source>its Zarr shards do not divide into its inner chunks, or hold too many</source>
+        <translation>Zarr のシャードが内側のチャンクで割り切れないか、チャンクが多すぎる</translation>
+    </message>
+    <message>
+        <source>its server cannot be reached (no such host, or the connection was refused)</source>
+        <translation>サーバーに接続できない(ホストがないか、接続を拒否された)</translation>
+    </message>
+    <message>
+        <source>its server did not answer in time</source>
+        <translation>サーバーが時間内に応答しなかった</translation>
+    </message>
+    <message>
+        <source>its server kept failing (a server error or a cut connection, after retries)</source>
+        <translation>サーバーが失敗を続けた(再試行後もサーバーエラーまたは接続の切断)</translation>
+    </message>
+    <message>
+        <source>its server refused the request (an HTTP client error other than 404)</source>
+        <translation>サーバーが要求を拒否した(404 以外の HTTP クライアントエラー)</translation>
+    </message>
+    <message>
+        <source>its server sent more than a Zarr file of that kind may hold</source>
+        <translation>サーバーがその種類の Zarr ファイルにあり得る大きさを超えて送ってきた</translation>
+    </message>
+    <message>
+        <source>its server redirected to another site or too many times</source>
+        <translation>サーバーが別のサイトへ、または回数が多すぎるリダイレクトをした</translation>
+    </message>
+    <message>
+        <source>its secure connection failed (certificate or TLS error)</source>
+        <translation>安全な接続に失敗した(証明書または TLS のエラー)</translation>
+    </message>
+    <message>
+        <source>its download was stopped</source>
+        <translation>ダウンロードが中止された</translation>
     </message>
     <message>
         <source>its size does not match its raw description</source>

@@ -22,7 +22,7 @@
 
 namespace {
 
-// The local files of a drop, in natural order (slice_2 before slice_10), since a
+// The local files (and addresses) of a drop, in natural order (slice_2 before slice_10), since a
 // file manager hands a selection over in no useful order.
 QStringList droppedFiles(const QMimeData *mime)
 {
@@ -30,6 +30,12 @@ QStringList droppedFiles(const QMimeData *mime)
     if (mime == nullptr || !mime->hasUrls())
         return files;
     for (const QUrl &url : mime->urls()) {
+        // An address is an OME-Zarr image, read as one set.
+        const QString scheme = url.scheme().toLower();
+        if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) {
+            files.append(url.toString());
+            continue;
+        }
         if (!url.isLocalFile())
             continue;
         const QFileInfo fi(url.toLocalFile());

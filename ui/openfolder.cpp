@@ -1,4 +1,5 @@
-// The panel's "Open Folder…": a folder's slice files, or one of its DICOM series.
+// The panel's "Open Folder…": a folder's slice files, or one of its DICOM series; and
+// "Open Address…": an OME-Zarr image at an address.
 #include "ui/slicesctrl.h"
 
 #include <QDialog>
@@ -6,11 +7,13 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QImageReader>
+#include <QInputDialog>
 #include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "data/folderscan.h"
+#include "data/zarrstore.h"
 
 QStringList SlicesCtrl::sliceFileFilters()
 {
@@ -34,6 +37,10 @@ void SlicesCtrl::makeOpenFolder()
     openFolder_->setObjectName(QStringLiteral("openFolder_"));
     openFolder_->setSizePolicy(selectB_->sizePolicy());
     openFolder_->setToolTip(tr("Loads every slice file of a folder; a folder with several DICOM series asks which"));
+    openAddress_ = new QPushButton(tr("Open Address…"), selectB_->parentWidget());
+    openAddress_->setObjectName(QStringLiteral("openAddress_"));
+    openAddress_->setSizePolicy(selectB_->sizePolicy());
+    openAddress_->setToolTip(tr("Loads an OME-Zarr image from an http:// or https:// address"));
     if (auto *grid = qobject_cast<QGridLayout *>(selectB_->parentWidget()->layout())) {
         int row = 0, column = 0, rows = 0, columns = 0;
         grid->getItemPosition(grid->indexOf(selectB_), &row, &column, &rows, &columns);
@@ -42,9 +49,32 @@ void SlicesCtrl::makeOpenFolder()
         grid->removeWidget(selectB_);
         pair->addWidget(selectB_);
         pair->addWidget(openFolder_);
+        pair->addWidget(openAddress_);
         grid->addLayout(pair, row, column);
     }
     connect(openFolder_, &QPushButton::clicked, this, &SlicesCtrl::selectFolder);
+    connect(openAddress_, &QPushButton::clicked, this, &SlicesCtrl::selectAddress);
+}
+
+void SlicesCtrl::selectAddress()
+{
+    if (addressDialog)
+        addressDialog->deleteLater();
+    addressDialog = new QInputDialog(this);
+    addressDialog->setWindowTitle(tr("Open Address"));
+    addressDialog->setLabelText(tr("Address of an OME-Zarr image (http:// or https://):"));
+    addressDialog->setInputMode(QInputDialog::TextInput);
+    addressDialog->setTextValue(QStringLiteral("https://"));
+    connect(addressDialog, &QInputDialog::textValueSelected, this, &SlicesCtrl::addressSelected);
+    addressDialog->show();
+}
+
+void SlicesCtrl::addressSelected(const QString &address)
+{
+    const QString a = address.trimmed();
+    // Anything but an address is left as it was; an empty list would clear the set.
+    if (isZarrAddress(a))
+        loadFiles(QStringList{a});
 }
 
 void SlicesCtrl::loadFiles(const QStringList &files)

@@ -28,6 +28,7 @@ namespace render {
 struct ValueWindow;
 }
 class QFileDialog;
+class QInputDialog;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -53,6 +54,9 @@ public:
     QPushButton *openFolder_ = nullptr;
     QFileDialog *folderDialog = nullptr;
     QDialog *seriesDialog = nullptr;
+    // "Open Address…": an OME-Zarr image at an http:// or https:// address.
+    QPushButton *openAddress_ = nullptr;
+    QInputDialog *addressDialog = nullptr;
     QColorDialog *vColorDialog = nullptr;
     QColorDialog *sColorDialog = nullptr;
     RawImportDialog *rawDialog = nullptr;
@@ -183,6 +187,8 @@ private slots:
     void selectFiles();
     void selectFolder();
     void folderSelected(const QString &dir);
+    void selectAddress();
+    void addressSelected(const QString &address);
     void selectVColor();
     void selectSColor();
     void noticedLoadedNewFile(QString fname);
