@@ -32,6 +32,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,6 +70,14 @@ double nowMs()
 {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The processor time of every thread of this process.
+double cpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
 // VmRSS or VmHWM of this process in MiB.
@@ -141,7 +150,7 @@ void phantomSlice(int n, int z, int bytes, unsigned char *out)
     const Ball balls[] = {{0.5, 0.5, 0.5, 0.44, 0.40, 0.42, 1000},
                           {0.36, 0.45, 0.5, 0.10, 0.10, 0.10, 2000},
                           {0.63, 0.6, 0.42, 0.06, 0.06, 0.06, 2400}};
-    std::vector<int> row(std::size_t(n));
+    std::vector<int> row(static_cast<std::size_t>(n));
     for (int y = 0; y < n; ++y) {
         std::fill(row.begin(), row.end(), 100);
         for (const Ball &b : balls) {
@@ -258,8 +267,8 @@ int make(const QString &dir, int n, const QString &type, const QString &how)
         QStringList args{QCoreApplication::applicationDirPath() + "/oxa-convert"};
         args << files << "-o" << zarr;
         const ChildRun r = runChild(args);
-        std::printf("oxa-convert: exit %d, %.1f s, %.0f MB/s of input, peak resident %.0f MiB\n", r.status,
-                    r.ms / 1000, inputMB / (r.ms / 1000), r.peakMiB);
+        std::printf("oxa-convert: exit %d, %.1f s, %.0f MB/s of input, peak resident %.0f MiB\n", r.status, r.ms / 1000,
+                    inputMB / (r.ms / 1000), r.peakMiB);
         removeTree(in);
         return r.status == 0 ? 0 : 1;
     }
@@ -409,8 +418,8 @@ int open(const QString &zarr, qint64 budgetMiB)
     set->setMemoryBudget(budgetMiB << 20);
     render::Renderer renderer;
     std::atomic<int> arrivals{0};
-    QObject::connect(&renderer, &render::Renderer::chunksArrived, &renderer, [&arrivals] { ++arrivals; },
-                     Qt::DirectConnection);
+    QObject::connect(
+        &renderer, &render::Renderer::chunksArrived, &renderer, [&arrivals] { ++arrivals; }, Qt::DirectConnection);
 
     // The first picture: the held level loaded, then drawn fitted from the slices as
     // the window's first drawing is; then refined as the window does, if its level is
@@ -431,8 +440,8 @@ int open(const QString &zarr, qint64 budgetMiB)
         std::printf("held level %d of %d: %d x %d x %zu; chunk cache limit %.0f MiB\n", held, levels, set->width,
                     set->height, set->slices.size(), double(chunkLimit) / 1048576.0);
     }
-    const SceneView start = render::turned(render::turned(SceneView{}, Vec3{0, 1, 0}, 30 * M_PI / 180), Vec3{1, 0, 0},
-                                           20 * M_PI / 180);
+    const SceneView start =
+        render::turned(render::turned(SceneView{}, Vec3{0, 1, 0}, 30 * M_PI / 180), Vec3{1, 0, 0}, 20 * M_PI / 180);
     scene.view = start;
     scene.view = render::fitted(scene, 512, 512);
     double t0 = nowMs();
@@ -619,7 +628,7 @@ private:
     std::map<std::tuple<int, qint64, qint64, qint64>, Chunk> chunks_;
 };
 
-int kernel()
+int kernel(const QString &only)
 {
     const int n = 384;
     struct Case {
@@ -639,6 +648,8 @@ int kernel()
                 n);
     std::shared_ptr<MemoryPyramid> pyramids[3];
     for (const Case &c : cases) {
+        if (!only.isEmpty() && !QString::fromLatin1(c.name).contains(only))
+            continue;
         std::shared_ptr<MemoryPyramid> &p = pyramids[c.bytes];
         if (!p)
             p = std::make_shared<MemoryPyramid>(n, c.bytes, 2, 64);
@@ -654,18 +665,21 @@ int kernel()
         layer.maxTh = c.bytes == 2 ? 3600 : 230;
         layer.finerLevels = FinerLevels::read;
         layer.showFrame = false;
-        scene.view = render::turned(render::turned(SceneView{}, Vec3{0, 1, 0}, 30 * M_PI / 180), Vec3{1, 0, 0},
-                                    20 * M_PI / 180);
+        scene.view =
+            render::turned(render::turned(SceneView{}, Vec3{0, 1, 0}, 30 * M_PI / 180), Vec3{1, 0, 0}, 20 * M_PI / 180);
         scene.view.sampling = c.sampling;
         scene.view.scale = 0.6;
         render::Renderer renderer;
         renderer.renderScene(scene);  // every chunk read
         // The samples the rays take: the values the reference reads, counted.
-        const mip::Params pr = render::volumeParams(scene.view, [&] {
-            SceneLayer at = layer;
-            at.spacing = Spacing{1, 1, 1};
-            return at;
-        }(), n, n, n, 512, 512);
+        const mip::Params pr = render::volumeParams(
+            scene.view,
+            [&] {
+                SceneLayer at = layer;
+                at.spacing = Spacing{1, 1, 1};
+                return at;
+            }(),
+            n, n, n, 512, 512);
         double reads = 0;
         for (int r = 0; r < 512; ++r)
             for (int col = 0; col < 512; ++col)
@@ -674,17 +688,21 @@ int kernel()
                     return 1.0;
                 });
         const double samples = c.linear ? reads / 4 : reads;
-        const int runs = 5;
-        std::vector<double> times;
+        const int runs = 3;
+        std::vector<double> times, cpu;
         for (int i = 0; i < runs; ++i) {
-            const double t0 = nowMs();
+            const double t0 = nowMs(), c0 = cpuMs();
             renderer.renderScene(scene);
             times.push_back(nowMs() - t0);
+            cpu.push_back(cpuMs() - c0);
         }
         std::sort(times.begin(), times.end());
+        std::sort(cpu.begin(), cpu.end());
         const double ms = times[runs / 2];
-        std::printf("%-26s %7.1f ms  %6.1f M samples  %6.2f ns a sample (missing %lld)\n", c.name, ms, samples / 1e6,
-                    ms * 1e6 / samples, static_cast<long long>(renderer.lastStreamedFrame().missing));
+        std::printf("%-26s %7.1f ms  %6.1f M samples  %6.2f ns a sample, %6.2f ns of processor time a sample "
+                    "(missing %lld)\n",
+                    c.name, ms, samples / 1e6, ms * 1e6 / samples, cpu[runs / 2] * 1e6 / samples,
+                    static_cast<long long>(renderer.lastStreamedFrame().missing));
         std::fflush(stdout);
         set.stream.reset();
     }
@@ -693,8 +711,9 @@ int kernel()
 
 void usage()
 {
-    std::fprintf(stderr, "usage: bench_stream kernel | make DIR N u16|u8 [files|direct] | open ZARR [BUDGET_MB] | all "
-                         "DIR\n");
+    std::fprintf(stderr,
+                 "usage: bench_stream kernel [NAME] | make DIR N u16|u8 [files|direct] | open ZARR [BUDGET_MB] | all "
+                 "DIR\n");
 }
 
 }  // namespace
@@ -707,7 +726,7 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     const QString what = args.value(1);
     if (what == QLatin1String("kernel"))
-        return kernel();
+        return kernel(args.value(2));
     if (what == QLatin1String("make") && args.size() >= 5)
         return make(args[2], args[3].toInt(), args[4], args.value(5, QStringLiteral("files")));
     if (what == QLatin1String("open") && args.size() >= 3)
