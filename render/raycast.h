@@ -38,30 +38,43 @@ struct MapsValues {
 
 template <typename Value> constexpr bool mapsValues = std::is_base_of_v<MapsValues, std::decay_t<Value>>;
 
-// The sample a ray from p0 takes on plane j of a stack of ss planes of sw x sh values
-// read through value(plane, column, row), gathered into st: castPixel's arithmetic.
-template <Projection P, typename Value>
-inline void raySample(const Params &pr, int ss, int j, const RayOrigin &p0, RayState &st, Value &value)
+// Where a ray from p0 crosses plane j of a stack of ss planes of sw x sh values: the
+// point (x, y, z) about the stack's centre and its column and row positions fx, fy.
+struct RayPoint {
+    double x, y, z, fx, fy;
+};
+
+inline RayPoint rayPoint(const Params &pr, int ss, int j, const RayOrigin &p0)
 {
     const double t = (j + pr.planeOffset - ss / 2.0 - p0.z) / pr.nz.z;
     const double x = p0.x + t * pr.nz.x;
     const double y = p0.y + t * pr.nz.y;
     const double z = p0.z + t * pr.nz.z;
-    const double fx = pr.sw / 2.0 + x;
-    const double fy = pr.sh / 2.0 + y;
+    return RayPoint{x, y, z, pr.sw / 2.0 + x, pr.sh / 2.0 + y};
+}
+
+// The sample a ray takes at point p of plane j, its values read through
+// value(plane, column, row), gathered into st: castPixel's arithmetic.
+template <Projection P, typename Value>
+inline void raySampleAt(const Params &pr, int j, const RayPoint &p, RayState &st, Value &value)
+{
+    const double x = p.x, y = p.y, z = p.z, fx = p.fx, fy = p.fy;
     if (!inPlane(pr, fx, fy))
         return;
     if constexpr (P == Projection::Maximum && mapsValues<Value>) {
-        // The nearest value, mapped as takeSample maps it.
+        // The nearest value, mapped as takeSample maps it. The value on the cut face
+        // (st.s) counts only with a cut, so the distance is found only then.
         if (!pr.linear) {
             const double q = value.mapped(j, int(fx), int(fy));
-            const double d = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
-            if (pr.cut && !(d < pr.B))
-                return;
+            if (pr.cut) {
+                const double d = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
+                if (!(d < pr.B))
+                    return;
+                if (pr.B - 1.0 < d && d < pr.B + 1.0)
+                    st.s = q;
+            }
             if (q > st.u)
                 st.u = q;
-            if (pr.B - 1.0 < d && d < pr.B + 1.0)
-                st.s = q;
             return;
         }
     }
@@ -88,7 +101,7 @@ template <Projection P, typename Value> QColor castRayAs(const Params &pr, int s
             continue;
         if (rayDone<P>(st.a))
             break;
-        raySample<P>(pr, ss, j, p0, st, value);
+        raySampleAt<P>(pr, j, rayPoint(pr, ss, j, p0), st, value);
     }
     return rayPen(pr, st);
 }
@@ -140,13 +153,18 @@ void castRaysAs(const Params &pr, int ss, int c0, int n, int r, Value value, QCo
         st[k].u = rayStart(P);
     }
     const bool frontLast = P == Projection::Composite && pr.nz.z > 0.0;
+    RayPoint points[maxGroupRays];
     for (int i = 0; i < ss && pr.nz.z != 0.0; ++i) {
         const int j = frontLast ? ss - 1 - i : i;
+        // The crossing points first, in a loop of arithmetic alone that the compiler
+        // may do two or four rays at a time.
+        for (int k = 0; k < n; ++k)
+            points[k] = rayPoint(pr, ss, j, p0[k]);
         for (int k = 0; k < n; ++k) {
             if (rayDone<P>(st[k].a))
                 continue;
             RayOf<Value> at{value, k};
-            raySample<P>(pr, ss, j, p0[k], st[k], at);
+            raySampleAt<P>(pr, j, points[k], st[k], at);
         }
     }
     for (int k = 0; k < n; ++k)
