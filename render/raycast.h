@@ -58,31 +58,32 @@ inline RayPoint rayPoint(const Params &pr, int ss, int j, const RayOrigin &p0)
 template <Projection P, typename Value>
 inline void raySampleAt(const Params &pr, int j, const RayPoint &p, RayState &st, Value &value)
 {
-    const double x = p.x, y = p.y, z = p.z, fx = p.fx, fy = p.fy;
+    const double fx = p.fx, fy = p.fy;
     if (!inPlane(pr, fx, fy))
         return;
+    // Whether the point lies on the kept side of the cut is known before its value, so
+    // nothing is read for samples cut away; the value on the cut face (inSlab) counts
+    // only with a cut.
+    bool inSlab = false;
+    if (pr.cut) {
+        const double d = p.x * pr.csNz.x + p.y * pr.csNz.y + p.z * pr.csNz.z;
+        if (!(d < pr.B))
+            return;
+        inSlab = pr.B - 1.0 < d && d < pr.B + 1.0;
+    }
     if constexpr (P == Projection::Maximum && mapsValues<Value>) {
-        // The nearest value, mapped as takeSample maps it. The value on the cut face
-        // (st.s) counts only with a cut, so the distance is found only then.
+        // The nearest value, mapped as takeSample maps it.
         if (!pr.linear) {
             const double q = value.mapped(j, int(fx), int(fy));
-            if (pr.cut) {
-                const double d = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
-                if (!(d < pr.B))
-                    return;
-                if (pr.B - 1.0 < d && d < pr.B + 1.0)
-                    st.s = q;
-            }
             if (q > st.u)
                 st.u = q;
+            if (inSlab)
+                st.s = q;
             return;
         }
     }
     const double v = planeValue(pr, fx, fy, pr.sw, pr.sh, [&value, j](int col, int row) { return value(j, col, row); });
-    const double d = x * pr.csNz.x + y * pr.csNz.y + z * pr.csNz.z;
-    if (pr.cut && !(d < pr.B))
-        return;
-    takeSample<P>(pr, v, pr.B - 1.0 < d && d < pr.B + 1.0, st.u, st.n, st.r, st.g, st.b, st.a, st.s);
+    takeSample<P>(pr, v, inSlab, st.u, st.n, st.r, st.g, st.b, st.a, st.s);
 }
 
 // The samples of pixel (c, r) along a stack of ss planes of sw x sh values, read
