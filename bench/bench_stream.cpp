@@ -199,7 +199,7 @@ void phantomSlab(int n, int z0, int z1, int bytes, unsigned char *out)
 // memory (MiB).
 struct ChildRun {
     int status = -1;
-    double ms = 0, peakMiB = 0;
+    double ms = 0, cpuMs = 0, peakMiB = 0;
 };
 
 ChildRun runChild(const QStringList &args)
@@ -223,6 +223,8 @@ ChildRun runChild(const QStringList &args)
     r.ms = nowMs() - t0;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.peakMiB = double(use.ru_maxrss) / 1024.0;
+    r.cpuMs = double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) * 1e3
+        + double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e3;
     return r;
 }
 
@@ -268,8 +270,10 @@ int make(const QString &dir, int n, const QString &type, const QString &how)
         QStringList args{QCoreApplication::applicationDirPath() + "/oxa-convert"};
         args << files << "-o" << zarr;
         const ChildRun r = runChild(args);
-        std::printf("oxa-convert: exit %d, %.1f s, %.0f MB/s of input, peak resident %.0f MiB\n", r.status, r.ms / 1000,
-                    inputMB / (r.ms / 1000), r.peakMiB);
+        std::printf("oxa-convert: exit %d, %.1f s, %.0f MB/s of input (%.1f s of processor time, %.0f MB a processor "
+                    "second), peak resident %.0f MiB\n",
+                    r.status, r.ms / 1000, inputMB / (r.ms / 1000), r.cpuMs / 1000, inputMB / (r.cpuMs / 1000),
+                    r.peakMiB);
         removeTree(in);
         return r.status == 0 ? 0 : 1;
     }
@@ -324,10 +328,11 @@ int make(const QString &dir, int n, const QString &type, const QString &how)
 // ---------------------------------------------------------------------------------
 // Opening and drawing.
 
-// Drops the folder's files from the system's page cache (written out first), so the
-// next reads come from the disk.
+// Drops the folder's files from the system's page cache (everything written out first),
+// so the next reads come from the disk.
 int evictPageCache(const QString &dir)
 {
+    sync();
     int files = 0;
     QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
@@ -335,7 +340,6 @@ int evictPageCache(const QString &dir)
         const int fd = ::open(name.constData(), O_RDONLY);
         if (fd < 0)
             continue;
-        fdatasync(fd);
         posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
         ::close(fd);
         ++files;
