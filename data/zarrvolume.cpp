@@ -20,7 +20,7 @@ constexpr qint64 maxChunksRead = qint64(1) << 22;
 // When level 0 is not held, a coarser level is held only if its stored samples are at
 // most this (read in well under a second), so the first picture comes quickly; the
 // finer levels are streamed. The coarsest level is held whatever its size.
-constexpr qint64 maxHeldCoarseBytes = qint64(256) << 20;
+constexpr qint64 maxHeldCoarseBytes = qint64(128) << 20;
 
 // Threads that decode the chunks of a level, each with a chunk of its own: no more
 // than a row of chunks holds.
