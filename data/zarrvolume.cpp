@@ -17,6 +17,10 @@
 namespace {
 
 constexpr qint64 maxChunksRead = qint64(1) << 22;
+// When level 0 is not held, a coarser level is held only if its stored samples are at
+// most this (read in well under a second), so the first picture comes quickly; the
+// finer levels are streamed. The coarsest level is held whatever its size.
+constexpr qint64 maxHeldCoarseBytes = qint64(128) << 20;
 
 // Threads that decode the chunks of a level, each with a chunk of its own: no more
 // than a row of chunks holds.
@@ -115,8 +119,12 @@ bool readZarrVolume(const QString &dir, SliceFile &out) noexcept
         std::size_t chosen = image.levels.size();
         const char *why = skipReason::tooManyVoxels;
         for (std::size_t k = 0; k < image.levels.size() && chosen == image.levels.size(); ++k) {
-            const qint64 needs = levelNeeds(image.levels[k].array);
+            const ZarrArrayMeta &a = image.levels[k].array;
+            const qint64 needs = levelNeeds(a);
             if (needs < 0)
+                continue;
+            if (k > 0 && k + 1 < image.levels.size()
+                && a.width() * a.height() * a.depth() * sampleTypeBytes(a.type) > maxHeldCoarseBytes)
                 continue;
             if (reserveSliceMemoryIfFree(needs))
                 chosen = k;

@@ -153,6 +153,7 @@ private:
         unsigned char raw[8];
         switch (layout_.type) {
         case SampleType::u8: raw[0] = quint8(stored); break;
+        case SampleType::s8: raw[0] = quint8(qint8(stored)); break;
         case SampleType::s16: { const qint16 s = qint16(stored); std::memcpy(raw, &s, 2); break; }
         case SampleType::u16: { const quint16 s = quint16(stored); std::memcpy(raw, &s, 2); break; }
         case SampleType::f32: { const float f = float(stored) + 0.25f; std::memcpy(raw, &f, 4); break; }
@@ -279,6 +280,26 @@ void TestStreamDraw::exactWhereChunksAreIn_data()
     QTest::newRow("big-endian 16-bit, maximum, linear, voxels across rows, cut")
         << layout(SampleType::u16, true, 1, 0) << 2 << viewTurned(10, 80, 0.8, Sampling::Voxels)
         << int(Projection::Maximum) << true << true << true;
+    // Each sample type through its own reading (tables of 8- and 16-bit words, mapped
+    // ones for the maximum of nearest values, the layout for the others), along every
+    // stepping axis, with and without a cut.
+    QTest::newRow("signed bytes, maximum, voxels across columns, cut")
+        << layout(SampleType::s8, false, 1, 0) << 2 << viewTurned(75, 5, 0.7, Sampling::Voxels)
+        << int(Projection::Maximum) << false << true << true;
+    QTest::newRow("16-bit, maximum, turned, cut")
+        << layout(SampleType::u16, false, 1, 0) << 2 << viewTurned(-30, 25, 0.8, Sampling::Slices)
+        << int(Projection::Maximum) << false << true << true;
+    QTest::newRow("scaled big-endian 16-bit, maximum, voxels across rows")
+        << layout(SampleType::s16, true, 0.25, 7) << 1 << viewTurned(10, 80, 0.8, Sampling::Voxels)
+        << int(Projection::Maximum) << false << false << true;
+    QTest::newRow("floats, maximum, along the stack, cut")
+        << layout(SampleType::f32, false, 1, 0) << 2 << viewTurned(0, 0, 0.6, Sampling::Slices)
+        << int(Projection::Maximum) << false << true << true;
+    QTest::newRow("32-bit integers, minimum") << layout(SampleType::s32, false, 1, 0) << 2
+                                              << viewTurned(50, -20, 0.9, Sampling::Slices) << int(Projection::Minimum)
+                                              << false << false << true;
+    QTest::newRow("bytes, composite, turned") << u8 << 2 << viewTurned(30, 20, 0.8, Sampling::Slices)
+                                              << int(Projection::Composite) << false << false << true;
     QTest::newRow("bytes, maximum, levels halving columns and rows only")
         << u8 << 2 << viewTurned(35, 25, 0.8, Sampling::Slices) << int(Projection::Maximum) << false << false
         << false;
