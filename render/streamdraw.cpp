@@ -21,15 +21,23 @@ namespace render {
 
 namespace {
 
+// One axis of levelSpacing. The file's own spacing gives the level's own, bit for bit
+// what loading that level would give (a product before the quotient may round away
+// from it and move samples across voxel edges); a typed one is scaled by the ratio.
+double levelStep(double layer, double level, double held)
+{
+    return layer == held ? level : layer * (level / held);
+}
+
 // The layer's spacing for level k: the set's spacing (as the layer has it, typed or
 // from the file) scaled by how much coarser or finer level k is than the held one.
 Spacing levelSpacing(const SceneLayer &layer, const StreamedVolume &s, int k)
 {
     const StreamLevel &held = s.levels()[std::size_t(s.heldLevel())];
     const StreamLevel &level = s.levels()[std::size_t(k)];
-    return Spacing{layer.spacing.x * level.spacing.x / held.spacing.x,
-                   layer.spacing.y * level.spacing.y / held.spacing.y,
-                   layer.spacing.z * level.spacing.z / held.spacing.z};
+    return Spacing{levelStep(layer.spacing.x, level.spacing.x, held.spacing.x),
+                   levelStep(layer.spacing.y, level.spacing.y, held.spacing.y),
+                   levelStep(layer.spacing.z, level.spacing.z, held.spacing.z)};
 }
 
 // What the rays of one frame know of the chunks of one level: 0 not looked at yet,

@@ -34,11 +34,13 @@ class MemoryPyramid : public StreamedVolume
 public:
     // halveDepth false: the levels halve the columns and rows only, as many pyramids of
     // thick slices do.
-    MemoryPyramid(qint64 w, qint64 h, qint64 d, const SampleLayout &l, int held, bool halveDepth = true)
+    // step: the finest level's spacing along every axis.
+    MemoryPyramid(qint64 w, qint64 h, qint64 d, const SampleLayout &l, int held, bool halveDepth = true,
+                  double step = 1.0)
         : layout_(l), held_(held)
     {
         bytes_ = sampleTypeBytes(l.type);
-        StreamLevel level{w, h, d, chunkEdge, chunkEdge, chunkEdge, Spacing{1.0, 1.0, 1.0}};
+        StreamLevel level{w, h, d, chunkEdge, chunkEdge, chunkEdge, Spacing{step, step, step}};
         values_.emplace_back(std::size_t(w * h * d));
         for (qint64 i = 0; i < w * h * d; ++i) {
             const qint64 x = i % w, y = i / w % h, z = i / (w * h);
@@ -196,7 +198,7 @@ void fill(SliceDatas &set, const MemoryPyramid &p, int k)
 }
 
 Scene sceneOf(const SliceDatas &set, const SceneView &view, Projection projection, bool linear, bool cut,
-              FinerLevels finer)
+              FinerLevels finer, const Spacing &spacing = Spacing{1.0, 1.0, 1.0})
 {
     Scene s;
     s.width = s.frameWidth = 72;
@@ -216,8 +218,7 @@ Scene sceneOf(const SliceDatas &set, const SceneView &view, Projection projectio
     l.alpha = 200;
     l.finerLevels = finer;
     // The set's spacing, as its reader gives it: that of the level its slices hold.
-    if (set.stream)
-        l.spacing = set.stream->levels()[std::size_t(set.stream->heldLevel())].spacing;
+    l.spacing = set.stream ? set.stream->levels()[std::size_t(set.stream->heldLevel())].spacing : spacing;
     s.layers.push_back(l);
     return s;
 }
@@ -316,27 +317,34 @@ void TestStreamDraw::exactWhereChunksAreIn()
     QFETCH(bool, linear);
     QFETCH(bool, cut);
     QFETCH(bool, halveDepth);
-    auto pyramid = std::make_shared<MemoryPyramid>(37, 21, 19, layout, held, halveDepth);
-    SliceDatas streamed, whole;
-    fill(streamed, *pyramid, held);
-    streamed.stream = pyramid;
-    fill(whole, *pyramid, 0);
+    // Spacings of whole numbers, and the kind a file's scale gives, which no product
+    // before a quotient may move by a bit.
+    for (const double step : {1.0, 0.7499999776482589}) {
+        auto pyramid = std::make_shared<MemoryPyramid>(37, 21, 19, layout, held, halveDepth, step);
+        SliceDatas streamed, whole;
+        fill(streamed, *pyramid, held);
+        streamed.stream = pyramid;
+        fill(whole, *pyramid, 0);
+        const Spacing finest = pyramid->levels().front().spacing;
+        SceneView v = view;
+        v.scale *= step;
 
-    render::Renderer renderer;
-    const Projection p = Projection(projection);
-    const QImage fromChunks = renderer.renderScene(sceneOf(streamed, view, p, linear, cut, FinerLevels::read));
-    QCOMPARE(renderer.lastStreamedFrame().level, 0);
-    QCOMPARE(renderer.lastStreamedFrame().missing, qint64(0));
-    const QImage inMemory = renderer.renderScene(sceneOf(whole, view, p, linear, cut, FinerLevels::off));
-    QCOMPARE(fromChunks.size(), inMemory.size());
-    int differ = 0;
-    for (int y = 0; y < inMemory.height(); ++y)
-        for (int x = 0; x < inMemory.width(); ++x)
-            differ += fromChunks.pixel(x, y) != inMemory.pixel(x, y);
-    QCOMPARE(differ, 0);
-    // Not drawn alike by chance: the held level alone gives another picture.
-    const QImage held_ = renderer.renderScene(sceneOf(streamed, view, p, linear, cut, FinerLevels::off));
-    QVERIFY(held_ != inMemory);
+        render::Renderer renderer;
+        const Projection p = Projection(projection);
+        const QImage fromChunks = renderer.renderScene(sceneOf(streamed, v, p, linear, cut, FinerLevels::read));
+        QCOMPARE(renderer.lastStreamedFrame().level, 0);
+        QCOMPARE(renderer.lastStreamedFrame().missing, qint64(0));
+        const QImage inMemory = renderer.renderScene(sceneOf(whole, v, p, linear, cut, FinerLevels::off, finest));
+        QCOMPARE(fromChunks.size(), inMemory.size());
+        int differ = 0;
+        for (int y = 0; y < inMemory.height(); ++y)
+            for (int x = 0; x < inMemory.width(); ++x)
+                differ += fromChunks.pixel(x, y) != inMemory.pixel(x, y);
+        QCOMPARE(differ, 0);
+        // Not drawn alike by chance: the held level alone gives another picture.
+        const QImage held_ = renderer.renderScene(sceneOf(streamed, v, p, linear, cut, FinerLevels::off));
+        QVERIFY(held_ != inMemory);
+    }
 }
 
 // Asked for, the missing chunks come in on other threads; the renderer says so once
