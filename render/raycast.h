@@ -7,7 +7,10 @@
 
 #include <QColor>
 
+#include <algorithm>
+#include <cmath>
 #include <type_traits>
+#include <utility>
 
 #include "render/mip.h"
 #include "render/mipkernels.h"
@@ -51,6 +54,54 @@ inline RayPoint rayPoint(const Params &pr, int ss, int j, const RayOrigin &p0)
     const double y = p0.y + t * pr.nz.y;
     const double z = p0.z + t * pr.nz.z;
     return RayPoint{x, y, z, pr.sw / 2.0 + x, pr.sh / 2.0 + y};
+}
+
+// The planes [begin, end) of a stack of ss outside which the ray from p0 takes no
+// sample: there its points lie off the columns or rows, or on the cut-away side. Worked
+// out in real numbers and widened by two planes each way, far more than rounding can
+// move a point along an axis the ray crosses at a slope of at least 1e-6 a plane (an
+// axis it runs nearer parallel to bounds nothing, but for exactly parallel, whose one
+// position is tested as raySampleAt tests it); the planes inside keep their own tests,
+// so passing over the others changes no sample.
+inline void rayPlanes(const Params &pr, int ss, const RayOrigin &p0, int &begin, int &end)
+{
+    begin = 0;
+    end = ss;
+    if (pr.nz.z == 0.0)
+        return;
+    const double c = pr.planeOffset - ss / 2.0 - p0.z;
+    double lo = -HUGE_VAL, hi = HUGE_VAL;
+    bool none = false;
+    // Keeps the planes where q0 + (j + c) * n / nz.z lies between qlo and qhi.
+    auto keep = [&](double q0, double n, double qlo, double qhi) {
+        const double slope = n / pr.nz.z;
+        if (!(std::fabs(slope) >= 1e-6))
+            return;
+        double a = (qlo - q0) / slope - c, b = (qhi - q0) / slope - c;
+        if (a > b)
+            std::swap(a, b);
+        lo = std::max(lo, a);
+        hi = std::min(hi, b);
+    };
+    if (pr.nz.x == 0.0)
+        none = none || !(pr.sw / 2.0 + p0.x > pr.loX && pr.sw / 2.0 + p0.x < double(pr.sw));
+    else
+        keep(pr.sw / 2.0 + p0.x, pr.nz.x, pr.loX, double(pr.sw));
+    if (pr.nz.y == 0.0)
+        none = none || !(pr.sh / 2.0 + p0.y > pr.loY && pr.sh / 2.0 + p0.y < double(pr.sh));
+    else
+        keep(pr.sh / 2.0 + p0.y, pr.nz.y, pr.loY, double(pr.sh));
+    if (pr.cut)
+        keep(p0.x * pr.csNz.x + p0.y * pr.csNz.y + p0.z * pr.csNz.z,
+             pr.nz.x * pr.csNz.x + pr.nz.y * pr.csNz.y + pr.nz.z * pr.csNz.z, -HUGE_VAL, pr.B);
+    if (none || lo > hi) {
+        end = 0;
+        return;
+    }
+    if (lo - 2.0 > 0.0)
+        begin = lo - 2.0 < double(ss) ? int(lo - 2.0) : ss;
+    if (hi + 3.0 < double(ss))
+        end = hi + 3.0 > 0.0 ? int(hi + 3.0) : 0;
 }
 
 // The sample a ray takes at point p of plane j, its values read through
@@ -154,8 +205,19 @@ void castRaysAs(const Params &pr, int ss, int c0, int n, int r, Value value, QCo
         st[k].u = rayStart(P);
     }
     const bool frontLast = P == Projection::Composite && pr.nz.z > 0.0;
+    // Only the planes where some ray of the group may take a sample.
+    int first = ss, last = 0;
+    for (int k = 0; k < n; ++k) {
+        int b = 0, e = 0;
+        rayPlanes(pr, ss, p0[k], b, e);
+        if (b < e) {
+            first = std::min(first, b);
+            last = std::max(last, e);
+        }
+    }
+    const int iBegin = frontLast ? ss - last : first, iEnd = frontLast ? ss - first : last;
     RayPoint points[maxGroupRays];
-    for (int i = 0; i < ss && pr.nz.z != 0.0; ++i) {
+    for (int i = iBegin; i < iEnd && pr.nz.z != 0.0; ++i) {
         const int j = frontLast ? ss - 1 - i : i;
         // The crossing points first, in a loop of arithmetic alone that the compiler
         // may do two or four rays at a time.
