@@ -39,7 +39,6 @@ void CtView::showDrawnLevels(bool refined)
 {
     const SceneView v = view();
     for (SlicesCtrl *s : sCtrls) {
-        const SceneLayer layer = layerOf(s);
         std::shared_ptr<StreamedVolume> stream;
         {
             SliceDatas::ReadGuard guard(s->sliceDatas);
@@ -47,10 +46,14 @@ void CtView::showDrawnLevels(bool refined)
         }
         if (!stream)
             continue;
-        const int held = stream->heldLevel();
         // A refined picture draws a set at the level its view calls for, where finer.
-        s->showDrawnLevel(refined && layer.showVolume ? std::min(held, render::streamLevelFor(v, layer, *stream))
-                                                      : held);
+        int level = stream->heldLevel();
+        if (refined) {
+            const SceneLayer layer = layerOf(s);
+            if (layer.showVolume)
+                level = std::min(level, render::streamLevelFor(v, layer, *stream));
+        }
+        s->showDrawnLevel(level);
     }
 }
 
