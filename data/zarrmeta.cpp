@@ -323,6 +323,24 @@ const char *metadata(const ZarrStore &store, const QString &key, QByteArray &byt
 }
 
 // The levels of a version 3 image or array from its zarr.json.
+// Each level's array description, read from the file `name` in its folder and parsed
+// by `parse`; the number of axes the multiscales named, if any, must match it.
+const char *readLevelArrays(const ZarrStore &store, const QString &name,
+                            const char *(*parse)(const QByteArray &, ZarrArrayMeta &), ZarrImage &out)
+{
+    QByteArray bytes;
+    for (ZarrLevel &level : out.levels) {
+        const int axes = level.array.dims;
+        if (const char *why = metadata(store, zarrKey(level.path, name), bytes))
+            return why;
+        if (const char *why = parse(bytes, level.array))
+            return why;
+        if (axes > 0 && axes != level.array.dims)
+            return skipReason::zarrAxes;
+    }
+    return nullptr;
+}
+
 const char *readVersion3(const ZarrStore &store, const QByteArray &root, ZarrImage &out)
 {
     QJsonObject o;
@@ -339,17 +357,7 @@ const char *readVersion3(const ZarrStore &store, const QByteArray &root, ZarrIma
     }
     if (const char *why = parseZarrJsonGroup(root, out))
         return why;
-    QByteArray bytes;
-    for (ZarrLevel &level : out.levels) {
-        const int axes = level.array.dims;
-        if (const char *why = metadata(store, zarrKey(level.path, QStringLiteral("zarr.json")), bytes))
-            return why;
-        if (const char *why = parseZarrJsonArray(bytes, level.array))
-            return why;
-        if (axes > 0 && axes != level.array.dims)
-            return skipReason::zarrAxes;
-    }
-    return nullptr;
+    return readLevelArrays(store, QStringLiteral("zarr.json"), parseZarrJsonArray, out);
 }
 
 const char *readVersion2(const ZarrStore &store, ZarrImage &out)
@@ -374,16 +382,7 @@ const char *readVersion2(const ZarrStore &store, ZarrImage &out)
         return bad;
     if (const char *bad = parseMultiscales(bytes, out))
         return bad;
-    for (ZarrLevel &level : out.levels) {
-        const int axes = level.array.dims;
-        if (const char *bad = metadata(store, zarrKey(level.path, QStringLiteral(".zarray")), bytes))
-            return bad;
-        if (const char *bad = parseZarrArray(bytes, level.array))
-            return bad;
-        if (axes > 0 && axes != level.array.dims)
-            return skipReason::zarrAxes;
-    }
-    return nullptr;
+    return readLevelArrays(store, QStringLiteral(".zarray"), parseZarrArray, out);
 }
 
 }  // namespace
